@@ -1,0 +1,43 @@
+// The installer dialog.
+#pragma once
+
+#include "install/walk_frame.h"
+#include "platform/framework/afxwin.h"
+#include "resources/resource.h"
+
+inline constexpr int MAX_PRODUCTS = 100;
+inline constexpr int MAX_KEY_LEN = 16;          // code units, without the terminator
+inline constexpr int MAX_DISPLAY_NAME_LEN = 31; // code units, without the terminator
+
+class CSetupDlg : public CDialog {
+public:
+    explicit CSetupDlg(CWnd* pParent = nullptr);
+    enum { IDD = IDD_SETUP };
+
+    CListBox m_lbProducts;
+    HICON m_hIcon;
+    WCHAR m_szSetupDir[MAX_PATH];
+    WCHAR m_aszProductKeys[MAX_PRODUCTS][MAX_KEY_LEN + 1];
+    int m_nTotalFiles;
+    int m_nCopiedFiles;
+    WalkFrame* m_pWalkStack = nullptr;
+    BOOL m_bInstalling = FALSE;  // an install runs: no second one, no walk from a dispatched message
+
+    // Start-up steps.
+    int LoadCatalogue();
+    [[noreturn]] void StopInstaller();
+    void AdjustLayout();
+    static int RoundHalfAway(double value);
+
+    // Installation.
+    int CountFiles(LPCWSTR pszRoot, int bCountAll);
+    int CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll);
+    void OnInstall();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnDestroy();
+
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,17 @@
+// Code-page conversion (iconv underneath).
+#pragma once
+
+#include "platform/kernel/wintypes.h"
+
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+
+// cbMultiByte -1: the source is NUL-terminated and the terminator is converted too.
+// cchWideChar 0: returns the length needed. Invalid or incomplete byte sequences become U+FFFD
+// and conversion goes on with the next byte; the output never exceeds cchWideChar units.
+// Returns the number of units written (0 with ERROR_INSUFFICIENT_BUFFER when it does not fit,
+// the buffer then holding what fitted).
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+// The ANSI code page in use (WCE_CODEPAGE, default 932).
+UINT GetACP();

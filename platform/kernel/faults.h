@@ -1,0 +1,32 @@
+// Fault injection at the host boundary: every host system call of the kernel part goes through
+// one table, so a test can fail the n-th call of an operation with an errno of its choice.
+#pragma once
+
+namespace wce::kernel {
+
+enum class HostOp {
+    Open, Close, Read, Write, Stat, ReadDir, Mkdir, Unlink, Rename, Chmod,
+    GetXattr, SetXattr, Ioctl, CopyRange, SyncFs, Realloc,
+    Count_
+};
+
+// Fails the nth call (1-based, counted from this call) of op with err; with persistent, that
+// call and every later one fail.
+void InjectFault(HostOp op, int nth, int err, bool persistent = false);
+void ClearFaults();
+// Calls of op since the last ClearFaults().
+int HostCallCount(HostOp op);
+
+// Clears all faults when it goes out of scope.
+class FaultScope {
+public:
+    FaultScope() = default;
+    FaultScope(const FaultScope&) = delete;
+    FaultScope& operator=(const FaultScope&) = delete;
+    ~FaultScope() { ClearFaults(); }
+    void Fail(HostOp op, int nth, int err, bool persistent = false) {
+        InjectFault(op, nth, err, persistent);
+    }
+};
+
+}  // namespace wce::kernel

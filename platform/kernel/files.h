@@ -1,0 +1,80 @@
+// Files, folders and enumeration in the device namespace.
+// Paths are absolute device paths ("\ROMDisk\PROGRAM\TAV\x.txt"); see namespace.h for how they
+// map onto host folders. Every failing call sets GetLastError() (errors.cpp maps errno).
+#pragma once
+
+#include "platform/kernel/wintypes.h"
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwOID;
+    WCHAR cFileName[MAX_PATH];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+
+// Starts an enumeration of a pattern ("dir\*.*" or another wildcard in the last component) or of
+// one exact path. Returns INVALID_HANDLE_VALUE (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+// ERROR_FILENAME_EXCED_RANGE, ...) when there is no entry to give: an empty, missing or
+// non-directory folder. "." and ".." are never delivered. Order: sorted by name (see README).
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
+// FALSE with ERROR_NO_MORE_FILES at the end.
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+
+// INVALID_FILE_ATTRIBUTES (all bits set) on failure.
+DWORD GetFileAttributesW(LPCWSTR lpFileName);
+// FILE_ATTRIBUTE_NORMAL clears hidden, system and read-only.
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
+
+// Fails with ERROR_ACCESS_DENIED on a read-only file, as the device does.
+BOOL DeleteFileW(LPCWSTR lpFileName);
+// The target gets the source's data and its hidden / read-only attributes. An existing hidden or
+// read-only target is refused (ERROR_ACCESS_DENIED). A failed copy leaves the old target (or no
+// target) and no partial file behind.
+BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
+// Fails with ERROR_PATH_NOT_FOUND without its parent, ERROR_ALREADY_EXISTS when taken.
+BOOL CreateDirectoryW(LPCWSTR lpPathName, void* lpSecurityAttributes);
+
+// Writes everything written below this path out to its medium (one syncfs of its filesystem),
+// reporting write-back errors that the filesystem has seen since the last flush.
+BOOL FlushVolumeW(LPCWSTR lpPathName);
+
+// Reading files.
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL_OPEN = 0x80;
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+// Only GENERIC_READ with OPEN_EXISTING is supported; INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   void* lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh);
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
+                     DWORD dwMoveMethod);
+// A short count at the end of the file is success.
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+              DWORD* lpNumberOfBytesRead, void* lpOverlapped);
+BOOL CloseHandle(HANDLE hObject);
+
+// Full device path of the running executable ("\Storage Card\SETUP.exe"); returns its length,
+// or 0 / a truncated copy with ERROR_INSUFFICIENT_BUFFER when nSize is too small.
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+
+namespace wce::kernel {
+// Enumerations and files currently open; tests assert that walks leave none behind.
+int OpenHandleCount();
+}  // namespace wce::kernel

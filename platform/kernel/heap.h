@@ -1,0 +1,17 @@
+// The process heap.
+#pragma once
+
+#include "platform/kernel/wintypes.h"
+
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x08;
+
+HANDLE GetProcessHeap();
+// nullptr (ERROR_NOT_ENOUGH_MEMORY) on failure.
+LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+// May move the block; keeps its contents up to the smaller size. On failure returns nullptr and
+// leaves the old block untouched and valid.
+LPVOID HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes);
+// Freeing nullptr is harmless.
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+// The size last asked for the block; (SIZE_T)-1 for nullptr.
+SIZE_T HeapSize(HANDLE hHeap, DWORD dwFlags, const void* lpMem);
