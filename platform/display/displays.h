@@ -1,0 +1,37 @@
+// Choosing a display, and the automation script that any display can run.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/user/display.h"
+
+namespace wce::display {
+
+// A parsed WCE_SCRIPT: one action a line (select N, click ID, key NAME, ok, close, dump).
+class Script {
+public:
+    virtual ~Script() = default;
+    // Delivers the next action: posts its input, or prints the dump. False when used up.
+    virtual bool DeliverNext() = 0;
+    virtual bool Exhausted() const = 0;
+};
+
+// Reads and checks the whole script ("-" is standard input). A malformed line is reported on
+// stderr with its line number and the process exits with status 2.
+std::unique_ptr<Script> LoadScript(const std::string& source);
+
+// What an absent user does when the script is used up: OK to a message box, else the dialog's
+// caption OK button.
+void AnswerAsAbsentUser();
+
+// Displays. Each takes an optional script whose actions it delivers before waiting for a person.
+std::unique_ptr<wce::user::Display> MakeHeadlessDisplay(std::unique_ptr<Script> script);
+std::unique_ptr<wce::user::Display> MakeTerminalDisplay(std::unique_ptr<Script> script);
+std::unique_ptr<wce::user::Display> MakeWindowDisplay(std::unique_ptr<Script> script);
+
+// Picks the display from WCE_DISPLAY (headless, terminal, window) or, without it, from the
+// session: a script or no terminal gives headless. Exits with status 2 on a bad setting.
+std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment();
+
+}  // namespace wce::display
