@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything and runs the installer on the bundled sample medium against a scratch device.
+# The repository is never written: medium and device are copied to a scratch folder first.
+#   scripts/run.sh                 interactive (terminal, or a window on a desktop)
+#   WCE_SCRIPT=file scripts/run.sh unattended (see README: Automation)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/build.sh" "$here/build" >&2
+scratch=${WCE_SCRATCH:-$(mktemp -d "${TMPDIR:-/tmp}/wce-sample.XXXXXX")}
+"$here/scripts/make-sample.sh" "$scratch" >&2
+export WCE_ROOT="$scratch/device" WCE_MEDIUM="$scratch/medium"
+status=0
+"$here/build/bin/SETUP" || status=$?
+echo "scratch device: $WCE_ROOT (exit status $status)" >&2
+exit "$status"
