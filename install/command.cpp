@@ -1,0 +1,71 @@
+// The Install command: count both trees, copy them in turn with progress, report the outcome.
+#include "dialog/setup_dlg.h"
+#include "install/install_scope.h"
+#include "install/walk.h"
+
+namespace {
+
+constexpr int kProgressControls[] = {IDC_PROGRESS, IDC_FILE_NAME, IDC_COPYING_LABEL,
+                                     IDC_FILE_NAME_LABEL};
+
+void ShowProgressControls(HWND hDlg, int nCmdShow)
+{
+    for (int nID : kProgressControls)
+        if (HWND hCtl = GetDlgItem(hDlg, nID)) ShowWindow(hCtl, nCmdShow);
+}
+
+void ClearText(HWND hDlg, int nID)
+{
+    if (HWND hCtl = GetDlgItem(hDlg, nID)) SetWindowTextW(hCtl, u"");
+}
+
+// A root missing at the destination has had nothing written below it: nothing to flush.
+bool FlushDestination(LPCWSTR pszDstRoot)
+{
+    if (FlushVolumeW(pszDstRoot)) return true;
+    const DWORD dwError = GetLastError();
+    return dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+void CSetupDlg::OnInstall()
+{
+    // A click queued before the dialog was disabled arrives during the copy's message drain.
+    if (m_bInstalling) return;
+    const int nSel = m_lbProducts.GetCurSel();
+    if (nSel < 0 || nSel >= MAX_PRODUCTS) return;
+    install::InstallScope busy(*this);
+
+    // 1-4: sources beside the program, fixed destinations; a source too long to compose fails.
+    WCHAR szSrcSetApp[MAX_PATH];
+    WCHAR szSrcTav[MAX_PATH];
+    WCHAR szProduct[MAX_PATH];
+    const bool bSources =
+        install::ComposePath(szProduct, m_szSetupDir, u"PRODUCT", m_aszProductKeys[nSel]) &&
+        install::ComposePath(szSrcSetApp, szProduct, u"\\SETAPP\\") &&
+        install::ComposePath(szSrcTav, szProduct, u"\\TAV\\");
+    m_nTotalFiles = bSources ? CountFiles(szSrcSetApp, FALSE) + CountFiles(szSrcTav, FALSE) : 0;
+    static constexpr WCHAR szDstSetApp[] = u"\\ROMDisk2\\PROGRAM\\SETAPP\\";
+    static constexpr WCHAR szDstTav[] = u"\\ROMDisk\\PROGRAM\\TAV\\";
+
+    // 5-7: busy.
+    EnableWindow(FALSE);
+    ShowProgressControls(m_hWnd, SW_SHOW);
+    ClearText(m_hWnd, IDC_PROGRESS);
+    ClearText(m_hWnd, IDC_FILE_NAME);
+    m_nCopiedFiles = 0;
+
+    // 8: the second tree only after the first; each destination flushed to its medium after it.
+    const bool bCopied = bSources && CopyTree(szSrcSetApp, szDstSetApp, FALSE) &&
+                         FlushDestination(szDstSetApp) && CopyTree(szSrcTav, szDstTav, FALSE) &&
+                         FlushDestination(szDstTav);
+    if (!::IsWindow(m_hWnd)) return;
+
+    // 9-11: report, then idle.
+    MessageBox(bCopied ? u"Installation has been completed." : u"Failed in copying files.",
+               AfxGetAppName(), MB_OK | MB_ICONINFORMATION);
+    if (!::IsWindow(m_hWnd)) return;
+    EnableWindow(TRUE);
+    ShowProgressControls(m_hWnd, SW_HIDE);
+}

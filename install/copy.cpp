@@ -1,0 +1,110 @@
+// The tree copy with progress, on the shared walk.
+#include "dialog/setup_dlg.h"
+#include "install/install_scope.h"
+#include "install/walk.h"
+#include "platform/kernel/heap.h"
+
+namespace install {
+
+InstallScope::InstallScope(CSetupDlg& dlg) : m_dlg(dlg), m_bWasInstalling(dlg.m_bInstalling)
+{
+    m_dlg.m_bInstalling = TRUE;
+}
+
+InstallScope::~InstallScope()
+{
+    m_dlg.m_bInstalling = m_bWasInstalling;
+    if (!m_bWasInstalling && !::IsWindow(m_dlg.m_hWnd)) {
+        HeapFree(GetProcessHeap(), 0, m_dlg.m_pWalkStack);
+        m_dlg.m_pWalkStack = nullptr;
+    }
+}
+
+}  // namespace install
+
+namespace {
+
+// Two full 32-bit counts with their signs, the separator and the terminator.
+constexpr size_t kCounterLen = 2 * 11 + 3 + 1;
+
+void DrainMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void ShowNow(HWND hDlg, int nID, LPCWSTR pszText)
+{
+    if (HWND hCtl = GetDlgItem(hDlg, nID)) {
+        SetWindowTextW(hCtl, pszText);
+        UpdateWindow(hCtl);
+    }
+}
+
+struct CopyHooks {
+    CSetupDlg& dlg;
+    int bCopyAll;
+    LPCWSTR pszDstRoot;
+
+    bool Root(WalkFrame& root)
+    {
+        return SUCCEEDED(StringCchCopyW(root.szDstDir, MAX_PATH, pszDstRoot));
+    }
+
+    // A window destroyed by a dispatched message ends the copy: there is nobody to report to.
+    bool Pass()
+    {
+        DrainMessages();
+        return ::IsWindow(dlg.m_hWnd) != FALSE;
+    }
+
+    // A file or folder that cannot be placed is a failure, never a silent omission.
+    bool Overlong() { return false; }
+
+    bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName)
+    {
+        LPWSTR pszDir = frames[depth].szDstDir;
+        if (!install::ComposePath(pszDir, frames[depth - 1].szDstDir, pszName, u"\\")) return false;
+        pszDir[lstrlenW(pszDir) - 1] = 0;
+        if (!install::EntryExists(pszDir) && !CreateDirectoryW(pszDir, nullptr)) return false;
+        return SUCCEEDED(StringCchCatW(pszDir, MAX_PATH, u"\\"));
+    }
+
+    bool File(const WalkFrame& top, LPCWSTR pszName)
+    {
+        WCHAR szSrc[MAX_PATH];
+        WCHAR szDst[MAX_PATH];
+        if (!install::ComposePath(szSrc, top.szSrcDir, pszName) ||
+            !install::ComposePath(szDst, top.szDstDir, pszName))
+            return false;
+        if (bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN)) ShowProgress(pszName);
+        // The target may be the source itself, reached through a link: never delete that.
+        if (install::EntryExists(szDst) && !install::SameEntry(szSrc, szDst)) {
+            SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(szDst);
+        }
+        return CopyFileW(szSrc, szDst, FALSE) != FALSE;
+    }
+
+    void ShowProgress(LPCWSTR pszName)
+    {
+        ShowNow(dlg.m_hWnd, IDC_FILE_NAME, pszName);
+        ++dlg.m_nCopiedFiles;
+        WCHAR szCounter[kCounterLen];
+        StringCchPrintfW(szCounter, kCounterLen, u"%d / %d", dlg.m_nCopiedFiles, dlg.m_nTotalFiles);
+        ShowNow(dlg.m_hWnd, IDC_PROGRESS, szCounter);
+    }
+};
+
+}  // namespace
+
+int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll)
+{
+    install::InstallScope busy(*this);
+    CopyHooks hooks{*this, bCopyAll, pszDstRoot};
+    install::Walk<CopyHooks> walk(m_pWalkStack, hooks);
+    return walk.Run(pszSrcRoot) ? 1 : 0;
+}

@@ -1,0 +1,139 @@
+// The directory walk shared by the count and the copy: iterative, pre-order, depth-first, over
+// one heap block of WalkFrame records that the dialog owns. The count and the copy add their own
+// steps through a hooks object:
+//   bool Root(WalkFrame& root)        fills what else frame 0 needs; false fails the walk
+//   bool Pass()                       runs at the start of every pass; false fails the walk
+//   bool Overlong()                   a path would not fit its buffer: true skips the entry
+//   bool EnterDir(WalkFrame* frames, int depth, LPCWSTR name)   the new frame's own steps
+//   bool File(const WalkFrame& top, LPCWSTR name)               a fresh file
+// A failing walk has ended every enumeration it opened.
+#pragma once
+
+#include "install/entry_id.h"
+#include "install/walk_frame.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/strings.h"
+
+namespace install {
+
+// Each level adds at least a one-unit name and a backslash to a 260-unit path.
+inline constexpr int kMaxWalkDepth = MAX_PATH / 2;
+
+// Resizes the block to exactly nFrames frames and stores the (possibly moved) block in rpStack;
+// a null block is allocated afresh. False when memory is exhausted: rpStack is kept as it was.
+bool ResizeWalkStack(WalkFrame*& rpStack, int nFrames);
+
+// dir + name + tail into a MAX_PATH buffer. False, with dest left empty, when it would not fit.
+bool ComposePath(WCHAR* dest, LPCWSTR dir, LPCWSTR name, LPCWSTR tail = u"");
+
+// Whether anything exists at an exact path, tested as the device does: an enumeration of it.
+bool EntryExists(LPCWSTR pszPath);
+
+template <class Hooks>
+class Walk {
+public:
+    Walk(WalkFrame*& rpStack, Hooks& hooks) : m_rpStack(rpStack), m_hooks(hooks) {}
+
+    // True when the whole tree was walked (or had nothing to walk), false when it failed.
+    bool Run(LPCWSTR pszSrcRoot)
+    {
+        if (!ResizeWalkStack(m_rpStack, 1)) return false;
+        m_depth = 0;
+        if (FAILED(StringCchCopyW(m_rpStack[0].szSrcDir, MAX_PATH, pszSrcRoot))) {
+            m_depth = -1;
+            return m_hooks.Overlong();
+        }
+        if (!m_hooks.Root(m_rpStack[0])) return false;
+        switch (OpenTop()) {
+            case Open::Overlong: m_depth = -1; return m_hooks.Overlong();
+            case Open::Nothing: m_depth = -1; return true;
+            case Open::Opened: break;
+        }
+        while (m_depth >= 0) {
+            if (!m_hooks.Pass()) return Fail(m_depth);
+            if (!OnePass()) return false;
+        }
+        return true;
+    }
+
+private:
+    enum class Open { Opened, Nothing, Overlong };
+
+    bool OnePass()
+    {
+        if (m_bFresh && (m_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (m_entry.cFileName[0] != u'.') return Descend();
+        } else if (m_bFresh) {
+            if (!m_hooks.File(m_rpStack[m_depth], m_entry.cFileName)) return Fail(m_depth);
+        }
+        Advance();
+        return true;
+    }
+
+    bool Descend()
+    {
+        // Room for the name, its backslash and the pattern, checked before the block grows.
+        const int nNeeded = lstrlenW(m_rpStack[m_depth].szSrcDir) + lstrlenW(m_entry.cFileName) + 4;
+        if (nNeeded >= MAX_PATH || m_depth + 1 > kMaxWalkDepth) {
+            if (!m_hooks.Overlong()) return Fail(m_depth);
+            Advance();
+            return true;
+        }
+        ++m_depth;
+        if (!ResizeWalkStack(m_rpStack, m_depth + 1)) return Fail(m_depth - 1);
+        WalkFrame* frames = m_rpStack;
+        ComposePath(frames[m_depth].szSrcDir, frames[m_depth - 1].szSrcDir, m_entry.cFileName, u"\\");
+        if (!m_hooks.EnterDir(frames, m_depth, m_entry.cFileName)) return Fail(m_depth - 1);
+        if (OpenTop() != Open::Opened) {
+            --m_depth;
+            m_bFresh = false;
+        }
+        return true;
+    }
+
+    // Starts the top frame's enumeration. A folder already open higher up (reached again through
+    // a link) is not entered twice, so a link back to an ancestor cannot make the walk endless.
+    Open OpenTop()
+    {
+        WalkFrame& top = m_rpStack[m_depth];
+        WCHAR szPattern[MAX_PATH];
+        if (!ComposePath(szPattern, top.szSrcDir, u"*.*")) return Open::Overlong;
+        m_ids[m_depth] = EntryIdOf(top.szSrcDir);
+        for (int k = 0; k < m_depth; ++k)
+            if (m_ids[k] == m_ids[m_depth]) return Open::Nothing;
+        HANDLE hEnum = FindFirstFileW(szPattern, &m_entry);
+        if (hEnum == INVALID_HANDLE_VALUE) return Open::Nothing;
+        top.hEnum = hEnum;
+        m_bFresh = true;
+        return Open::Opened;
+    }
+
+    void Advance()
+    {
+        WalkFrame& top = m_rpStack[m_depth];
+        if (FindNextFileW(top.hEnum, &m_entry)) {
+            m_bFresh = true;
+            return;
+        }
+        FindClose(top.hEnum);
+        --m_depth;
+        m_bFresh = false;
+    }
+
+    // Ends the enumerations of frames 0 to nTop, the root's first.
+    bool Fail(int nTop)
+    {
+        for (int k = 0; k <= nTop; ++k) FindClose(m_rpStack[k].hEnum);
+        m_depth = -1;
+        return false;
+    }
+
+    WalkFrame*& m_rpStack;
+    Hooks& m_hooks;
+    int m_depth = -1;
+    bool m_bFresh = false;
+    WIN32_FIND_DATAW m_entry{};
+    EntryId m_ids[kMaxWalkDepth + 1];
+};
+
+}  // namespace install
