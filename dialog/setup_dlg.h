@@ -25,6 +25,9 @@ public:
 
     // Start-up steps.
     int LoadCatalogue();
+    // The executable's folder with its trailing backslash into m_szSetupDir; empty when the
+    // path has no backslash or did not fit.
+    void FindSetupDir();
     [[noreturn]] void StopInstaller();
     void AdjustLayout();
     static int RoundHalfAway(double value);
