@@ -1,0 +1,208 @@
+// The catalogue reader: SETUP.INI from a real medium folder into the list and the key table.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_scan.h"
+#include "dialog/setup_dlg.h"
+#include "platform/kernel/faults.h"
+#include "platform/kernel/files.h"
+#include "tests/dialog/shell_fixture.h"
+
+namespace {
+
+using shell_test::ScratchDevice;
+
+// Runs the setup directory and catalogue steps alone (a stop would end the test process).
+class CatalogueProbe : public CSetupDlg {
+public:
+    int result = -1;
+    int sel = -2;
+    std::vector<std::u16string> items, keys;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        FindSetupDir();
+        result = LoadCatalogue();
+        sel = m_lbProducts.GetCurSel();
+        for (int i = 0; i < m_lbProducts.GetCount(); ++i) {
+            CString text;
+            m_lbProducts.GetText(i, text);
+            items.emplace_back(static_cast<LPCWSTR>(text));
+            keys.emplace_back(m_aszProductKeys[i]);
+        }
+        EndDialog(IDOK);
+        return TRUE;
+    }
+};
+
+struct Outcome {
+    int result;
+    std::vector<std::u16string> items, keys;
+    std::string messages;  // what the message boxes printed
+};
+
+Outcome ReadCatalogue()
+{
+    shell_test::UseProbeDisplay();
+    CatalogueProbe dlg;
+    testing::internal::CaptureStdout();
+    dlg.DoModal();
+    Outcome out{dlg.result, dlg.items, dlg.keys, testing::internal::GetCapturedStdout()};
+    if (out.result == 1)
+        EXPECT_EQ(dlg.sel, 0) << "the first entry is selected";
+    return out;
+}
+
+std::string Packages(int count)
+{
+    std::string text = "[PRODUCT]\r\n";
+    for (int i = 1; i <= count; ++i)
+        text += std::to_string(i) + "=Package " + std::to_string(i) + "\r\n";
+    return text;
+}
+
+const std::string kInvalid = "message: SETUP: Invalid SETUP.INI\n";
+const std::u16string kName31 = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcde";
+
+struct Row {
+    const char* name;
+    std::string bytes;
+    std::vector<std::u16string> items;  // empty: the catalogue is invalid
+    std::vector<std::u16string> keys;
+    UINT codePage = 932;
+};
+
+TEST(CatalogueReader, LineAndSectionRules)
+{
+    const std::string line259(259, 'x');
+    const std::vector<Row> rows = {
+        {"plain", "[PRODUCT]\r\n1=English\r\n2=Deutsch\r\n", {u"English", u"Deutsch"}, {u"1", u"2"}},
+        {"empty file", "", {}, {}},
+        {"LF only", "[PRODUCT]\n1=English\n", {}, {}},
+        {"last line without end", "[PRODUCT]\r\n1=A\r\n2=B", {u"A"}, {u"1"}},
+        {"last line ends in CR", "[PRODUCT]\r\n1=A\r\n2=B\r", {u"A", u"B"}, {u"1", u"2"}},
+        {"header lower case", "[product]\r\n1=A\r\n", {}, {}},
+        {"header trailing blank", "[PRODUCT] \r\n1=A\r\n", {}, {}},
+        {"byte-order mark", "\xEF\xBB\xBF[PRODUCT]\r\n1=A\r\n", {}, {}},
+        {"NUL ends a line", std::string("[PRODUCT]\r\n1=A\0junk\r\n2=B\r\n", 25), {u"A", u"B"}, {u"1", u"2"}},
+        {"equals rules", "[PRODUCT]\r\na = b\r\n=NoKey\r\nk=\r\nk=x=y\r\nno equals\r\n",
+         {u" b", u"NoKey", u"", u"x=y"}, {u"a ", u"", u"k", u"k"}},
+        {"sections", "0=Before\r\n[PRODUCT]\r\n1=In\r\n[OTHER]\r\n2=Out\r\n[PRODUCT]\r\n3=Again\r\n",
+         {u"In", u"Again"}, {u"1", u"3"}},
+        {"259-byte line: LF beyond the window", "[PRODUCT]\r\n" + line259 + "\r\n1=A\r\n", {u"A"}, {u"1"}},
+        {"line without end in its window", "[PRODUCT]\r\n1=A\r\n" + std::string(300, 'x') + "\r\n2=B\r\n",
+         {u"A"}, {u"1"}},
+        {"no line end before a package", std::string(300, 'x') + "\r\n[PRODUCT]\r\n1=A\r\n", {}, {}},
+        {"code page 932", "[PRODUCT]\r\n3=\x93\xFA\x96\x7B\x8C\xEA\r\n", {u"日本語"}, {u"3"}},
+        {"key of 16 kept, of 17 skipped",
+         "[PRODUCT]\r\n12345678901234567=Long\r\n1234567890123456=Sixteen\r\n", {u"Sixteen"},
+         {u"1234567890123456"}},
+        {"display name cut to 31", "[PRODUCT]\r\n1=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghij\r\n", {kName31}, {u"1"}},
+        {"name cut before a split surrogate pair",
+         "[PRODUCT]\r\n1=" + std::string(30, 'a') + "\xF0\x9F\x98\x80" + "z\r\n", {std::u16string(30, u'a')},
+         {u"1"}, 65001},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        wce::kernel::DeviceConfig config;
+        config.codePage = row.codePage;
+        ScratchDevice device(config);
+        device.WriteCatalogue(row.bytes);
+        const Outcome out = ReadCatalogue();
+        EXPECT_EQ(out.result, row.items.empty() ? 0 : 1);
+        EXPECT_EQ(out.items, row.items);
+        EXPECT_EQ(out.keys, row.keys);
+        EXPECT_EQ(out.messages, row.items.empty() ? kInvalid : "");
+        EXPECT_EQ(wce::kernel::OpenHandleCount(), 0) << "file and enumeration are released";
+    }
+}
+
+TEST(CatalogueReader, ListHoldsTheFirstHundredPackages)
+{
+    ScratchDevice device;
+    device.WriteCatalogue(Packages(105));
+    const Outcome out = ReadCatalogue();
+    ASSERT_EQ(out.items.size(), 100u);
+    EXPECT_EQ(out.items.back(), u"Package 100");
+    EXPECT_EQ(out.keys.back(), u"100");
+    EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
+}
+
+TEST(CatalogueReader, MissingOrUnreadableCatalogue)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const ScratchDevice&)> prepare;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [](const ScratchDevice&) {}, "message: SETUP: Not found SETUP.INI\n"},
+        {"a folder of that name",
+         [](const ScratchDevice& d) { std::filesystem::create_directory(d.Medium() / "SETUP.INI"); },
+         "message: SETUP: Failed in opening SETUP.INI\n"},
+        {"other case of the name",
+         [](const ScratchDevice& d) { std::ofstream(d.Medium() / "setup.ini") << "[PRODUCT]\r\n1=A\r\n"; },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDevice device;
+        c.prepare(device);
+        const Outcome out = ReadCatalogue();
+        EXPECT_EQ(out.result, c.message.empty() ? 1 : 0);
+        EXPECT_EQ(out.messages, c.message);
+        EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
+    }
+}
+
+TEST(CatalogueReader, OverlongCataloguePathIsNotFound)
+{
+    // The executable's path fits; the catalogue's name beside it would not.
+    wce::kernel::DeviceConfig config;
+    config.mediumName = std::u16string(250, u'm');
+    config.exeName = u"S.exe";
+    ScratchDevice device(config);
+    device.WriteCatalogue(Packages(1));
+    const Outcome out = ReadCatalogue();
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.messages, "message: SETUP: Not found SETUP.INI\n");
+}
+
+TEST(CatalogueReader, FailedReadKeepsPackagesReadBefore)
+{
+    ScratchDevice device;
+    device.WriteCatalogue(Packages(3));
+    wce::kernel::FaultScope faults;
+    faults.Fail(wce::kernel::HostOp::Read, 3, EIO, true);  // windows: header, 1=, then 2= fails
+    const Outcome out = ReadCatalogue();
+    EXPECT_EQ(out.items, std::vector<std::u16string>{u"Package 1"});
+    EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
+}
+
+// A file that shrank after its length was taken: bytes beyond what a read delivered are never
+// scanned, even where an earlier window left a CR LF in the buffer.
+TEST(CatalogueScan, ShortReadScansOnlyDeliveredBytes)
+{
+    const std::string data = "[PRODUCT]\r\n1=ABCDEFG";  // the file once went on with "\r\n"
+    std::vector<std::u16string> names;
+    catalogue::ScanCatalogue(
+        static_cast<LONG>(data.size() + 2),
+        [&](LONG offset, BYTE* buffer, UINT count) {
+            const UINT avail = static_cast<UINT>(data.size()) - static_cast<UINT>(offset);
+            const UINT got = std::min(count, avail);
+            std::copy_n(data.begin() + offset, got, buffer);
+            return got;
+        },
+        [&](std::u16string_view, std::u16string_view name) {
+            names.emplace_back(name);
+            return true;
+        });
+    EXPECT_TRUE(names.empty());
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// Runs the real SETUP binary headless on scratch folders and collects what it printed.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int exitStatus = -1;  // -1 when the program did not exit normally (signal, time limit)
+    std::string out, err;
+};
+
+inline std::string ReadAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A scratch device and medium for one run.
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string tmpl = (fs::temp_directory_path() / "setup-e2e.XXXXXX").string();
+        base_ = mkdtemp(tmpl.data());
+        fs::create_directories(Device() / "ROMDisk/PROGRAM/TAV");
+        fs::create_directories(Device() / "ROMDisk2/PROGRAM/SETAPP");
+        fs::create_directories(Medium());
+    }
+    ~Scratch() { fs::remove_all(base_); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    fs::path Base() const { return base_; }
+    fs::path Device() const { return base_ / "device"; }
+    fs::path Medium() const { return base_ / "medium"; }
+
+    // Runs the program with the given script (none when empty) and extra settings. Inherited
+    // WCE_ settings are dropped so that every run starts from the same profile.
+    RunResult Run(const std::string& script, const std::map<std::string, std::string>& extra = {}) const
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("WCE_", 0) != 0)
+                env.emplace_back(*e);
+        env.push_back("WCE_ROOT=" + Device().string());
+        env.push_back("WCE_MEDIUM=" + Medium().string());
+        env.push_back("WCE_DISPLAY=headless");
+        if (!script.empty()) {
+            std::ofstream(base_ / "script.txt") << script;
+            env.push_back("WCE_SCRIPT=" + (base_ / "script.txt").string());
+        }
+        for (const auto& [k, v] : extra)
+            env.push_back(k + "=" + v);
+        return Spawn(env);
+    }
+
+private:
+    RunResult Spawn(const std::vector<std::string>& env) const
+    {
+        const fs::path out = base_ / "stdout.txt", err = base_ / "stderr.txt";
+        std::vector<char*> envp;
+        for (const std::string& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            alarm(60);  // a hung program fails its test instead of the whole run
+            char* argv[] = {const_cast<char*>(SETUP_BINARY), nullptr};
+            execve(SETUP_BINARY, argv, envp.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        RunResult r;
+        r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadAll(out);
+        r.err = ReadAll(err);
+        return r;
+    }
+
+    fs::path base_;
+};
+
+// Lines of text starting with prefix.
+inline std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+}  // namespace e2e
