@@ -1,0 +1,154 @@
+#include "platform/display/terminal/session.h"
+
+#include <curses.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+
+namespace wce::terminal {
+namespace {
+
+// Everything a signal handler needs is prepared beforehand: it may only write and tcsetattr.
+struct RestoreState {
+    volatile std::sig_atomic_t open = 0;
+    int outFd = -1;
+    int termiosFd = -1;
+    bool haveTermios = false;
+    struct termios saved {};
+    char sequence[256] = {};
+    std::size_t sequenceLength = 0;
+};
+RestoreState g_restore;
+SCREEN* g_screen = nullptr;
+FILE* g_tty = nullptr;
+bool g_atexitRegistered = false;
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
+
+void AppendCapability(const char* name) {
+    char* value = tigetstr(name);
+    if (value == nullptr || value == reinterpret_cast<char*>(-1)) return;
+    std::size_t length = std::strlen(value);
+    if (g_restore.sequenceLength + length >= sizeof g_restore.sequence) return;
+    std::memcpy(g_restore.sequence + g_restore.sequenceLength, value, length);
+    g_restore.sequenceLength += length;
+}
+
+// The bytes that undo curses mode, sent by a signal handler that cannot call endwin.
+void PrepareRestoreSequence() {
+    g_restore.sequenceLength = 0;
+    AppendCapability("sgr0");
+    AppendCapability("cnorm");
+    AppendCapability("rmkx");
+    char* mouse = tigetstr("kmous");
+    if (mouse != nullptr && mouse != reinterpret_cast<char*>(-1) && *mouse != '\0') {
+        static constexpr char kMouseOff[] = "\033[?1006l\033[?1002l\033[?1000l";
+        std::memcpy(g_restore.sequence + g_restore.sequenceLength, kMouseOff,
+                    sizeof kMouseOff - 1);
+        g_restore.sequenceLength += sizeof kMouseOff - 1;
+    }
+    AppendCapability("rmcup");
+}
+
+void RestoreFromSignal(int sig) {
+    if (g_restore.open) {
+        g_restore.open = 0;
+        if (g_restore.outFd >= 0 && g_restore.sequenceLength > 0) {
+            ssize_t ignored = write(g_restore.outFd, g_restore.sequence, g_restore.sequenceLength);
+            (void)ignored;
+        }
+        if (g_restore.haveTermios) tcsetattr(g_restore.termiosFd, TCSANOW, &g_restore.saved);
+    }
+    // The default action ends the process as the signal would have, with its status (and core).
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = RestoreFromSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (int sig : kSignals) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        if (previous.sa_handler == SIG_IGN) continue;  // e.g. SIGHUP under nohup stays ignored
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+void RestoreAtExit() { CloseSession(); }
+
+bool ChooseStreams(FILE*& in, FILE*& out, std::string& error) {
+    bool inTty = isatty(STDIN_FILENO) != 0;
+    bool outTty = isatty(STDOUT_FILENO) != 0;
+    if (!inTty || !outTty) {
+        g_tty = std::fopen("/dev/tty", "r+");
+        if (g_tty == nullptr) {
+            error = "the terminal display needs a terminal, and there is none (/dev/tty: " +
+                    std::string(std::strerror(errno)) + ")";
+            return false;
+        }
+    }
+    in = inTty ? stdin : g_tty;
+    out = outTty ? stdout : g_tty;
+    return true;
+}
+
+void SaveTermios(int fd) {
+    g_restore.termiosFd = fd;
+    g_restore.haveTermios = tcgetattr(fd, &g_restore.saved) == 0;
+}
+
+}  // namespace
+
+bool OpenSession(SessionInfo& info, std::string& error) {
+    if (SessionOpen()) return true;
+    FILE* in = nullptr;
+    FILE* out = nullptr;
+    if (!ChooseStreams(in, out, error)) return false;
+    SaveTermios(fileno(in));
+    g_restore.outFd = fileno(out);
+    // Installed before curses starts so that curses leaves these signals to us.
+    InstallSignalHandlers();
+    const char* term = std::getenv("TERM");
+    g_screen = newterm(nullptr, out, in);
+    if (g_screen == nullptr) {
+        error = std::string("the terminal type \"") + (term ? term : "") +
+                "\" is unknown to the terminal library (set TERM, e.g. TERM=xterm)";
+        return false;
+    }
+    set_term(g_screen);
+    PrepareRestoreSequence();
+    g_restore.open = 1;
+    cbreak();
+    noecho();
+    nonl();
+    keypad(stdscr, TRUE);
+    set_escdelay(25);
+    curs_set(0);
+    mouseinterval(0);
+    mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
+    if (!g_atexitRegistered) g_atexitRegistered = std::atexit(RestoreAtExit) == 0;
+    info.ownsStdout = out == stdout;
+    return true;
+}
+
+void CloseSession() {
+    if (!g_restore.open) return;
+    g_restore.open = 0;
+    mousemask(0, nullptr);
+    endwin();
+    if (g_restore.haveTermios) tcsetattr(g_restore.termiosFd, TCSANOW, &g_restore.saved);
+}
+
+bool SessionOpen() { return g_restore.open != 0; }
+
+}  // namespace wce::terminal

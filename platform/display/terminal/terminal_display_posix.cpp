@@ -1,0 +1,208 @@
+// The terminal display: draws the emulated screen with curses and turns keys and mouse clicks
+// into device input.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/display/displays.h"
+#include "platform/display/terminal/cell_grid.h"
+#include "platform/display/terminal/frame_pacer.h"
+#include "platform/display/terminal/keys.h"
+#include "platform/display/terminal/painter.h"
+#include "platform/display/terminal/session.h"
+
+// After the platform headers: curses defines TRUE and FALSE as macros.
+#include <curses.h>
+
+namespace wce::terminal {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A watched script shows each step long enough to be followed.
+constexpr auto kScriptPace = std::chrono::milliseconds(150);
+// A blocking read that keeps failing means the terminal's input is gone.
+constexpr int kMaxFailedReads = 3;
+
+attr_t CursesAttr(std::uint8_t attr) {
+    attr_t out = A_NORMAL;
+    if (attr & kAttrReverse) out |= A_REVERSE;
+    if (attr & kAttrBold) out |= A_BOLD;
+    if (attr & kAttrDim) out |= A_DIM;
+    if (attr & kAttrUnderline) out |= A_UNDERLINE;
+    return out;
+}
+
+void Blit(const CellGrid& grid, int originCol, int originRow) {
+    for (int row = 0; row < grid.Rows(); ++row) {
+        for (int col = 0; col < grid.Cols(); ++col) {
+            const Cell& cell = grid.At(col, row);
+            if (cell.continuation) continue;
+            wchar_t text[2] = {static_cast<wchar_t>(cell.ch), L'\0'};
+            cchar_t cc;
+            setcchar(&cc, text, CursesAttr(cell.attr), 0, nullptr);
+            mvadd_wch(originRow + row, originCol + col, &cc);
+        }
+    }
+}
+
+class TerminalDisplay final : public wce::user::Display {
+public:
+    TerminalDisplay(std::unique_ptr<wce::display::Script> script, bool ownsStdout)
+        : script_(std::move(script)), ownsStdout_(ownsStdout) {}
+    ~TerminalDisplay() override { CloseSession(); }
+
+    void WaitForInput() override;
+    void Poll() override;
+    void ScreenChanged() override { dirty_ = true; }
+    bool OwnsStdout() const override { return ownsStdout_ && SessionOpen(); }
+    void Shutdown() override { CloseSession(); }
+
+private:
+    enum class Read { Nothing, Input, Failed };
+
+    void Present();
+    Read ReadOne();
+    bool Handle(int status, wint_t ch);
+    bool HandleMouse();
+    bool PaceScript();
+    void WaitForPerson();
+
+    std::unique_ptr<wce::display::Script> script_;
+    bool ownsStdout_;
+    bool dirty_ = true;
+    bool redrawAll_ = false;
+    bool pictureShown_ = false;  // false while the terminal is too small
+    int originCol_ = 0;
+    int originRow_ = 0;
+    CellGrid grid_;
+    FramePacer pacer_;
+};
+
+void TerminalDisplay::Present() {
+    dirty_ = false;
+    if (!SessionOpen()) return;
+    int rows = 0;
+    int cols = 0;
+    getmaxyx(stdscr, rows, cols);
+    erase();
+    pictureShown_ = cols >= kGridCols && rows >= kGridRows;
+    if (pictureShown_) {
+        PaintScreen(wce::user::SnapshotScreen(), grid_);
+        originCol_ = (cols - kGridCols) / 2;
+        originRow_ = (rows - kGridRows) / 2;
+        Blit(grid_, originCol_, originRow_);
+    } else if (cols > 0 && rows > 0) {
+        CellGrid message(cols, rows);
+        PaintTooSmall(message);
+        Blit(message, 0, 0);
+    }
+    if (redrawAll_) clearok(curscr, TRUE);
+    redrawAll_ = false;
+    refresh();
+}
+
+bool TerminalDisplay::HandleMouse() {
+    MEVENT event{};
+    if (getmouse(&event) != OK) return false;
+    if (!(event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) || !pictureShown_) return false;
+    int col = event.x - originCol_;
+    int row = event.y - originRow_;
+    if (col < 0 || row < 0 || col >= grid_.Cols() || row >= grid_.Rows()) return false;
+    wce::user::InjectClick(grid_.ClickPoint(col, row));
+    return true;
+}
+
+// True when the key or click became device input.
+bool TerminalDisplay::Handle(int status, wint_t ch) {
+    bool functionKey = status == KEY_CODE_YES;
+    if (functionKey && ch == KEY_RESIZE) {
+        redrawAll_ = true;
+        Present();
+        return false;
+    }
+    if (functionKey && ch == KEY_MOUSE) return HandleMouse();
+    auto key = MapTerminalKey(functionKey, static_cast<std::uint32_t>(ch));
+    if (!key) return false;
+    wce::user::InjectKey(key->vk, key->shift);
+    return true;
+}
+
+// One read with the timeout set by the caller.
+TerminalDisplay::Read TerminalDisplay::ReadOne() {
+    wint_t ch = 0;
+    int status = get_wch(&ch);
+    if (status == ERR) return Read::Failed;
+    return Handle(status, ch) ? Read::Input : Read::Nothing;
+}
+
+void TerminalDisplay::Poll() {
+    if (!pacer_.CountCall() || !pacer_.Due(Clock::now()) || !SessionOpen()) return;
+    timeout(0);
+    for (int i = 0; i < 64; ++i) {
+        if (ReadOne() == Read::Failed) break;
+    }
+    if (dirty_) Present();
+}
+
+// Shows the current step for a moment; true when a person's input came meanwhile.
+bool TerminalDisplay::PaceScript() {
+    auto deadline = Clock::now() + kScriptPace;
+    for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        timeout(static_cast<int>(left.count()) + 1);
+        if (ReadOne() == Read::Input) return true;
+    }
+    return false;
+}
+
+void TerminalDisplay::WaitForPerson() {
+    timeout(-1);
+    int failures = 0;
+    while (failures < kMaxFailedReads) {
+        switch (ReadOne()) {
+            case Read::Input: return;
+            case Read::Nothing: failures = 0; break;
+            case Read::Failed: ++failures; napms(10); break;
+        }
+    }
+    // Nobody can answer any more: end the run as an absent user would rather than spin.
+    wce::display::AnswerAsAbsentUser();
+}
+
+void TerminalDisplay::WaitForInput() {
+    Present();
+    if (!SessionOpen()) {
+        wce::display::AnswerAsAbsentUser();
+        return;
+    }
+    if (script_ && !script_->Exhausted()) {
+        if (PaceScript()) return;
+        script_->DeliverNext();
+        // A dump action prints over the picture.
+        redrawAll_ = true;
+        dirty_ = true;
+        return;
+    }
+    WaitForPerson();
+}
+
+}  // namespace
+}  // namespace wce::terminal
+
+namespace wce::display {
+
+std::unique_ptr<wce::user::Display> MakeTerminalDisplay(std::unique_ptr<Script> script) {
+    terminal::EnsureUtf8Locale();
+    terminal::SessionInfo info;
+    std::string error;
+    if (!terminal::OpenSession(info, error)) {
+        std::fprintf(stderr, "WCE_DISPLAY=terminal: %s\n", error.c_str());
+        std::exit(2);
+    }
+    return std::make_unique<terminal::TerminalDisplay>(std::move(script), info.ownsStdout);
+}
+
+}  // namespace wce::display
