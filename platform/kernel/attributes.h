@@ -1,0 +1,33 @@
+// The attribute word on the host. On a FAT medium the medium's own attribute bits are used (the
+// FAT attribute ioctls); elsewhere read-only is the owner's write permission and hidden / system
+// live in the user.DOSATTRIB extended attribute as hex text ("0x2"), which is also what file
+// servers put first in their binary form. A folder is never made read-only on the host (that
+// would stop files being created in it), so the read-only bit of a folder only reports its mode.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/kernel/wintypes.h"
+
+namespace wce::kernel::attrs {
+
+inline constexpr char kXattrName[] = "user.DOSATTRIB";
+inline constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                   FILE_ATTRIBUTE_SYSTEM;
+
+// The word of an existing entry; INVALID_FILE_ATTRIBUTES with errno set when it cannot be read
+// (for instance the file vanished after st was taken).
+DWORD Read(const std::string& path, const struct stat& st);
+// Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them). 0 or errno;
+// ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
+int Write(const std::string& path, const struct stat& st, DWORD attrs);
+// Gives a just-created file (open as fd) the settable bits of attrs. 0 or errno.
+int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
+// The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
+DWORD ParseDosAttrib(const char* value, size_t size);
+// Forgets which devices are FAT media (tests that fake one).
+void ResetMediaCache();
+
+}  // namespace wce::kernel::attrs

@@ -1,0 +1,158 @@
+// File copy: into a temporary name beside the target, then renamed into place, so that a reader
+// never sees a torn file and a failure leaves the old target as it was.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/errors.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/namespace.h"
+
+namespace wce::kernel {
+namespace {
+
+constexpr size_t kBufferSize = 256 * 1024;
+
+// Device pairs whose filesystem refused a clone; asking again would only cost a syscall.
+std::set<std::pair<dev_t, dev_t>>& NoClone() {
+    static std::set<std::pair<dev_t, dev_t>> s;
+    return s;
+}
+// Device pairs where copy_file_range is unavailable.
+std::set<std::pair<dev_t, dev_t>>& NoCopyRange() {
+    static std::set<std::pair<dev_t, dev_t>> s;
+    return s;
+}
+
+bool Unsupported(int err) {
+    return err == EOPNOTSUPP || err == ENOTTY || err == EINVAL || err == EXDEV || err == ENOSYS ||
+           err == EBADF;
+}
+
+int CopyByReadWrite(int in, int out) {
+    thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
+    for (off_t pos = 0;;) {
+        ssize_t n = host::PRead(in, buf.get(), kBufferSize, pos);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        pos += n;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) return errno;
+            done += w;
+        }
+    }
+}
+
+// Copies size bytes with the fastest means the filesystems offer. 0 or errno.
+int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
+    if (src.st_size == 0) return 0;
+    auto key = std::make_pair(src.st_dev, dstDev);
+    if (!NoClone().count(key)) {
+        if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
+            return 0;
+        if (!Unsupported(errno)) return errno;
+        NoClone().insert(key);
+    }
+    if (!NoCopyRange().count(key)) {
+        auto left = static_cast<size_t>(src.st_size);
+        while (left > 0) {
+            ssize_t n = host::CopyFileRange(in, out, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) return 0;  // the source shrank meanwhile
+            if (n > 0) {
+                left -= static_cast<size_t>(n);
+                continue;
+            }
+            if (!Unsupported(errno) || left != static_cast<size_t>(src.st_size)) return errno;
+            NoCopyRange().insert(key);
+            break;
+        }
+        if (left == 0) return 0;
+    }
+    return CopyByReadWrite(in, out);
+}
+
+// Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique.
+int CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/.wce-copy-%d-%u.tmp", static_cast<int>(getpid()), ++counter);
+        tempPath.assign(dir).append(name);
+        fd.reset(host::OpenAt(AT_FDCWD, tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+        if (fd.valid()) return 0;
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+// Checks an existing target: a folder, the source itself, a hidden or read-only file are refused.
+DWORD CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
+    if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return ERROR_ACCESS_DENIED;
+    if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return ERROR_SHARING_VIOLATION;
+    if (failIfExists) return ERROR_FILE_EXISTS;
+    DWORD a = attrs::Read(dst.target(), dst.st);
+    if (a == INVALID_FILE_ATTRIBUTES) return Win32ErrorFromErrno(errno);
+    if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// Writes the temporary file and renames it onto the target. 0 or errno; the temp never survives.
+int WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+                  BOOL failIfExists) {
+    std::string temp;
+    host::Fd out;
+    if (int err = CreateTemp(dst.dir(), temp, out)) return err;
+    struct stat tst {};
+    int err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
+    if (!err) err = CopyData(in, out.get(), src, tst.st_dev);
+    if (!err) err = attrs::WriteNew(out.get(), temp, tst, srcAttrs);
+    if (!err && host::Close(out.release()) != 0) err = errno;
+    if (!err) {
+        unsigned flags = failIfExists ? RENAME_NOREPLACE : 0;
+        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), flags) != 0) err = errno;
+    }
+    if (err) {
+        out.reset();
+        host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+    }
+    return err;
+}
+
+}  // namespace
+}  // namespace wce::kernel
+
+using namespace wce::kernel;
+
+BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    thread_local ns::HostEntry src, dst;
+    if (DWORD r = ns::Resolve(lpExistingFileName, src); r != ERROR_SUCCESS) return Fail(r);
+    if (!src.exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    host::Fd in(host::OpenAt(AT_FDCWD, src.target().c_str(), O_RDONLY | O_NOFOLLOW));
+    if (!in.valid()) return FailErrno(errno);
+    struct stat st {};
+    if (host::FStat(in.get(), &st) != 0) return FailErrno(errno);
+    DWORD srcAttrs = attrs::Read(src.target(), st);
+    if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
+    if (DWORD r = ns::Resolve(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
+    if (dst.exists)
+        if (DWORD r = CheckTarget(dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
+    if (int err = WriteAndPlace(in.get(), st, srcAttrs, dst, bFailIfExists))
+        return err == EEXIST && bFailIfExists ? Fail(ERROR_FILE_EXISTS) : FailErrno(err);
+    if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
+    return TRUE;
+}

@@ -1,0 +1,168 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/codepage.h"
+#include "platform/kernel/device.h"
+#include "platform/kernel/errors.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/names.h"
+#include "platform/kernel/namespace.h"
+
+namespace wce::kernel {
+
+// Defined in codepage_posix.cpp: the iconv name of a code page, nullptr when unknown.
+const char* IconvNameOf(UINT codePage);
+void ResetCodePage();
+
+namespace {
+
+DeviceConfig& Current() {
+    static DeviceConfig c;
+    return c;
+}
+
+[[noreturn]] void SettingError(const char* variable, const std::string& value, const char* why) {
+    std::fprintf(stderr, "SETUP: the setting %s=%s %s\n", variable, value.c_str(), why);
+    std::exit(2);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return host::FStatAt(AT_FDCWD, path.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[4096];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+}
+
+// A setting that must name an existing folder.
+std::string FolderSetting(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr) return {};
+    std::string path = Absolute(value);
+    if (path.empty()) SettingError(variable, value, "is empty; it must name a folder");
+    if (!IsDirectory(path)) SettingError(variable, value, "names no existing folder");
+    return path;
+}
+
+std::string DefaultDeviceRoot() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        base = std::string(home) + "/.local/share";
+    } else {
+        std::fprintf(stderr, "SETUP: neither WCE_ROOT, XDG_DATA_HOME nor HOME is set\n");
+        std::exit(2);
+    }
+    return base + "/wce-device";
+}
+
+// Creates the standard folders of a fresh device; existing ones are left as they are.
+void PrepareFreshDevice(const std::string& root) {
+    static const char* const kFolders[] = {"", "/ROMDisk", "/ROMDisk/PROGRAM", "/ROMDisk/PROGRAM/TAV",
+                                           "/ROMDisk2", "/ROMDisk2/PROGRAM",
+                                           "/ROMDisk2/PROGRAM/SETAPP"};
+    std::string parent = root.substr(0, root.rfind('/'));
+    if (!IsDirectory(parent)) {
+        // The data folder itself may be missing on a fresh account: create its chain.
+        for (size_t i = 1; i <= parent.size(); ++i)
+            if (i == parent.size() || parent[i] == '/')
+                host::MkdirAt(AT_FDCWD, parent.substr(0, i).c_str(), 0700);
+    }
+    for (const char* f : kFolders) {
+        std::string path = root + f;
+        if (host::MkdirAt(AT_FDCWD, path.c_str(), 0777) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "SETUP: cannot create the device folder %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            std::exit(2);
+        }
+    }
+}
+
+std::u16string ExeNameOf(const std::string& hostExe) {
+    std::string file = hostExe.substr(hostExe.rfind('/') + 1);
+    std::u16string name;
+    names::HostToDevice(file, name);
+    if (file.find('.') == std::string::npos) name += u".exe";
+    return name;
+}
+
+std::string SelfExecutable(const char* argv0) {
+    char buf[4096];
+    ssize_t n = host::ReadLink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) return std::string(buf, static_cast<size_t>(n));
+    return Absolute(argv0 != nullptr ? argv0 : "SETUP");
+}
+
+}  // namespace
+
+void ConfigureDevice(const DeviceConfig& config) {
+    Current() = config;
+    ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
+    attrs::ResetMediaCache();
+    ResetCodePage();
+}
+
+const DeviceConfig& CurrentDevice() { return Current(); }
+
+DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
+    DeviceConfig c;
+    std::string exe = SelfExecutable(argv0);
+    c.exeName = ExeNameOf(exe);
+    c.hostMedium = FolderSetting("WCE_MEDIUM");
+    if (c.hostMedium.empty()) c.hostMedium = exe.substr(0, std::max<size_t>(exe.rfind('/'), 1));
+    c.hostRoot = FolderSetting("WCE_ROOT");
+    if (c.hostRoot.empty()) {
+        c.hostRoot = DefaultDeviceRoot();
+        PrepareFreshDevice(c.hostRoot);
+    }
+    if (const char* cp = std::getenv("WCE_CODEPAGE")) {
+        char* end = nullptr;
+        unsigned long value = std::strtoul(cp, &end, 10);
+        if (*cp == '\0' || *end != '\0' || IconvNameOf(static_cast<UINT>(value)) == nullptr)
+            SettingError("WCE_CODEPAGE", cp, "is not a known code page (932, 1252, 65001, ...)");
+        c.codePage = static_cast<UINT>(value);
+    }
+    return c;
+}
+
+std::optional<std::string> HostPathOf(const std::u16string& devicePath) {
+    ns::HostEntry e;
+    if (ns::Resolve(devicePath, e) != ERROR_SUCCESS) return std::nullopt;
+    return e.target();
+}
+
+}  // namespace wce::kernel
+
+DWORD GetModuleFileNameW(HMODULE /*hModule*/, LPWSTR lpFilename, DWORD nSize) {
+    const auto& c = wce::kernel::CurrentDevice();
+    std::u16string path = u"\\" + c.mediumName + u"\\" + c.exeName;
+    if (lpFilename == nullptr || nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (path.size() + 1 > nSize) {
+        path.copy(lpFilename, nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    path.copy(lpFilename, path.size());
+    lpFilename[path.size()] = 0;
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(path.size());
+}

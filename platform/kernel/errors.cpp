@@ -1,0 +1,47 @@
+#include "platform/kernel/errors.h"
+
+#include <cerrno>
+
+namespace {
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+}
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+
+namespace wce::kernel {
+
+DWORD Win32ErrorFromErrno(int err) {
+    switch (err) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EBUSY:
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case ENOTSUP: return ERROR_NOT_SUPPORTED;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
+    case EILSEQ: return ERROR_NO_UNICODE_TRANSLATION;
+    case ENODEV:
+    case ENXIO:
+    case ENOMEDIUM: return ERROR_NOT_READY;
+    default: return ERROR_GEN_FAILURE;
+    }
+}
+
+BOOL FailErrno(int err) { return Fail(Win32ErrorFromErrno(err)); }
+
+}  // namespace wce::kernel

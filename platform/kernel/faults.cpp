@@ -1,0 +1,49 @@
+#include "platform/kernel/faults.h"
+
+#include <array>
+
+#include "platform/kernel/host_ops.h"
+
+namespace wce::kernel {
+namespace {
+
+struct Fault {
+    int remaining = 0;  // calls left before the failing one; 0 = none armed
+    int err = 0;
+    bool persistent = false;
+    bool firing = false;
+};
+
+constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
+std::array<int, kOps> g_calls{};
+std::array<Fault, kOps> g_faults{};
+bool g_anyFault = false;
+
+}  // namespace
+
+void InjectFault(HostOp op, int nth, int err, bool persistent) {
+    auto& f = g_faults[static_cast<size_t>(op)];
+    f = Fault{nth < 1 ? 1 : nth, err, persistent, false};
+    g_anyFault = true;
+}
+
+void ClearFaults() {
+    g_calls.fill(0);
+    g_faults.fill(Fault{});
+    g_anyFault = false;
+}
+
+int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)]; }
+
+int host::Tick(HostOp op) {
+    auto i = static_cast<size_t>(op);
+    ++g_calls[i];
+    if (!g_anyFault) return 0;
+    auto& f = g_faults[i];
+    if (f.firing) return f.err;
+    if (f.remaining == 0 || --f.remaining > 0) return 0;
+    if (f.persistent) f.firing = true;
+    return f.err;
+}
+
+}  // namespace wce::kernel

@@ -1,0 +1,176 @@
+#include <fcntl.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/errors.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/handles.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/namespace.h"
+
+namespace wce::kernel {
+namespace {
+
+struct FileObject : handles::Object {
+    host::Fd fd;
+    std::int64_t position = 0;
+};
+
+// Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
+BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
+    if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD r = ns::Resolve(path, e); r != ERROR_SUCCESS) return Fail(r);
+    return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
+
+ns::HostEntry& Scratch() {
+    thread_local ns::HostEntry e;
+    return e;
+}
+
+}  // namespace
+}  // namespace wce::kernel
+
+using namespace wce::kernel;
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    auto& e = Scratch();
+    if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
+    DWORD a = attrs::Read(e.target(), e.st);
+    if (a == INVALID_FILE_ATTRIBUTES) FailErrno(errno);
+    return a;
+}
+
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+    auto& e = Scratch();
+    if (!ResolveExisting(lpFileName, e)) return FALSE;
+    int err = attrs::Write(e.target(), e.st, dwFileAttributes);
+    return err == 0 ? TRUE : FailErrno(err);
+}
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+    auto& e = Scratch();
+    if (!ResolveExisting(lpFileName, e)) return FALSE;
+    if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD a = attrs::Read(e.target(), e.st);
+    if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
+    if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return FailErrno(errno);
+    ns::NoteRemoved(e.dir(), e.name());
+    return TRUE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
+    auto& e = Scratch();
+    if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD r = ns::Resolve(lpPathName, e); r != ERROR_SUCCESS) return Fail(r);
+    if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
+    if (host::MkdirAt(AT_FDCWD, e.path.c_str(), 0777) != 0)
+        return FailErrno(errno == ENOENT ? ENOTDIR : errno);
+    ns::NoteAdded(e.dir(), e.name());
+    return TRUE;
+}
+
+BOOL FlushVolumeW(LPCWSTR lpPathName) {
+    auto& e = Scratch();
+    if (!ResolveExisting(lpPathName, e)) return FALSE;
+    host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd.valid()) return FailErrno(errno);
+    return host::SyncFs(fd.get()) == 0 ? TRUE : FailErrno(errno);
+}
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+                   void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
+    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto& e = Scratch();
+    if (!ResolveExisting(lpFileName, e)) return INVALID_HANDLE_VALUE;
+    if (S_ISDIR(e.st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto f = std::make_unique<FileObject>();
+    f->fd.reset(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NOFOLLOW));
+    if (!f->fd.valid()) {
+        FailErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handles::Add(std::move(f));
+}
+
+DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
+    auto* f = handles::Get<FileObject>(hFile);
+    struct stat st {};
+    if (f == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (host::FStat(f->fd.get(), &st) != 0) {
+        FailErrno(errno);
+        return INVALID_FILE_SIZE;
+    }
+    auto size = static_cast<std::uint64_t>(st.st_size);
+    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
+                     DWORD dwMoveMethod) {
+    auto* f = handles::Get<FileObject>(hFile);
+    if (f == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::int64_t distance = lpDistanceToMoveHigh == nullptr
+        ? lDistanceToMove
+        : static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                    static_cast<std::uint32_t>(lDistanceToMove));
+    std::int64_t base = 0;
+    struct stat st {};
+    if (dwMoveMethod == 1) base = f->position;
+    if (dwMoveMethod == 2) base = host::FStat(f->fd.get(), &st) == 0 ? st.st_size : 0;
+    if (dwMoveMethod > 2) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (base + distance < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    f->position = base + distance;
+    if (lpDistanceToMoveHigh != nullptr) *lpDistanceToMoveHigh = static_cast<LONG>(f->position >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(f->position);
+}
+
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+              DWORD* lpNumberOfBytesRead, void* /*lpOverlapped*/) {
+    auto* f = handles::Get<FileObject>(hFile);
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (f == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (lpBuffer == nullptr && nNumberOfBytesToRead > 0) return Fail(ERROR_INVALID_PARAMETER);
+    DWORD done = 0;
+    auto* out = static_cast<char*>(lpBuffer);
+    while (done < nNumberOfBytesToRead) {
+        ssize_t n = host::PRead(f->fd.get(), out + done, nNumberOfBytesToRead - done, f->position);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailErrno(errno);
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+        f->position += n;
+    }
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    if (handles::Get<FileObject>(hObject) == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    handles::Remove(hObject);
+    return TRUE;
+}

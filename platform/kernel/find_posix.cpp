@@ -1,0 +1,151 @@
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/errors.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/handles.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/names.h"
+#include "platform/kernel/namespace.h"
+#include "platform/kernel/paths.h"
+
+namespace wce::kernel {
+namespace {
+
+struct FindObject : handles::Object {
+    ns::DirListing listing;
+    std::string dirHost;
+    std::u16string pattern;
+    bool matchAll = false;
+    size_t next = 0;
+};
+
+FILETIME FileTimeOf(const timespec& t) {
+    // 100 ns ticks since 1601, the device's epoch.
+    auto ticks = (static_cast<std::uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
+                 static_cast<std::uint64_t>(t.tv_nsec) / 100;
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
+              WIN32_FIND_DATAW& data) {
+    data.dwFileAttributes = attributes;
+    data.ftCreationTime = FileTimeOf(st.st_ctim);
+    data.ftLastAccessTime = FileTimeOf(st.st_atim);
+    data.ftLastWriteTime = FileTimeOf(st.st_mtim);
+    auto size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size);
+    data.dwOID = 0;
+    size_t n = std::min(name.size(), size_t{MAX_PATH - 1});
+    std::memcpy(data.cFileName, name.data(), n * sizeof(char16_t));
+    data.cFileName[n] = 0;
+}
+
+// The entry's status and word; false for an entry that vanished, leads out of the mapped
+// folders through a link, or cannot be read; such entries are not part of the device's view.
+bool Describe(const std::string& path, struct stat& st, DWORD& attributes) {
+    if (host::FStatAt(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) {
+        attributes = attrs::Read(path, st);
+    } else {
+        std::string target;
+        if (ns::FollowConfined(path, target, st) != 0) return false;
+        attributes = attrs::Read(target, st);
+    }
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
+    thread_local std::string path;
+    thread_local std::u16string name;
+    while (f.next < f.listing.entries.size()) {
+        std::string_view hostName = f.listing.name(f.listing.entries[f.next++]);
+        name.clear();
+        names::HostToDevice(hostName, name);
+        if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
+        path.assign(f.dirHost).push_back('/');
+        path += hostName;
+        struct stat st {};
+        DWORD attributes = 0;
+        if (!Describe(path, st, attributes)) continue;
+        FillData(st, attributes, name, data);
+        return true;
+    }
+    return false;
+}
+
+HANDLE FindPattern(std::u16string_view spec, WIN32_FIND_DATAW& data) {
+    auto f = std::make_unique<FindObject>();
+    std::u16string_view pattern;
+    if (DWORD r = ns::ResolvePattern(spec, f->dirHost, pattern); r != ERROR_SUCCESS) {
+        SetLastError(r);
+        return INVALID_HANDLE_VALUE;
+    }
+    f->pattern.assign(pattern);
+    f->matchAll = pattern == u"*" || pattern == u"*.*";
+    if (int err = ns::ReadListing(f->dirHost, f->listing)) {
+        SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!Advance(*f, data)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handles::Add(std::move(f));
+}
+
+HANDLE FindExact(std::u16string_view spec, WIN32_FIND_DATAW& data) {
+    thread_local ns::HostEntry e;
+    if (DWORD r = ns::Resolve(spec, e); r != ERROR_SUCCESS) {
+        SetLastError(r);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The mapped folders themselves are not entries of any folder.
+    if (!e.exists || e.nameOffset == 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD attributes = attrs::Read(e.target(), e.st);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    thread_local std::u16string name;
+    name.clear();
+    names::HostToDevice(e.name(), name);
+    FillData(e.st, attributes, name, data);
+    return handles::Add(std::make_unique<FindObject>());
+}
+
+}  // namespace
+}  // namespace wce::kernel
+
+using namespace wce::kernel;
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+    if (lpFileName == nullptr || lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::u16string_view spec(lpFileName);
+    std::u16string_view last = spec.substr(spec.rfind(u'\\') + 1);
+    return paths::HasWildcard(last) ? FindPattern(spec, *lpFindFileData)
+                                    : FindExact(spec, *lpFindFileData);
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    auto* f = handles::Get<FindObject>(hFindFile);
+    if (f == nullptr || lpFindFileData == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    return Advance(*f, *lpFindFileData) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+    if (handles::Get<FindObject>(hFindFile) == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    handles::Remove(hFindFile);
+    return TRUE;
+}

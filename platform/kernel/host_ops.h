@@ -1,0 +1,105 @@
+// The table of host system calls behind the kernel services. Every call of the kernel part goes
+// through the wrappers below, which count calls and apply injected faults (faults.h) before the
+// table entry runs; tests may also replace an entry to imitate a host they cannot provide.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "platform/kernel/faults.h"
+
+namespace wce::kernel::host {
+
+struct Ops {
+    int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
+    int (*close)(int fd);
+    ssize_t (*pread)(int fd, void* buf, size_t n, off_t pos);
+    ssize_t (*read)(int fd, void* buf, size_t n);
+    ssize_t (*write)(int fd, const void* buf, size_t n);
+    int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
+    ssize_t (*getdents)(int fd, void* buf, size_t n);
+    int (*mkdirat)(int dirfd, const char* path, mode_t mode);
+    int (*unlinkat)(int dirfd, const char* path, int flags);
+    int (*renameat2)(int olddir, const char* oldpath, int newdir, const char* newpath,
+                     unsigned flags);
+    int (*fchmodat)(int dirfd, const char* path, mode_t mode);
+    int (*fchmod)(int fd, mode_t mode);
+    ssize_t (*lgetxattr)(const char* path, const char* name, void* value, size_t size);
+    ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
+    int (*lsetxattr)(const char* path, const char* name, const void* value, size_t size,
+                     int flags);
+    int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
+    int (*lremovexattr)(const char* path, const char* name);
+    int (*ioctl)(int fd, unsigned long request, void* arg);
+    ssize_t (*copy_file_range)(int in, int out, size_t n);
+    int (*syncfs)(int fd);
+    void* (*realloc)(void* p, size_t n);
+    int (*statfs)(const char* path, struct statfs* st);
+    ssize_t (*readlink)(const char* path, char* buf, size_t n);
+};
+
+// The live table; tests may overwrite entries and call RestoreOps() afterwards.
+Ops& Table();
+void RestoreOps();
+
+// Returns the errno to fail with when a fault is due for this call of op, else 0; counts the call.
+int Tick(HostOp op);
+
+int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
+int Close(int fd);
+ssize_t PRead(int fd, void* buf, size_t n, off_t pos);
+ssize_t Read(int fd, void* buf, size_t n);
+ssize_t Write(int fd, const void* buf, size_t n);
+int FStatAt(int dirfd, const char* path, struct stat* st, int flags);
+int FStat(int fd, struct stat* st);
+ssize_t GetDents(int fd, void* buf, size_t n);
+int MkdirAt(int dirfd, const char* path, mode_t mode);
+int UnlinkAt(int dirfd, const char* path, int flags);
+int RenameAt2(int olddir, const char* oldpath, int newdir, const char* newpath, unsigned flags);
+int FChmodAt(int dirfd, const char* path, mode_t mode);
+int FChmod(int fd, mode_t mode);
+ssize_t LGetXattr(const char* path, const char* name, void* value, size_t size);
+ssize_t FGetXattr(int fd, const char* name, void* value, size_t size);
+int LSetXattr(const char* path, const char* name, const void* value, size_t size, int flags);
+int FSetXattr(int fd, const char* name, const void* value, size_t size, int flags);
+int LRemoveXattr(const char* path, const char* name);
+int Ioctl(int fd, unsigned long request, void* arg);
+ssize_t CopyFileRange(int in, int out, size_t n);
+int SyncFs(int fd);
+void* Realloc(void* p, size_t n);
+int StatFs(const char* path, struct statfs* st);
+ssize_t ReadLink(const char* path, char* buf, size_t n);
+
+// Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& o) noexcept : fd_(o.release()) {}
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() {
+        int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) Close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace wce::kernel::host

@@ -1,0 +1,128 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/kernel/host_ops.h"
+
+namespace wce::kernel::host {
+namespace {
+
+const Ops kReal = {
+    [](int d, const char* p, int f, mode_t m) { return ::openat(d, p, f, m); },
+    [](int fd) { return ::close(fd); },
+    [](int fd, void* b, size_t n, off_t pos) { return ::pread(fd, b, n, pos); },
+    [](int fd, void* b, size_t n) { return ::read(fd, b, n); },
+    [](int fd, const void* b, size_t n) { return ::write(fd, b, n); },
+    [](int d, const char* p, struct stat* st, int f) { return ::fstatat(d, p, st, f); },
+    [](int fd, void* b, size_t n) { return static_cast<ssize_t>(::getdents64(fd, b, n)); },
+    [](int d, const char* p, mode_t m) { return ::mkdirat(d, p, m); },
+    [](int d, const char* p, int f) { return ::unlinkat(d, p, f); },
+    [](int od, const char* op, int nd, const char* np, unsigned f) {
+        return ::renameat2(od, op, nd, np, f);
+    },
+    [](int d, const char* p, mode_t m) { return ::fchmodat(d, p, m, 0); },
+    [](int fd, mode_t m) { return ::fchmod(fd, m); },
+    [](const char* p, const char* n, void* v, size_t s) { return ::lgetxattr(p, n, v, s); },
+    [](int fd, const char* n, void* v, size_t s) { return ::fgetxattr(fd, n, v, s); },
+    [](const char* p, const char* n, const void* v, size_t s, int f) {
+        return ::lsetxattr(p, n, v, s, f);
+    },
+    [](int fd, const char* n, const void* v, size_t s, int f) {
+        return ::fsetxattr(fd, n, v, s, f);
+    },
+    [](const char* p, const char* n) { return ::lremovexattr(p, n); },
+    [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
+    [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); },
+    [](int fd) { return ::syncfs(fd); },
+    [](void* p, size_t n) { return std::realloc(p, n); },
+    [](const char* p, struct statfs* st) { return ::statfs(p, st); },
+    [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
+};
+
+Ops g_ops = kReal;
+
+// Applies a due fault: sets errno and tells the wrapper to return its failure value.
+bool Faulted(HostOp op) {
+    if (int e = Tick(op)) {
+        errno = e;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Ops& Table() { return g_ops; }
+void RestoreOps() { g_ops = kReal; }
+
+int OpenAt(int d, const char* p, int f, mode_t m) {
+    return Faulted(HostOp::Open) ? -1 : g_ops.openat(d, p, f | O_CLOEXEC, m);
+}
+int Close(int fd) { return Faulted(HostOp::Close) ? (g_ops.close(fd), -1) : g_ops.close(fd); }
+ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
+    return Faulted(HostOp::Read) ? -1 : g_ops.pread(fd, b, n, pos);
+}
+ssize_t Read(int fd, void* b, size_t n) {
+    return Faulted(HostOp::Read) ? -1 : g_ops.read(fd, b, n);
+}
+ssize_t Write(int fd, const void* b, size_t n) {
+    return Faulted(HostOp::Write) ? -1 : g_ops.write(fd, b, n);
+}
+int FStatAt(int d, const char* p, struct stat* st, int f) {
+    return Faulted(HostOp::Stat) ? -1 : g_ops.fstatat(d, p, st, f);
+}
+int FStat(int fd, struct stat* st) { return FStatAt(fd, "", st, AT_EMPTY_PATH); }
+ssize_t GetDents(int fd, void* b, size_t n) {
+    return Faulted(HostOp::ReadDir) ? -1 : g_ops.getdents(fd, b, n);
+}
+int MkdirAt(int d, const char* p, mode_t m) {
+    return Faulted(HostOp::Mkdir) ? -1 : g_ops.mkdirat(d, p, m);
+}
+int UnlinkAt(int d, const char* p, int f) {
+    return Faulted(HostOp::Unlink) ? -1 : g_ops.unlinkat(d, p, f);
+}
+int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
+    return Faulted(HostOp::Rename) ? -1 : g_ops.renameat2(od, op, nd, np, f);
+}
+int FChmodAt(int d, const char* p, mode_t m) {
+    return Faulted(HostOp::Chmod) ? -1 : g_ops.fchmodat(d, p, m);
+}
+int FChmod(int fd, mode_t m) { return Faulted(HostOp::Chmod) ? -1 : g_ops.fchmod(fd, m); }
+ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
+    return Faulted(HostOp::GetXattr) ? -1 : g_ops.lgetxattr(p, n, v, s);
+}
+ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
+    return Faulted(HostOp::GetXattr) ? -1 : g_ops.fgetxattr(fd, n, v, s);
+}
+int LSetXattr(const char* p, const char* n, const void* v, size_t s, int f) {
+    return Faulted(HostOp::SetXattr) ? -1 : g_ops.lsetxattr(p, n, v, s, f);
+}
+int FSetXattr(int fd, const char* n, const void* v, size_t s, int f) {
+    return Faulted(HostOp::SetXattr) ? -1 : g_ops.fsetxattr(fd, n, v, s, f);
+}
+int LRemoveXattr(const char* p, const char* n) {
+    return Faulted(HostOp::SetXattr) ? -1 : g_ops.lremovexattr(p, n);
+}
+int Ioctl(int fd, unsigned long r, void* a) {
+    return Faulted(HostOp::Ioctl) ? -1 : g_ops.ioctl(fd, r, a);
+}
+ssize_t CopyFileRange(int in, int out, size_t n) {
+    return Faulted(HostOp::CopyRange) ? -1 : g_ops.copy_file_range(in, out, n);
+}
+int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : g_ops.syncfs(fd); }
+void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : g_ops.realloc(p, n); }
+int StatFs(const char* p, struct statfs* st) {
+    return Faulted(HostOp::StatFs) ? -1 : g_ops.statfs(p, st);
+}
+ssize_t ReadLink(const char* p, char* b, size_t n) {
+    return Faulted(HostOp::ReadLink) ? -1 : g_ops.readlink(p, b, n);
+}
+
+}  // namespace wce::kernel::host

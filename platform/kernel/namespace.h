@@ -1,0 +1,82 @@
+// How device paths reach host files. A device path is normalized (paths.h), its first component
+// chooses the mapped folder ("\<medium>" -> DeviceConfig::hostMedium, anything else ->
+// DeviceConfig::hostRoot), and each further component is looked up in its host folder: the exact
+// host name first, else a name that differs only in case.
+//
+// Confinement: a component that is a symbolic link is followed only when its fully resolved
+// target lies inside one of the two mapped folders; otherwise the lookup fails with
+// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path, so a walk
+// pays one host lookup per file rather than one per component; a cached folder that has vanished
+// or changed is noticed by the failed lookup below it and resolved afresh. The check is made
+// against the tree as it stands: a folder swapped for a link by another process while a call runs
+// is outside what this protects against.
+//
+// Case-insensitive misses are answered from a per-folder table of folded names, rebuilt only when
+// the folder's inode change or modification time moves. Changes this process makes itself update
+// the table in place, so filling a fresh folder costs no rescans.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/kernel/wintypes.h"
+
+namespace wce::kernel::ns {
+
+struct HostEntry {
+    std::string path;        // host path (existing names as they are spelt on the host)
+    size_t nameOffset = 0;   // where the last component starts in path
+    bool exists = false;     // false: path names where the entry would be created
+    struct stat st {};       // valid when exists (a link's target, for links inside the folders)
+    std::string real;        // for a link: its resolved target inside the mapped folders
+    // The file that reads, opens and attribute changes act on.
+    const std::string& target() const { return real.empty() ? path : real; }
+    std::string_view dir() const {
+        return std::string_view(path).substr(0, nameOffset ? nameOffset - 1 : 0);
+    }
+    std::string_view name() const { return std::string_view(path).substr(nameOffset); }
+};
+
+// Resolves every component. The last one may be missing (exists = false) when its folder exists.
+// Errors: ERROR_INVALID_NAME, ERROR_FILENAME_EXCED_RANGE, ERROR_PATH_NOT_FOUND (a folder on the
+// way is missing or not a folder), ERROR_ACCESS_DENIED (a link leading out of the mapped folders).
+DWORD Resolve(std::u16string_view devicePath, HostEntry& out);
+
+// Resolves the folder part of a path whose last component is a pattern; the pattern is returned
+// as a view into devicePath. Errors as Resolve.
+DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
+                     std::u16string_view& pattern);
+
+// Names of one host folder, as bytes, sorted in byte order; "." and ".." left out.
+struct DirListing {
+    struct Entry {
+        uint32_t offset;
+        uint16_t length;
+        unsigned char type;  // d_type
+    };
+    std::string names;
+    std::vector<Entry> entries;
+    std::string_view name(const Entry& e) const { return {names.data() + e.offset, e.length}; }
+};
+// 0 or an errno.
+int ReadListing(const std::string& dirHost, DirListing& out);
+
+// Follows a link found at hostPath; 0 with the target path and its status when the target lies
+// inside the mapped folders, EACCES when it leads out, or the errno of the failed step.
+int FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
+
+// Tells the lookup tables about changes made by this process.
+void NoteAdded(std::string_view dirHost, std::string_view hostName);
+void NoteRemoved(std::string_view dirHost, std::string_view hostName);
+// Drops every cached folder and table (a new device mapping, or tests that change the host
+// behind the kernel's back).
+void ResetCaches();
+// Called by ConfigureDevice.
+void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
+                const std::u16string& mediumName);
+
+}  // namespace wce::kernel::ns

@@ -1,0 +1,342 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <unordered_map>
+
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/names.h"
+#include "platform/kernel/namespace.h"
+#include "platform/kernel/paths.h"
+
+namespace wce::kernel::ns {
+namespace {
+
+// Internal result: a cached folder turned out stale; resolve again without the cache.
+constexpr DWORD kStale = 0xFFFFFFF0;
+constexpr size_t kMaxCachedDirs = 8192;
+constexpr size_t kMaxFoldedTables = 512;
+
+struct U16Hash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
+};
+struct StrHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+struct FoldedTable {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{}, ctime{};
+    bool adopt = false;  // our own change moved the stamps: take the next ones as current
+    int collisions = 0;  // names that fold alike; removing one then needs a rescan
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
+};
+
+struct Mapping {
+    std::string rootHost, mediumHost, rootReal, mediumReal;
+    std::u16string mediumName;
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
+    std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
+};
+
+Mapping& M() {
+    static Mapping m;
+    return m;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool Within(std::string_view path, std::string_view base) {
+    if (base.empty()) return false;
+    if (base == "/") return true;
+    return path.substr(0, base.size()) == base && (path.size() == base.size() || path[base.size()] == '/');
+}
+
+// Absolute path with every link followed, walked component by component so that each step goes
+// through the host table.
+int Canonical(const std::string& in, std::string& out) {
+    std::string rest = in;
+    out.clear();
+    size_t i = 0;
+    int links = 0;
+    char buf[PATH_MAX];
+    while (i < rest.size()) {
+        if (rest[i] == '/') { ++i; continue; }
+        size_t end = std::min(rest.find('/', i), rest.size());
+        std::string_view comp(rest.data() + i, end - i);
+        i = end;
+        if (comp == ".") continue;
+        if (comp == "..") { out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/')); continue; }
+        std::string cand = out + "/" + std::string(comp);
+        struct stat st {};
+        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+        if (!S_ISLNK(st.st_mode)) { out = std::move(cand); continue; }
+        if (++links > 40) return ELOOP;
+        ssize_t n = host::ReadLink(cand.c_str(), buf, sizeof buf);
+        if (n < 0) return errno;
+        std::string target(buf, static_cast<size_t>(n));
+        rest = target + "/" + rest.substr(i);
+        i = 0;
+        if (!target.empty() && target[0] == '/') out.clear();
+    }
+    if (out.empty()) out = "/";
+    return 0;
+}
+
+FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st) {
+    auto& m = M();
+    if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
+    DirListing listing;
+    if (ReadListing(dirHost, listing) != 0) return nullptr;
+    FoldedTable& t = m.folded[dirHost];
+    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}};
+    std::u16string dev, key;
+    for (const auto& e : listing.entries) {
+        dev.clear();
+        key.clear();
+        names::HostToDevice(listing.name(e), dev);
+        paths::AppendFolded(dev, key);
+        // Sorted input: the first name of a folded group is the byte-order smallest.
+        if (!t.byFolded.try_emplace(key, listing.name(e)).second) ++t.collisions;
+    }
+    return &t;
+}
+
+// The folded-name table of a folder, rescanned only when the folder changed behind our back.
+// nullptr with errno when the folder cannot be read.
+FoldedTable* TableFor(const std::string& dirHost) {
+    struct stat st {};
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return nullptr;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return nullptr;
+    }
+    auto it = M().folded.find(dirHost);
+    if (it != M().folded.end()) {
+        FoldedTable& t = it->second;
+        bool same = t.dev == st.st_dev && t.ino == st.st_ino;
+        if (same && (t.adopt || (SameTime(t.mtime, st.st_mtim) && SameTime(t.ctime, st.st_ctim)))) {
+            t.mtime = st.st_mtim;
+            t.ctime = st.st_ctim;
+            t.adopt = false;
+            return &t;
+        }
+    }
+    return Rebuild(dirHost, st);
+}
+
+DWORD StatFound(HostEntry& out) {
+    if (host::FStatAt(AT_FDCWD, out.path.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    out.exists = true;
+    out.real.clear();
+    if (!S_ISLNK(out.st.st_mode)) return 0;
+    int err = FollowConfined(out.path, out.real, out.st);
+    return err == EACCES ? EACCES : err;
+}
+
+DWORD ErrnoResult(int err) {
+    switch (err) {
+    case ENOTDIR: return kStale;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EACCES: return ERROR_ACCESS_DENIED;
+    default: return err == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+}
+
+// Looks up one name in an existing host folder: exact spelling, else one differing in case.
+DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
+    out.path.assign(dirHost).push_back('/');
+    out.nameOffset = out.path.size();
+    out.exists = false;
+    out.real.clear();
+    if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
+    if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+    DWORD err = StatFound(out);
+    if (err == 0) return ERROR_SUCCESS;
+    if (err != ENOENT) return ErrnoResult(static_cast<int>(err));
+    FoldedTable* t = TableFor(dirHost);
+    if (t == nullptr) return errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
+    thread_local std::u16string key;
+    key.clear();
+    paths::AppendFolded(name, key);
+    auto hit = t->byFolded.find(key);
+    if (hit == t->byFolded.end()) return ERROR_SUCCESS;
+    out.path.resize(out.nameOffset);
+    out.path += hit->second;
+    err = StatFound(out);
+    if (err == ENOENT) {
+        out.exists = false;
+        return ERROR_SUCCESS;
+    }
+    return err == 0 ? ERROR_SUCCESS : ErrnoResult(static_cast<int>(err));
+}
+
+bool IsMedium(const paths::Components& c) {
+    return c.count > 0 && paths::FoldedEqual(c.items[0], M().mediumName);
+}
+
+// Resolves the first n components as a folder into dirHost.
+DWORD ResolveDir(const paths::Components& c, size_t n, bool useCache, std::string& dirHost) {
+    auto& m = M();
+    bool medium = IsMedium(c) && n >= 1;
+    dirHost = medium ? m.mediumHost : m.rootHost;
+    thread_local std::u16string key;
+    key.clear();
+    for (size_t k = 0; k < n; ++k) paths::AppendFolded(c.items[k], key.append(u"\\"));
+    if (useCache) {
+        auto it = m.dirs.find(key);
+        if (it != m.dirs.end()) {
+            dirHost = it->second;
+            return ERROR_SUCCESS;
+        }
+    }
+    thread_local HostEntry e;
+    for (size_t k = medium ? 1 : 0; k < n; ++k) {
+        DWORD r = LookupChild(dirHost, c.items[k], e);
+        if (r == kStale) return useCache ? kStale : ERROR_PATH_NOT_FOUND;
+        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) return r;
+        if (r != ERROR_SUCCESS || !e.exists || !S_ISDIR(e.st.st_mode)) return ERROR_PATH_NOT_FOUND;
+        dirHost = e.real.empty() ? e.path : e.real;
+    }
+    if (m.dirs.size() >= kMaxCachedDirs) m.dirs.clear();
+    m.dirs.insert_or_assign(key, dirHost);
+    return ERROR_SUCCESS;
+}
+
+DWORD ResolveMappedFolder(const std::string& host, HostEntry& out) {
+    out.path = host;
+    out.nameOffset = 0;
+    out.real.clear();
+    out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
+    return out.exists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache) {
+    paths::Components c;
+    if (DWORD r = paths::Normalize(devicePath, c); r != ERROR_SUCCESS) return r;
+    if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
+    if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
+    thread_local std::string dirHost;
+    if (DWORD r = ResolveDir(c, c.count - 1, useCache, dirHost); r != ERROR_SUCCESS) return r;
+    DWORD r = LookupChild(dirHost, c.items[c.count - 1], out);
+    if (r == kStale) return useCache ? kStale : ERROR_PATH_NOT_FOUND;
+    return r == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : r;
+}
+
+}  // namespace
+
+DWORD Resolve(std::u16string_view devicePath, HostEntry& out) {
+    DWORD r = ResolveOnce(devicePath, out, true);
+    if (r == kStale) {
+        M().dirs.clear();
+        r = ResolveOnce(devicePath, out, false);
+    }
+    return r;
+}
+
+DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
+                     std::u16string_view& pattern) {
+    paths::Components c;
+    if (DWORD r = paths::Normalize(devicePath, c); r != ERROR_SUCCESS) return r;
+    size_t slash = devicePath.rfind(u'\\');
+    pattern = devicePath.substr(slash + 1);
+    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return ERROR_INVALID_NAME;
+    DWORD r = ResolveDir(c, c.count - 1, true, dirHost);
+    if (r == kStale) {
+        M().dirs.clear();
+        r = ResolveDir(c, c.count - 1, false, dirHost);
+    }
+    return r;
+}
+
+int ReadListing(const std::string& dirHost, DirListing& out) {
+    out.names.clear();
+    out.entries.clear();
+    host::Fd fd(host::OpenAt(AT_FDCWD, dirHost.c_str(), O_RDONLY | O_DIRECTORY));
+    if (!fd.valid()) return errno;
+    thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
+    for (;;) {
+        ssize_t n = host::GetDents(fd.get(), buf.get(), 64 * 1024);
+        if (n < 0) return errno;
+        if (n == 0) break;
+        for (ssize_t pos = 0; pos < n;) {
+            auto* d = reinterpret_cast<dirent64*>(buf.get() + pos);
+            pos += d->d_reclen;
+            std::string_view nm(d->d_name);
+            if (nm == "." || nm == "..") continue;
+            out.entries.push_back({static_cast<uint32_t>(out.names.size()),
+                                   static_cast<uint16_t>(nm.size()), d->d_type});
+            out.names += nm;
+        }
+    }
+    std::sort(out.entries.begin(), out.entries.end(),
+              [&](const auto& a, const auto& b) { return out.name(a) < out.name(b); });
+    return 0;
+}
+
+int FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {
+    if (int err = Canonical(hostPath, target)) return err;
+    const auto& m = M();
+    if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return EACCES;
+    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+void NoteAdded(std::string_view dirHost, std::string_view hostName) {
+    auto it = M().folded.find(dirHost);
+    if (it == M().folded.end()) return;
+    std::u16string dev, key;
+    names::HostToDevice(hostName, dev);
+    paths::AppendFolded(dev, key);
+    auto [slot, added] = it->second.byFolded.try_emplace(key, hostName);
+    if (!added && slot->second != hostName) {
+        ++it->second.collisions;
+        if (std::string_view(hostName) < slot->second) slot->second = hostName;
+    }
+    it->second.adopt = true;
+}
+
+void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
+    auto it = M().folded.find(dirHost);
+    if (it == M().folded.end()) return;
+    FoldedTable& t = it->second;
+    if (t.collisions > 0) {
+        M().folded.erase(it);
+        return;
+    }
+    std::u16string dev, key;
+    names::HostToDevice(hostName, dev);
+    paths::AppendFolded(dev, key);
+    auto slot = t.byFolded.find(key);
+    if (slot != t.byFolded.end() && slot->second == hostName) t.byFolded.erase(slot);
+    t.adopt = true;
+}
+
+void ResetCaches() {
+    M().dirs.clear();
+    M().folded.clear();
+}
+
+void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
+                const std::u16string& mediumName) {
+    auto& m = M();
+    auto trim = [](std::string s) {
+        while (s.size() > 1 && s.back() == '/') s.pop_back();
+        return s;
+    };
+    m.rootHost = trim(hostRoot);
+    m.mediumHost = trim(hostMedium);
+    m.mediumName = mediumName;
+    if (Canonical(m.rootHost, m.rootReal) != 0) m.rootReal = m.rootHost;
+    if (Canonical(m.mediumHost, m.mediumReal) != 0) m.mediumReal = m.mediumHost;
+    ResetCaches();
+}
+
+}  // namespace wce::kernel::ns

@@ -1,0 +1,80 @@
+#include "platform/kernel/paths.h"
+
+namespace wce::kernel::paths {
+
+char16_t FoldChar(char16_t c) {
+    if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF) return 0x178;
+    if (c >= 0x100 && c <= 0x17F) {
+        // Latin Extended-A pairs upper/lower on even/odd, shifted by one in 0x139..0x148, 0x179..
+        bool oddBlock = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+        bool lower = oddBlock ? (c % 2 == 0) : (c % 2 == 1);
+        return lower ? static_cast<char16_t>(c - 1) : c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+    if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0x20);
+    return c;
+}
+
+bool FoldedEqual(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i])) return false;
+    return true;
+}
+
+void AppendFolded(std::u16string_view s, std::u16string& out) {
+    for (char16_t c : s) out.push_back(FoldChar(c));
+}
+
+bool HasWildcard(std::u16string_view s) {
+    return s.find_first_of(u"*?") != std::u16string_view::npos;
+}
+
+bool MatchPattern(std::u16string_view pattern, std::u16string_view name) {
+    if (pattern == u"*.*") pattern = u"*";
+    size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == u'?' || FoldChar(pattern[p]) == FoldChar(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
+
+DWORD Normalize(std::u16string_view path, Components& out) {
+    out.count = 0;
+    if (path.empty() || path[0] != u'\\') return ERROR_INVALID_NAME;
+    if (path.size() > kMaxPathUnits) return ERROR_FILENAME_EXCED_RANGE;
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t end = path.find(u'\\', i);
+        if (end == std::u16string_view::npos) end = path.size();
+        std::u16string_view part = path.substr(i, end - i);
+        i = end + 1;
+        if (part.empty() || part == u".") continue;
+        if (part == u"..") {
+            if (out.count > 0) --out.count;
+            continue;
+        }
+        out.items[out.count++] = part;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace wce::kernel::paths
