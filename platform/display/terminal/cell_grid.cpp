@@ -179,7 +179,8 @@ std::vector<std::u32string> WrapText(std::u32string_view text, int width, int ma
 }
 
 bool EnsureUtf8Locale() {
-    std::setlocale(LC_ALL, "");
+    // Only the character type: numbers and messages of the program keep the C conventions.
+    std::setlocale(LC_CTYPE, "");
     if (IsUtf8Codeset()) return true;
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
         if (std::setlocale(LC_CTYPE, name) != nullptr && IsUtf8Codeset()) return true;

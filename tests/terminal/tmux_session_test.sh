@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Drives the real program in a detached tmux session with the terminal display:
+#   tmux_session_test.sh SETUP_BINARY REPOSITORY
+# Exits 77 (skipped) without tmux. Leaves pictures of each checked screen in $WCE_TMUX_PICTURES
+# when that names a folder.
+set -uo pipefail
+
+setup=$(realpath "$1")
+repo=$(realpath "$2")
+command -v tmux >/dev/null || { echo "tmux is not installed: skipped"; exit 77; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/wce-tmux.XXXXXX")
+sock="$work/tmux.sock"
+t() { tmux -S "$sock" "$@"; }
+cleanup() { t kill-server >/dev/null 2>&1; rm -rf "$work"; }
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; echo "--- screen ---"; screen; echo "--------------"; failures=$((failures + 1)); }
+screen() { t capture-pane -p -t wce; }
+
+# Waits until the screen shows the text (fixed string); false after about 10 s.
+wait_for() {
+    for _ in $(seq 1 200); do
+        screen | grep -qF -- "$1" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+expect() { wait_for "$1" || fail "expected \"$1\" ($2)"; }
+expect_not() { screen | grep -qF -- "$1" && fail "did not expect \"$1\" ($2)"; }
+keep_picture() {
+    [ -n "${WCE_TMUX_PICTURES:-}" ] && screen >"$WCE_TMUX_PICTURES/$1.txt"
+    return 0
+}
+
+# A fresh copy of the sample medium and device for every run.
+sample() {
+    local dir=$work/$1
+    mkdir -p "$dir"
+    if [ -x "$repo/scripts/make-sample.sh" ]; then
+        "$repo/scripts/make-sample.sh" "$dir" 2>/dev/null
+    else
+        cp -R "$repo/examples/medium" "$repo/examples/device" "$dir/"
+    fi
+    echo "$dir"
+}
+
+# Starts the program from the pane's shell; the shell prints its exit status afterwards.
+run_setup() {
+    local dir=$1
+    t send-keys -t wce "clear; WCE_DISPLAY=terminal WCE_ROOT=$dir/device WCE_MEDIUM=$dir/medium $setup; echo STATUS=\$?" Enter
+}
+
+# The terminal is usable again: the shell runs a command and the line discipline echoes.
+expect_restored() {
+    t send-keys -t wce "clear; stty -a | tr ' ;' '\n\n' | grep -cxE 'echo|icanon' | sed 's/^/MODES=/'" Enter
+    expect "MODES=2" "$1: echo and canonical input restored"
+}
+
+t -f /dev/null new-session -d -s wce -x 100 -y 30 \
+    -e LANG=C.UTF-8 -e LC_ALL=C.UTF-8 -e PS1='$ ' "bash --norc --noprofile -i"
+t set-option -g window-size manual >/dev/null
+wait_for '$' || fail "the shell in tmux did not start"
+
+# Start screen, Install (when the command exists), Escape.
+dir=$(sample run)
+run_setup "$dir"
+expect "Installation of Language Files" "title"
+expect ">English" "first entry selected"
+expect "Deutsch" "second entry"
+expect "日本語" "Japanese display name"
+expect "1.02" "version"
+expect "[ Install ]" "button"
+expect "[OK]" "caption OK"
+keep_picture start
+t send-keys -t wce Tab
+expect "[>Install<]" "Tab moves the focus to the button"
+t send-keys -t wce Enter
+if wait_for "Installation has been completed." || wait_for "Failed in copying files."; then
+    keep_picture install-result
+    expect "Installation has been completed." "the install succeeds on the sample"
+    t send-keys -t wce Enter
+    wait_for "Installation has been completed." && sleep 0.3
+    expect_not "Installation has been completed." "OK closes the message box"
+    [ -e "$dir/device/ROMDisk2/PROGRAM/SETAPP/Lang.txt" ] || fail "SETAPP tree copied"
+fi
+t send-keys -t wce Escape
+expect "STATUS=0" "Escape ends with status 0"
+expect_restored "normal end"
+
+# A click on an entry selects it; the caption OK ends the program.
+dir=$(sample click)
+run_setup "$dir"
+expect ">English" "start"
+# Mouse reports as the pane's terminal sends them (X10 encoding: 32 + button, 33 + column/row).
+origin_col=$(( (100 - 80) / 2 )); origin_row=$(( (30 - 24) / 2 ))
+row=$(screen | grep -nF "Deutsch" | head -1 | cut -d: -f1)
+if [ -n "$row" ]; then
+    y=$((row - 1)); x=$((origin_col + 5))
+    t send-keys -t wce -l "$(printf '\033[M %b%b' "\\$(printf %03o $((33 + x)))" "\\$(printf %03o $((33 + y)))")"
+    t send-keys -t wce -l "$(printf '\033[M#%b%b' "\\$(printf %03o $((33 + x)))" "\\$(printf %03o $((33 + y)))")"
+    expect ">Deutsch" "a click on an entry selects it"
+fi
+y=$((origin_row + 1)); x=$((origin_col + 76))
+t send-keys -t wce -l "$(printf '\033[M %b%b' "\\$(printf %03o $((33 + x)))" "\\$(printf %03o $((33 + y)))")"
+expect "STATUS=0" "the caption OK ends with status 0"
+
+# Too small a terminal gets a message; the picture comes back at full size.
+dir=$(sample resize)
+run_setup "$dir"
+expect ">English" "start"
+t resize-window -t wce -x 60 -y 20
+expect "too small" "message in a small terminal"
+t resize-window -t wce -x 100 -y 30
+expect "Installation of Language Files" "picture back after the resize"
+t send-keys -t wce Escape
+expect "STATUS=0" "Escape after a resize"
+
+# The stop path: two message boxes, then status 1.
+dir=$(sample stop)
+rm -f "$dir/medium/SETUP.INI"
+run_setup "$dir"
+expect "Not found SETUP.INI" "first message box"
+expect "[>OK<]" "message box OK"
+keep_picture message-box
+t send-keys -t wce Enter
+expect "Installation is stopped." "second message box"
+t send-keys -t wce Enter
+expect "STATUS=1" "the stop path ends with status 1"
+expect_restored "stop path"
+
+# Signals: the terminal is restored and the process ends by the signal.
+for sig in INT TERM HUP SEGV; do
+    dir=$(sample "sig$sig")
+    run_setup "$dir"
+    expect ">English" "start before SIG$sig"
+    pid=$(pgrep -P "$(t display -p -t wce '#{pane_pid}')" -x SETUP | head -1)
+    if [ -z "$pid" ]; then fail "no SETUP process for SIG$sig"; continue; fi
+    kill -s "$sig" "$pid"
+    status=$((128 + $(kill -l "$sig")))
+    expect "STATUS=$status" "SIG$sig ends the process by the signal"
+    expect_restored "SIG$sig"
+done
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all terminal session checks passed"
