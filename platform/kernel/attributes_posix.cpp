@@ -125,11 +125,14 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs) {
         return WriteFat(fd.get(), attrs);
     }
     bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
-    // Write permission first when it is being given, last when taken, so the xattr can be set.
+    // Write permission first when it is being given, last when taken, so the xattr can be set;
+    // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
         if (int err = WriteMode(path, st, false)) return err;
-    if (int err = WriteXattr(path, attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    if (int err = WriteXattr(path, attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+        if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(AT_FDCWD, path.c_str(), st.st_mode & 07777);
         return err;
+    }
     return readOnly ? WriteMode(path, st, true) : 0;
 }
 

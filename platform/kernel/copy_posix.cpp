@@ -132,6 +132,12 @@ int WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, const ns::Host
 }
 
 }  // namespace
+
+void ResetCopyPaths() {
+    NoClone().clear();
+    NoCopyRange().clear();
+}
+
 }  // namespace wce::kernel
 
 using namespace wce::kernel;

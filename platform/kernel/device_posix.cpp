@@ -24,6 +24,8 @@ namespace wce::kernel {
 // Defined in codepage_posix.cpp: the iconv name of a code page, nullptr when unknown.
 const char* IconvNameOf(UINT codePage);
 void ResetCodePage();
+// Defined in copy_posix.cpp: forgets which devices refused the fast copy paths.
+void ResetCopyPaths();
 
 namespace {
 
@@ -115,6 +117,7 @@ void ConfigureDevice(const DeviceConfig& config) {
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
     attrs::ResetMediaCache();
     ResetCodePage();
+    ResetCopyPaths();
 }
 
 const DeviceConfig& CurrentDevice() { return Current(); }

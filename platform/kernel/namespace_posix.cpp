@@ -7,6 +7,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/kernel/errors.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
@@ -146,8 +147,7 @@ DWORD ErrnoResult(int err) {
     switch (err) {
     case ENOTDIR: return kStale;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EACCES: return ERROR_ACCESS_DENIED;
-    default: return err == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    default: return Win32ErrorFromErrno(err);
     }
 }
 

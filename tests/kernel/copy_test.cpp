@@ -1,0 +1,139 @@
+// File copy: replacement rules, carried attributes, data paths and failures without torn files.
+#include <cstring>
+#include <random>
+
+#include "kernel_fixture.h"
+
+using namespace wce::kernel;
+
+TEST_F(KernelTest, CopyReplacementRules) {
+    Write(medium() + "/src.txt", "new");
+    struct Row {
+        const char* name;
+        void (*prepare)(const std::string& target);
+        BOOL failIfExists;
+        BOOL ok;
+        DWORD err;
+        const char* after;  // target content afterwards, "" = missing, "<dir>" = a folder
+    } rows[] = {
+        {"fresh", [](const std::string&) {}, FALSE, TRUE, 0, "new"},
+        {"plain", [](const std::string& t) { Write(t, "old"); }, FALSE, TRUE, 0, "new"},
+        {"readonly", [](const std::string& t) { Write(t, "old"); chmod(t.c_str(), 0444); },
+         FALSE, FALSE, ERROR_ACCESS_DENIED, "old"},
+        {"hidden", [](const std::string& t) { Write(t, "old"); SetDosAttrib(t, "0x2"); },
+         FALSE, FALSE, ERROR_ACCESS_DENIED, "old"},
+        {"exists", [](const std::string& t) { Write(t, "old"); }, TRUE, FALSE, ERROR_FILE_EXISTS, "old"},
+        {"folder", [](const std::string& t) { fs::create_directories(t); }, FALSE, FALSE,
+         ERROR_ACCESS_DENIED, "<dir>"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string target = root() + "/" + r.name;
+        r.prepare(target);
+        std::u16string dst = u"\\" + std::u16string(r.name, r.name + strlen(r.name));
+        EXPECT_EQ(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), r.failIfExists), r.ok);
+        if (!r.ok) {
+            EXPECT_EQ(GetLastError(), r.err);
+        }
+        EXPECT_EQ(fs::is_directory(target) ? "<dir>" : Read(target), r.after);
+    }
+    EXPECT_EQ(CountEntries(root()), 6);  // no temporary file left anywhere
+    // The reset the tree copy does first makes a refused target replaceable.
+    for (const char16_t* t : {u"\\readonly", u"\\hidden"}) {
+        ASSERT_TRUE(SetFileAttributesW(t, FILE_ATTRIBUTE_NORMAL));
+        EXPECT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", t, FALSE));
+    }
+    EXPECT_EQ(Read(root() + "/readonly"), "new");
+}
+
+TEST_F(KernelTest, CopyOntoItselfFailsWithoutTouchingIt) {
+    Write(root() + "/a.txt", "data");
+    ASSERT_EQ(link((root() + "/a.txt").c_str(), (root() + "/b.txt").c_str()), 0);
+    for (const char16_t* dst : {u"\\a.txt", u"\\A.TXT", u"\\b.txt"}) {
+        SCOPED_TRACE(static_cast<int>(dst[1]));
+        EXPECT_FALSE(CopyFileW(u"\\a.txt", dst, FALSE));
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(Read(root() + "/a.txt"), "data");
+    }
+    EXPECT_EQ(CountEntries(root()), 2);
+}
+
+TEST_F(KernelTest, CopyCarriesHiddenAndReadOnlyButNothingElse) {
+    Write(medium() + "/s.txt", "x");
+    chmod((medium() + "/s.txt").c_str(), 0555);
+    SetDosAttrib(medium() + "/s.txt", "0x2");
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\s.txt", u"\\t.txt", FALSE));
+    EXPECT_EQ(GetFileAttributesW(u"\\t.txt"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(fs::status(root() + "/t.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
+    Write(medium() + "/p.txt", "x");
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\p.txt", u"\\p.txt", FALSE));
+    EXPECT_EQ(GetFileAttributesW(u"\\p.txt"), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(KernelTest, CopyDataPathsGiveIdenticalFiles) {
+    std::string big(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 rng(7);
+    for (auto& c : big) c = static_cast<char>(rng());
+    Write(medium() + "/big.bin", big);
+    Write(medium() + "/empty.bin", "");
+    struct Row {
+        const char* name;
+        bool forceReadWrite;
+    } rows[] = {{"fast", false}, {"fallback", true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        ConfigureDevice(CurrentDevice());  // forget which fast paths the device refused
+        FaultScope faults;
+        if (r.forceReadWrite) {
+            faults.Fail(HostOp::Ioctl, 1, EOPNOTSUPP);
+            faults.Fail(HostOp::CopyRange, 1, EXDEV);
+        }
+        std::u16string dst = u"\\" + std::u16string(r.name, r.name + strlen(r.name));
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\big.bin", dst.c_str(), FALSE));
+        EXPECT_TRUE(Read(root() + "/" + r.name) == big);
+        EXPECT_EQ(HostCallCount(HostOp::Write) > 0, r.forceReadWrite);
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\empty.bin", (dst + u".0").c_str(), FALSE));
+        EXPECT_EQ(Read(root() + "/" + r.name + ".0"), "");
+    }
+    // A refused clone is asked once per device pair, not once per file.
+    ConfigureDevice(CurrentDevice());
+    ClearFaults();
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\big.bin", u"\\again1", FALSE));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\big.bin", u"\\again2", FALSE));
+    EXPECT_LE(HostCallCount(HostOp::Ioctl), 1);
+}
+
+TEST_F(KernelTest, CopyFailureKeepsOldTargetAndLeavesNoTemporary) {
+    Write(medium() + "/src.txt", std::string(100000, 'n'));
+    Write(medium() + "/hidden.txt", "h");
+    SetDosAttrib(medium() + "/hidden.txt", "0x2");
+    struct Row {
+        const char* what;
+        HostOp op;
+        int err;
+        bool forceReadWrite;
+        const char16_t* source;
+        DWORD lastError;
+    } rows[] = {
+        {"copy range full", HostOp::CopyRange, ENOSPC, false, u"\\Storage Card\\src.txt", ERROR_DISK_FULL},
+        {"write full", HostOp::Write, ENOSPC, true, u"\\Storage Card\\src.txt", ERROR_DISK_FULL},
+        {"rename", HostOp::Rename, EIO, false, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
+        {"close", HostOp::Close, EIO, false, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
+        {"attributes", HostOp::SetXattr, ENOSPC, false, u"\\Storage Card\\hidden.txt", ERROR_DISK_FULL},
+        {"source read", HostOp::Read, EIO, true, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
+        {"temp create", HostOp::Open, EACCES, false, u"\\Storage Card\\src.txt", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Write(root() + "/t.txt", "old");
+        ConfigureDevice(CurrentDevice());
+        FaultScope faults;
+        if (r.forceReadWrite) faults.Fail(HostOp::CopyRange, 1, EXDEV);
+        // Opening the source is the first Open; the temporary file is the second.
+        faults.Fail(r.op, r.op == HostOp::Open ? 2 : 1, r.err);
+        EXPECT_FALSE(CopyFileW(r.source, u"\\t.txt", FALSE));
+        EXPECT_EQ(GetLastError(), r.lastError);
+        EXPECT_EQ(Read(root() + "/t.txt"), "old");
+        EXPECT_EQ(CountEntries(root()), 1);
+    }
+}

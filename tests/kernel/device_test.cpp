@@ -1,0 +1,74 @@
+// Settings from the environment.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/kernel/device.h"
+
+namespace fs = std::filesystem;
+using namespace wce::kernel;
+
+namespace {
+
+struct EnvScope {
+    ~EnvScope() {
+        for (const char* v : {"WCE_ROOT", "WCE_MEDIUM", "WCE_CODEPAGE", "XDG_DATA_HOME"}) unsetenv(v);
+    }
+};
+
+fs::path Scratch() {
+    std::string tmpl = (fs::temp_directory_path() / "wce-env-XXXXXX").string();
+    return mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
+}
+
+}  // namespace
+
+TEST(KernelDevice, SettingsChooseFoldersAndCodePage) {
+    EnvScope env;
+    fs::path dir = Scratch();
+    fs::create_directories(dir / "dev");
+    fs::create_directories(dir / "med");
+    setenv("WCE_ROOT", (dir / "dev").c_str(), 1);
+    setenv("WCE_MEDIUM", (dir / "med").c_str(), 1);
+    setenv("WCE_CODEPAGE", "1252", 1);
+    DeviceConfig c = DeviceConfigFromEnvironment("x");
+    EXPECT_EQ(c.hostRoot, (dir / "dev").string());
+    EXPECT_EQ(c.hostMedium, (dir / "med").string());
+    EXPECT_EQ(c.codePage, 1252u);
+    EXPECT_EQ(c.exeName, u"kernel_tests.exe");  // the test binary has no extension
+    fs::remove_all(dir);
+}
+
+TEST(KernelDevice, DefaultDeviceIsCreatedLikeAFreshOne) {
+    EnvScope env;
+    fs::path dir = Scratch();
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    DeviceConfig c = DeviceConfigFromEnvironment("x");
+    EXPECT_EQ(c.hostRoot, (dir / "data" / "wce-device").string());
+    EXPECT_TRUE(fs::is_directory(dir / "data/wce-device/ROMDisk/PROGRAM/TAV"));
+    EXPECT_TRUE(fs::is_directory(dir / "data/wce-device/ROMDisk2/PROGRAM/SETAPP"));
+    EXPECT_EQ(c.codePage, 932u);
+    fs::remove_all(dir);
+}
+
+TEST(KernelDeviceDeathTest, BadSettingsExitWithStatusTwo) {
+    struct Row {
+        const char* variable;
+        const char* value;
+        const char* message;
+    } rows[] = {
+        {"WCE_ROOT", "/nonexistent/wce-root", "WCE_ROOT=/nonexistent/wce-root"},
+        {"WCE_MEDIUM", "/nonexistent/medium", "WCE_MEDIUM=/nonexistent/medium"},
+        {"WCE_CODEPAGE", "77", "WCE_CODEPAGE=77"},
+        {"WCE_CODEPAGE", "932x", "WCE_CODEPAGE=932x"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.variable);
+        EnvScope env;
+        setenv("WCE_ROOT", "/tmp", 1);
+        setenv(r.variable, r.value, 1);
+        EXPECT_EXIT(DeviceConfigFromEnvironment("x"), ::testing::ExitedWithCode(2), r.message);
+    }
+}
