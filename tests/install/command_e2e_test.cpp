@@ -82,7 +82,8 @@ TEST_F(InstallCommandE2E, ThreeAndTwoVisibleFilesCompleteAndTheDialogIsIdleAgain
     const Outcome o = Run("click 1001\ndump\nok\ndump\nclose\n");
     EXPECT_EQ(o.status, 0) << o.out;
     EXPECT_EQ(Occurrences(o.out, kCompleted), 1) << o.out;
-    const size_t second = o.out.find("dialog ", o.out.find(kCompleted));
+    const size_t second = o.out.find("dialog \"", o.out.find("dialog \"") + 1);
+    ASSERT_NE(second, std::string::npos) << o.out;
     const std::string busy = o.out.substr(0, second), idle = o.out.substr(second);
     EXPECT_NE(ControlLine(busy, 1007).find("visible=1"), std::string::npos) << busy;
     EXPECT_NE(ControlLine(busy, 1007).find("text=\"5 / 5\""), std::string::npos) << busy;

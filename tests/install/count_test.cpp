@@ -36,6 +36,11 @@ void Build(const fs::path& root, const std::vector<std::string>& entries)
 
 class InstallCount : public DeviceFixture {
 protected:
+    void SetUp() override
+    {
+        DeviceFixture::SetUp();
+        m_dlg.m_pWalkStack = static_cast<WalkFrame*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WalkFrame)));
+    }
     void TearDown() override { HeapFree(GetProcessHeap(), 0, m_dlg.m_pWalkStack); }
     int Count(LPCWSTR root, int all) { return m_dlg.CountFiles(root, all); }
     SIZE_T StackFrames() const
@@ -111,19 +116,20 @@ TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
 TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
 {
     Build(Device() / "v", {"f:gone.txt"});
-    // The attribute read is the walk's last stat: fail exactly that one as a vanished file does.
+    // The attribute read is the walk's last extended-attribute read: fail exactly that one as a
+    // file that vanished after its enumeration does.
     wce::kernel::ClearFaults();
     ASSERT_EQ(Count(u"\\v\\", FALSE), 1);
-    const int nStats = wce::kernel::HostCallCount(wce::kernel::HostOp::Stat);
+    const int nStats = wce::kernel::HostCallCount(wce::kernel::HostOp::GetXattr);
     ASSERT_GT(nStats, 0);
     {
         wce::kernel::FaultScope faults;
-        faults.Fail(wce::kernel::HostOp::Stat, nStats, ENOENT);
+        faults.Fail(wce::kernel::HostOp::GetXattr, nStats, ENOENT);
         EXPECT_EQ(Count(u"\\v\\", FALSE), 0);
     }
     {
         wce::kernel::FaultScope faults;
-        faults.Fail(wce::kernel::HostOp::Stat, nStats, ENOENT);
+        faults.Fail(wce::kernel::HostOp::GetXattr, nStats, ENOENT);
         EXPECT_EQ(Count(u"\\v\\", TRUE), 1) << "counting all reads no attributes";
     }
     EXPECT_EQ(OpenHandleCount(), 0);

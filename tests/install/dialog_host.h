@@ -25,6 +25,7 @@ protected:
     BOOL OnInitDialog() override
     {
         CDialog::OnInitDialog();
+        ::ShowWindow(m_hWnd, SW_SHOW);  // repaints reach the display only from visible windows
         m_pWalkStack = static_cast<WalkFrame*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WalkFrame)));
         if (body) body(*this);
         if (::IsWindow(m_hWnd)) EndDialog(IDOK);
