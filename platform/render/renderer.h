@@ -34,7 +34,7 @@ inline constexpr int kScrollBarWidth = 13;
 inline constexpr int kSmallIconSize = 16;
 inline constexpr int kInfoIconSize = 32;
 // The information icon sits this far inside a message box's client area.
-inline constexpr int kInfoIconMargin = 10;
+inline constexpr int kInfoIconMargin = 8;
 
 // The pixels of an icon at a size (16 or 32); nullptr when unknown. The window system owns
 // icons, so whoever renders supplies the lookup.

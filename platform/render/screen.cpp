@@ -2,23 +2,24 @@
 
 
 #include "platform/render/png.h"
+#include "platform/user/window_tree.h"
 
 namespace wce::render {
 
-const IconImage* ModuleIconImage(HICON icon, int size) {
-    if (!icon) return nullptr;
-    // Icons loaded from resources are shared: loading one again yields the same handle.
-    for (const IconResource& res : wce::g_moduleResources.icons) {
-        if (LoadIconW(nullptr, static_cast<int>(res.id)) != icon) continue;
-        const IconImage* best = nullptr;
-        for (const IconImage& img : res.images) {
-            if (img.width == size && img.height == size) return &img;
-            if (!best || img.width < best->width) best = &img;
-        }
-        return best && best->width <= size ? best : nullptr;
+namespace {
+
+// The image of a resource icon closest to size x size pixels, never a larger one.
+const IconImage* IconPixels(HICON icon, int size) {
+    if (!icon || !icon->resource) return nullptr;
+    const IconImage* best = nullptr;
+    for (const IconImage& img : icon->resource->images) {
+        if (img.width > size) continue;
+        if (!best || img.width > best->width) best = &img;
     }
-    return nullptr;
+    return best;
 }
+
+}  // namespace
 
 int DeviceDpi() {
     HDC dc = GetDC(nullptr);
@@ -30,18 +31,22 @@ int DeviceDpi() {
 RenderOptions ScreenRenderOptions(std::string* error) {
     RenderOptions options;
     options.font = DialogFont(DeviceDpi(), error);
-    options.icons = &ModuleIconImage;
+    options.icons = &IconPixels;
     return options;
 }
 
-bool WriteScreenshotPng(const std::string& path, std::string* error) {
+bool WriteScreenshotPng(const std::string& path, std::string* error, ScreenshotOf what) {
     const RenderOptions options = ScreenRenderOptions(error);
     if (!options.font) {
         if (error) *error = "cannot write the screenshot " + path + ": " + *error;
         return false;
     }
+    std::vector<wce::user::WindowView> screen = wce::user::SnapshotScreen();
+    while (what == ScreenshotOf::BelowMessages && !screen.empty() &&
+           screen.back().kind == wce::user::WindowKind::MessageBox)
+        screen.pop_back();
     Image image;
-    RenderScreen(wce::user::SnapshotScreen(), options, image);
+    RenderScreen(screen, options, image);
     return WritePng(image, path, error);
 }
 

@@ -7,11 +7,8 @@
 
 namespace wce::render {
 
-// The icons the program loaded from its resources, found by their shared handles.
-const IconImage* ModuleIconImage(HICON icon, int size);
-
-// Options for the live screen: the dialog font at the device's vertical density and the module's
-// icons. options.font stays nullptr, with *error set, when the font cannot be opened.
+// Options for the live screen: the dialog font at the device's vertical density and the window
+// system's icons. options.font stays nullptr, with *error set, when the font cannot be opened.
 RenderOptions ScreenRenderOptions(std::string* error);
 
 // The device's vertical logical pixels per inch, as the program's GetDeviceCaps reads it.

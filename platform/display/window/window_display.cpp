@@ -13,6 +13,7 @@
 #include "platform/display/displays.h"
 #include "platform/display/window/window_input.h"
 #include "platform/render/screen.h"
+#include "platform/user/device_profile.h"
 
 namespace wce::display {
 namespace {
@@ -21,8 +22,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Presentation is throttled so long copies are not slowed by drawing; the program's own
-// repaints still reach the emulated screen at once.
-constexpr milliseconds kFrameInterval{33};
+// repaints still reach the emulated screen at once. Where presenting is slow (a software
+// renderer on a remote or virtual X server) frames are spaced so that drawing takes at most
+// about 1/kFrameCostShare of the time.
+constexpr milliseconds kFrameInterval{40};
+constexpr int kFrameCostShare = 30;
 constexpr milliseconds kPumpInterval{10};
 // Script actions follow each other at a pace a person can watch.
 constexpr milliseconds kScriptPace{150};
@@ -76,6 +80,7 @@ private:
     bool closeRequested_ = false;
     bool dirty_ = true;
     Clock::time_point lastFrame_{}, lastPump_{}, lastScript_{};
+    Clock::duration frameSpacing_ = kFrameInterval;
 };
 
 WindowDisplay::WindowDisplay(std::unique_ptr<Script> script) : script_(std::move(script)) {
@@ -100,8 +105,13 @@ WindowDisplay::WindowDisplay(std::unique_ptr<Script> script) : script_(std::move
     if (!texture_) FailToOpen("texture");
     std::string error;
     options_ = wce::render::ScreenRenderOptions(&error);
-    if (!options_.font) std::fprintf(stderr, "WCE_DISPLAY=window: %s; texts are not drawn\n",
-                                     error.c_str());
+    if (!options_.font) {
+        std::fprintf(stderr, "WCE_DISPLAY=window: %s; texts are not drawn\n", error.c_str());
+        return;
+    }
+    // Dialog units follow the font this window draws with, unless WCE_FONT fixes them.
+    const wce::render::FontMetrics& m = options_.font->Metrics();
+    wce::user::SetDialogFontMetrics(m.avgCharWidth, m.height);
 }
 
 void WindowDisplay::Shutdown() {
@@ -114,6 +124,7 @@ void WindowDisplay::Shutdown() {
 
 void WindowDisplay::Present() {
     if (!renderer_) return;
+    const Clock::time_point start = Clock::now();
     const std::vector<wce::user::WindowView> screen = wce::user::SnapshotScreen();
     wce::render::RenderScreen(screen, options_, image_);
     SDL_UpdateTexture(texture_.get(), nullptr, image_.Row(0),
@@ -127,7 +138,9 @@ void WindowDisplay::Present() {
         SDL_SetWindowTitle(window_.get(), title_.c_str());
     }
     dirty_ = false;
-    lastFrame_ = Clock::now();
+    const Clock::time_point end = Clock::now();
+    frameSpacing_ = std::max<Clock::duration>(kFrameInterval, (end - start) * kFrameCostShare);
+    lastFrame_ = end;
 }
 
 bool WindowDisplay::Handle(const SDL_Event& e) {
@@ -153,11 +166,11 @@ bool WindowDisplay::PumpEvents() {
 void WindowDisplay::Poll() {
     const Clock::time_point now = Clock::now();
     if (now - lastPump_ >= kPumpInterval) PumpEvents();
-    if (dirty_ && now - lastFrame_ >= kFrameInterval) Present();
+    if (dirty_ && now - lastFrame_ >= frameSpacing_) Present();
 }
 
 void WindowDisplay::PaceScript() {
-    while (!unattended_ && Clock::now() - lastScript_ < kScriptPace) {
+    while (!unattended_ && !closeRequested_ && Clock::now() - lastScript_ < kScriptPace) {
         PumpEvents();
         if (dirty_) Present();
         std::this_thread::sleep_for(milliseconds(10));
@@ -177,13 +190,15 @@ void WindowDisplay::WaitForPerson() {
 void WindowDisplay::WaitForInput() {
     Present();
     if (PumpEvents()) return;
+    // Closing the host window ends the run as an absent user would, script or not.
+    if (closeRequested_) return AnswerAsAbsent();
     if (script_ && !script_->Exhausted()) {
         PaceScript();
         script_->DeliverNext();
         return;
     }
-    // Closing the host window, or nobody there to act, ends the run as an absent user would.
-    if (unattended_ || closeRequested_) return AnswerAsAbsent();
+    // With the dummy video driver nobody can act on the window.
+    if (unattended_) return AnswerAsAbsent();
     WaitForPerson();
 }
 
