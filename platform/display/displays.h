@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/user/display.h"
 
@@ -16,6 +17,25 @@ public:
     virtual bool DeliverNext() = 0;
     virtual bool Exhausted() const = 0;
 };
+
+// One parsed action: its name, its argument (number or key name or text, as the action takes),
+// and where it came from.
+struct ScriptAction {
+    std::string name;
+    std::string arg;
+    long number = 0;
+    int line = 0;
+};
+
+// Parses a whole script without side effects; on a malformed line, error names the source and
+// the line ("FILE:LINE: ...") and actions is empty.
+struct ScriptParse {
+    std::vector<ScriptAction> actions;
+    std::string error;
+};
+ScriptParse ParseScript(const std::string& text, const std::string& sourceName);
+// A script over parsed actions; source names it in messages about actions that find nothing.
+std::unique_ptr<Script> MakeScript(std::vector<ScriptAction> actions, std::string source);
 
 // Reads and checks the whole script ("-" is standard input). A malformed line is reported on
 // stderr with its line number and the process exits with status 2.

@@ -55,7 +55,7 @@ protected:                                                    \
         return GetThisMessageMap();                                          \
     }                                                                               \
     const AFX_MSGMAP* theClass::GetThisMessageMap() {                        \
-        using ThisClass = theClass;                                                 \
+        using ThisClass [[maybe_unused]] = theClass;                                            \
         using TheBaseClass = baseClass;                                             \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 #define END_MESSAGE_MAP()                                                           \
@@ -83,6 +83,9 @@ public:
     CWnd() = default;
     ~CWnd() override;
     HWND m_hWnd = nullptr;
+    // Insert-after values for SetWindowPos.
+    static const CWnd wndTop;
+    static const CWnd wndBottom;
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }
 
@@ -116,6 +119,7 @@ public:
     const AFX_MSGMAP* GetMessageMap() const override;
 
 protected:
+    explicit CWnd(HWND hWndConstant) : m_hWnd(hWndConstant) {}
     virtual void DoDataExchange(CDataExchange* pDX);
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/user/dialogs.h"
 #include "platform/user/winuser.h"
 
 namespace wce::user {
@@ -72,5 +73,10 @@ bool InjectCaptionOk();
 
 // The screen state as the automation's "dump" action prints it.
 std::string DumpScreen();
+
+// True while the thread's queue holds a message (a display's wait can end).
+bool HasQueuedMessages();
+// The image of an icon closest to size x size pixels; nullptr for no icon.
+const IconImage* IconImageOf(HICON hIcon, int size);
 
 }  // namespace wce::user

@@ -1,0 +1,63 @@
+// Choosing the display from WCE_DISPLAY and the session.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/display/displays.h"
+
+namespace wce::display {
+namespace {
+
+[[noreturn, maybe_unused]] void NotBuilt(const char* name) {
+    std::fprintf(stderr, "WCE_DISPLAY=%s: this build has no %s display (use headless)\n", name, name);
+    std::exit(2);
+}
+
+std::unique_ptr<wce::user::Display> Terminal(std::unique_ptr<Script> script) {
+#ifdef WCE_HAVE_TERMINAL
+    return MakeTerminalDisplay(std::move(script));
+#else
+    (void)script;
+    NotBuilt("terminal");
+#endif
+}
+
+std::unique_ptr<wce::user::Display> Window(std::unique_ptr<Script> script) {
+#ifdef WCE_HAVE_WINDOW
+    return MakeWindowDisplay(std::move(script));
+#else
+    (void)script;
+    NotBuilt("window");
+#endif
+}
+
+bool TerminalBuilt() {
+#ifdef WCE_HAVE_TERMINAL
+    return true;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
+    const char* envName = std::getenv("WCE_DISPLAY");
+    const std::string name = envName ? envName : "";
+    if (!name.empty() && name != "headless" && name != "terminal" && name != "window") {
+        std::fprintf(stderr, "WCE_DISPLAY=\"%s\" is not valid: expected headless, terminal or window\n", name.c_str());
+        std::exit(2);
+    }
+    const char* scriptVar = std::getenv("WCE_SCRIPT");
+    std::unique_ptr<Script> script = (scriptVar && *scriptVar) ? LoadScript(scriptVar) : nullptr;
+    if (name == "headless") return MakeHeadlessDisplay(std::move(script));
+    if (name == "terminal") return Terminal(std::move(script));
+    if (name == "window") return Window(std::move(script));
+    const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    if (script || !interactive || !TerminalBuilt()) return MakeHeadlessDisplay(std::move(script));
+    return Terminal(std::move(script));
+}
+
+}  // namespace wce::display

@@ -1,0 +1,182 @@
+// The automation script: parsing, and delivering one action each time the program waits.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/display/displays.h"
+
+namespace wce::display {
+namespace {
+
+enum class ArgKind { None, Number, Key, Text };
+
+struct KeyName { std::string_view name; WPARAM vk; bool shift; };
+constexpr KeyName kKeys[] = {
+    {"enter", VK_RETURN, false}, {"escape", VK_ESCAPE, false}, {"tab", VK_TAB, false},
+    {"shifttab", VK_TAB, true},  {"space", VK_SPACE, false},   {"up", VK_UP, false},
+    {"down", VK_DOWN, false},    {"home", VK_HOME, false},     {"end", VK_END, false},
+    {"pageup", VK_PRIOR, false}, {"pagedown", VK_NEXT, false},
+};
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+const KeyName* FindKey(const std::string& name) {
+    const std::string lower = Lower(name);
+    for (const auto& k : kKeys)
+        if (k.name == lower) return &k;
+    return nullptr;
+}
+
+bool RunSelect(const ScriptAction& a) { return wce::user::InjectSelectListItem(static_cast<int>(a.number)); }
+bool RunClick(const ScriptAction& a) { return wce::user::InjectClickControl(static_cast<int>(a.number)); }
+bool RunOk(const ScriptAction&) { return wce::user::InjectMessageBoxOk(); }
+bool RunClose(const ScriptAction&) { return wce::user::InjectCaptionOk(); }
+
+bool RunKey(const ScriptAction& a) {
+    const KeyName* k = FindKey(a.arg);
+    wce::user::InjectKey(k->vk, k->shift);
+    return true;
+}
+
+bool RunDump(const ScriptAction&) {
+    const std::string dump = wce::user::DumpScreen();
+    std::fwrite(dump.data(), 1, dump.size(), stdout);
+    std::fflush(stdout);
+    return true;
+}
+
+// One row per action; a new action is one more row (and its Run function).
+struct ActionSpec {
+    std::string_view name;
+    ArgKind arg;
+    long maxNumber;
+    bool (*run)(const ScriptAction&);
+    const char* nothingToDo;  // why the action found nothing to act on
+};
+constexpr ActionSpec kActions[] = {
+    {"select", ArgKind::Number, 0x7FFFFFFF, RunSelect, "no list box shows that entry"},
+    {"click", ArgKind::Number, 0xFFFF, RunClick, "no control with that ID is shown"},
+    {"key", ArgKind::Key, 0, RunKey, ""},
+    {"ok", ArgKind::None, 0, RunOk, "no message box is shown"},
+    {"close", ArgKind::None, 0, RunClose, "no dialog with a caption OK button is shown"},
+    {"dump", ArgKind::None, 0, RunDump, ""},
+};
+
+const ActionSpec* FindAction(const std::string& name) {
+    for (const auto& a : kActions)
+        if (a.name == name) return &a;
+    return nullptr;
+}
+
+std::string Trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+// Checks one action's argument; returns an error text or "".
+std::string CheckArgument(const ActionSpec& spec, ScriptAction& action) {
+    switch (spec.arg) {
+    case ArgKind::None:
+        return action.arg.empty() ? "" : "\"" + action.name + "\" takes no argument";
+    case ArgKind::Key:
+        if (FindKey(action.arg)) return "";
+        return "unknown key \"" + action.arg + "\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
+               "PageUp, PageDown)";
+    case ArgKind::Text:
+        return action.arg.empty() ? "\"" + action.name + "\" needs an argument" : "";
+    case ArgKind::Number: {
+        const char* end = action.arg.data() + action.arg.size();
+        auto [p, ec] = std::from_chars(action.arg.data(), end, action.number);
+        if (action.arg.empty() || ec != std::errc() || p != end || action.number < 0 || action.number > spec.maxNumber)
+            return "\"" + action.name + "\" needs a number from 0 to " + std::to_string(spec.maxNumber) + ", not \"" +
+                   action.arg + "\"";
+        return "";
+    }
+    }
+    return "";
+}
+
+class ScriptRun : public Script {
+public:
+    ScriptRun(std::vector<ScriptAction> actions, std::string source)
+        : m_actions(std::move(actions)), m_source(std::move(source)) {}
+
+    bool DeliverNext() override {
+        if (Exhausted()) return false;
+        const ScriptAction& a = m_actions[m_next++];
+        const ActionSpec* spec = FindAction(a.name);
+        if (!spec->run(a))
+            std::fprintf(stderr, "%s:%d: %s%s%s: %s; going on with the next action\n", m_source.c_str(), a.line,
+                         a.name.c_str(), a.arg.empty() ? "" : " ", a.arg.c_str(), spec->nothingToDo);
+        return true;
+    }
+
+    bool Exhausted() const override { return m_next >= m_actions.size(); }
+
+private:
+    std::vector<ScriptAction> m_actions;
+    std::string m_source;
+    size_t m_next = 0;
+};
+
+}  // namespace
+
+ScriptParse ParseScript(const std::string& text, const std::string& sourceName) {
+    ScriptParse result;
+    std::istringstream in(text);
+    std::string raw;
+    for (int line = 1; std::getline(in, raw); ++line) {
+        const std::string s = Trim(raw);
+        if (s.empty() || s[0] == '#') continue;
+        const auto space = s.find_first_of(" \t");
+        ScriptAction action{Lower(s.substr(0, space)), space == std::string::npos ? "" : Trim(s.substr(space)), 0, line};
+        const ActionSpec* spec = FindAction(action.name);
+        std::string error = spec ? CheckArgument(*spec, action) : "unknown action \"" + action.name + "\"";
+        if (!error.empty()) {
+            result.actions.clear();
+            result.error = sourceName + ":" + std::to_string(line) + ": " + error;
+            return result;
+        }
+        result.actions.push_back(std::move(action));
+    }
+    return result;
+}
+
+std::unique_ptr<Script> MakeScript(std::vector<ScriptAction> actions, std::string source) {
+    return std::make_unique<ScriptRun>(std::move(actions), std::move(source));
+}
+
+std::unique_ptr<Script> LoadScript(const std::string& source) {
+    std::ostringstream text;
+    const std::string name = source == "-" ? "standard input" : source;
+    if (source == "-") {
+        text << std::cin.rdbuf();
+    } else {
+        std::ifstream file(source, std::ios::binary);
+        if (!file || !(text << file.rdbuf())) {
+            const int err = errno;
+            std::fprintf(stderr, "WCE_SCRIPT: cannot read \"%s\": %s\n", source.c_str(),
+                         err ? std::strerror(err) : "not a readable file");
+            std::exit(2);
+        }
+    }
+    ScriptParse parsed = ParseScript(text.str(), name);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "WCE_SCRIPT: %s\n", parsed.error.c_str());
+        std::exit(2);
+    }
+    return MakeScript(std::move(parsed.actions), name);
+}
+
+}  // namespace wce::display
