@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unordered_map>
 
 #include "platform/kernel/attributes.h"
@@ -43,6 +44,49 @@ int FatOpen(const std::string& path, host::Fd& fd) {
 }
 
 DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
+
+// DOSATTRIB bits last read per inode, trusted while the inode's change time stays the same:
+// every attribute write moves it. Inodes changed within the last second are not remembered,
+// since a coarse clock could give a later change the same time stamp.
+struct Remembered {
+    timespec ctime;
+    DWORD bits;
+};
+struct InodeKey {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const InodeKey&) const = default;
+};
+struct InodeHash {
+    size_t operator()(const InodeKey& k) const { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
+};
+constexpr size_t kMaxRemembered = 1 << 18;
+
+std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
+    static std::unordered_map<InodeKey, Remembered, InodeHash> m;
+    return m;
+}
+
+bool Settled(const struct stat& st) {
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return st.st_ctim.tv_sec + 1 < now.tv_sec;
+}
+
+bool Recall(const struct stat& st, DWORD& bits) {
+    auto it = Remembers().find({st.st_dev, st.st_ino});
+    if (it == Remembers().end() || it->second.ctime.tv_sec != st.st_ctim.tv_sec ||
+        it->second.ctime.tv_nsec != st.st_ctim.tv_nsec)
+        return false;
+    bits = it->second.bits;
+    return true;
+}
+
+void Remember(const struct stat& st, DWORD bits) {
+    if (!Settled(st)) return;
+    if (Remembers().size() >= kMaxRemembered) Remembers().clear();
+    Remembers()[{st.st_dev, st.st_ino}] = {st.st_ctim, bits};
+}
 
 // Raw DOSATTRIB bits, 0 when absent or unsupported; -1 with errno on a real failure.
 long XattrBits(const std::string& path) {
@@ -112,9 +156,14 @@ DWORD Read(const std::string& path, const struct stat& st) {
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
-    long bits = XattrBits(path);
-    if (bits < 0) return INVALID_FILE_ATTRIBUTES;
-    return Word(a | (static_cast<DWORD>(bits) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)));
+    DWORD hs = 0;
+    if (!Recall(st, hs)) {
+        long bits = XattrBits(path);
+        if (bits < 0) return INVALID_FILE_ATTRIBUTES;
+        hs = static_cast<DWORD>(bits) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        Remember(st, hs);
+    }
+    return Word(a | hs);
 }
 
 int Write(const std::string& path, const struct stat& st, DWORD attrs) {
@@ -151,6 +200,9 @@ int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs
     return 0;
 }
 
-void ResetMediaCache() { FatByDevice().clear(); }
+void ResetMediaCache() {
+    FatByDevice().clear();
+    Remembers().clear();
+}
 
 }  // namespace wce::kernel::attrs

@@ -150,8 +150,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     host::Fd in(host::OpenAt(AT_FDCWD, src.target().c_str(), O_RDONLY | O_NOFOLLOW));
     if (!in.valid()) return FailErrno(errno);
-    struct stat st {};
-    if (host::FStat(in.get(), &st) != 0) return FailErrno(errno);
+    // The status the lookup took serves: the copy loop stops early should the file shrink.
+    const struct stat& st = src.st;
     DWORD srcAttrs = attrs::Read(src.target(), st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (DWORD r = ns::Resolve(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
