@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/display/displays.h"
+#include "platform/render/png.h"
 
 namespace wce::display {
 namespace {
@@ -55,6 +56,19 @@ bool RunDump(const ScriptAction&) {
     return true;
 }
 
+// The PNG of the screen now; the second form leaves out the message boxes on top, which is how
+// the screen looked when the first of them opened (the last moment of a copy, say).
+bool Screenshot(const ScriptAction& a, wce::render::ScreenshotOf what) {
+    std::string error;
+    if (wce::render::WriteScreenshotPng(a.arg, &error, what)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+}
+bool RunScreenshot(const ScriptAction& a) { return Screenshot(a, wce::render::ScreenshotOf::Screen); }
+bool RunScreenshotBelow(const ScriptAction& a) {
+    return Screenshot(a, wce::render::ScreenshotOf::BelowMessages);
+}
+
 // One row per action; a new action is one more row (and its Run function).
 struct ActionSpec {
     std::string_view name;
@@ -70,6 +84,8 @@ constexpr ActionSpec kActions[] = {
     {"ok", ArgKind::None, 0, RunOk, "no message box is shown"},
     {"close", ArgKind::None, 0, RunClose, "no dialog with a caption OK button is shown"},
     {"dump", ArgKind::None, 0, RunDump, ""},
+    {"screenshot", ArgKind::Text, 0, RunScreenshot, "no screenshot was written"},
+    {"screenshot-below-message", ArgKind::Text, 0, RunScreenshotBelow, "no screenshot was written"},
 };
 
 const ActionSpec* FindAction(const std::string& name) {
