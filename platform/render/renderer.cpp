@@ -1,6 +1,7 @@
 #include "platform/render/renderer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 
 namespace wce::render {
@@ -129,7 +130,10 @@ void Painter::Static(const WindowView& v, const RECT& clip) const {
     const RECT area = Intersect(v.client, clip);
     if (!opt.font) return;
     const bool right = (v.style & 0x3) == SS_RIGHT;
-    const int width = v.client.right - v.client.left;
+    // A control one line high keeps its text on that line: a wrapped second line would only
+    // show as a sliver.
+    const bool oneLine = v.client.bottom - v.client.top < 2 * LineHeight();
+    const int width = oneLine ? INT32_MAX : v.client.right - v.client.left;
     int top = v.client.top;
     for (std::u16string_view line : WrapLines(*opt.font, v.text, width)) {
         if (top >= area.bottom) break;
