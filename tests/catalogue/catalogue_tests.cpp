@@ -175,18 +175,19 @@ TEST(CatalogueReader, FailedReadKeepsPackagesReadBefore)
     EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
 }
 
-// A file that shrank after its length was taken: bytes beyond what a read delivered are never
+// A file rewritten after its length was taken: bytes beyond what a read delivered are never
 // scanned, even where an earlier window left a CR LF in the buffer.
 TEST(CatalogueScan, ShortReadScansOnlyDeliveredBytes)
 {
-    const std::string data = "[PRODUCT]\r\n1=ABCDEFG";  // the file once went on with "\r\n"
+    const std::string before = "[PRODUCT]\r\nA\r\n";  // CR LF at 12, 13 stays in the buffer
+    const std::string after = "[PRODUCT]\r\n1=ABCDEFGHIJ";
     std::vector<std::u16string> names;
     catalogue::ScanCatalogue(
-        static_cast<LONG>(data.size() + 2),
+        30,
         [&](LONG offset, BYTE* buffer, UINT count) {
-            const UINT avail = static_cast<UINT>(data.size()) - static_cast<UINT>(offset);
-            const UINT got = std::min(count, avail);
-            std::copy_n(data.begin() + offset, got, buffer);
+            const std::string& now = offset == 0 ? before : after;
+            const UINT got = std::min(count, static_cast<UINT>(now.size() - offset));
+            std::copy_n(now.begin() + offset, got, buffer);
             return got;
         },
         [&](std::u16string_view, std::u16string_view name) {
