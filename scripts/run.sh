@@ -9,6 +9,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${WCE_SCRATCH:-$(mktemp -d "${TMPDIR:-/tmp}/wce-sample.XXXXXX")}
 "$here/scripts/make-sample.sh" "$scratch" >&2
 export WCE_ROOT="$scratch/device" WCE_MEDIUM="$scratch/medium"
+# Without a person at a terminal or desktop, install the first package unattended.
+if [ -z "${WCE_SCRIPT:-}" ] && ! { [ -t 0 ] && [ -t 1 ]; } && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  export WCE_SCRIPT="$here/examples/install-first-package.txt"
+fi
 status=0
 "$here/build/bin/SETUP" || status=$?
 echo "scratch device: $WCE_ROOT (exit status $status)" >&2

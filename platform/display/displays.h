@@ -49,9 +49,12 @@ void AnswerAsAbsentUser();
 std::unique_ptr<wce::user::Display> MakeHeadlessDisplay(std::unique_ptr<Script> script);
 std::unique_ptr<wce::user::Display> MakeTerminalDisplay(std::unique_ptr<Script> script);
 std::unique_ptr<wce::user::Display> MakeWindowDisplay(std::unique_ptr<Script> script);
+// Whether the graphical session can be reached, so that the default can fall back quietly.
+bool WindowDisplayCanOpen();
 
 // Picks the display from WCE_DISPLAY (headless, terminal, window) or, without it, from the
-// session: a script or no terminal gives headless. Exits with status 2 on a bad setting.
+// session: a script gives headless; a graphical session the window; a terminal the terminal
+// display; anything else headless. Exits with status 2 on a bad setting.
 std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment();
 
 }  // namespace wce::display

@@ -33,6 +33,17 @@ std::unique_ptr<wce::user::Display> Window(std::unique_ptr<Script> script) {
 #endif
 }
 
+bool WindowAvailable() {
+#ifdef WCE_HAVE_WINDOW
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const bool session = (x11 && *x11) || (wayland && *wayland);
+    return session && WindowDisplayCanOpen();
+#else
+    return false;
+#endif
+}
+
 bool TerminalBuilt() {
 #ifdef WCE_HAVE_TERMINAL
     return true;
@@ -55,9 +66,11 @@ std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     if (name == "headless") return MakeHeadlessDisplay(std::move(script));
     if (name == "terminal") return Terminal(std::move(script));
     if (name == "window") return Window(std::move(script));
+    if (script) return MakeHeadlessDisplay(std::move(script));
+    if (WindowAvailable()) return Window(nullptr);
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-    if (script || !interactive || !TerminalBuilt()) return MakeHeadlessDisplay(std::move(script));
-    return Terminal(std::move(script));
+    if (interactive && TerminalBuilt()) return Terminal(nullptr);
+    return MakeHeadlessDisplay(nullptr);
 }
 
 }  // namespace wce::display

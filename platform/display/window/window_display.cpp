@@ -204,6 +204,13 @@ void WindowDisplay::WaitForInput() {
 
 }  // namespace
 
+bool WindowDisplayCanOpen() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    SDL_Quit();
+    return true;
+}
+
 std::unique_ptr<wce::user::Display> MakeWindowDisplay(std::unique_ptr<Script> script) {
     return std::make_unique<WindowDisplay>(std::move(script));
 }
