@@ -5,6 +5,7 @@
 #   ROUNDS=3 bench/run.sh        fewer rounds
 #   BENCH_DISK=/path bench/run.sh    where the disk runs happen (default: /var/tmp)
 #   STRACE=0 bench/run.sh        skip the system-call counts
+#   PLACES=/dev/shm bench/run.sh only tmpfs
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$here/build-bench}
@@ -59,11 +60,11 @@ report() {  # label ours theirs goal
 
 syscalls_per_file() {  # command...
     strace -f -c -o /dev/stdout "$@" 2>/dev/null >/tmp/.wce-strace.$$ || true
-    awk -v n="$files" '/^100.00|total/ { calls=$(NF-1) } END { printf "%.1f", calls / n }' /tmp/.wce-strace.$$
+    awk -v n="$files" '/total$/ { calls=$4 } END { printf "%.1f", calls / n }' /tmp/.wce-strace.$$
     rm -f /tmp/.wce-strace.$$
 }
 
-for place in /dev/shm "$disk"; do
+for place in ${PLACES:-/dev/shm $disk}; do
     w=$(mktemp -d "$place/wce-bench.XXXXXX"); work+=("$w")
     echo "== $place: $files files in $folders folders"
     make_small_tree "$w/small"
