@@ -31,6 +31,9 @@ FILE* g_tty = nullptr;
 bool g_atexitRegistered = false;
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
+constexpr std::size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
+// What each signal did before us (the default, or e.g. a sanitizer's report), done after us.
+struct sigaction g_previous[kSignalCount];
 
 void AppendCapability(const char* name) {
     char* value = tigetstr(name);
@@ -66,21 +69,26 @@ void RestoreFromSignal(int sig) {
         }
         if (g_restore.haveTermios) tcsetattr(g_restore.termiosFd, TCSANOW, &g_restore.saved);
     }
-    // The default action ends the process as the signal would have, with its status (and core).
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    // The earlier action ends the process as the signal would have (status, core, reports).
+    for (std::size_t i = 0; i < kSignalCount; ++i) {
+        if (kSignals[i] == sig) sigaction(sig, &g_previous[i], nullptr);
+    }
+    raise(sig);
 }
 
 void InstallSignalHandlers() {
+    static bool installed = false;
+    if (installed) return;  // a second time would take our own handler for the earlier action
+    installed = true;
     struct sigaction action {};
     action.sa_handler = RestoreFromSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    for (int sig : kSignals) {
-        struct sigaction previous {};
-        sigaction(sig, nullptr, &previous);
-        if (previous.sa_handler == SIG_IGN) continue;  // e.g. SIGHUP under nohup stays ignored
-        sigaction(sig, &action, nullptr);
+    for (std::size_t i = 0; i < kSignalCount; ++i) {
+        sigaction(kSignals[i], nullptr, &g_previous[i]);
+        // An ignored signal stays ignored (SIGHUP under nohup).
+        if (!(g_previous[i].sa_flags & SA_SIGINFO) && g_previous[i].sa_handler == SIG_IGN) continue;
+        sigaction(kSignals[i], &action, nullptr);
     }
 }
 
