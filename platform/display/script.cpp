@@ -101,8 +101,8 @@ std::string Trim(const std::string& s) {
 }
 
 // Checks one action's argument; returns an error text or "".
-std::string CheckArgument(const ActionSpec& spec, ScriptAction& action) {
-    switch (spec.arg) {
+std::string CheckArgument(const ActionSpec& def, ScriptAction& action) {
+    switch (def.arg) {
     case ArgKind::None:
         return action.arg.empty() ? "" : "\"" + action.name + "\" takes no argument";
     case ArgKind::Key:
@@ -114,8 +114,8 @@ std::string CheckArgument(const ActionSpec& spec, ScriptAction& action) {
     case ArgKind::Number: {
         const char* end = action.arg.data() + action.arg.size();
         auto [p, ec] = std::from_chars(action.arg.data(), end, action.number);
-        if (action.arg.empty() || ec != std::errc() || p != end || action.number < 0 || action.number > spec.maxNumber)
-            return "\"" + action.name + "\" needs a number from 0 to " + std::to_string(spec.maxNumber) + ", not \"" +
+        if (action.arg.empty() || ec != std::errc() || p != end || action.number < 0 || action.number > def.maxNumber)
+            return "\"" + action.name + "\" needs a number from 0 to " + std::to_string(def.maxNumber) + ", not \"" +
                    action.arg + "\"";
         return "";
     }
@@ -131,10 +131,10 @@ public:
     bool DeliverNext() override {
         if (Exhausted()) return false;
         const ScriptAction& a = m_actions[m_next++];
-        const ActionSpec* spec = FindAction(a.name);
-        if (!spec->run(a))
+        const ActionSpec* def = FindAction(a.name);
+        if (!def->run(a))
             std::fprintf(stderr, "%s:%d: %s%s%s: %s; going on with the next action\n", m_source.c_str(), a.line,
-                         a.name.c_str(), a.arg.empty() ? "" : " ", a.arg.c_str(), spec->nothingToDo);
+                         a.name.c_str(), a.arg.empty() ? "" : " ", a.arg.c_str(), def->nothingToDo);
         return true;
     }
 
@@ -157,8 +157,8 @@ ScriptParse ParseScript(const std::string& text, const std::string& sourceName) 
         if (s.empty() || s[0] == '#') continue;
         const auto space = s.find_first_of(" \t");
         ScriptAction action{Lower(s.substr(0, space)), space == std::string::npos ? "" : Trim(s.substr(space)), 0, line};
-        const ActionSpec* spec = FindAction(action.name);
-        std::string error = spec ? CheckArgument(*spec, action) : "unknown action \"" + action.name + "\"";
+        const ActionSpec* def = FindAction(action.name);
+        std::string error = def ? CheckArgument(*def, action) : "unknown action \"" + action.name + "\"";
         if (!error.empty()) {
             result.actions.clear();
             result.error = sourceName + ":" + std::to_string(line) + ": " + error;
