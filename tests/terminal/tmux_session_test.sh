@@ -83,6 +83,10 @@ expect "1.02" "version"
 expect "[ Install ]" "button"
 expect "[OK]" "caption OK"
 keep_picture start
+t send-keys -t wce End
+expect ">日本語" "End selects the last entry"
+t send-keys -t wce Home
+expect ">English" "Home selects the first entry"
 # Tab until the button has the focus (once from the list; twice when nothing had it yet).
 for _ in 1 2; do
     t send-keys -t wce Tab
@@ -130,6 +134,14 @@ expect "Installation of Language Files" "picture back after the resize"
 t send-keys -t wce Escape
 expect "STATUS=0" "Escape after a resize"
 
+# A script watched in the terminal: it runs to its end, and message lines stay off the picture.
+dir=$(sample script)
+printf 'select 1\nclick 1001\nok\nclose\n' >"$work/watch.script"
+t send-keys -t wce "clear; WCE_SCRIPT=$work/watch.script $work/run.sh $dir" Enter
+expect "STATUS=0" "a watched script ends with status 0"
+expect_not "message:" "no message lines on the terminal drawn on"
+[ -e "$dir/device/ROMDisk/PROGRAM/TAV/Messages.txt" ] || fail "the watched script installed"
+
 # The stop path: two message boxes, then status 1.
 dir=$(sample stop)
 rm -f "$dir/medium/SETUP.INI"
@@ -153,7 +165,7 @@ for sig in INT TERM HUP SEGV; do
     kill -s "$sig" "$pid"
     status=$((128 + $(kill -l "$sig")))
     # A sanitizer build reports a SIGSEGV (on the restored terminal), then exits its own way.
-    wait_for "STATUS=$status" || { screen | grep -q "Sanitizer:DEADLYSIGNAL" && wait_for "STATUS="; } ||
+    wait_for "STATUS=$status" || { wait_for "STATUS=" && screen | grep -q "Sanitizer"; } ||
         fail "SIG$sig ends the process by the signal"
     expect_restored "SIG$sig"
 done
