@@ -7,7 +7,10 @@
 
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
 #include <string>
+#include <string_view>
 
 #include "platform/kernel/wintypes.h"
 
@@ -17,9 +20,21 @@ inline constexpr char kXattrName[] = "user.DOSATTRIB";
 inline constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                    FILE_ATTRIBUTE_SYSTEM;
 
+// An entry named relative to an open folder, so that a walk does not make the host look up the
+// whole path again; dir is that folder's host path, for the calls that have no relative form.
+struct Location {
+    int dirfd = AT_FDCWD;
+    const char* name = "";  // a full host path when dirfd is AT_FDCWD
+    std::string_view dir;
+    std::string Full() const;
+};
+
 // The word of an existing entry; INVALID_FILE_ATTRIBUTES with errno set when it cannot be read
 // (for instance the file vanished after st was taken).
-DWORD Read(const std::string& path, const struct stat& st);
+DWORD Read(const Location& where, const struct stat& st);
+inline DWORD Read(const std::string& path, const struct stat& st) {
+    return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
+}
 // Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them). 0 or errno;
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
 int Write(const std::string& path, const struct stat& st, DWORD attrs);

@@ -25,11 +25,11 @@ std::unordered_map<dev_t, bool>& FatByDevice() {
 }
 
 // One statfs per device, remembered, so the common case costs nothing.
-bool OnFat(const std::string& path, dev_t dev) {
+bool OnFat(const Location& where, dev_t dev) {
     auto& m = FatByDevice();
     if (auto it = m.find(dev); it != m.end()) return it->second;
     struct statfs sf {};
-    bool fat = host::StatFs(path.c_str(), &sf) == 0 && sf.f_type == MSDOS_SUPER_MAGIC;
+    bool fat = host::StatFs(where.Full().c_str(), &sf) == 0 && sf.f_type == MSDOS_SUPER_MAGIC;
     m.emplace(dev, fat);
     return fat;
 }
@@ -38,8 +38,8 @@ int FatGet(int fd, uint32_t& bits) {
     return host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits) == 0 ? 0 : errno;
 }
 
-int FatOpen(const std::string& path, host::Fd& fd) {
-    fd.reset(host::OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_NOFOLLOW));
+int FatOpen(const Location& where, host::Fd& fd) {
+    fd.reset(host::OpenAt(where.dirfd, where.name, O_RDONLY | O_NOFOLLOW));
     return fd.valid() ? 0 : errno;
 }
 
@@ -88,17 +88,32 @@ void Remember(const struct stat& st, DWORD bits) {
     Remembers()[{st.st_dev, st.st_ino}] = {st.st_ctim, bits};
 }
 
+// Whether the running kernel has getxattrat; asked once, by the first read.
+bool& NoXattrAt() {
+    static bool none = false;
+    return none;
+}
+
+ssize_t GetXattr(const Location& where, char* buf, size_t size) {
+    if (!NoXattrAt()) {
+        ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, kXattrName, buf, size);
+        if (n >= 0 || errno != ENOSYS) return n;
+        NoXattrAt() = true;
+    }
+    return host::LGetXattr(where.Full().c_str(), kXattrName, buf, size);
+}
+
 // Raw DOSATTRIB bits, 0 when absent or unsupported; -1 with errno on a real failure.
-long XattrBits(const std::string& path) {
+long XattrBits(const Location& where) {
     char buf[256];
-    ssize_t n = host::LGetXattr(path.c_str(), kXattrName, buf, sizeof buf);
+    ssize_t n = GetXattr(where, buf, sizeof buf);
     if (n >= 0) return static_cast<long>(ParseDosAttrib(buf, static_cast<size_t>(n)));
     if (errno == ENODATA || errno == ENOTSUP || errno == ERANGE) return 0;
     return -1;
 }
 
 int WriteXattr(const std::string& path, DWORD hs) {
-    long old = XattrBits(path);
+    long old = XattrBits(Location{AT_FDCWD, path.c_str(), {}});
     if (old < 0) return errno;
     DWORD value = (static_cast<DWORD>(old) & ~kSettable) | hs;
     if (value == static_cast<DWORD>(old)) return 0;
@@ -147,18 +162,24 @@ DWORD ParseDosAttrib(const char* value, size_t size) {
     return 0;
 }
 
-DWORD Read(const std::string& path, const struct stat& st) {
-    if (OnFat(path, st.st_dev)) {
+std::string Location::Full() const {
+    if (dirfd == AT_FDCWD) return name;
+    std::string full(dir);
+    return full.append("/").append(name);
+}
+
+DWORD Read(const Location& where, const struct stat& st) {
+    if (OnFat(where, st.st_dev)) {
         host::Fd fd;
         uint32_t bits = 0;
-        if (FatOpen(path, fd) != 0 || FatGet(fd.get(), bits) != 0) return INVALID_FILE_ATTRIBUTES;
+        if (FatOpen(where, fd) != 0 || FatGet(fd.get(), bits) != 0) return INVALID_FILE_ATTRIBUTES;
         return Word(bits & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD hs = 0;
     if (!Recall(st, hs)) {
-        long bits = XattrBits(path);
+        long bits = XattrBits(where);
         if (bits < 0) return INVALID_FILE_ATTRIBUTES;
         hs = static_cast<DWORD>(bits) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         Remember(st, hs);
@@ -168,9 +189,10 @@ DWORD Read(const std::string& path, const struct stat& st) {
 
 int Write(const std::string& path, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
-    if (OnFat(path, st.st_dev)) {
+    const Location where{AT_FDCWD, path.c_str(), {}};
+    if (OnFat(where, st.st_dev)) {
         host::Fd fd;
-        if (int err = FatOpen(path, fd)) return err;
+        if (int err = FatOpen(where, fd)) return err;
         return WriteFat(fd.get(), attrs);
     }
     bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
@@ -188,7 +210,7 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs) {
 int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return 0;
-    if (OnFat(path, st.st_dev)) return WriteFat(fd, attrs);
+    if (OnFat(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev)) return WriteFat(fd, attrs);
     if (DWORD hs = attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
         char text[16];
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
@@ -202,6 +224,7 @@ int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs
 
 void ResetMediaCache() {
     FatByDevice().clear();
+    NoXattrAt() = false;
     Remembers().clear();
 }
 

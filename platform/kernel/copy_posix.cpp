@@ -103,7 +103,7 @@ DWORD CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfE
     if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return ERROR_ACCESS_DENIED;
     if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return ERROR_SHARING_VIOLATION;
     if (failIfExists) return ERROR_FILE_EXISTS;
-    DWORD a = attrs::Read(dst.target(), dst.st);
+    DWORD a = attrs::Read(dst.where(), dst.st);
     if (a == INVALID_FILE_ATTRIBUTES) return Win32ErrorFromErrno(errno);
     if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
@@ -148,11 +148,12 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (DWORD r = ns::Resolve(lpExistingFileName, src); r != ERROR_SUCCESS) return Fail(r);
     if (!src.exists) return Fail(ERROR_FILE_NOT_FOUND);
     if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    host::Fd in(host::OpenAt(AT_FDCWD, src.target().c_str(), O_RDONLY | O_NOFOLLOW));
+    const attrs::Location from = src.where();
+    host::Fd in(host::OpenAt(from.dirfd, from.name, O_RDONLY | O_NOFOLLOW));
     if (!in.valid()) return FailErrno(errno);
     // The status the lookup took serves: the copy loop stops early should the file shrink.
     const struct stat& st = src.st;
-    DWORD srcAttrs = attrs::Read(src.target(), st);
+    DWORD srcAttrs = attrs::Read(from, st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (DWORD r = ns::Resolve(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
     if (dst.exists)

@@ -38,7 +38,7 @@ using namespace wce::kernel;
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     auto& e = Scratch();
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
-    DWORD a = attrs::Read(e.target(), e.st);
+    DWORD a = attrs::Read(e.where(), e.st);
     if (a == INVALID_FILE_ATTRIBUTES) FailErrno(errno);
     return a;
 }
@@ -54,7 +54,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     auto& e = Scratch();
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    DWORD a = attrs::Read(e.target(), e.st);
+    DWORD a = attrs::Read(e.where(), e.st);
     if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
     if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return FailErrno(errno);

@@ -19,9 +19,13 @@ namespace {
 struct FindObject : handles::Object {
     ns::DirListing listing;
     std::string dirHost;
+    host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
     bool matchAll = false;
     size_t next = 0;
+    ~FindObject() override {
+        if (dir.valid()) ns::NoteClosedFolder(dir.get());
+    }
 };
 
 FILETIME FileTimeOf(const timespec& t) {
@@ -48,31 +52,31 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 
 // The entry's status and word; false for an entry that vanished, leads out of the mapped
 // folders through a link, or cannot be read; such entries are not part of the device's view.
-bool Describe(const std::string& path, struct stat& st, DWORD& attributes) {
-    if (host::FStatAt(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+bool Describe(const FindObject& f, std::string_view hostName, struct stat& st, DWORD& attributes) {
+    thread_local std::string leaf;
+    leaf.assign(hostName);
+    const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
+    if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     if (!S_ISLNK(st.st_mode)) {
-        attributes = attrs::Read(path, st);
+        attributes = attrs::Read(where, st);
     } else {
         std::string target;
-        if (ns::FollowConfined(path, target, st) != 0) return false;
+        if (ns::FollowConfined(where.Full(), target, st) != 0) return false;
         attributes = attrs::Read(target, st);
     }
     return attributes != INVALID_FILE_ATTRIBUTES;
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
-    thread_local std::string path;
     thread_local std::u16string name;
     while (f.next < f.listing.entries.size()) {
         std::string_view hostName = f.listing.name(f.listing.entries[f.next++]);
         name.clear();
         names::HostToDevice(hostName, name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
-        path.assign(f.dirHost).push_back('/');
-        path += hostName;
         struct stat st {};
         DWORD attributes = 0;
-        if (!Describe(path, st, attributes)) continue;
+        if (!Describe(f, hostName, st, attributes)) continue;
         FillData(st, attributes, name, data);
         return true;
     }
@@ -88,10 +92,11 @@ HANDLE FindPattern(std::u16string_view spec, WIN32_FIND_DATAW& data) {
     }
     f->pattern.assign(pattern);
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    if (int err = ns::ReadListing(f->dirHost, f->listing)) {
+    if (int err = ns::ReadListing(f->dirHost, f->listing, &f->dir)) {
         SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
+    ns::NoteOpenFolder(f->dirHost, f->dir.get());
     if (!Advance(*f, data)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -110,7 +115,7 @@ HANDLE FindExact(std::u16string_view spec, WIN32_FIND_DATAW& data) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    DWORD attributes = attrs::Read(e.target(), e.st);
+    DWORD attributes = attrs::Read(e.where(), e.st);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;

@@ -29,6 +29,9 @@ struct Ops {
     int (*fchmod)(int fd, mode_t mode);
     ssize_t (*lgetxattr)(const char* path, const char* name, void* value, size_t size);
     ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
+    // flags: AT_SYMLINK_NOFOLLOW; ENOSYS where the running kernel lacks the call.
+    ssize_t (*getxattrat)(int dirfd, const char* path, int flags, const char* name, void* value,
+                          size_t size);
     int (*lsetxattr)(const char* path, const char* name, const void* value, size_t size,
                      int flags);
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
@@ -63,6 +66,8 @@ int FChmodAt(int dirfd, const char* path, mode_t mode);
 int FChmod(int fd, mode_t mode);
 ssize_t LGetXattr(const char* path, const char* name, void* value, size_t size);
 ssize_t FGetXattr(int fd, const char* name, void* value, size_t size);
+ssize_t GetXattrAt(int dirfd, const char* path, int flags, const char* name, void* value,
+                   size_t size);
 int LSetXattr(const char* path, const char* name, const void* value, size_t size, int flags);
 int FSetXattr(int fd, const char* name, const void* value, size_t size, int flags);
 int LRemoveXattr(const char* path, const char* name);

@@ -7,12 +7,34 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/kernel/host_ops.h"
 
 namespace wce::kernel::host {
 namespace {
+
+// The number the generic syscall table gives getxattrat (Linux 6.13); older headers lack it.
+#if defined(SYS_getxattrat)
+constexpr long kGetXattrAt = SYS_getxattrat;
+#elif defined(__x86_64__) || defined(__aarch64__) || (defined(__riscv) && __riscv_xlen == 64)
+constexpr long kGetXattrAt = 464;
+#else
+constexpr long kGetXattrAt = -1;
+#endif
+
+ssize_t RealGetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
+    struct {
+        std::uint64_t value;
+        std::uint32_t size, flags;
+    } args{reinterpret_cast<std::uintptr_t>(v), static_cast<std::uint32_t>(s), 0};
+    if (kGetXattrAt < 0) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return ::syscall(kGetXattrAt, d, p, f, n, &args, sizeof args);
+}
 
 const Ops kReal = {
     [](int d, const char* p, int f, mode_t m) { return ::openat(d, p, f, m); },
@@ -31,6 +53,7 @@ const Ops kReal = {
     [](int fd, mode_t m) { return ::fchmod(fd, m); },
     [](const char* p, const char* n, void* v, size_t s) { return ::lgetxattr(p, n, v, s); },
     [](int fd, const char* n, void* v, size_t s) { return ::fgetxattr(fd, n, v, s); },
+    RealGetXattrAt,
     [](const char* p, const char* n, const void* v, size_t s, int f) {
         return ::lsetxattr(p, n, v, s, f);
     },
@@ -100,6 +123,9 @@ ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
 }
 ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
     return Faulted(HostOp::GetXattr) ? -1 : g_ops.fgetxattr(fd, n, v, s);
+}
+ssize_t GetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
+    return Faulted(HostOp::GetXattr) ? -1 : g_ops.getxattrat(d, p, f, n, v, s);
 }
 int LSetXattr(const char* p, const char* n, const void* v, size_t s, int f) {
     return Faulted(HostOp::SetXattr) ? -1 : g_ops.lsetxattr(p, n, v, s, f);

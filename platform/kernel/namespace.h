@@ -11,6 +11,10 @@
 // against the tree as it stands: a folder swapped for a link by another process while a call runs
 // is outside what this protects against.
 //
+// While an enumeration holds a folder open, lookups of names in that folder are made relative to
+// it (one name for the host to look up instead of the whole path). The open folder is the one the
+// enumeration lists, so the walk sees one consistent folder for as long as it enumerates it.
+//
 // Case-insensitive misses are answered from a per-folder table of folded names, rebuilt only when
 // the folder's inode change or modification time moves. Changes this process makes itself update
 // the table in place, so filling a fresh folder costs no rescans.
@@ -23,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/host_ops.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {
@@ -33,8 +39,14 @@ struct HostEntry {
     bool exists = false;     // false: path names where the entry would be created
     struct stat st {};       // valid when exists (a link's target, for links inside the folders)
     std::string real;        // for a link: its resolved target inside the mapped folders
+    int dirfd = AT_FDCWD;    // an open folder holding the entry, when an enumeration has one
     // The file that reads, opens and attribute changes act on.
     const std::string& target() const { return real.empty() ? path : real; }
+    // The same file, relative to its open folder where there is one.
+    attrs::Location where() const {
+        if (!real.empty() || dirfd == AT_FDCWD || nameOffset == 0) return {AT_FDCWD, target().c_str(), {}};
+        return {dirfd, path.c_str() + nameOffset, dir()};
+    }
     std::string_view dir() const {
         return std::string_view(path).substr(0, nameOffset ? nameOffset - 1 : 0);
     }
@@ -62,12 +74,16 @@ struct DirListing {
     std::vector<Entry> entries;
     std::string_view name(const Entry& e) const { return {names.data() + e.offset, e.length}; }
 };
-// 0 or an errno.
-int ReadListing(const std::string& dirHost, DirListing& out);
+// 0 or an errno. With keep, the folder stays open there, for lookups relative to it.
+int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep = nullptr);
 
 // Follows a link found at hostPath; 0 with the target path and its status when the target lies
 // inside the mapped folders, EACCES when it leads out, or the errno of the failed step.
 int FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
+
+// Enumerations announce the folders they hold open (fd stays theirs) and withdraw them on close.
+void NoteOpenFolder(const std::string& dirHost, int fd);
+void NoteClosedFolder(int fd);
 
 // Tells the lookup tables about changes made by this process.
 void NoteAdded(std::string_view dirHost, std::string_view hostName);

@@ -39,8 +39,14 @@ struct FoldedTable {
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
 };
 
+struct OpenFolder {
+    std::string dirHost;
+    int fd;
+};
+
 struct Mapping {
     std::string rootHost, mediumHost, rootReal, mediumReal;
+    std::vector<OpenFolder> open;  // as deep as the walks that hold them
     std::u16string mediumName;
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
     std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
@@ -88,7 +94,7 @@ int Canonical(const std::string& in, std::string& out) {
         i = 0;
         if (!target.empty() && target[0] == '/') out.clear();
     }
-    if (out.empty()) out = "/";
+    if (out.empty()) out.assign(1, '/');
     return 0;
 }
 
@@ -134,8 +140,16 @@ FoldedTable* TableFor(const std::string& dirHost) {
     return Rebuild(dirHost, st);
 }
 
+int OpenFolderFd(std::string_view dirHost) {
+    const auto& open = M().open;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (it->dirHost == dirHost) return it->fd;
+    return AT_FDCWD;
+}
+
 DWORD StatFound(HostEntry& out) {
-    if (host::FStatAt(AT_FDCWD, out.path.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    const char* name = out.dirfd == AT_FDCWD ? out.path.c_str() : out.path.c_str() + out.nameOffset;
+    if (host::FStatAt(out.dirfd, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     out.exists = true;
     out.real.clear();
     if (!S_ISLNK(out.st.st_mode)) return 0;
@@ -157,6 +171,7 @@ DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntr
     out.nameOffset = out.path.size();
     out.exists = false;
     out.real.clear();
+    out.dirfd = OpenFolderFd(dirHost);
     if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
     if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
     DWORD err = StatFound(out);
@@ -215,6 +230,7 @@ DWORD ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.path = host;
     out.nameOffset = 0;
     out.real.clear();
+    out.dirfd = AT_FDCWD;
     out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
     return out.exists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
 }
@@ -257,7 +273,7 @@ DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     return r;
 }
 
-int ReadListing(const std::string& dirHost, DirListing& out) {
+int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
     out.names.clear();
     out.entries.clear();
     host::Fd fd(host::OpenAt(AT_FDCWD, dirHost.c_str(), O_RDONLY | O_DIRECTORY));
@@ -279,6 +295,7 @@ int ReadListing(const std::string& dirHost, DirListing& out) {
     }
     std::sort(out.entries.begin(), out.entries.end(),
               [&](const auto& a, const auto& b) { return out.name(a) < out.name(b); });
+    if (keep != nullptr) *keep = std::move(fd);
     return 0;
 }
 
@@ -287,6 +304,17 @@ int FollowConfined(const std::string& hostPath, std::string& target, struct stat
     const auto& m = M();
     if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return EACCES;
     return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+void NoteOpenFolder(const std::string& dirHost, int fd) { M().open.push_back({dirHost, fd}); }
+
+void NoteClosedFolder(int fd) {
+    auto& open = M().open;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (it->fd == fd) {
+            open.erase(std::next(it).base());
+            return;
+        }
 }
 
 void NoteAdded(std::string_view dirHost, std::string_view hostName) {
