@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -84,13 +84,26 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
     return CopyByReadWrite(in, out);
 }
 
-// Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique.
+// Appends n in decimal: cheaper than formatting, and it runs for every file copied.
+void AppendNumber(std::string& s, unsigned long n) {
+    char digits[24];
+    char* p = std::end(digits);
+    do *--p = static_cast<char>('0' + n % 10);
+    while ((n /= 10) != 0);
+    s.append(p, std::end(digits));
+}
+
+// Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique (a
+// forked child that inherits the remembered pid only meets EEXIST and moves on).
 int CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
-    static unsigned counter = 0;
+    static const auto pid = static_cast<unsigned long>(getpid());
+    static unsigned long counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/.wce-copy-%d-%u.tmp", static_cast<int>(getpid()), ++counter);
-        tempPath.assign(dir).append(name);
+        tempPath.assign(dir).append("/.wce-copy-");
+        AppendNumber(tempPath, pid);
+        tempPath.push_back('-');
+        AppendNumber(tempPath, ++counter);
+        tempPath.append(".tmp");
         fd.reset(host::OpenAt(AT_FDCWD, tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
         if (fd.valid()) return 0;
         if (errno != EEXIST) return errno;
@@ -109,26 +122,48 @@ DWORD CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfE
     return ERROR_SUCCESS;
 }
 
-// Writes the temporary file and renames it onto the target. 0 or errno; the temp never survives.
-int WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
-                  BOOL failIfExists) {
-    std::string temp;
+// Writes the temporary file beside the target. 0 or errno; on failure no temp is left behind.
+int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+              std::string& temp) {
     host::Fd out;
     if (int err = CreateTemp(dst.dir(), temp, out)) return err;
+    // The new file's own status is needed only for its mode or an unknown device.
     struct stat tst {};
-    int err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
+    tst.st_dev = dst.dirDev;
+    int err = 0;
+    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
+        err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
     if (!err) err = CopyData(in, out.get(), src, tst.st_dev);
     if (!err) err = attrs::WriteNew(out.get(), temp, tst, srcAttrs);
     if (!err && host::Close(out.release()) != 0) err = errno;
-    if (!err) {
-        unsigned flags = failIfExists ? RENAME_NOREPLACE : 0;
-        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), flags) != 0) err = errno;
-    }
     if (err) {
         out.reset();
         host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
     }
     return err;
+}
+
+int Rename(const std::string& temp, const ns::HostEntry& dst, bool noReplace) {
+    unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
+    return host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), flags) == 0 ? 0 : errno;
+}
+
+// Renames the written temp onto the target; a target only presumed missing is placed without
+// replacing, and looked up and checked when it turns out to be there. A Win32 error; the temp
+// never survives.
+DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
+            BOOL failIfExists) {
+    int err = Rename(temp, dst, failIfExists || dst.presumed);
+    DWORD r = ERROR_SUCCESS;
+    if (err == EEXIST && dst.presumed && !failIfExists) {
+        r = ns::Resolve(target, dst);
+        if (r == ERROR_SUCCESS && dst.exists) r = CheckTarget(dst, src, FALSE);
+        if (r == ERROR_SUCCESS) err = Rename(temp, dst, false);
+    }
+    if (r == ERROR_SUCCESS && err != 0)
+        r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
+    if (r != ERROR_SUCCESS) host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+    return r;
 }
 
 }  // namespace
@@ -155,11 +190,12 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     const struct stat& st = src.st;
     DWORD srcAttrs = attrs::Read(from, st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
-    if (DWORD r = ns::Resolve(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
+    if (DWORD r = ns::ResolveTarget(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
     if (dst.exists)
         if (DWORD r = CheckTarget(dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
-    if (int err = WriteAndPlace(in.get(), st, srcAttrs, dst, bFailIfExists))
-        return err == EEXIST && bFailIfExists ? Fail(ERROR_FILE_EXISTS) : FailErrno(err);
+    thread_local std::string temp;
+    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp)) return FailErrno(err);
+    if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
     if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
     return TRUE;
 }

@@ -37,9 +37,12 @@ struct HostEntry {
     std::string path;        // host path (existing names as they are spelt on the host)
     size_t nameOffset = 0;   // where the last component starts in path
     bool exists = false;     // false: path names where the entry would be created
+    bool presumed = false;   // exists == false taken from the folder's name table, not looked up
     struct stat st {};       // valid when exists (a link's target, for links inside the folders)
     std::string real;        // for a link: its resolved target inside the mapped folders
     int dirfd = AT_FDCWD;    // an open folder holding the entry, when an enumeration has one
+    bool dirDevKnown = false;  // dirDev holds the device of the folder part of path
+    dev_t dirDev = 0;
     // The file that reads, opens and attribute changes act on.
     const std::string& target() const { return real.empty() ? path : real; }
     // The same file, relative to its open folder where there is one.
@@ -57,6 +60,11 @@ struct HostEntry {
 // Errors: ERROR_INVALID_NAME, ERROR_FILENAME_EXCED_RANGE, ERROR_PATH_NOT_FOUND (a folder on the
 // way is missing or not a folder), ERROR_ACCESS_DENIED (a link leading out of the mapped folders).
 DWORD Resolve(std::u16string_view devicePath, HostEntry& out);
+
+// As Resolve, but where the folder already has a name table, a last component missing from it is
+// reported missing (presumed = true) without looking it up. For callers that create the entry
+// exclusively (RENAME_NOREPLACE, O_EXCL) and look again only when the name turns out taken.
+DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
 // Resolves the folder part of a path whose last component is a pattern; the pattern is returned
 // as a view into devicePath. Errors as Resolve.

@@ -165,20 +165,58 @@ DWORD ErrnoResult(int err) {
     }
 }
 
+// Answers a lookup from the folder's existing name table: one look at the folder instead of
+// one at the name and one at the folder when the name is missing. False when there is no table.
+bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out, DWORD& r) {
+    if (M().folded.find(dirHost) == M().folded.end()) return false;
+    FoldedTable* t = TableFor(dirHost);
+    if (t == nullptr) {
+        r = errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
+        return true;
+    }
+    thread_local std::u16string key;
+    key.clear();
+    paths::AppendFolded(name, key);
+    out.dirDevKnown = true;
+    out.dirDev = t->dev;
+    auto hit = t->byFolded.find(key);
+    if (hit == t->byFolded.end()) {
+        out.presumed = true;
+        r = ERROR_SUCCESS;
+        return true;
+    }
+    out.path.resize(out.nameOffset);
+    out.path += hit->second;
+    DWORD err = StatFound(out);
+    out.exists = err == 0;
+    r = err == 0 || err == ENOENT ? ERROR_SUCCESS : ErrnoResult(static_cast<int>(err));
+    return true;
+}
+
 // Looks up one name in an existing host folder: exact spelling, else one differing in case.
-DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
+DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
+                  bool trustTable = false) {
     out.path.assign(dirHost).push_back('/');
     out.nameOffset = out.path.size();
     out.exists = false;
+    out.presumed = false;
     out.real.clear();
     out.dirfd = OpenFolderFd(dirHost);
+    out.dirDevKnown = false;
     if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
     if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+    if (DWORD r = 0; trustTable && LookupInTable(dirHost, name, out, r)) return r;
     DWORD err = StatFound(out);
-    if (err == 0) return ERROR_SUCCESS;
+    if (err == 0) {
+        out.dirDevKnown = out.real.empty();
+        out.dirDev = out.st.st_dev;
+        return ERROR_SUCCESS;
+    }
     if (err != ENOENT) return ErrnoResult(static_cast<int>(err));
     FoldedTable* t = TableFor(dirHost);
     if (t == nullptr) return errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
+    out.dirDevKnown = true;
+    out.dirDev = t->dev;
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
@@ -231,18 +269,21 @@ DWORD ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.nameOffset = 0;
     out.real.clear();
     out.dirfd = AT_FDCWD;
+    out.dirDevKnown = false;
+    out.presumed = false;
     out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
     return out.exists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
 }
 
-DWORD ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache) {
+DWORD ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache,
+                  bool trustTable = false) {
     paths::Components c;
     if (DWORD r = paths::Normalize(devicePath, c); r != ERROR_SUCCESS) return r;
     if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
     thread_local std::string dirHost;
     if (DWORD r = ResolveDir(c, c.count - 1, useCache, dirHost); r != ERROR_SUCCESS) return r;
-    DWORD r = LookupChild(dirHost, c.items[c.count - 1], out);
+    DWORD r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
     if (r == kStale) return useCache ? kStale : ERROR_PATH_NOT_FOUND;
     return r == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : r;
 }
@@ -254,6 +295,15 @@ DWORD Resolve(std::u16string_view devicePath, HostEntry& out) {
     if (r == kStale) {
         M().dirs.clear();
         r = ResolveOnce(devicePath, out, false);
+    }
+    return r;
+}
+
+DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
+    DWORD r = ResolveOnce(devicePath, out, true, true);
+    if (r == kStale) {
+        M().dirs.clear();
+        r = ResolveOnce(devicePath, out, false, true);
     }
     return r;
 }
