@@ -96,6 +96,10 @@ TEST_F(KernelTest, AttributesWithoutUserXattrsReadAbsentAndRefuseHidden) {
         errno = ENOTSUP;
         return -1;
     };
+    host::Table().getxattrat = [](int, const char*, int, const char*, void*, size_t) -> ssize_t {
+        errno = ENOTSUP;
+        return -1;
+    };
     host::Table().lsetxattr = [](const char*, const char*, const void*, size_t, int) {
         errno = ENOTSUP;
         return -1;
@@ -173,4 +177,22 @@ TEST_F(KernelTest, AttributesFailuresAtTheHostAreReported) {
         EXPECT_EQ(GetLastError(), r.lastError);
     }
     EXPECT_EQ(GetFileAttributesW(u"\\f.txt"), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Where the running kernel has no relative attribute read, the path call serves instead.
+TEST_F(KernelTest, AttributesReadWithoutRelativeCall) {
+    Write(root() + "/d/h.txt", "x");
+    SetDosAttrib(root() + "/d/h.txt", "0x2");
+    host::Table().getxattrat = [](int, const char*, int, const char*, void*, size_t) -> ssize_t {
+        errno = ENOSYS;
+        return -1;
+    };
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(u"\\d\\*.*", &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\h.txt"), FILE_ATTRIBUTE_HIDDEN);
+    FindClose(h);
+    // One refused relative call, then the path call for the enumeration and for the read.
+    EXPECT_EQ(HostCallCount(HostOp::GetXattr), 3);
 }

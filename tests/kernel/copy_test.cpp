@@ -1,10 +1,25 @@
 // File copy: replacement rules, carried attributes, data paths and failures without torn files.
+#include <fcntl.h>
+
 #include <cstring>
 #include <random>
 
 #include "kernel_fixture.h"
 
 using namespace wce::kernel;
+
+namespace {
+// A folder whose time stamps stay as they were, as on a host clock too coarse to show a change.
+std::string g_frozenDir;
+struct stat g_frozen {};
+int FrozenStat(int dirfd, const char* path, struct stat* st, int flags) {
+    if (dirfd == AT_FDCWD && path == g_frozenDir) {
+        *st = g_frozen;
+        return 0;
+    }
+    return ::fstatat(dirfd, path, st, flags);
+}
+}  // namespace
 
 TEST_F(KernelTest, CopyReplacementRules) {
     Write(medium() + "/src.txt", "new");
@@ -136,4 +151,39 @@ TEST_F(KernelTest, CopyFailureKeepsOldTargetAndLeavesNoTemporary) {
         EXPECT_EQ(Read(root() + "/t.txt"), "old");
         EXPECT_EQ(CountEntries(root()), 1);
     }
+}
+
+// A target missing from the folder's name table is created without replacing; one that is there
+// after all is checked like any existing target rather than replaced blindly.
+TEST_F(KernelTest, CopyOntoANameTheFolderTableMissed) {
+    Write(medium() + "/src.txt", "new");
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\first.txt", FALSE));
+    ASSERT_EQ(stat(root().c_str(), &g_frozen), 0);
+    g_frozenDir = root();
+    host::Table().fstatat = FrozenStat;
+    struct Row {
+        const char* name;
+        const char* attrib;  // DOSATTRIB value, or null
+        mode_t mode;
+        BOOL ok;
+        const char* after;
+    } rows[] = {
+        {"plain", nullptr, 0644, TRUE, "new"},
+        {"readonly", nullptr, 0444, FALSE, "old"},
+        {"hidden", "0x2", 0644, FALSE, "old"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string target = root() + "/" + r.name;
+        Write(target, "old");
+        chmod(target.c_str(), r.mode);
+        if (r.attrib) SetDosAttrib(target, r.attrib);
+        std::u16string dst = u"\\" + std::u16string(r.name, r.name + strlen(r.name));
+        EXPECT_EQ(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), FALSE), r.ok);
+        if (!r.ok) {
+            EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        }
+        EXPECT_EQ(Read(target), r.after);
+    }
+    EXPECT_EQ(CountEntries(root()), 4);  // no temporary file left behind
 }

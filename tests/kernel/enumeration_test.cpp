@@ -103,3 +103,31 @@ TEST_F(KernelTest, EnumerationSkipsEntriesThatVanishAfterListing) {
     EXPECT_EQ(std::u16string(fd.cFileName), u"c");
     FindClose(h);
 }
+
+// Lookups in a folder an enumeration holds open go through that open folder; once closed, the
+// path is what counts again, whatever now stands there.
+TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
+    for (const char* d : {"d", "e", "f"}) Write(root() + "/" + d + "/b", "x");
+    SetDosAttrib(root() + "/d/b", "0x2");
+    WIN32_FIND_DATAW fd;
+    HANDLE hd = FindFirstFileW(u"\\d\\*.*", &fd);
+    HANDLE he = FindFirstFileW(u"\\e\\*.*", &fd);
+    ASSERT_NE(hd, INVALID_HANDLE_VALUE);
+    ASSERT_NE(he, INVALID_HANDLE_VALUE);
+    // Read afresh, never from what the enumeration saw.
+    SetDosAttrib(root() + "/e/b", "0x2");
+    EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_HIDDEN);
+    fs::remove(root() + "/e/b");
+    EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), INVALID_FILE_ATTRIBUTES);
+    // Closed out of order, then a new enumeration likely reuses the first one's descriptor.
+    FindClose(hd);
+    HANDLE hf = FindFirstFileW(u"\\f\\*.*", &fd);
+    ASSERT_NE(hf, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(GetFileAttributesW(u"\\f\\b"), FILE_ATTRIBUTE_NORMAL);
+    FindClose(he);
+    FindClose(hf);
+    fs::rename(root() + "/d", root() + "/old");
+    Write(root() + "/d/b", "x");
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
+}
