@@ -83,10 +83,10 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     return false;
 }
 
-HANDLE FindPattern(std::u16string_view spec, WIN32_FIND_DATAW& data) {
+HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     auto f = std::make_unique<FindObject>();
     std::u16string_view pattern;
-    if (DWORD r = ns::ResolvePattern(spec, f->dirHost, pattern); r != ERROR_SUCCESS) {
+    if (DWORD r = ns::ResolvePattern(devicePath, f->dirHost, pattern); r != ERROR_SUCCESS) {
         SetLastError(r);
         return INVALID_HANDLE_VALUE;
     }
@@ -104,9 +104,9 @@ HANDLE FindPattern(std::u16string_view spec, WIN32_FIND_DATAW& data) {
     return handles::Add(std::move(f));
 }
 
-HANDLE FindExact(std::u16string_view spec, WIN32_FIND_DATAW& data) {
+HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     thread_local ns::HostEntry e;
-    if (DWORD r = ns::Resolve(spec, e); r != ERROR_SUCCESS) {
+    if (DWORD r = ns::Resolve(devicePath, e); r != ERROR_SUCCESS) {
         SetLastError(r);
         return INVALID_HANDLE_VALUE;
     }
@@ -137,10 +137,10 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::u16string_view spec(lpFileName);
-    std::u16string_view last = spec.substr(spec.rfind(u'\\') + 1);
-    return paths::HasWildcard(last) ? FindPattern(spec, *lpFindFileData)
-                                    : FindExact(spec, *lpFindFileData);
+    std::u16string_view devicePath(lpFileName);
+    std::u16string_view last = devicePath.substr(devicePath.rfind(u'\\') + 1);
+    return paths::HasWildcard(last) ? FindPattern(devicePath, *lpFindFileData)
+                                    : FindExact(devicePath, *lpFindFileData);
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {

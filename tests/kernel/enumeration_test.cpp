@@ -8,9 +8,9 @@ using namespace wce::kernel;
 namespace {
 
 // Names delivered for a pattern, "!" + last error when the enumeration cannot start.
-std::vector<std::u16string> Names(const std::u16string& spec, std::vector<DWORD>* words = nullptr) {
+std::vector<std::u16string> Names(const std::u16string& pattern, std::vector<DWORD>* words = nullptr) {
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(spec.c_str(), &fd);
+    HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return {u"!" + std::u16string(1, static_cast<char16_t>(u'0' + GetLastError()))};
     std::vector<std::u16string> out;
     do {
@@ -36,7 +36,7 @@ TEST_F(KernelTest, EnumerationByPatternAndExactPath) {
     Write(root() + "/file.txt", "x");
     using V = std::vector<std::u16string>;
     struct Row {
-        std::u16string spec;
+        std::u16string pattern;
         V names;
     } rows[] = {
         {u"\\tree\\*.*", {u".profile", u"A.txt", u"b.txt", u"c.dat", u"sub"}},  // byte order
@@ -52,8 +52,8 @@ TEST_F(KernelTest, EnumerationByPatternAndExactPath) {
         {u"\\tree\\nothing", {Err(ERROR_FILE_NOT_FOUND)}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.spec.begin(), r.spec.end()));
-        EXPECT_EQ(Names(r.spec), r.names);
+        SCOPED_TRACE(std::string(r.pattern.begin(), r.pattern.end()));
+        EXPECT_EQ(Names(r.pattern), r.names);
     }
 }
 
