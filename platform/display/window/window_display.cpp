@@ -184,21 +184,21 @@ void WindowDisplay::WaitForPerson() {
         if (dirty_) Present();
         if (SDL_WaitEventTimeout(&e, 100) && Handle(e)) return;
     }
-    AnswerAsAbsent();
+    AnswerAsAbsentUser();
 }
 
 void WindowDisplay::WaitForInput() {
     Present();
     if (PumpEvents()) return;
     // Closing the host window ends the run as an absent user would, script or not.
-    if (closeRequested_) return AnswerAsAbsent();
+    if (closeRequested_) return AnswerAsAbsentUser();
     if (script_ && !script_->Exhausted()) {
         PaceScript();
         script_->DeliverNext();
         return;
     }
     // With the dummy video driver nobody can act on the window.
-    if (unattended_) return AnswerAsAbsent();
+    if (unattended_) return AnswerAsAbsentUser();
     WaitForPerson();
 }
 

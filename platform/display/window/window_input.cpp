@@ -1,5 +1,7 @@
 #include "platform/display/window/window_input.h"
 
+#include "platform/user/window_tree.h"
+
 namespace wce::display {
 
 std::optional<KeyPress> MapKey(SDL_Keycode key, Uint16 modifiers) {
@@ -39,37 +41,8 @@ bool InjectHostInput(const SDL_Event& event) {
     return false;
 }
 
-void AnswerAsAbsent() {
-    if (!wce::user::InjectMessageBoxOk()) wce::user::InjectCaptionOk();
-}
-
 std::string TitleOf(const wce::user::WindowView& view) {
-    std::string out;
-    const std::u16string& t = view.text;
-    for (size_t i = 0; i < t.size(); ++i) {
-        char32_t c = t[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < t.size() && t[i + 1] >= 0xDC00 &&
-            t[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (t[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return wce::user::Utf16ToUtf8(view.text);
 }
 
 }  // namespace wce::display
