@@ -1,26 +1,10 @@
 // UTF-8 <-> UTF-16 for what the window system prints and reads; bad sequences become U+FFFD.
+#include "platform/kernel/utf8.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 void AppendUtf16(std::u16string& out, char32_t c) {
     if (c < 0x10000) {
@@ -44,7 +28,7 @@ std::string Utf16ToUtf8(const std::u16string& s) {
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;
         }
-        AppendUtf8(out, c);
+        wce::kernel::AppendUtf8(c, out);
     }
     return out;
 }
