@@ -35,6 +35,13 @@ DWORD Read(const Location& where, const struct stat& st);
 inline DWORD Read(const std::string& path, const struct stat& st) {
     return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
 }
+// The DOSATTRIB bits of an entry, 0 when it has none or its filesystem keeps no user attributes;
+// -1 with errno when the read failed. Safe to call from any thread.
+long XattrBits(const Location& where);
+// As Read, with bits already taken by XattrBits (kNotRead: read them here when needed), for
+// entries described by another thread; errno must still hold that read's error when bits is -1.
+inline constexpr long kNotRead = -2;
+DWORD ReadWith(const Location& where, const struct stat& st, long bits);
 // Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them). 0 or errno;
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
 int Write(const std::string& path, const struct stat& st, DWORD attrs);

@@ -3,6 +3,7 @@
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -88,22 +89,23 @@ void Remember(const struct stat& st, DWORD bits) {
     Remembers()[{st.st_dev, st.st_ino}] = {st.st_ctim, bits};
 }
 
-// Whether the running kernel has getxattrat; asked once, by the first read.
-bool& NoXattrAt() {
-    static bool none = false;
+// Whether the running kernel has getxattrat; asked once, by the first read (of any thread).
+std::atomic<bool>& NoXattrAt() {
+    static std::atomic<bool> none{false};
     return none;
 }
 
 ssize_t GetXattr(const Location& where, char* buf, size_t size) {
-    if (!NoXattrAt()) {
+    if (!NoXattrAt().load(std::memory_order_relaxed)) {
         ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, kXattrName, buf, size);
         if (n >= 0 || errno != ENOSYS) return n;
-        NoXattrAt() = true;
+        NoXattrAt().store(true, std::memory_order_relaxed);
     }
     return host::LGetXattr(where.Full().c_str(), kXattrName, buf, size);
 }
 
-// Raw DOSATTRIB bits, 0 when absent or unsupported; -1 with errno on a real failure.
+}  // namespace
+
 long XattrBits(const Location& where) {
     char buf[256];
     ssize_t n = GetXattr(where, buf, sizeof buf);
@@ -111,6 +113,8 @@ long XattrBits(const Location& where) {
     if (errno == ENODATA || errno == ENOTSUP || errno == ERANGE) return 0;
     return -1;
 }
+
+namespace {
 
 int WriteXattr(const std::string& path, DWORD hs) {
     long old = XattrBits(Location{AT_FDCWD, path.c_str(), {}});
@@ -168,18 +172,20 @@ std::string Location::Full() const {
     return full.append("/").append(name);
 }
 
-DWORD Read(const Location& where, const struct stat& st) {
+DWORD Read(const Location& where, const struct stat& st) { return ReadWith(where, st, kNotRead); }
+
+DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
     if (OnFat(where, st.st_dev)) {
         host::Fd fd;
-        uint32_t bits = 0;
-        if (FatOpen(where, fd) != 0 || FatGet(fd.get(), bits) != 0) return INVALID_FILE_ATTRIBUTES;
-        return Word(bits & kFatKept);
+        uint32_t fat = 0;
+        if (FatOpen(where, fd) != 0 || FatGet(fd.get(), fat) != 0) return INVALID_FILE_ATTRIBUTES;
+        return Word(fat & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD hs = 0;
     if (!Recall(st, hs)) {
-        long bits = XattrBits(where);
+        if (bits == kNotRead) bits = XattrBits(where);
         if (bits < 0) return INVALID_FILE_ATTRIBUTES;
         hs = static_cast<DWORD>(bits) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         Remember(st, hs);

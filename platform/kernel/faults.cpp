@@ -1,6 +1,7 @@
 #include "platform/kernel/faults.h"
 
 #include <array>
+#include <atomic>
 
 #include "platform/kernel/host_ops.h"
 
@@ -15,9 +16,11 @@ struct Fault {
 };
 
 constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
-std::array<int, kOps> g_calls{};
+// Counted from any thread (enumerations are described ahead on a second one); faults are armed
+// and fired on the calling thread only, see FaultsArmed().
+std::array<std::atomic<int>, kOps> g_calls{};
 std::array<Fault, kOps> g_faults{};
-bool g_anyFault = false;
+std::atomic<bool> g_anyFault{false};
 
 }  // namespace
 
@@ -28,17 +31,19 @@ void InjectFault(HostOp op, int nth, int err, bool persistent) {
 }
 
 void ClearFaults() {
-    g_calls.fill(0);
+    for (auto& c : g_calls) c.store(0, std::memory_order_relaxed);
     g_faults.fill(Fault{});
     g_anyFault = false;
 }
 
-int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)]; }
+int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)].load(std::memory_order_relaxed); }
+
+bool FaultsArmed() { return g_anyFault.load(std::memory_order_relaxed); }
 
 int host::Tick(HostOp op) {
     auto i = static_cast<size_t>(op);
-    ++g_calls[i];
-    if (!g_anyFault) return 0;
+    g_calls[i].fetch_add(1, std::memory_order_relaxed);
+    if (!g_anyFault.load(std::memory_order_relaxed)) return 0;
     auto& f = g_faults[i];
     if (f.firing) return f.err;
     if (f.remaining == 0 || --f.remaining > 0) return 0;

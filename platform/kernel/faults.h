@@ -16,6 +16,8 @@ void InjectFault(HostOp op, int nth, int err, bool persistent = false);
 void ClearFaults();
 // Calls of op since the last ClearFaults().
 int HostCallCount(HostOp op);
+// Whether any fault is armed; work is then kept on the calling thread, where faults fire in order.
+bool FaultsArmed();
 
 // Clears all faults when it goes out of scope.
 class FaultScope {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
@@ -17,12 +18,13 @@ namespace wce::kernel {
 namespace {
 
 struct FindObject : handles::Object {
-    ns::DirListing listing;
+    std::shared_ptr<ns::DirListing> listing = std::make_shared<ns::DirListing>();
     std::string dirHost;
     host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
     bool matchAll = false;
     size_t next = 0;
+    std::unique_ptr<ahead::Batch> ahead;  // ended before dir is closed
     ~FindObject() override {
         if (dir.valid()) ns::NoteClosedFolder(dir.get());
     }
@@ -52,13 +54,22 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 
 // The entry's status and word; false for an entry that vanished, leads out of the mapped
 // folders through a link, or cannot be read; such entries are not part of the device's view.
-bool Describe(const FindObject& f, std::string_view hostName, struct stat& st, DWORD& attributes) {
+bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes) {
     thread_local std::string leaf;
-    leaf.assign(hostName);
+    leaf.assign(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    long bits = attrs::kNotRead;
+    if (f.ahead) {
+        const ahead::Described& d = f.ahead->Take(k);
+        if (d.statErr != 0) return false;
+        st = d.st;
+        bits = d.bits;
+        errno = d.bitsErr;
+    } else if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
     if (!S_ISLNK(st.st_mode)) {
-        attributes = attrs::Read(where, st);
+        attributes = attrs::ReadWith(where, st, bits);
     } else {
         std::string target;
         if (ns::FollowConfined(where.Full(), target, st) != 0) return false;
@@ -69,14 +80,14 @@ bool Describe(const FindObject& f, std::string_view hostName, struct stat& st, D
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     thread_local std::u16string name;
-    while (f.next < f.listing.entries.size()) {
-        std::string_view hostName = f.listing.name(f.listing.entries[f.next++]);
+    while (f.next < f.listing->entries.size()) {
+        const size_t k = f.next++;
         name.clear();
-        names::HostToDevice(hostName, name);
+        names::HostToDevice(f.listing->name(f.listing->entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
         DWORD attributes = 0;
-        if (!Describe(f, hostName, st, attributes)) continue;
+        if (!Describe(f, k, st, attributes)) continue;
         FillData(st, attributes, name, data);
         return true;
     }
@@ -92,11 +103,12 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     }
     f->pattern.assign(pattern);
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    if (int err = ns::ReadListing(f->dirHost, f->listing, &f->dir)) {
+    if (int err = ns::ReadListing(f->dirHost, *f->listing, &f->dir)) {
         SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());
+    if (f->matchAll) f->ahead = ahead::Batch::Start(f->dir.get(), f->dirHost, f->listing);
     if (!Advance(*f, data)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

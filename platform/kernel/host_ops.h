@@ -47,6 +47,8 @@ struct Ops {
 // The live table; tests may overwrite entries and call RestoreOps() afterwards.
 Ops& Table();
 void RestoreOps();
+// Whether no entry has been replaced; only then may another thread make calls through the table.
+bool OpsAreReal();
 
 // Returns the errno to fail with when a fault is due for this call of op, else 0; counts the call.
 int Tick(HostOp op);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/kernel/host_ops.h"
 
@@ -84,6 +85,7 @@ bool Faulted(HostOp op) {
 
 Ops& Table() { return g_ops; }
 void RestoreOps() { g_ops = kReal; }
+bool OpsAreReal() { return std::memcmp(&g_ops, &kReal, sizeof g_ops) == 0; }
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
     return Faulted(HostOp::Open) ? -1 : g_ops.openat(d, p, f | O_CLOEXEC, m);

@@ -16,8 +16,10 @@
 // enumeration lists, so the walk sees one consistent folder for as long as it enumerates it.
 //
 // Case-insensitive misses are answered from a per-folder table of folded names, rebuilt only when
-// the folder's inode change or modification time moves. Changes this process makes itself update
-// the table in place, so filling a fresh folder costs no rescans.
+// the folder's inode change or modification time moves; those are compared at most once per tick
+// of the coarse clock (a few milliseconds), so a name another process adds is seen from the next
+// tick on. Changes this process makes itself update the table in place, so filling a fresh
+// folder costs no rescans.
 #pragma once
 
 #include <sys/stat.h>

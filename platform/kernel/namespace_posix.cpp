@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <memory>
 #include <unordered_map>
 
@@ -37,6 +38,7 @@ struct FoldedTable {
     bool adopt = false;  // our own change moved the stamps: take the next ones as current
     int collisions = 0;  // names that fold alike; removing one then needs a rescan
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
+    long checkedTick = -1;  // the coarse clock tick in which the stamps were last compared
 };
 
 struct OpenFolder {
@@ -98,13 +100,13 @@ int Canonical(const std::string& in, std::string& out) {
     return 0;
 }
 
-FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st) {
+FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, long tick) {
     auto& m = M();
     if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
     DirListing listing;
     if (ReadListing(dirHost, listing) != 0) return nullptr;
     FoldedTable& t = m.folded[dirHost];
-    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}};
+    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick};
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
         dev.clear();
@@ -117,9 +119,27 @@ FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st) {
     return &t;
 }
 
-// The folded-name table of a folder, rescanned only when the folder changed behind our back.
-// nullptr with errno when the folder cannot be read.
+// The tick of the coarse clock, the granularity of folder time stamps on hosts without
+// fine-grained ones: within one tick a comparison of stamps could not tell a change apart anyway.
+long CoarseTick() {
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    static const long tickNs = [] {
+        timespec res {};
+        clock_getres(CLOCK_MONOTONIC_COARSE, &res);
+        return res.tv_sec == 0 && res.tv_nsec > 0 ? res.tv_nsec : 4000000L;
+    }();
+    return static_cast<long>((now.tv_sec * 1000000000L + now.tv_nsec) / tickNs);
+}
+
+// The folded-name table of a folder, rescanned only when the folder changed behind our back; the
+// folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
+// pay a status read of the folder for every name it looks up there. nullptr with errno when the
+// folder cannot be read.
 FoldedTable* TableFor(const std::string& dirHost) {
+    const long tick = CoarseTick();
+    if (auto it = M().folded.find(dirHost); it != M().folded.end() && it->second.checkedTick == tick)
+        return &it->second;
     struct stat st {};
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return nullptr;
     if (!S_ISDIR(st.st_mode)) {
@@ -134,10 +154,11 @@ FoldedTable* TableFor(const std::string& dirHost) {
             t.mtime = st.st_mtim;
             t.ctime = st.st_ctim;
             t.adopt = false;
+            t.checkedTick = tick;
             return &t;
         }
     }
-    return Rebuild(dirHost, st);
+    return Rebuild(dirHost, st, tick);
 }
 
 int OpenFolderFd(std::string_view dirHost) {

@@ -1,4 +1,7 @@
 // Enumeration by pattern and by exact path.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "kernel_fixture.h"
@@ -130,4 +133,55 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     fs::rename(root() + "/d", root() + "/old");
     Write(root() + "/d/b", "x");
     EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Large folders are described by a second thread ahead of the enumeration: what it delivers must
+// be what a plain enumeration gives, whichever thread read an entry, and closing early is safe.
+TEST_F(KernelTest, EnumerationOfLargeFoldersMatchesEntryByEntry) {
+    std::vector<std::u16string> expected;
+    std::vector<DWORD> expectedWords;
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d", i);
+        Write(root() + "/big/" + name, "x");
+        DWORD word = FILE_ATTRIBUTE_NORMAL;
+        if (i % 7 == 0) {
+            SetDosAttrib(root() + "/big/" + name, "0x2");
+            word = FILE_ATTRIBUTE_HIDDEN;
+        }
+        if (i % 11 == 0) {
+            chmod((root() + "/big/" + name).c_str(), 0444);
+            word = (word & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
+        }
+        if (i == 150) {
+            fs::create_directory(root() + "/big/f150.d");
+        }
+        expected.emplace_back(name, name + std::strlen(name));
+        expectedWords.push_back(word);
+    }
+    fs::create_symlink("f001", root() + "/big/link");
+    fs::create_symlink("/", root() + "/big/out");  // leads out: never delivered
+    expected.insert(expected.begin() + 151, u"f150.d");
+    expectedWords.insert(expectedWords.begin() + 151, FILE_ATTRIBUTE_DIRECTORY);
+    expected.push_back(u"link");
+    expectedWords.push_back(FILE_ATTRIBUTE_NORMAL);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<DWORD> words;
+        EXPECT_EQ(Names(u"\\big\\*.*", &words), expected);
+        EXPECT_EQ(words, expectedWords);
+    }
+    // Ended after one entry, while the other thread is still reading.
+    for (int round = 0; round < 50; ++round) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(u"\\big\\*.*", &fd);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(FindClose(h));
+    }
+    // With a fault armed, the reads stay on this thread, in order: the third status read fails.
+    FaultScope faults;
+    faults.Fail(HostOp::Stat, 3, EIO);
+    std::vector<std::u16string> names = Names(u"\\big\\*.*");
+    EXPECT_EQ(names.size(), expected.size() - 1);
+    EXPECT_EQ(std::find(names.begin(), names.end(), u"f002"), names.end());
 }

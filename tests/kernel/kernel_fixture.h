@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -57,6 +58,16 @@ protected:
     }
     static void SetDosAttrib(const std::string& path, const std::string& value) {
         ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", value.data(), value.size(), 0), 0);
+    }
+    // Waits for the next tick of the coarse clock: changes made behind the kernel's back are seen
+    // from then on (the kernel compares folder stamps at most once per tick).
+    static void AfterClockTick() {
+        timespec start {}, now {};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &start);
+        do {
+            usleep(500);
+            clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        } while (now.tv_sec == start.tv_sec && now.tv_nsec == start.tv_nsec);
     }
     // Entries of a host folder other than the given names (for leftover temporary files).
     static int CountEntries(const std::string& dir) {

@@ -98,6 +98,7 @@ TEST_F(KernelTest, NamespaceLookupIgnoresCaseButPrefersExactName) {
     // Copying onto a name that differs only in case replaces it instead of adding a second file.
     Write(medium() + "/README.TXT", "new");
     Write(root() + "/romdisk2/program/setapp/readme.txt", "old");
+    AfterClockTick();
     EXPECT_TRUE(GetFileAttributesW(u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT") != INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\README.TXT", u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT", FALSE));
     EXPECT_EQ(Read(root() + "/romdisk2/program/setapp/readme.txt"), "new");
@@ -108,10 +109,12 @@ TEST_F(KernelTest, NamespaceSeesChangesMadeBehindItsBack) {
     fs::create_directories(root() + "/d");
     EXPECT_EQ(GetFileAttributesW(u"\\D\\NEW.TXT"), INVALID_FILE_ATTRIBUTES);
     Write(root() + "/d/new.txt", "x");
+    AfterClockTick();
     EXPECT_EQ(GetFileAttributesW(u"\\D\\NEW.TXT"), FILE_ATTRIBUTE_NORMAL);
     // A cached folder replaced by one spelt differently is found again.
     fs::remove_all(root() + "/d");
     Write(root() + "/D/new.txt", "x");
+    AfterClockTick();
     EXPECT_EQ(GetFileAttributesW(u"\\d\\new.txt"), FILE_ATTRIBUTE_NORMAL);
     fs::remove(root() + "/D/new.txt");
     EXPECT_EQ(GetFileAttributesW(u"\\d\\new.txt"), INVALID_FILE_ATTRIBUTES);
