@@ -156,6 +156,7 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     int err = Rename(temp, dst, failIfExists || dst.presumed);
     DWORD r = ERROR_SUCCESS;
     if (err == EEXIST && dst.presumed && !failIfExists) {
+        ns::NoteStale(dst.dir());
         r = ns::Resolve(target, dst);
         if (r == ERROR_SUCCESS && dst.exists) r = CheckTarget(dst, src, FALSE);
         if (r == ERROR_SUCCESS) err = Rename(temp, dst, false);

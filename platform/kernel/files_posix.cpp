@@ -70,6 +70,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (host::MkdirAt(AT_FDCWD, e.path.c_str(), 0777) != 0)
         return FailErrno(errno == ENOENT ? ENOTDIR : errno);
     ns::NoteAdded(e.dir(), e.name());
+    ns::NoteMadeFolder(e.path);
     return TRUE;
 }
 

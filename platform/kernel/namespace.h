@@ -98,6 +98,12 @@ void NoteClosedFolder(int fd);
 // Tells the lookup tables about changes made by this process.
 void NoteAdded(std::string_view dirHost, std::string_view hostName);
 void NoteRemoved(std::string_view dirHost, std::string_view hostName);
+// A folder this process has just made: it starts with an empty table, and misses in it are
+// answered from the table while that is fresh (names another process adds are seen from the next
+// clock tick on, as case variants are everywhere).
+void NoteMadeFolder(const std::string& dirHost);
+// A name the folder's table missed turned out to exist: the next lookup there looks afresh.
+void NoteStale(std::string_view dirHost);
 // Drops every cached folder and table (a new device mapping, or tests that change the host
 // behind the kernel's back).
 void ResetCaches();

@@ -39,6 +39,7 @@ struct FoldedTable {
     int collisions = 0;  // names that fold alike; removing one then needs a rescan
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
     long checkedTick = -1;  // the coarse clock tick in which the stamps were last compared
+    bool made = false;      // this process made the folder: names in it are its own doing
 };
 
 struct OpenFolder {
@@ -161,6 +162,12 @@ FoldedTable* TableFor(const std::string& dirHost) {
     return Rebuild(dirHost, st, tick);
 }
 
+// A folder this process made, its table checked in this tick: what the table lacks is missing.
+bool MadeAndFresh(const std::string& dirHost) {
+    auto it = M().folded.find(dirHost);
+    return it != M().folded.end() && it->second.made && it->second.checkedTick == CoarseTick();
+}
+
 int OpenFolderFd(std::string_view dirHost) {
     const auto& open = M().open;
     for (auto it = open.rbegin(); it != open.rend(); ++it)
@@ -226,7 +233,10 @@ DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntr
     out.dirDevKnown = false;
     if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
     if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
-    if (DWORD r = 0; trustTable && LookupInTable(dirHost, name, out, r)) return r;
+    // Filling a folder it made itself, the process meets mostly names that are not there yet; the
+    // table knows them without a look at each name.
+    if (DWORD r = 0; (trustTable || MadeAndFresh(dirHost)) && LookupInTable(dirHost, name, out, r))
+        return r;
     DWORD err = StatFound(out);
     if (err == 0) {
         out.dirDevKnown = out.real.empty();
@@ -400,6 +410,20 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
         if (std::string_view(hostName) < slot->second) slot->second = hostName;
     }
     it->second.adopt = true;
+}
+
+void NoteMadeFolder(const std::string& dirHost) {
+    auto& m = M();
+    struct stat st {};
+    const long tick = CoarseTick();
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
+    FoldedTable& t = m.folded[dirHost];
+    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick, true};
+}
+
+void NoteStale(std::string_view dirHost) {
+    if (auto it = M().folded.find(dirHost); it != M().folded.end()) it->second.checkedTick = -1;
 }
 
 void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
