@@ -1,5 +1,7 @@
-// File copy: into a temporary name beside the target, then renamed into place, so that a reader
-// never sees a torn file and a failure leaves the old target as it was.
+// File copy: a new file is written unnamed in the target's folder and linked under its name once
+// complete; a file that replaces another is written under a temporary name beside it and renamed
+// over it. Either way a reader never sees a torn file, a failure leaves the old target as it was,
+// and a new file left unfinished by a killed process leaves nothing behind.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <unistd.h>
@@ -67,8 +69,9 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
     }
     if (!NoCopyRange().count(key)) {
         auto left = static_cast<size_t>(src.st_size);
+        off_t pos = 0;
         while (left > 0) {
-            ssize_t n = host::CopyFileRange(in, out, left);
+            ssize_t n = host::CopyFileRange(in, &pos, out, left);
             if (n < 0 && errno == EINTR) continue;
             if (n == 0) return 0;  // the source shrank meanwhile
             if (n > 0) {
@@ -167,11 +170,67 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     return r;
 }
 
+// Devices whose filesystem has no unnamed files, or whose kernel will not name them for us.
+std::set<dev_t>& NoUnnamed() {
+    static std::set<dev_t> s;
+    return s;
+}
+constexpr DWORD kNoUnnamed = 0xFFFFFFF1;
+
+// Gives the finished unnamed file fd its name: by its descriptor where the kernel lets anyone do
+// that, else through /proc. 0 or errno.
+int LinkUnnamed(int fd, const std::string& path) {
+    if (host::LinkAt(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return errno;
+    std::string proc = "/proc/self/fd/";
+    AppendNumber(proc, static_cast<unsigned long>(fd));
+    return host::LinkAt(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Copies onto a missing target through an unnamed file. kNoUnnamed when the folder's filesystem
+// cannot, before anything is written; otherwise a Win32 error. A target that turns up meanwhile
+// is checked and replaced, and a file the kernel would not name is copied again the named way.
+DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
+                  ns::HostEntry& dst, BOOL failIfExists) {
+    if (dst.dirDevKnown && NoUnnamed().count(dst.dirDev)) return kNoUnnamed;
+    const std::string dir(dst.dir());
+    host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
+    if (!out.valid()) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Win32ErrorFromErrno(errno);
+        if (dst.dirDevKnown) NoUnnamed().insert(dst.dirDev);
+        return kNoUnnamed;
+    }
+    struct stat tst {};
+    tst.st_dev = dst.dirDev;
+    int err = 0;
+    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
+        err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
+    if (!err) err = CopyData(in, out.get(), src, tst.st_dev);
+    if (!err) err = attrs::WriteNew(out.get(), dir, tst, srcAttrs);
+    if (!err) err = LinkUnnamed(out.get(), dst.path);
+    if (!err) return ERROR_SUCCESS;
+    if (err != EEXIST) {
+        if (err != ENOENT && err != EPERM) return Win32ErrorFromErrno(err);
+        NoUnnamed().insert(tst.st_dev);
+    } else if (failIfExists) {
+        return ERROR_FILE_EXISTS;
+    } else {
+        ns::NoteStale(dir);
+        if (DWORD r = ns::Resolve(target, dst); r != ERROR_SUCCESS) return r;
+        if (dst.exists)
+            if (DWORD r = CheckTarget(dst, src, FALSE); r != ERROR_SUCCESS) return r;
+    }
+    std::string temp;
+    if (int e = WriteTemp(in, src, srcAttrs, dst, temp)) return Win32ErrorFromErrno(e);
+    return Place(temp, target, dst, src, failIfExists);
+}
+
 }  // namespace
 
 void ResetCopyPaths() {
     NoClone().clear();
     NoCopyRange().clear();
+    NoUnnamed().clear();
 }
 
 }  // namespace wce::kernel
@@ -194,6 +253,14 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (DWORD r = ns::ResolveTarget(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
     if (dst.exists)
         if (DWORD r = CheckTarget(dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
+    if (!dst.exists) {
+        DWORD r = CopyUnnamed(in.get(), st, srcAttrs, lpNewFileName, dst, bFailIfExists);
+        if (r != kNoUnnamed) {
+            if (r != ERROR_SUCCESS) return Fail(r);
+            if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
+            return TRUE;
+        }
+    }
     thread_local std::string temp;
     if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp)) return FailErrno(err);
     if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);

@@ -37,11 +37,13 @@ struct Ops {
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
     int (*lremovexattr)(const char* path, const char* name);
     int (*ioctl)(int fd, unsigned long request, void* arg);
-    ssize_t (*copy_file_range)(int in, int out, size_t n);
+    // From *inPos of in (advanced), at out's own position.
+    ssize_t (*copy_file_range)(int in, off_t* inPos, int out, size_t n);
     int (*syncfs)(int fd);
     void* (*realloc)(void* p, size_t n);
     int (*statfs)(const char* path, struct statfs* st);
     ssize_t (*readlink)(const char* path, char* buf, size_t n);
+    int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
 };
 
 // The live table; tests may overwrite entries and call RestoreOps() afterwards.
@@ -74,11 +76,12 @@ int LSetXattr(const char* path, const char* name, const void* value, size_t size
 int FSetXattr(int fd, const char* name, const void* value, size_t size, int flags);
 int LRemoveXattr(const char* path, const char* name);
 int Ioctl(int fd, unsigned long request, void* arg);
-ssize_t CopyFileRange(int in, int out, size_t n);
+ssize_t CopyFileRange(int in, off_t* inPos, int out, size_t n);
 int SyncFs(int fd);
 void* Realloc(void* p, size_t n);
 int StatFs(const char* path, struct statfs* st);
 ssize_t ReadLink(const char* path, char* buf, size_t n);
+int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

@@ -63,11 +63,12 @@ const Ops kReal = {
     },
     [](const char* p, const char* n) { return ::lremovexattr(p, n); },
     [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
-    [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); },
+    [](int in, off_t* pos, int out, size_t n) { return ::copy_file_range(in, pos, out, nullptr, n, 0); },
     [](int fd) { return ::syncfs(fd); },
     [](void* p, size_t n) { return std::realloc(p, n); },
     [](const char* p, struct statfs* st) { return ::statfs(p, st); },
     [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
+    [](int od, const char* op, int nd, const char* np, int f) { return ::linkat(od, op, nd, np, f); },
 };
 
 Ops g_ops = kReal;
@@ -141,8 +142,8 @@ int LRemoveXattr(const char* p, const char* n) {
 int Ioctl(int fd, unsigned long r, void* a) {
     return Faulted(HostOp::Ioctl) ? -1 : g_ops.ioctl(fd, r, a);
 }
-ssize_t CopyFileRange(int in, int out, size_t n) {
-    return Faulted(HostOp::CopyRange) ? -1 : g_ops.copy_file_range(in, out, n);
+ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
+    return Faulted(HostOp::CopyRange) ? -1 : g_ops.copy_file_range(in, pos, out, n);
 }
 int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : g_ops.syncfs(fd); }
 void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : g_ops.realloc(p, n); }
@@ -151,6 +152,9 @@ int StatFs(const char* p, struct statfs* st) {
 }
 ssize_t ReadLink(const char* p, char* b, size_t n) {
     return Faulted(HostOp::ReadLink) ? -1 : g_ops.readlink(p, b, n);
+}
+int LinkAt(int od, const char* op, int nd, const char* np, int f) {
+    return Faulted(HostOp::Link) ? -1 : g_ops.linkat(od, op, nd, np, f);
 }
 
 }  // namespace wce::kernel::host

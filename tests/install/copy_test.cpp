@@ -197,8 +197,8 @@ TEST_F(InstallCopy, FailureAtDepthTwoEndsEveryEnumerationAndStops)
 {
     Build(Src(), {"f:a.txt", "f:d1/d2/x.txt", "f:d1/d2/y.txt", "f:d1/z.txt", "f:zz.txt"});
     fs::create_directories(Dst());
-    // Each file copy is renamed into place once: fail the second one, d1\d2\x.txt.
-    wce::kernel::InjectFault(wce::kernel::HostOp::Rename, 2, EIO, true);
+    // Each new file is linked under its name once: fail the second one, d1\d2\x.txt.
+    wce::kernel::InjectFault(wce::kernel::HostOp::Link, 2, EIO, true);
     EXPECT_EQ(Copy(FALSE, 5), 0);
     EXPECT_EQ(m_nCopied, 2) << "the failing file was shown and counted";
     EXPECT_TRUE(fs::exists(Dst() / "a.txt"));

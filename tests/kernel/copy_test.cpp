@@ -8,6 +8,10 @@
 
 using namespace wce::kernel;
 
+namespace wce::kernel {
+void ResetCopyPaths();  // forgets what the host's filesystems were found to lack
+}
+
 namespace {
 // A folder whose time stamps stay as they were, as on a host clock too coarse to show a change.
 std::string g_frozenDir;
@@ -19,7 +23,64 @@ int FrozenStat(int dirfd, const char* path, struct stat* st, int flags) {
     }
     return ::fstatat(dirfd, path, st, flags);
 }
+// Hosts that name unnamed files only through /proc, or not at all, or have none.
+int OldKernelLink(int od, const char* op, int nd, const char* np, int f) {
+    if (f & AT_EMPTY_PATH) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::linkat(od, op, nd, np, f);
+}
+int NoLink(int, const char*, int, const char*, int) {
+    errno = EPERM;
+    return -1;
+}
+int NoUnnamedOpen(int d, const char* p, int f, mode_t m) {
+    if ((f & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return ::openat(d, p, f, m);
+}
 }  // namespace
+
+// A new file gets its name only when complete, whatever way the host offers, and keeps the
+// source's attributes; nothing is left beside it.
+TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
+    Write(medium() + "/src.txt", "new");
+    SetDosAttrib(medium() + "/src.txt", "0x2");
+    chmod((medium() + "/src.txt").c_str(), 0444);
+    struct Row {
+        const char* name;
+        void (*prepare)();
+    } rows[] = {
+        {"by descriptor", [] {}},
+        {"through proc", [] { host::Table().linkat = OldKernelLink; }},
+        {"named temporary when linking is refused", [] { host::Table().linkat = NoLink; }},
+        {"named temporary without unnamed files", [] { host::Table().openat = NoUnnamedOpen; }},
+    };
+    int n = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        host::RestoreOps();
+        ResetCopyPaths();
+        r.prepare();
+        const std::string dir = root() + "/d" + std::to_string(n++);
+        fs::create_directories(dir);
+        const std::string host = dir.substr(root().size()) + "/copy.txt";
+        std::u16string dst(host.begin(), host.end());
+        for (auto& c : dst) c = c == u'/' ? u'\\' : c;
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), FALSE));
+        EXPECT_EQ(Read(dir + "/copy.txt"), "new");
+        EXPECT_EQ(GetFileAttributesW(dst.c_str()), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(CountEntries(dir), 1);
+        // Copying it again onto the same name fails as the device's copy does, and keeps it.
+        EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), TRUE));
+        EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    }
+    host::RestoreOps();
+    ResetCopyPaths();
+}
 
 TEST_F(KernelTest, CopyReplacementRules) {
     Write(medium() + "/src.txt", "new");
