@@ -2,7 +2,9 @@
 // where every system call costs microseconds, an enumeration that reads each entry's status and
 // attributes, followed by a caller that reads them again by path, would make one thread pay for
 // both; here the second thread reads the enumeration's share while the caller goes on. The
-// enumeration takes entries in order: one the helper has not reached yet is read on the spot.
+// enumeration takes entries in order from the front, the helper from the back, and each reads
+// what the other has not reached. When the helper has caught up, it opens and lists the next
+// folder a depth-first walk will enter, so that folder is ready when the walk gets there.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
 
 namespace wce::kernel::ahead {
@@ -31,8 +34,12 @@ public:
     // A batch for the entries of listing, read relative to the open folder dirfd (at dirHost);
     // nullptr when the folder is too small to gain from it, the machine has one processor, or
     // the host calls are replaced or set to fail (tests), which must stay on the calling thread.
+    // With open, it belongs to an enumeration the walk holds and is queued for the helper at once.
     static std::unique_ptr<Batch> Start(int dirfd, const std::string& dirHost,
-                                        std::shared_ptr<const ns::DirListing> listing);
+                                        std::shared_ptr<const ns::DirListing> listing,
+                                        bool open = true);
+    // A prepared folder's batch becomes the walk's own: folders below it get prepared too.
+    void Adopt();
     // Cancels what the helper has not done and waits until it has left the batch.
     ~Batch();
     Batch(const Batch&) = delete;
@@ -44,6 +51,12 @@ public:
     // The helper's side: describes entries not yet taken until it meets the caller, the batch is
     // cancelled (true) or a batch newer than the count since arrives (false: to be resumed).
     bool Run(unsigned since);
+    // The helper's side: the first folder entry after the caller's position not yet prepared.
+    bool NextFolder(size_t& k);
+
+    const std::string& DirHost() const { return dirHost_; }
+    int DirFd() const { return dirfd_; }
+    const ns::DirListing& Listing() const { return *listing_; }
 
 private:
     struct Slot {
@@ -58,6 +71,27 @@ private:
     std::shared_ptr<const ns::DirListing> listing_;
     std::unique_ptr<Slot[]> slots_;
     std::atomic<bool> cancelled_{false};
+    std::atomic<size_t> taken_{0};  // one past the last entry the caller took
+    size_t next_;                   // the helper's cursor, moving down
+    size_t prepared_ = 0;           // the helper's cursor of folders prepared, moving up
 };
+
+// A folder the helper opened and listed before the walk asked for it; its batch may still be
+// running.
+struct Prepared {
+    std::string dirHost;
+    host::Fd dir;
+    struct stat stamp {};  // the folder's status before it was listed
+    std::shared_ptr<ns::DirListing> listing;
+    std::unique_ptr<Batch> batch;  // declared last: ended before dir is closed
+};
+
+// The folder at dirHost when the helper has prepared it and it has not changed since (one status
+// read); nullptr otherwise. Any other prepared folder is let go: the walk went elsewhere.
+std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost);
+
+// Lets go of any prepared folder and waits until the helper is idle (before the host table
+// changes hands).
+void Quiesce();
 
 }  // namespace wce::kernel::ahead

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 
 #include <algorithm>
@@ -5,11 +6,11 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/faults.h"
-#include "platform/kernel/host_ops.h"
 
 namespace wce::kernel::ahead {
 namespace {
@@ -17,36 +18,76 @@ namespace {
 // Below this many entries the hand-over between threads costs more than it saves.
 constexpr size_t kMinEntries = 16;
 
+bool Allowed() {
+    static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
+    return twoProcessors && host::OpsAreReal() && !FaultsArmed();
+}
+
+bool SameStamp(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 // One helper thread for the process, started with the first large folder. It serves the most
 // recent batch first, since that is the folder the walk has just entered, and leaves an older
-// one for a newer one as soon as that arrives. It is never stopped: it waits on its queue, and
-// the process ends it with everything else.
+// one for a newer one as soon as that arrives; with nothing queued it prepares the next folder.
+// It is never stopped: it waits for work, and the process ends it with everything else.
 class Helper {
 public:
     static Helper& Get() {
         static Helper* helper = new Helper;
+        started_.store(true, std::memory_order_release);
         return *helper;
     }
-    void Add(Batch* b) {
+    void Add(Batch* b, bool queue) {
         std::lock_guard lock(mu_);
-        queue_.push_back(b);
+        open_.push_back(b);
+        if (queue) queue_.push_back(b);
         added_.fetch_add(1, std::memory_order_relaxed);
         wake_.notify_one();
     }
     void Remove(Batch* b) {
         std::unique_lock lock(mu_);
         queue_.erase(std::remove(queue_.begin(), queue_.end(), b), queue_.end());
+        open_.erase(std::remove(open_.begin(), open_.end(), b), open_.end());
         left_.wait(lock, [&] { return current_ != b; });
     }
     // Whether a batch arrived after the count given.
     bool Newer(unsigned since) const { return added_.load(std::memory_order_relaxed) != since; }
+    std::unique_ptr<Prepared> Take() {
+        std::lock_guard lock(mu_);
+        wake_.notify_one();
+        return std::move(prepared_);
+    }
+    void Idle() {
+        std::unique_lock lock(mu_);
+        left_.wait(lock, [&] { return current_ == nullptr; });
+    }
+    static bool Started() { return started_.load(std::memory_order_acquire); }
 
 private:
     Helper() { std::thread([this] { Loop(); }).detach(); }
+
     void Loop() {
         std::unique_lock lock(mu_);
         for (;;) {
-            wake_.wait(lock, [&] { return !queue_.empty(); });
+            Batch* parent = nullptr;
+            size_t k = 0;
+            wake_.wait(lock, [&] { return !queue_.empty() || FolderToPrepare(parent, k); });
+            if (queue_.empty()) {
+                current_ = parent;
+                lock.unlock();
+                std::unique_ptr<Prepared> p = Prepare(*parent, k);
+                lock.lock();
+                current_ = nullptr;
+                left_.notify_all();
+                if (!p) continue;
+                Batch* b = p->batch.get();
+                prepared_ = std::move(p);
+                if (b != nullptr) queue_.push_back(b);
+                continue;
+            }
             current_ = queue_.back();
             queue_.pop_back();
             const unsigned since = added_.load(std::memory_order_relaxed);
@@ -59,31 +100,57 @@ private:
         }
     }
 
+    // The next folder the walk will enter: after the caller's position in the deepest open
+    // folder that has one. Only while nothing prepared is waiting to be taken.
+    bool FolderToPrepare(Batch*& parent, size_t& k) {
+        if (prepared_ || !Allowed()) return false;
+        for (auto it = open_.rbegin(); it != open_.rend(); ++it)
+            if ((*it)->NextFolder(k)) {
+                parent = *it;
+                return true;
+            }
+        return false;
+    }
+
+    // Opens, stamps and lists folder k of parent, and gives it a batch that the queue runs.
+    static std::unique_ptr<Prepared> Prepare(const Batch& parent, size_t k) {
+        auto p = std::make_unique<Prepared>();
+        const ns::DirListing& listing = parent.Listing();
+        const std::string name(listing.name(listing.entries[k]));
+        p->dir.reset(host::OpenAt(parent.DirFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (!p->dir.valid() || host::FStat(p->dir.get(), &p->stamp) != 0) return nullptr;
+        p->listing = std::make_shared<ns::DirListing>();
+        if (ns::ReadListingOf(p->dir.get(), *p->listing) != 0) return nullptr;
+        p->dirHost.assign(parent.DirHost()).append("/").append(name);
+        p->batch = Batch::Start(p->dir.get(), p->dirHost, p->listing, false);
+        return p;
+    }
+
     std::mutex mu_;
     std::condition_variable wake_, left_;
     std::deque<Batch*> queue_;
+    std::vector<Batch*> open_;  // batches of open enumerations, the deepest last
     Batch* current_ = nullptr;
     std::atomic<unsigned> added_{0};
+    std::unique_ptr<Prepared> prepared_;
+    static inline std::atomic<bool> started_{false};
 };
-
-bool Worthwhile(size_t entries) {
-    static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
-    return twoProcessors && entries >= kMinEntries && host::OpsAreReal() && !FaultsArmed();
-}
 
 }  // namespace
 
 Batch::Batch(int dirfd, const std::string& dirHost, std::shared_ptr<const ns::DirListing> listing)
     : dirfd_(dirfd), dirHost_(dirHost), listing_(std::move(listing)),
-      slots_(new Slot[listing_->entries.size()]) {}
+      slots_(new Slot[listing_->entries.size()]), next_(listing_->entries.size()) {}
 
 std::unique_ptr<Batch> Batch::Start(int dirfd, const std::string& dirHost,
-                                    std::shared_ptr<const ns::DirListing> listing) {
-    if (!Worthwhile(listing->entries.size())) return nullptr;
+                                    std::shared_ptr<const ns::DirListing> listing, bool open) {
+    if (listing->entries.size() < kMinEntries || !Allowed()) return nullptr;
     std::unique_ptr<Batch> b(new Batch(dirfd, dirHost, std::move(listing)));
-    Helper::Get().Add(b.get());
+    if (open) Helper::Get().Add(b.get(), true);
     return b;
 }
+
+void Batch::Adopt() { Helper::Get().Add(this, false); }
 
 Batch::~Batch() {
     cancelled_.store(true, std::memory_order_relaxed);
@@ -104,6 +171,7 @@ void Batch::Describe(size_t k, bool readBits) {
 
 const Described& Batch::Take(size_t k) {
     Slot& s = slots_[k];
+    taken_.store(k + 1, std::memory_order_relaxed);
     unsigned char expected = 0;
     // Read here, the bits may still be remembered from an earlier read of the same file.
     if (s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
@@ -117,21 +185,46 @@ const Described& Batch::Take(size_t k) {
     return s.d;
 }
 
-// From the last entry backwards, while the caller takes entries from the first: each reads
-// what the other has not reached, and the two meet without waiting on each other.
 bool Batch::Run(unsigned since) {
     const Helper& helper = Helper::Get();
-    for (size_t k = listing_->entries.size(); k-- > 0;) {
+    while (next_ > 0) {
         // A fault armed meanwhile must fire on the caller's thread, in the caller's order.
         if (cancelled_.load(std::memory_order_relaxed) || FaultsArmed()) return true;
         if (helper.Newer(since)) return false;
-        Slot& s = slots_[k];
+        Slot& s = slots_[next_ - 1];
         unsigned char expected = 0;
         if (!s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) return true;
-        Describe(k, true);
+        Describe(next_ - 1, true);
         s.state.store(2, std::memory_order_release);
+        --next_;
     }
     return true;
+}
+
+bool Batch::NextFolder(size_t& k) {
+    if (cancelled_.load(std::memory_order_relaxed)) return false;
+    prepared_ = std::max(prepared_, taken_.load(std::memory_order_relaxed));
+    for (; prepared_ < listing_->entries.size(); ++prepared_)
+        if (listing_->entries[prepared_].type == DT_DIR) {
+            k = prepared_++;
+            return true;
+        }
+    return false;
+}
+
+void Quiesce() {
+    if (!Helper::Started()) return;
+    Helper::Get().Take().reset();
+    Helper::Get().Idle();
+}
+
+std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {
+    std::unique_ptr<Prepared> p = Helper::Get().Take();
+    if (!p || p->dirHost != dirHost || !Allowed()) return nullptr;
+    struct stat now {};
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !SameStamp(now, p->stamp))
+        return nullptr;
+    return p;
 }
 
 }  // namespace wce::kernel::ahead

@@ -103,12 +103,19 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     }
     f->pattern.assign(pattern);
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    if (int err = ns::ReadListing(f->dirHost, *f->listing, &f->dir)) {
-        SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
-        return INVALID_HANDLE_VALUE;
+    if (std::unique_ptr<ahead::Prepared> p; f->matchAll && (p = ahead::TakePrepared(f->dirHost))) {
+        f->dir = std::move(p->dir);
+        f->listing = std::move(p->listing);
+        f->ahead = std::move(p->batch);
+        if (f->ahead) f->ahead->Adopt();
+    } else {
+        if (int err = ns::ReadListing(f->dirHost, *f->listing, &f->dir)) {
+            SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
+            return INVALID_HANDLE_VALUE;
+        }
+        if (f->matchAll) f->ahead = ahead::Batch::Start(f->dir.get(), f->dirHost, f->listing);
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());
-    if (f->matchAll) f->ahead = ahead::Batch::Start(f->dir.get(), f->dirHost, f->listing);
     if (!Advance(*f, data)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

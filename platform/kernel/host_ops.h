@@ -46,10 +46,11 @@ struct Ops {
     int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
 };
 
-// The live table; tests may overwrite entries and call RestoreOps() afterwards.
+// The live table; tests may overwrite entries and call RestoreOps() afterwards. Both first wait
+// until no other thread works through the table.
 Ops& Table();
 void RestoreOps();
-// Whether no entry has been replaced; only then may another thread make calls through the table.
+// Whether the table is the real one; only then may another thread make calls through it.
 bool OpsAreReal();
 
 // Returns the errno to fail with when a fault is due for this call of op, else 0; counts the call.

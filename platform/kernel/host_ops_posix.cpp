@@ -5,12 +5,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
+#include "platform/kernel/ahead.h"
 #include "platform/kernel/host_ops.h"
 
 namespace wce::kernel::host {
@@ -84,9 +85,21 @@ bool Faulted(HostOp op) {
 
 }  // namespace
 
-Ops& Table() { return g_ops; }
-void RestoreOps() { g_ops = kReal; }
-bool OpsAreReal() { return std::memcmp(&g_ops, &kReal, sizeof g_ops) == 0; }
+// Set while a test has the table in hand; the helper thread then makes no calls through it.
+std::atomic<bool> g_replaced{false};
+
+Ops& Table() {
+    g_replaced.store(true, std::memory_order_relaxed);
+    ahead::Quiesce();
+    return g_ops;
+}
+void RestoreOps() {
+    g_replaced.store(true, std::memory_order_relaxed);
+    ahead::Quiesce();
+    g_ops = kReal;
+    g_replaced.store(false, std::memory_order_relaxed);
+}
+bool OpsAreReal() { return !g_replaced.load(std::memory_order_relaxed); }
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
     return Faulted(HostOp::Open) ? -1 : g_ops.openat(d, p, f | O_CLOEXEC, m);

@@ -86,6 +86,8 @@ struct DirListing {
 };
 // 0 or an errno. With keep, the folder stays open there, for lookups relative to it.
 int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep = nullptr);
+// The same for a folder already open (from its current position: a fresh descriptor).
+int ReadListingOf(int dirfd, DirListing& out);
 
 // Follows a link found at hostPath; 0 with the target path and its status when the target lies
 // inside the mapped folders, EACCES when it leads out, or the errno of the failed step.

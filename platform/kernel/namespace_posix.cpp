@@ -359,9 +359,17 @@ int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
     out.entries.clear();
     host::Fd fd(host::OpenAt(AT_FDCWD, dirHost.c_str(), O_RDONLY | O_DIRECTORY));
     if (!fd.valid()) return errno;
+    if (int err = ReadListingOf(fd.get(), out)) return err;
+    if (keep != nullptr) *keep = std::move(fd);
+    return 0;
+}
+
+int ReadListingOf(int dirfd, DirListing& out) {
+    out.names.clear();
+    out.entries.clear();
     thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
     for (;;) {
-        ssize_t n = host::GetDents(fd.get(), buf.get(), 64 * 1024);
+        ssize_t n = host::GetDents(dirfd, buf.get(), 64 * 1024);
         if (n < 0) return errno;
         if (n == 0) break;
         for (ssize_t pos = 0; pos < n;) {
@@ -376,7 +384,6 @@ int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
     }
     std::sort(out.entries.begin(), out.entries.end(),
               [&](const auto& a, const auto& b) { return out.name(a) < out.name(b); });
-    if (keep != nullptr) *keep = std::move(fd);
     return 0;
 }
 
