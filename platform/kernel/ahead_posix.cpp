@@ -2,6 +2,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <ctime>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -21,6 +22,10 @@ constexpr size_t kMinEntries = 16;
 bool Allowed() {
     static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
     return twoProcessors && host::OpsAreReal() && !FaultsArmed();
+}
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 bool SameStamp(const struct stat& a, const struct stat& b) {
@@ -118,7 +123,11 @@ private:
         const ns::DirListing& listing = parent.Listing();
         const std::string name(listing.name(listing.entries[k]));
         p->dir.reset(host::OpenAt(parent.DirFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME_COARSE, &now);
         if (!p->dir.valid() || host::FStat(p->dir.get(), &p->stamp) != 0) return nullptr;
+        // A folder changed within this tick could change again without its stamps moving.
+        if (!Before(p->stamp.st_mtim, now) || !Before(p->stamp.st_ctim, now)) return nullptr;
         p->listing = std::make_shared<ns::DirListing>();
         if (ns::ReadListingOf(p->dir.get(), *p->listing) != 0) return nullptr;
         p->dirHost.assign(parent.DirHost()).append("/").append(name);

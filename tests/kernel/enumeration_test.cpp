@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "kernel_fixture.h"
@@ -184,4 +185,57 @@ TEST_F(KernelTest, EnumerationOfLargeFoldersMatchesEntryByEntry) {
     std::vector<std::u16string> names = Names(u"\\big\\*.*");
     EXPECT_EQ(names.size(), expected.size() - 1);
     EXPECT_EQ(std::find(names.begin(), names.end(), u"f002"), names.end());
+}
+
+namespace {
+
+// Every entry below a device folder, depth first as a walk takes them: "path" per entry, with
+// the folder's contents right after it. between runs after each folder is entered.
+void Walk(const std::u16string& dir, std::vector<std::u16string>& out,
+          const std::function<void(const std::u16string&)>& between) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + u"\\*.*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    between(dir);
+    do {
+        const std::u16string path = dir + u"\\" + fd.cFileName;
+        out.push_back(path);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Walk(path, out, between);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+}  // namespace
+
+// The next folder of a walk may be listed before the walk gets there; what the walk is given is
+// still the folder as it stands when the walk enters it.
+TEST_F(KernelTest, EnumerationOfATreeGivesEachFolderAsItIsWhenEntered) {
+    std::vector<std::u16string> expected;
+    for (int d = 0; d < 40; ++d) {
+        char dir[8];
+        std::snprintf(dir, sizeof dir, "s%02d", d);
+        expected.push_back(u"\\t\\" + std::u16string(dir, dir + 3));
+        for (int f = 0; f < 20; ++f) {
+            const std::string name = "f" + std::to_string(10 + f);
+            Write(root() + "/t/" + dir + "/" + name, "x");
+            expected.push_back(expected.back().substr(0, 6) + u"\\" + std::u16string(name.begin(), name.end()));
+        }
+    }
+    // Folders changed in an earlier clock tick than the one they are looked at in.
+    AfterClockTick();
+    AfterClockTick();
+    std::vector<std::u16string> seen;
+    Walk(u"\\t", seen, [](const std::u16string&) {});
+    EXPECT_EQ(seen, expected);
+    // Changed behind the walk's back while it is in the folder before.
+    seen.clear();
+    Walk(u"\\t", seen, [&](const std::u16string& dir) {
+        if (dir == u"\\t\\s10") {
+            Write(root() + "/t/s11/f00", "x");
+            fs::remove(root() + "/t/s12/f10");
+        }
+    });
+    EXPECT_NE(std::find(seen.begin(), seen.end(), u"\\t\\s11\\f00"), seen.end());
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), u"\\t\\s12\\f10"), seen.end());
+    EXPECT_EQ(seen.size(), expected.size());
 }
