@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times the installer's count, copy and whole install beside find, cp -r and cp -r + sync, on
 # tmpfs and on disk, runs interleaved (ours, theirs, ours, ...), best of N; prints the ratios.
-#   bench/run.sh                 everything (about 10 minutes)
+#   bench/run.sh                 everything (about 25 minutes on 2 cores, most of it on disk)
 #   ROUNDS=3 bench/run.sh        fewer rounds
 #   BENCH_DISK=/path bench/run.sh    where the disk runs happen (default: /var/tmp)
 #   STRACE=0 bench/run.sh        skip the system-call counts

@@ -228,6 +228,7 @@ void Quiesce() {
 }
 
 std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {
+    if (!Helper::Started()) return nullptr;
     std::unique_ptr<Prepared> p = Helper::Get().Take();
     if (!p || p->dirHost != dirHost || !Allowed()) return nullptr;
     struct stat now {};
