@@ -125,19 +125,27 @@ DWORD CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfE
     return ERROR_SUCCESS;
 }
 
+// Fills the just-created file out with the source's data and attributes; path names it, or its
+// folder when it has no name yet. The device it lies on goes to dev. 0 or errno.
+int FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+            const std::string& path, dev_t& dev) {
+    // The new file's own status is needed only for its mode or an unknown device.
+    struct stat tst {};
+    tst.st_dev = dst.dirDev;
+    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
+        if (host::FStat(out, &tst) != 0) return errno;
+    dev = tst.st_dev;
+    if (int err = CopyData(in, out, src, tst.st_dev)) return err;
+    return attrs::WriteNew(out, path, tst, srcAttrs);
+}
+
 // Writes the temporary file beside the target. 0 or errno; on failure no temp is left behind.
 int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
               std::string& temp) {
     host::Fd out;
     if (int err = CreateTemp(dst.dir(), temp, out)) return err;
-    // The new file's own status is needed only for its mode or an unknown device.
-    struct stat tst {};
-    tst.st_dev = dst.dirDev;
-    int err = 0;
-    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
-        err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
-    if (!err) err = CopyData(in, out.get(), src, tst.st_dev);
-    if (!err) err = attrs::WriteNew(out.get(), temp, tst, srcAttrs);
+    dev_t dev = 0;
+    int err = FillNew(in, out.get(), src, srcAttrs, dst, temp, dev);
     if (!err && host::Close(out.release()) != 0) err = errno;
     if (err) {
         out.reset();
@@ -200,18 +208,13 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
         if (dst.dirDevKnown) NoUnnamed().insert(dst.dirDev);
         return kNoUnnamed;
     }
-    struct stat tst {};
-    tst.st_dev = dst.dirDev;
-    int err = 0;
-    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
-        err = host::FStat(out.get(), &tst) != 0 ? errno : 0;
-    if (!err) err = CopyData(in, out.get(), src, tst.st_dev);
-    if (!err) err = attrs::WriteNew(out.get(), dir, tst, srcAttrs);
-    if (!err) err = LinkUnnamed(out.get(), dst.path);
+    dev_t dev = 0;
+    if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) return Win32ErrorFromErrno(e);
+    const int err = LinkUnnamed(out.get(), dst.path);
     if (!err) return ERROR_SUCCESS;
     if (err != EEXIST) {
         if (err != ENOENT && err != EPERM) return Win32ErrorFromErrno(err);
-        NoUnnamed().insert(tst.st_dev);
+        NoUnnamed().insert(dev);
     } else if (failIfExists) {
         return ERROR_FILE_EXISTS;
     } else {
