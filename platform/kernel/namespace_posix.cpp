@@ -101,13 +101,19 @@ int Canonical(const std::string& in, std::string& out) {
     return 0;
 }
 
-FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, long tick) {
+// An empty table for a folder with status st, checked in tick; older tables go when too many.
+FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, long tick, bool made) {
     auto& m = M();
     if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
+    FoldedTable& t = m.folded[dirHost];
+    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick, made};
+    return t;
+}
+
+FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, long tick) {
     DirListing listing;
     if (ReadListing(dirHost, listing) != 0) return nullptr;
-    FoldedTable& t = m.folded[dirHost];
-    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick};
+    FoldedTable& t = NewTable(dirHost, st, tick, false);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
         dev.clear();
@@ -420,13 +426,10 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
 }
 
 void NoteMadeFolder(const std::string& dirHost) {
-    auto& m = M();
     struct stat st {};
     const long tick = CoarseTick();
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
-    if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
-    FoldedTable& t = m.folded[dirHost];
-    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick, true};
+    NewTable(dirHost, st, tick, true);
 }
 
 void NoteStale(std::string_view dirHost) {
