@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <optional>
 #include <string>
 
@@ -103,6 +104,25 @@ std::u16string ExeNameOf(const std::string& hostExe) {
     return name;
 }
 
+// Whether a folder holds the catalogue under any case of its name, as the device would find it.
+bool HoldsCatalogue(const std::string& folder) {
+    ns::DirListing listing;
+    if (ns::ReadListing(folder, listing) != 0) return false;
+    for (const auto& e : listing.entries)
+        if (strcasecmp(std::string(listing.name(e)).c_str(), "SETUP.INI") == 0) return true;
+    return false;
+}
+
+// The executable's own folder, as on the device; an installed program started in a folder that
+// holds a catalogue (cd /media/card && SETUP) takes that folder instead.
+std::string DefaultMedium(const std::string& exe) {
+    std::string own = exe.substr(0, std::max<size_t>(exe.rfind('/'), 1));
+    if (HoldsCatalogue(own)) return own;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) != nullptr && HoldsCatalogue(cwd)) return cwd;
+    return own;
+}
+
 std::string SelfExecutable(const char* argv0) {
     char buf[4096];
     ssize_t n = host::ReadLink("/proc/self/exe", buf, sizeof buf - 1);
@@ -127,7 +147,7 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
     std::string exe = SelfExecutable(argv0);
     c.exeName = ExeNameOf(exe);
     c.hostMedium = FolderSetting("WCE_MEDIUM");
-    if (c.hostMedium.empty()) c.hostMedium = exe.substr(0, std::max<size_t>(exe.rfind('/'), 1));
+    if (c.hostMedium.empty()) c.hostMedium = DefaultMedium(exe);
     c.hostRoot = FolderSetting("WCE_ROOT");
     if (c.hostRoot.empty()) {
         c.hostRoot = DefaultDeviceRoot();

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/kernel/device.h"
 
@@ -71,4 +72,23 @@ TEST(KernelDeviceDeathTest, BadSettingsExitWithStatusTwo) {
         setenv(r.variable, r.value, 1);
         EXPECT_EXIT(DeviceConfigFromEnvironment("x"), ::testing::ExitedWithCode(2), r.message);
     }
+}
+
+TEST(KernelDevice, MediumIsTheWorkingFolderWhenOnlyItHoldsACatalogue) {
+    EnvScope env;
+    fs::path dir = Scratch();
+    fs::create_directories(dir / "card");
+    fs::create_directories(dir / "empty");
+    setenv("WCE_ROOT", dir.c_str(), 1);
+    const fs::path before = fs::current_path();
+    fs::current_path(dir / "empty");
+    const std::string exeDir = fs::read_symlink("/proc/self/exe").parent_path().string();
+    EXPECT_EQ(DeviceConfigFromEnvironment("x").hostMedium, exeDir);
+    { std::ofstream(dir / "card" / "setup.ini") << "[PRODUCT]\r\n"; }
+    fs::current_path(dir / "card");
+    EXPECT_EQ(DeviceConfigFromEnvironment("x").hostMedium, (dir / "card").string());
+    setenv("WCE_MEDIUM", (dir / "empty").c_str(), 1);
+    EXPECT_EQ(DeviceConfigFromEnvironment("x").hostMedium, (dir / "empty").string());
+    fs::current_path(before);
+    fs::remove_all(dir);
 }
