@@ -41,8 +41,11 @@ private:
     FontMetrics metrics_{};
 };
 
-// The dialog font's file: WCE_FONT_FILE, else the Japanese proportional Gothic of Debian's
-// fonts-ipafont-gothic.
+// The dialog font's file: WCE_FONT_FILE, else a font in fonts/ beside the executable, else
+// fontconfig's IPAPGothic, else another proportional Japanese gothic it knows. Empty when there
+// is none, with *error saying what is missing.
+std::string FindDialogFontFile(std::string* error);
+// The same, saying once on stderr what is missing when there is none.
 std::string DialogFontFile();
 inline constexpr int kDialogPointSize = 11;
 

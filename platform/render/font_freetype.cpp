@@ -157,11 +157,6 @@ int Font::Draw(Image& image, int x, int top, std::u16string_view text, Color col
     return x;
 }
 
-std::string DialogFontFile() {
-    if (const char* f = std::getenv("WCE_FONT_FILE"); f && *f) return f;
-    return "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf";
-}
-
 const Font* DialogFont(int dpi, std::string* error) {
     struct Entry {
         std::unique_ptr<Font> font;
