@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/display/displays.h"
+#include "platform/render/font.h"
+#include "platform/render/screen.h"
 
 namespace wce::display {
 namespace {
@@ -44,6 +46,15 @@ bool WindowAvailable() {
 #endif
 }
 
+// A window without its font would show a dialog with no words; the terminal serves better.
+bool WindowCanDrawText() {
+    std::string error;
+    const std::string file = wce::render::FindDialogFontFile(&error);
+    if (!file.empty() && wce::render::DialogFont(wce::render::DeviceDpi(), &error)) return true;
+    std::fprintf(stderr, "the window display cannot draw text: %s; not using it\n", error.c_str());
+    return false;
+}
+
 bool TerminalBuilt() {
 #ifdef WCE_HAVE_TERMINAL
     return true;
@@ -67,7 +78,7 @@ std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     if (name == "terminal") return Terminal(std::move(script));
     if (name == "window") return Window(std::move(script));
     if (script) return MakeHeadlessDisplay(std::move(script));
-    if (WindowAvailable()) return Window(nullptr);
+    if (WindowAvailable() && WindowCanDrawText()) return Window(nullptr);
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (interactive && TerminalBuilt()) return Terminal(nullptr);
     return MakeHeadlessDisplay(nullptr);
