@@ -1,0 +1,151 @@
+// File copies onto FAT and NTFS images mounted through their FUSE drivers, where renames take
+// no flags, there are no unnamed files, and attributes are kept only in part.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/kernel/device.h"
+#include "platform/kernel/errors.h"
+#include "platform/kernel/files.h"
+#include "tests/media/mounted_image.h"
+
+namespace {
+
+using namespace media;
+
+std::string Random(size_t n)
+{
+    std::mt19937 gen(n);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen());
+    return s;
+}
+std::vector<std::string> Names(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class MediaCopy : public ::testing::TestWithParam<const Filesystem*> {
+protected:
+    // The device root on an image of sizeMiB; the medium in a host folder.
+    void Make(const Filesystem& fsys, int sizeMiB)
+    {
+        image_ = std::make_unique<MountedImage>(fsys, sizeMiB);
+        if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
+        fs::create_directories(Root());
+        fs::create_directories(Medium());
+        Configure(Root());
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
+        Configure(medium_.Dir());  // lets go of the mount before it goes
+        if (image_) {
+            EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
+        }
+    }
+    void Configure(const fs::path& root)
+    {
+        wce::kernel::DeviceConfig c;
+        c.hostRoot = root.string();
+        c.hostMedium = Medium().string();
+        wce::kernel::ConfigureDevice(c);
+    }
+    fs::path Root() const { return image_->Mnt() / "root"; }
+    fs::path Medium() const { return medium_.Dir() / "medium"; }
+
+    ScratchDir medium_;
+    std::unique_ptr<MountedImage> image_;
+};
+
+// New and replacing copies land whole under their names, exclusive copies refuse a taken name,
+// nothing is left beside them, and all of it is on the image after unmounting.
+TEST_P(MediaCopy, CopiesLandWholeAndNothingElse)
+{
+    Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
+    if (IsSkipped()) return;
+    const std::string big = Random(1 << 20);
+    Write(Medium() / "small.txt", "new");
+    Write(Medium() / "big.bin", big);
+    Write(Root() / "old.txt", std::string(5000, 'o'));
+    Write(Root() / "readme.txt", "old readme");
+    Write(Root() / "taken.txt", "kept");
+    struct Row {
+        const char16_t *src, *dst;
+        BOOL failIfExists, ok;
+        const char* host;
+        std::string after;
+    } rows[] = {
+        {u"\\Storage Card\\small.txt", u"\\new.txt", TRUE, TRUE, "new.txt", "new"},
+        {u"\\Storage Card\\big.bin", u"\\big.bin", TRUE, TRUE, "big.bin", big},
+        {u"\\Storage Card\\small.txt", u"\\old.txt", FALSE, TRUE, "old.txt", "new"},
+        {u"\\Storage Card\\big.bin", u"\\README.TXT", FALSE, TRUE, "readme.txt", big},
+        {u"\\Storage Card\\small.txt", u"\\taken.txt", TRUE, FALSE, "taken.txt", "kept"},
+        {u"\\Storage Card\\small.txt", u"\\TAKEN.TXT", TRUE, FALSE, "taken.txt", "kept"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.host);
+        SetLastError(0);
+        EXPECT_EQ(CopyFileW(r.src, r.dst, r.failIfExists), r.ok);
+        if (!r.ok) {
+            EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+        }
+        EXPECT_TRUE(Read(Root() / r.host) == r.after) << "content differs";
+    }
+    const std::vector<std::string> expected{"big.bin", "new.txt", "old.txt", "readme.txt", "taken.txt"};
+    EXPECT_EQ(Names(Root()), expected);
+    EXPECT_TRUE(FlushVolumeW(u"\\"));
+    Configure(medium_.Dir());
+    ASSERT_TRUE(image_->Unmount());
+    ASSERT_TRUE(image_->Mount()) << image_->Error();
+    EXPECT_EQ(Names(Root()), expected);
+    EXPECT_TRUE(Read(Root() / "big.bin") == big && Read(Root() / "readme.txt") == big);
+}
+
+// Hidden and read-only are kept where the filesystem can hold them; elsewhere the copy still
+// succeeds.
+TEST_P(MediaCopy, AttributesKeptWhereTheMediumCan)
+{
+    Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
+    if (IsSkipped()) return;
+    Write(Medium() / "a.txt", "a");
+    ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ||
+                !GetParam()->keepsAttributes);
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
+    EXPECT_EQ(Read(Root() / "a.txt"), "a");
+    const DWORD want = GetParam()->keepsAttributes ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY : 0;
+    EXPECT_EQ(GetFileAttributesW(u"\\a.txt") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), want);
+    // As on the device, a read-only or hidden target is refused until its attributes are reset.
+    if (GetParam()->keepsAttributes) {
+        EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_NORMAL));
+    }
+    EXPECT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
+    EXPECT_EQ(Names(Root()), std::vector<std::string>{"a.txt"});
+}
+
+// A copy the medium has no room for fails, keeps the file it was to replace, and leaves nothing.
+TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
+{
+    const int sizeMiB = GetParam() == &kFat ? 4 : 8;
+    Make(GetParam() == &kFat ? kSmallFat : kNtfs, sizeMiB);
+    if (IsSkipped()) return;
+    Write(Medium() / "big.bin", std::string(size_t(sizeMiB) << 20, 'b'));
+    Write(Root() / "old.bin", "old");
+    for (const char16_t* dst : {u"\\old.bin", u"\\new.bin"}) {
+        SCOPED_TRACE(static_cast<int>(dst[1]));
+        EXPECT_FALSE(CopyFileW(u"\\Storage Card\\big.bin", dst, FALSE));
+        EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+        EXPECT_EQ(Names(Root()), std::vector<std::string>{"old.bin"});
+        EXPECT_EQ(Read(Root() / "old.bin"), "old");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, MediaCopy, ::testing::Values(&kFat, &kNtfs),
+                         [](const auto& p) { return std::string(p.param->name); });
+
+}  // namespace
