@@ -1,11 +1,14 @@
 // The dialog font drawn from a real font file, with its metrics as the device derives them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/render/image.h"
+
+struct FT_FaceRec_;
 
 namespace wce::render {
 
@@ -22,6 +25,11 @@ public:
     // (naming the file) when it cannot be opened or sized.
     static std::unique_ptr<Font> Open(const std::string& file, int pointSize, int dpi,
                                       std::string* error);
+    // Opens `file` with the em stretched so the font measures `avgWidth` x `height` pixels, the
+    // height set first, then the width at that height; where hinting skips a value the nearest
+    // size below it is taken. nullptr with *error set (naming the file) as Open.
+    static std::unique_ptr<Font> OpenAtMetrics(const std::string& file, int avgWidth, int height,
+                                               std::string* error);
     ~Font();
     Font(const Font&) = delete;
     Font& operator=(const Font&) = delete;
@@ -36,6 +44,9 @@ public:
 
 private:
     struct Impl;
+    static std::unique_ptr<Font> OpenSized(const std::string& file,
+                                           const std::function<bool(FT_FaceRec_*)>& size,
+                                           std::string* error);
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
     FontMetrics metrics_{};
@@ -49,12 +60,11 @@ std::string FindDialogFontFile(std::string* error);
 std::string DialogFontFile();
 inline constexpr int kDialogPointSize = 11;
 
-// The dialog font at `dpi`, opened once per density for the whole process. nullptr with *error
-// set when the font file is missing or unreadable.
-const Font* DialogFont(int dpi, std::string* error = nullptr);
-
-// The dialog font's average character width and character height at `dpi`, for the dialog-unit
-// conversion. False (outputs untouched) when the font cannot be opened.
-bool DialogFontMetrics(int dpi, int* avgWidth, int* height);
+// The dialog font drawn at the device profile's metrics (average character width and height in
+// pixels), opened once per size for the whole process, so the picture's text takes the room the
+// dialog units give it. nullptr with *error set when the font file is missing or unreadable.
+const Font* DialogFont(int avgWidth, int height, std::string* error = nullptr);
+// The dialog font at its own metrics for 11 points at `dpi`; the same errors.
+const Font* DialogFont(int dpi, std::string* error);
 
 }  // namespace wce::render

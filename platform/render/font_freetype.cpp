@@ -1,9 +1,12 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -96,14 +99,50 @@ const Glyph& Font::Impl::GlyphOf(char32_t cp) const {
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Font::~Font() = default;
 
-std::unique_ptr<Font> Font::Open(const std::string& file, int pointSize, int dpi,
-                                 std::string* error) {
+namespace {
+
+// The 52 letters' hinted advances, as the average character width is derived from them.
+int AverageWidth(FT_Face face) {
+    int sum = 0;
+    for (const char32_t first : {U'A', U'a'})
+        for (char32_t c = first; c < first + 26; ++c)
+            if (FT_Load_Char(face, c, FT_LOAD_TARGET_MONO) == 0)
+                sum += Pixels26_6(face->glyph->advance.x);
+    // Half of (sum / 26 + 1): the mean over 52 letters, rounded half up.
+    return (sum / 26 + 1) / 2;
+}
+
+int CellHeight(FT_Face face) {
+    const FT_Size_Metrics& m = face->size->metrics;
+    return static_cast<int>(((m.ascender + 63) >> 6) + ((-m.descender + 63) >> 6));
+}
+
+// The middle of the sizes (in 1/64 pixel) at which `measure` gives `target`, so that rounding
+// at either end of that range cannot tip it; else the largest size that stays below it.
+FT_F26Dot6 SizeFor(int target, const std::function<int(FT_F26Dot6)>& measure) {
+    auto firstReaching = [&](int value) {
+        FT_F26Dot6 lo = 1, hi = FT_F26Dot6{64} * 8 * (target + 1);
+        while (lo < hi) {
+            const FT_F26Dot6 mid = lo + (hi - lo) / 2;
+            if (measure(mid) >= value) hi = mid; else lo = mid + 1;
+        }
+        return lo;
+    };
+    const FT_F26Dot6 low = firstReaching(target);
+    if (measure(low) != target) return std::max<FT_F26Dot6>(1, low - 1);
+    const FT_F26Dot6 mid = low + (firstReaching(target + 1) - 1 - low) / 2;
+    return measure(mid) == target ? mid : low;
+}
+
+}  // namespace
+
+std::unique_ptr<Font> Font::OpenSized(const std::string& file,
+                                      const std::function<bool(FT_FaceRec_*)>& size,
+                                      std::string* error) {
     auto fail = [&](const std::string& what) {
         if (error) *error = "cannot use the font file " + file + ": " + what;
         return nullptr;
     };
-    if (pointSize <= 0 || dpi <= 0) return fail("bad size " + std::to_string(pointSize) +
-                                                " pt at " + std::to_string(dpi) + " dpi");
     auto impl = std::make_unique<Impl>();
     FT_Library lib = nullptr;
     if (FT_Init_FreeType(&lib) != 0) return fail("the font engine did not start");
@@ -111,21 +150,50 @@ std::unique_ptr<Font> Font::Open(const std::string& file, int pointSize, int dpi
     FT_Face face = nullptr;
     if (FT_New_Face(lib, file.c_str(), 0, &face) != 0) return fail("not found or not a font");
     impl->face.reset(face);
-    if (FT_Set_Char_Size(face, 0, pointSize * 64, static_cast<FT_UInt>(dpi),
-                         static_cast<FT_UInt>(dpi)) != 0)
-        return fail("cannot be sized");
+    if (!size(face)) return fail("cannot be sized");
 
     std::unique_ptr<Font> font(new Font(std::move(impl)));
     FontMetrics& m = font->metrics_;
     m.ascent = static_cast<int>((face->size->metrics.ascender + 63) >> 6);
     m.descent = static_cast<int>((-face->size->metrics.descender + 63) >> 6);
     m.height = m.ascent + m.descent;
-    int sum = 0;
-    for (char32_t c = U'A'; c <= U'Z'; ++c) sum += font->impl_->GlyphOf(c).advance;
-    for (char32_t c = U'a'; c <= U'z'; ++c) sum += font->impl_->GlyphOf(c).advance;
-    // Half of (sum / 26 + 1): the mean over 52 letters, rounded half up.
-    m.avgCharWidth = (sum / 26 + 1) / 2;
+    m.avgCharWidth = AverageWidth(face);
     return font;
+}
+
+std::unique_ptr<Font> Font::Open(const std::string& file, int pointSize, int dpi,
+                                 std::string* error) {
+    if (pointSize <= 0 || dpi <= 0) {
+        if (error) *error = "cannot use the font file " + file + ": bad size " +
+                            std::to_string(pointSize) + " pt at " + std::to_string(dpi) + " dpi";
+        return nullptr;
+    }
+    return OpenSized(file, [&](FT_Face face) {
+        return FT_Set_Char_Size(face, 0, pointSize * 64, static_cast<FT_UInt>(dpi),
+                                static_cast<FT_UInt>(dpi)) == 0;
+    }, error);
+}
+
+std::unique_ptr<Font> Font::OpenAtMetrics(const std::string& file, int avgWidth, int height,
+                                          std::string* error) {
+    if (avgWidth <= 0 || height <= 0) {
+        if (error) *error = "cannot use the font file " + file + ": bad size " +
+                            std::to_string(avgWidth) + "x" + std::to_string(height);
+        return nullptr;
+    }
+    // The two axes are sized apart: the height from the em alone, then the width at that height.
+    return OpenSized(file, [&](FT_Face face) {
+        auto set = [&](FT_F26Dot6 x, FT_F26Dot6 y) {
+            return FT_Set_Char_Size(face, x, y, 72, 72) == 0;
+        };
+        const FT_F26Dot6 y = SizeFor(height, [&](FT_F26Dot6 s) {
+            return set(s, s) ? CellHeight(face) : 0;
+        });
+        const FT_F26Dot6 x = SizeFor(avgWidth, [&](FT_F26Dot6 s) {
+            return set(s, y) ? AverageWidth(face) : 0;
+        });
+        return set(x, y);
+    }, error);
 }
 
 int Font::TextWidth(std::u16string_view text) const {
@@ -157,30 +225,35 @@ int Font::Draw(Image& image, int x, int top, std::u16string_view text, Color col
     return x;
 }
 
-const Font* DialogFont(int dpi, std::string* error) {
+namespace {
+
+// Fonts open for the whole process, one per size, with the error of a failed opening kept too.
+const Font* Cached(std::pair<int, int> key, bool atMetrics, std::string* error) {
     struct Entry {
         std::unique_ptr<Font> font;
         std::string error;
     };
     static std::mutex lock;
-    static std::map<int, Entry> fonts;
+    static std::map<std::tuple<int, int, bool>, Entry> fonts;
     std::lock_guard<std::mutex> guard(lock);
-    auto it = fonts.find(dpi);
+    const std::tuple full{key.first, key.second, atMetrics};
+    auto it = fonts.find(full);
     if (it == fonts.end()) {
         Entry e;
-        e.font = Font::Open(DialogFontFile(), kDialogPointSize, dpi, &e.error);
-        it = fonts.emplace(dpi, std::move(e)).first;
+        e.font = atMetrics ? Font::OpenAtMetrics(DialogFontFile(), key.first, key.second, &e.error)
+                           : Font::Open(DialogFontFile(), kDialogPointSize, key.first, &e.error);
+        it = fonts.emplace(full, std::move(e)).first;
     }
     if (!it->second.font && error) *error = it->second.error;
     return it->second.font.get();
 }
 
-bool DialogFontMetrics(int dpi, int* avgWidth, int* height) {
-    const Font* font = DialogFont(dpi);
-    if (!font) return false;
-    if (avgWidth) *avgWidth = font->Metrics().avgCharWidth;
-    if (height) *height = font->Metrics().height;
-    return true;
+}  // namespace
+
+const Font* DialogFont(int avgWidth, int height, std::string* error) {
+    return Cached({avgWidth, height}, true, error);
 }
+
+const Font* DialogFont(int dpi, std::string* error) { return Cached({dpi, 0}, false, error); }
 
 }  // namespace wce::render

@@ -115,24 +115,37 @@ struct Painter {
         StateText(x, y, t, enabled, Intersect(clip, r));
     }
 
-    void Static(const WindowView& v, const RECT& clip) const;
+    void Static(const WindowView& v, const RECT& clip, const RECT& lineClip) const;
     void Button(const WindowView& v, const RECT& clip) const;
     void ListBox(const WindowView& v, const RECT& clip) const;
     void ScrollBar(const RECT& sb, int count, int visible, int top, const RECT& clip) const;
     void Arrow(const RECT& box, bool up, const RECT& clip) const;
-    void Control(const WindowView& v, const RECT& parentClip) const;
+    void Control(const WindowView& v, const WindowView& parent, const RECT& parentClip) const;
     void Caption(const WindowView& v, bool active) const;
     void TopLevel(const WindowView& v, bool active) const;
 };
 
-void Painter::Static(const WindowView& v, const RECT& clip) const {
+// How far right a left-aligned line of `v` may run: to the nearest visible sibling that starts
+// right of it on the same rows, else to the parent's client edge.
+LONG RunsTo(const WindowView& v, const WindowView& parent) {
+    LONG limit = parent.client.right;
+    for (const WindowView& s : parent.children)
+        if (&s != &v && s.visible && s.rect.left >= v.rect.right && s.rect.top < v.rect.bottom &&
+            s.rect.bottom > v.rect.top)
+            limit = std::min(limit, s.rect.left);
+    return std::max(limit, v.client.right);
+}
+
+void Painter::Static(const WindowView& v, const RECT& clip, const RECT& lineClip) const {
     img.Fill(v.rect, colors::kFace, clip);
-    const RECT area = Intersect(v.client, clip);
     if (!opt.font) return;
     const bool right = (v.style & 0x3) == SS_RIGHT;
     // A control one line high keeps its text on that line: a wrapped second line would only
     // show as a sliver.
     const bool oneLine = v.client.bottom - v.client.top < 2 * LineHeight();
+    // Such a line, left-aligned, runs on over the dialog's free face rather than lose its end:
+    // a counter cut short would show a wrong number.
+    const RECT area = oneLine && (v.style & 0x3) == SS_LEFT ? lineClip : Intersect(v.client, clip);
     const int width = oneLine ? INT32_MAX : v.client.right - v.client.left;
     int top = v.client.top;
     for (std::u16string_view line : WrapLines(*opt.font, v.text, width)) {
@@ -215,16 +228,19 @@ void Painter::ListBox(const WindowView& v, const RECT& clip) const {
     }
 }
 
-void Painter::Control(const WindowView& v, const RECT& parentClip) const {
+void Painter::Control(const WindowView& v, const WindowView& parent, const RECT& parentClip) const {
     if (!v.visible) return;
     const RECT clip = Intersect(parentClip, v.rect);
     switch (v.kind) {
-        case WindowKind::Static: Static(v, clip); break;
+        case WindowKind::Static:
+            Static(v, clip, Intersect(parentClip, RECT{v.client.left, v.client.top,
+                                                       RunsTo(v, parent), v.client.bottom}));
+            break;
         case WindowKind::Button: Button(v, clip); break;
         case WindowKind::ListBox: ListBox(v, clip); break;
         default: img.Fill(v.rect, colors::kFace, clip); break;
     }
-    for (const WindowView& child : v.children) Control(child, Intersect(clip, v.client));
+    for (const WindowView& child : v.children) Control(child, v, Intersect(clip, v.client));
 }
 
 void Painter::Caption(const WindowView& v, bool active) const {
@@ -260,7 +276,7 @@ void Painter::TopLevel(const WindowView& v, bool active) const {
     if (v.infoIcon)
         DrawInfoIcon(img, v.client.left + kInfoIconMargin, v.client.top + kInfoIconMargin,
                      v.client);
-    for (const WindowView& child : v.children) Control(child, v.client);
+    for (const WindowView& child : v.children) Control(child, v, v.client);
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ int DeviceDpi() {
 
 RenderOptions ScreenRenderOptions(std::string* error) {
     RenderOptions options;
-    options.font = DialogFont(DeviceDpi(), error);
+    // The picture draws the very font the dialog units were measured with.
+    const wce::user::FontMetrics profile = wce::user::DialogFont();
+    options.font = DialogFont(profile.avgWidth, profile.height, error);
     options.icons = &IconPixels;
     return options;
 }

@@ -7,7 +7,7 @@
 
 namespace wce::render {
 
-// Options for the live screen: the dialog font at the device's vertical density and the window
+// Options for the live screen: the dialog font at the device profile's metrics and the window
 // system's icons. options.font stays nullptr, with *error set, when the font cannot be opened.
 RenderOptions ScreenRenderOptions(std::string* error);
 

@@ -1,4 +1,5 @@
 // Dialog units, the device profile, device contexts and deferred window positioning.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,10 @@ struct DeferBatch {
 
 namespace wce::user {
 namespace {
+
+// The device's dialog font at 96 dpi: the font whose metrics make the layout's fixed rates.
+constexpr FontMetrics kDeviceFont{8, 15};
+constexpr int kDeviceDpi = 96;
 
 struct Profile {
     FontMetrics font;
@@ -67,6 +72,13 @@ std::optional<FontSetting> ParseFontSetting(std::string_view text) {
 
 std::optional<int> ParseDpiSetting(std::string_view text) { return ParseBoundedInt(text, 1, 2400); }
 
+FontSetting DeviceFontAt(int dpi) {
+    auto scaled = [dpi](int pixels) {
+        return std::max(1, static_cast<int>(MulDivRound(pixels, dpi, kDeviceDpi)));
+    };
+    return {scaled(kDeviceFont.avgWidth), scaled(kDeviceFont.height)};
+}
+
 void SetDialogFontMetrics(int avgWidth, int height) {
     if (TheProfile().fontFromEnvironment || avgWidth <= 0 || height <= 0) return;
     TheProfile().font = {avgWidth, height};
@@ -78,7 +90,7 @@ void SetLogPixelsY(int dpi) { TheProfile().dpi = dpi; }
 void ConfigureProfileFromEnvironment() {
     if (const char* v = std::getenv("WCE_FONT")) {
         auto font = ParseFontSetting(v);
-        if (!font) BadSetting("WCE_FONT", v, "WIDTHxHEIGHT in pixels, e.g. 7x15");
+        if (!font) BadSetting("WCE_FONT", v, "WIDTHxHEIGHT in pixels, e.g. 8x15");
         TheProfile().font = {font->avgWidth, font->height};
         TheProfile().fontFromEnvironment = true;
     }
@@ -87,6 +99,8 @@ void ConfigureProfileFromEnvironment() {
         if (!dpi) BadSetting("WCE_DPI", v, "a whole number of dots per inch from 1 to 2400");
         TheProfile().dpi = *dpi;
     }
+    const FontSetting device = DeviceFontAt(TheProfile().dpi);
+    if (!TheProfile().fontFromEnvironment) TheProfile().font = {device.avgWidth, device.height};
 }
 
 FontMetrics DialogFont() { return TheProfile().font; }

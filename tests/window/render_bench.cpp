@@ -45,7 +45,7 @@ std::vector<WindowView> Screen() {
 
 void BM_FullScreenRepaint(benchmark::State& state) {
     const std::vector<WindowView> screen = Screen();
-    const RenderOptions options{DialogFont(96), nullptr};
+    const RenderOptions options{DialogFont(8, 15), nullptr};
     if (!options.font) return state.SkipWithError("the dialog font is missing");
     Image image;
     RenderScreen(screen, options, image);  // fills the glyph cache, as the first frame does

@@ -17,7 +17,7 @@ using wce::user::WindowView;
 
 const Font* TestFont() {
     std::string error;
-    const Font* font = DialogFont(96, &error);
+    const Font* font = DialogFont(8, 15, &error);
     EXPECT_NE(font, nullptr) << error;
     return font;
 }
@@ -82,19 +82,23 @@ std::set<Color> ColoursIn(const Image& img, const RECT& r) {
     return out;
 }
 
-TEST(WindowRender, FontMetricsFollowTheDensity) {
-    struct Row { int dpi, width, height; };
-    // 11 points: 15 pixels to the em at 96 dpi; the letters of this Gothic average 9 pixels.
-    for (const Row& r : {Row{96, 9, 15}, Row{72, 7, 12}, Row{192, 17, 30}}) {
-        SCOPED_TRACE(r.dpi);
-        int w = 0, h = 0;
-        ASSERT_TRUE(DialogFontMetrics(r.dpi, &w, &h));
-        EXPECT_EQ(w, r.width);
-        EXPECT_EQ(h, r.height);
-    }
+TEST(WindowRender, FontIsDrawnAtTheMetricsAsked) {
+    // At its own 11 points the Gothic is 9 wide at 96 dpi, too wide for the device's 8 x 15.
     std::string error;
-    EXPECT_EQ(Font::Open("/nonexistent/font.ttf", 11, 96, &error), nullptr);
+    const Font* natural = DialogFont(96, &error);
+    ASSERT_NE(natural, nullptr) << error;
+    EXPECT_EQ(natural->Metrics().avgCharWidth, 9);
+    struct Row { int width, height; };
+    for (const Row& r : {Row{8, 15}, Row{6, 11}, Row{16, 30}, Row{5, 12}, Row{12, 15}}) {
+        SCOPED_TRACE(std::to_string(r.width) + "x" + std::to_string(r.height));
+        const Font* font = DialogFont(r.width, r.height, &error);
+        ASSERT_NE(font, nullptr) << error;
+        EXPECT_EQ(font->Metrics().avgCharWidth, r.width);
+        EXPECT_EQ(font->Metrics().height, r.height);
+    }
+    EXPECT_EQ(Font::OpenAtMetrics("/nonexistent/font.ttf", 8, 15, &error), nullptr);
     EXPECT_NE(error.find("/nonexistent/font.ttf"), std::string::npos) << error;
+    EXPECT_EQ(Font::OpenAtMetrics(DialogFontFile(), 0, 15, &error), nullptr);
     EXPECT_EQ(Font::Open(DialogFontFile(), 11, 0, &error), nullptr);
 }
 
@@ -133,14 +137,16 @@ TEST(WindowRender, HiddenControlsLeaveNoPixels) {
     EXPECT_EQ(ColoursIn(Render({dialog}), Image().Bounds()), std::set<Color>{colors::kDesktop});
 }
 
+// A left-aligned line runs on over free face up to the next control on its rows or the
+// dialog's edge; every other text stays inside its control.
 TEST(WindowRender, TextPixelsFallInsideTheirControl) {
-    struct Row { int id; std::u16string text; };
+    struct Row { int id; std::u16string text; LONG runsTo; };
     const Row rows[] = {
-        {1002, u"Copying... a label far longer than its control could ever show"},
-        {1007, u"99999999 / 99999999"},
-        {1013, u"a right-aligned version text that overflows to the left"},
-        {1001, u"Install everything at once, now"},
-        {1003, u"日本語の表示名 with a long tail that runs past the scroll bar"},
+        {1002, u"Copying... a label far longer than its control could ever show", 79},
+        {1007, u"2147483647 / 2147483647 and on past the dialog's edge", 318},
+        {1013, u"a right-aligned version text that overflows to the left", 0},
+        {1001, u"Install everything at once, now", 0},
+        {1003, u"日本語の表示名 with a long tail that runs past the scroll bar", 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.id);
@@ -155,14 +161,18 @@ TEST(WindowRender, TextPixelsFallInsideTheirControl) {
             blank->text.clear();
         }
         const Image a = Render({with}), b = Render({without});
-        int changed = 0;
+        const RECT area{c->client.left, c->client.top, std::max(c->client.right, r.runsTo),
+                        c->client.bottom};
+        int changed = 0, rightmost = 0;
         for (int y = 0; y < a.Height(); ++y)
             for (int x = 0; x < a.Width(); ++x)
                 if (a.At(x, y) != b.At(x, y)) {
                     ++changed;
-                    EXPECT_TRUE(Inside(c->client, x, y)) << x << "," << y;
+                    rightmost = std::max(rightmost, x);
+                    EXPECT_TRUE(Inside(area, x, y)) << x << "," << y;
                 }
         EXPECT_GT(changed, 20);
+        if (r.runsTo != 0) EXPECT_GE(rightmost, c->client.right);  // past its own edge
     }
 }
 
