@@ -103,15 +103,11 @@ WindowDisplay::WindowDisplay(std::unique_ptr<Script> script) : script_(std::move
     texture_.reset(SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_RGB888,
                                      SDL_TEXTUREACCESS_STREAMING, SCREEN_WIDTH, SCREEN_HEIGHT));
     if (!texture_) FailToOpen("texture");
+    // The font is drawn at the profile's metrics, so the dialog units already fit it.
     std::string error;
     options_ = wce::render::ScreenRenderOptions(&error);
-    if (!options_.font) {
+    if (!options_.font)
         std::fprintf(stderr, "WCE_DISPLAY=window: %s; texts are not drawn\n", error.c_str());
-        return;
-    }
-    // Dialog units follow the font this window draws with, unless WCE_FONT fixes them.
-    const wce::render::FontMetrics& m = options_.font->Metrics();
-    wce::user::SetDialogFontMetrics(m.avgCharWidth, m.height);
 }
 
 void WindowDisplay::Shutdown() {
