@@ -80,9 +80,11 @@ bool Usable(FcPattern* font) {
 
 // The families fontconfig's configuration counts as sans-serif for Japanese, in its order.
 std::vector<std::string> GothicFamilies(FcConfig* config) {
-    PatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:lang=ja")));
+    PatternPtr pattern(FcPatternCreate());
     std::vector<std::string> families{kPreferredFamily};
     if (!pattern) return families;
+    FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>("sans-serif"));
+    FcPatternAddString(pattern.get(), FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
     FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     for (int n = 0;; ++n) {
