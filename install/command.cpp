@@ -22,6 +22,8 @@ void ClearText(HWND hDlg, int nID)
 // A root missing at the destination has had nothing written below it: nothing to flush.
 bool FlushDestination(LPCWSTR pszDstRoot)
 {
+    // The flush may block for long: the last file's name and counter go on the screen first.
+    GdiFlush();
     if (FlushVolumeW(pszDstRoot)) return true;
     const DWORD dwError = GetLastError();
     return dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_FILE_NOT_FOUND;

@@ -21,6 +21,10 @@ public:
     virtual void Poll() {}
     // The emulated screen changed (a window was repainted, moved, shown or hidden).
     virtual void ScreenChanged() {}
+    // A window was repainted at once (UpdateWindow): present it now if a frame is due.
+    virtual void Repainted() {}
+    // The program is about to block for long (GdiFlush): present the emulated screen now.
+    virtual void Flush() {}
     // True when standard output is the terminal this display draws on.
     virtual bool OwnsStdout() const { return false; }
     // Restore the host terminal / window before the process ends; safe to call twice.

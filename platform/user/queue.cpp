@@ -192,6 +192,13 @@ BOOL UpdateWindow(HWND hWnd) {
     if (w->needsPaint) {
         SendMessageW(hWnd, WM_PAINT, 0, 0);
         if ((w = Lookup(hWnd)) != nullptr) w->needsPaint = false;
+        // The device shows an immediate repaint at once; the display does when a frame is due.
+        if (w && IsVisibleChain(hWnd)) CurrentDisplay().Repainted();
     }
+    return TRUE;
+}
+
+BOOL GdiFlush() {
+    CurrentDisplay().Flush();
     return TRUE;
 }

@@ -174,6 +174,8 @@ LONG GetWindowLongStyle(HWND hWnd);
 // Painting: a repaint request is coalesced until the queue is empty; UpdateWindow repaints now.
 BOOL InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
 BOOL UpdateWindow(HWND hWnd);
+// Puts everything painted so far on the real screen now, before a long blocking call; TRUE.
+BOOL GdiFlush();
 
 // Device context metrics.
 HDC GetDC(HWND hWnd);

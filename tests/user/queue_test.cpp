@@ -128,10 +128,14 @@ TEST_F(UserQueueTest, UpdateWindowPaintsAtOnceAndTellsTheDisplay) {
     EXPECT_TRUE(UpdateWindow(child));
     EXPECT_EQ(g_seen, std::vector<UINT>{WM_PAINT});
     EXPECT_GT(display->screenChanges, before);
+    EXPECT_EQ(display->repaints, 1) << "the display may present the repaint now";
     EXPECT_TRUE(Drain().empty()) << "nothing left to paint later";
     g_seen.clear();
     UpdateWindow(child);
     EXPECT_TRUE(g_seen.empty()) << "a window with nothing to paint is left alone";
+    EXPECT_EQ(display->repaints, 1);
+    EXPECT_TRUE(GdiFlush());
+    EXPECT_EQ(display->flushes, 1);
 }
 
 }  // namespace

@@ -24,11 +24,15 @@ public:
     std::vector<std::function<void()>> answers;  // one per wait, in order
     size_t next = 0;
     int screenChanges = 0;
+    int repaints = 0;
+    int flushes = 0;
     void WaitForInput() override {
         if (next < answers.size()) answers[next++]();
         else PostQuitMessage(99);  // a test that waits more than it planned ends instead of hanging
     }
     void ScreenChanged() override { ++screenChanges; }
+    void Repainted() override { ++repaints; }
+    void Flush() override { ++flushes; }
 };
 
 class UserTest : public ::testing::Test {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/display/displays.h"
+#include "platform/display/frame_pacer.h"
 #include "platform/display/terminal/cell_grid.h"
-#include "platform/display/terminal/frame_pacer.h"
 #include "platform/display/terminal/keys.h"
 #include "platform/display/terminal/painter.h"
 #include "platform/display/terminal/session.h"
@@ -57,6 +57,8 @@ public:
     void WaitForInput() override;
     void Poll() override;
     void ScreenChanged() override { dirty_ = true; }
+    void Repainted() override;
+    void Flush() override;
     bool OwnsStdout() const override { return ownsStdout_ && SessionOpen(); }
     void Shutdown() override { CloseSession(); }
 
@@ -78,11 +80,12 @@ private:
     int originCol_ = 0;
     int originRow_ = 0;
     CellGrid grid_;
-    FramePacer pacer_;
+    wce::display::FramePacer pacer_;
 };
 
 void TerminalDisplay::Present() {
     dirty_ = false;
+    pacer_.Presented(Clock::now());
     if (!SessionOpen()) return;
     int rows = 0;
     int cols = 0;
@@ -139,11 +142,19 @@ TerminalDisplay::Read TerminalDisplay::ReadOne() {
 }
 
 void TerminalDisplay::Poll() {
-    if (!pacer_.CountCall() || !pacer_.Due(Clock::now()) || !SessionOpen()) return;
+    if (!pacer_.Poll(Clock::now()) || !SessionOpen()) return;
     timeout(0);
     for (int i = 0; i < 64; ++i) {
         if (ReadOne() == Read::Failed) break;
     }
+    if (dirty_) Present();
+}
+
+void TerminalDisplay::Repainted() {
+    if (dirty_ && pacer_.Repainted(Clock::now())) Present();
+}
+
+void TerminalDisplay::Flush() {
     if (dirty_) Present();
 }
 

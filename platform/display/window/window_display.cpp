@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/display/displays.h"
+#include "platform/display/frame_pacer.h"
 #include "platform/display/window/window_input.h"
 #include "platform/render/screen.h"
 #include "platform/user/device_profile.h"
@@ -59,6 +60,8 @@ public:
     void WaitForInput() override;
     void Poll() override;
     void ScreenChanged() override { dirty_ = true; }
+    void Repainted() override;
+    void Flush() override;
     void Shutdown() override;
 
 private:
@@ -79,8 +82,8 @@ private:
     bool unattended_ = false;  // no person can act on this window (the dummy video driver)
     bool closeRequested_ = false;
     bool dirty_ = true;
-    Clock::time_point lastFrame_{}, lastPump_{}, lastScript_{};
-    Clock::duration frameSpacing_ = kFrameInterval;
+    Clock::time_point lastPump_{}, lastScript_{};
+    FramePacer pacer_{kFrameInterval};
 };
 
 WindowDisplay::WindowDisplay(std::unique_ptr<Script> script) : script_(std::move(script)) {
@@ -135,8 +138,8 @@ void WindowDisplay::Present() {
     }
     dirty_ = false;
     const Clock::time_point end = Clock::now();
-    frameSpacing_ = std::max<Clock::duration>(kFrameInterval, (end - start) * kFrameCostShare);
-    lastFrame_ = end;
+    pacer_.SetInterval(std::max<Clock::duration>(kFrameInterval, (end - start) * kFrameCostShare));
+    pacer_.Presented(end);
 }
 
 bool WindowDisplay::Handle(const SDL_Event& e) {
@@ -162,7 +165,15 @@ bool WindowDisplay::PumpEvents() {
 void WindowDisplay::Poll() {
     const Clock::time_point now = Clock::now();
     if (now - lastPump_ >= kPumpInterval) PumpEvents();
-    if (dirty_ && now - lastFrame_ >= frameSpacing_) Present();
+    if (pacer_.Poll(now) && dirty_) Present();
+}
+
+void WindowDisplay::Repainted() {
+    if (dirty_ && pacer_.Repainted(Clock::now())) Present();
+}
+
+void WindowDisplay::Flush() {
+    if (dirty_) Present();
 }
 
 void WindowDisplay::PaceScript() {
