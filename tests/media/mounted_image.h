@@ -40,6 +40,9 @@ inline const Filesystem kSmallFat{"fat", {"mkfs.fat", "IMG"}, kFat.driver, false
 inline const Filesystem kNtfs{"ntfs", {"mkntfs", "-F", "-Q", "IMG"},
                               {"ntfs-3g", "-o", "no_detach", "IMG", "MNT"}, true, false};
 
+// Test names show the filesystem rather than an address.
+inline void PrintTo(const Filesystem* f, std::ostream* os) { *os << f->name; }
+
 // The program's full path, also looking in the sbin folders a non-root PATH leaves out.
 inline std::string FindTool(const std::string& name)
 {
