@@ -12,6 +12,7 @@
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/faults.h"
+#include "platform/kernel/filesystems.h"
 
 namespace wce::kernel::ahead {
 namespace {
@@ -22,16 +23,6 @@ constexpr size_t kMinEntries = 16;
 bool Allowed() {
     static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
     return twoProcessors && host::OpsAreReal() && !FaultsArmed();
-}
-
-bool Before(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
-bool SameStamp(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 // One helper thread for the process, started with the first large folder. It serves the most
@@ -123,11 +114,12 @@ private:
         const ns::DirListing& listing = parent.Listing();
         const std::string name(listing.name(listing.entries[k]));
         p->dir.reset(host::OpenAt(parent.DirFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-        timespec now {};
-        clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        const int64_t now = fs::Now();
         if (!p->dir.valid() || host::FStat(p->dir.get(), &p->stamp) != 0) return nullptr;
-        // A folder changed within this tick could change again without its stamps moving.
-        if (!Before(p->stamp.st_mtim, now) || !Before(p->stamp.st_ctim, now)) return nullptr;
+        // A folder changed within its stamp window could change again without its stamps moving.
+        fs::Traits traits;
+        if (!fs::KnownTraits(p->stamp.st_dev, traits) || !fs::Settled(p->stamp, traits, now))
+            return nullptr;
         p->listing = std::make_shared<ns::DirListing>();
         if (ns::ReadListingOf(p->dir.get(), *p->listing) != 0) return nullptr;
         p->dirHost.assign(parent.DirHost()).append("/").append(name);
@@ -174,7 +166,7 @@ void Batch::Describe(size_t k, bool readBits) {
     d.link = d.statErr == 0 && S_ISLNK(d.st.st_mode);
     d.bits = attrs::kNotRead;
     if (d.statErr != 0 || d.link || !readBits) return;
-    d.bits = attrs::XattrBits(attrs::Location{dirfd_, leaf.c_str(), dirHost_});
+    d.bits = attrs::XattrBits(attrs::Location{dirfd_, leaf.c_str(), dirHost_}, d.st.st_dev);
     d.bitsErr = d.bits < 0 ? errno : 0;
 }
 
@@ -232,7 +224,7 @@ std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {
     std::unique_ptr<Prepared> p = Helper::Get().Take();
     if (!p || p->dirHost != dirHost || !Allowed()) return nullptr;
     struct stat now {};
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !SameStamp(now, p->stamp))
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !fs::SameStamps(now, p->stamp))
         return nullptr;
     return p;
 }

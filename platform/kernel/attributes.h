@@ -1,7 +1,9 @@
-// The attribute word on the host. On a FAT medium the medium's own attribute bits are used (the
-// FAT attribute ioctls); elsewhere read-only is the owner's write permission and hidden / system
-// live in the user.DOSATTRIB extended attribute as hex text ("0x2"), which is also what file
-// servers put first in their binary form. A folder is never made read-only on the host (that
+// The attribute word on the host, kept where the filesystem keeps it (filesystems.h): on a FAT
+// medium the medium's own attribute bits (the FAT attribute ioctls); on NTFS through its FUSE
+// driver the word Windows keeps (system.ntfs_attrib_be); elsewhere read-only is the owner's write
+// permission and hidden / system live in the user.DOSATTRIB extended attribute as hex text
+// ("0x2"), which is also what file servers put first in their binary form. A filesystem with
+// none of these (FAT through FUSE) keeps no attributes: its files read as plain ones. A folder is never made read-only on the host (that
 // would stop files being created in it), so the read-only bit of a folder only reports its mode.
 #pragma once
 
@@ -35,9 +37,10 @@ DWORD Read(const Location& where, const struct stat& st);
 inline DWORD Read(const std::string& path, const struct stat& st) {
     return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
 }
-// The DOSATTRIB bits of an entry, 0 when it has none or its filesystem keeps no user attributes;
-// -1 with errno when the read failed. Safe to call from any thread.
-long XattrBits(const Location& where);
+// The attribute word an entry on device dev keeps in an extended attribute: user.DOSATTRIB, or
+// the NTFS word where the filesystem has one; 0 when it has none or its filesystem keeps no user
+// attributes; -1 with errno when the read failed. Safe to call from any thread.
+long XattrBits(const Location& where, dev_t dev);
 // As Read, with bits already taken by XattrBits (kNotRead: read them here when needed), for
 // entries described by another thread; errno must still hold that read's error when bits is -1.
 inline constexpr long kNotRead = -2;
@@ -49,7 +52,7 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs);
 int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
 DWORD ParseDosAttrib(const char* value, size_t size);
-// Forgets which devices are FAT media (tests that fake one).
+// Forgets what was learnt about filesystems and remembered attributes (tests that fake a host).
 void ResetMediaCache();
 
 }  // namespace wce::kernel::attrs

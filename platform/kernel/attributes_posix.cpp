@@ -10,8 +10,10 @@
 #include <cstring>
 #include <ctime>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/kernel/attributes.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 
 namespace wce::kernel::attrs {
@@ -19,20 +21,14 @@ namespace {
 
 constexpr DWORD kFatKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr char kNtfsName[] = "system.ntfs_attrib_be";
 
-std::unordered_map<dev_t, bool>& FatByDevice() {
-    static std::unordered_map<dev_t, bool> m;
-    return m;
-}
-
-// One statfs per device, remembered, so the common case costs nothing.
-bool OnFat(const Location& where, dev_t dev) {
-    auto& m = FatByDevice();
-    if (auto it = m.find(dev); it != m.end()) return it->second;
-    struct statfs sf {};
-    bool fat = host::StatFs(where.Full().c_str(), &sf) == 0 && sf.f_type == MSDOS_SUPER_MAGIC;
-    m.emplace(dev, fat);
-    return fat;
+// The filesystem's traits; the path is built only the first time a device is met.
+fs::Traits TraitsAt(const Location& where, dev_t dev) {
+    fs::Traits t;
+    if (fs::KnownTraits(dev, t)) return t;
+    return fs::TraitsOf(dev, where.Full().c_str());
 }
 
 int FatGet(int fd, uint32_t& bits) {
@@ -46,11 +42,11 @@ int FatOpen(const Location& where, host::Fd& fd) {
 
 DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
 
-// DOSATTRIB bits last read per inode, trusted while the inode's change time stays the same:
-// every attribute write moves it. Inodes changed within the last second are not remembered,
-// since a coarse clock could give a later change the same time stamp.
+// DOSATTRIB bits last read per inode, trusted by the freshness rule of filesystems.h: while the
+// inode's stamps stay as they were, and only when they were settled when read (every attribute
+// write moves the change time, but a coarse stamp could hide a second write).
 struct Remembered {
-    timespec ctime;
+    struct stat st;
     DWORD bits;
 };
 struct InodeKey {
@@ -68,25 +64,17 @@ std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
     return m;
 }
 
-bool Settled(const struct stat& st) {
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return st.st_ctim.tv_sec + 1 < now.tv_sec;
-}
-
 bool Recall(const struct stat& st, DWORD& bits) {
     auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end() || it->second.ctime.tv_sec != st.st_ctim.tv_sec ||
-        it->second.ctime.tv_nsec != st.st_ctim.tv_nsec)
-        return false;
+    if (it == Remembers().end() || !fs::SameStamps(it->second.st, st)) return false;
     bits = it->second.bits;
     return true;
 }
 
-void Remember(const struct stat& st, DWORD bits) {
-    if (!Settled(st)) return;
+void Remember(const struct stat& st, const fs::Traits& t, DWORD bits) {
+    if (!t.fineStamps || !fs::Settled(st, t, fs::Now())) return;
     if (Remembers().size() >= kMaxRemembered) Remembers().clear();
-    Remembers()[{st.st_dev, st.st_ino}] = {st.st_ctim, bits};
+    Remembers()[{st.st_dev, st.st_ino}] = {st, bits};
 }
 
 // Whether the running kernel has getxattrat; asked once, by the first read (of any thread).
@@ -95,32 +83,70 @@ std::atomic<bool>& NoXattrAt() {
     return none;
 }
 
-ssize_t GetXattr(const Location& where, char* buf, size_t size) {
+ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!NoXattrAt().load(std::memory_order_relaxed)) {
-        ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, kXattrName, buf, size);
+        ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || errno != ENOSYS) return n;
         NoXattrAt().store(true, std::memory_order_relaxed);
     }
-    return host::LGetXattr(where.Full().c_str(), kXattrName, buf, size);
+    return host::LGetXattr(where.Full().c_str(), name, buf, size);
+}
+
+DWORD FromBigEndian(const unsigned char* b) {
+    return static_cast<DWORD>(b[0]) << 24 | static_cast<DWORD>(b[1]) << 16 |
+           static_cast<DWORD>(b[2]) << 8 | b[3];
+}
+
+void ToBigEndian(DWORD word, unsigned char* b) {
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
+}
+
+// The NTFS attribute word; -1 with errno on failure.
+long NtfsWord(const Location& where) {
+    unsigned char word[4];
+    ssize_t n = GetXattr(where, kNtfsName, word, sizeof word);
+    if (n == 4) return static_cast<long>(FromBigEndian(word));
+    if (n >= 0) errno = EIO;
+    return -1;
+}
+
+// A DOSATTRIB value of any length: file servers append a binary record of their own.
+ssize_t ReadDosAttrib(const Location& where, std::vector<char>& buf) {
+    buf.resize(256);
+    for (;;) {
+        ssize_t n = GetXattr(where, kXattrName, buf.data(), buf.size());
+        if (n >= 0 || errno != ERANGE) return n;
+        ssize_t size = GetXattr(where, kXattrName, nullptr, 0);
+        if (size < 0) return size;
+        buf.resize(static_cast<size_t>(size) + 1);
+    }
+}
+
+long DosAttribWord(const Location& where, dev_t dev) {
+    if (fs::Refused(dev, fs::Feature::UserXattr)) return 0;
+    thread_local std::vector<char> buf;
+    ssize_t n = ReadDosAttrib(where, buf);
+    if (n >= 0) return static_cast<long>(ParseDosAttrib(buf.data(), static_cast<size_t>(n)));
+    if (errno == ENODATA) return 0;
+    if (fs::NoteRefusal(dev, fs::Feature::UserXattr, errno)) return 0;
+    return -1;
 }
 
 }  // namespace
 
-long XattrBits(const Location& where) {
-    char buf[256];
-    ssize_t n = GetXattr(where, buf, sizeof buf);
-    if (n >= 0) return static_cast<long>(ParseDosAttrib(buf, static_cast<size_t>(n)));
-    if (errno == ENODATA || errno == ENOTSUP || errno == ERANGE) return 0;
-    return -1;
+long XattrBits(const Location& where, dev_t dev) {
+    return TraitsAt(where, dev).store == fs::AttrStore::NtfsXattr ? NtfsWord(where)
+                                                                   : DosAttribWord(where, dev);
 }
 
 namespace {
 
-int WriteXattr(const std::string& path, DWORD hs) {
-    long old = XattrBits(Location{AT_FDCWD, path.c_str(), {}});
+int WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
+    long old = DosAttribWord(Location{AT_FDCWD, path.c_str(), {}}, dev);
     if (old < 0) return errno;
     DWORD value = (static_cast<DWORD>(old) & ~kSettable) | hs;
     if (value == static_cast<DWORD>(old)) return 0;
+    if (fs::Refused(dev, fs::Feature::UserXattr)) return ENOTSUP;
     if (value == 0) return host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA ? 0 : errno;
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
@@ -134,6 +160,30 @@ int WriteMode(const std::string& path, const struct stat& st, bool readOnly) {
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return 0;
     return host::FChmodAt(AT_FDCWD, path.c_str(), want) == 0 ? 0 : errno;
+}
+
+// The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
+// empty says "normal", as Windows writes it.
+DWORD NtfsMerged(DWORD word, DWORD attrs) {
+    word = (word & ~(kSettable | FILE_ATTRIBUTE_NORMAL)) | (attrs & kSettable);
+    return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
+}
+
+int WriteNtfs(const std::string& path, DWORD attrs) {
+    long old = NtfsWord(Location{AT_FDCWD, path.c_str(), {}});
+    if (old < 0) return errno;
+    const DWORD word = NtfsMerged(static_cast<DWORD>(old), attrs);
+    if (word == static_cast<DWORD>(old)) return 0;
+    unsigned char b[4];
+    ToBigEndian(word, b);
+    return host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0) == 0 ? 0 : errno;
+}
+
+int WriteNewNtfs(int fd, DWORD attrs) {
+    unsigned char b[4];
+    if (host::FGetXattr(fd, kNtfsName, b, sizeof b) != 4) return errno;
+    ToBigEndian(NtfsMerged(FromBigEndian(b), attrs), b);
+    return host::FSetXattr(fd, kNtfsName, b, sizeof b, 0) == 0 ? 0 : errno;
 }
 
 int WriteFat(int fd, DWORD attrs) {
@@ -175,20 +225,26 @@ std::string Location::Full() const {
 DWORD Read(const Location& where, const struct stat& st) { return ReadWith(where, st, kNotRead); }
 
 DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
-    if (OnFat(where, st.st_dev)) {
+    const fs::Traits t = TraitsAt(where, st.st_dev);
+    if (t.store == fs::AttrStore::FatIoctl) {
         host::Fd fd;
         uint32_t fat = 0;
         if (FatOpen(where, fd) != 0 || FatGet(fd.get(), fat) != 0) return INVALID_FILE_ATTRIBUTES;
         return Word(fat & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    if (t.store == fs::AttrStore::NtfsXattr) {
+        if (bits == kNotRead) bits = NtfsWord(where);
+        if (bits < 0) return INVALID_FILE_ATTRIBUTES;
+        return Word(a | (static_cast<DWORD>(bits) & kSettable));
+    }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD hs = 0;
     if (!Recall(st, hs)) {
-        if (bits == kNotRead) bits = XattrBits(where);
+        if (bits == kNotRead) bits = DosAttribWord(where, st.st_dev);
         if (bits < 0) return INVALID_FILE_ATTRIBUTES;
-        hs = static_cast<DWORD>(bits) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        Remember(st, hs);
+        hs = static_cast<DWORD>(bits) & kHiddenSystem;
+        Remember(st, t, hs);
     }
     return Word(a | hs);
 }
@@ -196,7 +252,9 @@ DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
 int Write(const std::string& path, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     const Location where{AT_FDCWD, path.c_str(), {}};
-    if (OnFat(where, st.st_dev)) {
+    const fs::Traits t = TraitsAt(where, st.st_dev);
+    if (t.store == fs::AttrStore::NtfsXattr) return WriteNtfs(path, attrs);
+    if (t.store == fs::AttrStore::FatIoctl) {
         host::Fd fd;
         if (int err = FatOpen(where, fd)) return err;
         return WriteFat(fd.get(), attrs);
@@ -206,30 +264,37 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs) {
     // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
         if (int err = WriteMode(path, st, false)) return err;
-    if (int err = WriteXattr(path, attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+    if (int err = WriteXattr(path, st.st_dev, attrs & kHiddenSystem)) {
         if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(AT_FDCWD, path.c_str(), st.st_mode & 07777);
         return err;
     }
     return readOnly ? WriteMode(path, st, true) : 0;
 }
 
+// A bit the filesystem cannot keep is dropped, the first refusal remembered: the copy goes on.
 int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return 0;
-    if (OnFat(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev)) return WriteFat(fd, attrs);
-    if (DWORD hs = attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+    const fs::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
+    if (t.store == fs::AttrStore::FatIoctl) return WriteFat(fd, attrs);
+    if (t.store == fs::AttrStore::NtfsXattr) return WriteNewNtfs(fd, attrs);
+    const dev_t dev = st.st_dev;
+    if (DWORD hs = attrs & kHiddenSystem; hs && !fs::Refused(dev, fs::Feature::UserXattr)) {
         char text[16];
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
-        if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0)
-            return errno == EOPNOTSUPP ? ENOTSUP : errno;
+        if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0 &&
+            !fs::NoteRefusal(dev, fs::Feature::UserXattr, errno))
+            return errno;
     }
-    if (attrs & FILE_ATTRIBUTE_READONLY)
-        if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0) return errno;
+    if ((attrs & FILE_ATTRIBUTE_READONLY) && !fs::Refused(dev, fs::Feature::Chmod))
+        if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0 &&
+            !fs::NoteRefusal(dev, fs::Feature::Chmod, errno))
+            return errno;
     return 0;
 }
 
 void ResetMediaCache() {
-    FatByDevice().clear();
+    fs::Reset();
     NoXattrAt() = false;
     Remembers().clear();
 }

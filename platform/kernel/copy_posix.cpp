@@ -9,13 +9,13 @@
 #include <cerrno>
 #include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
 
@@ -24,25 +24,9 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-// Device pairs whose filesystem refused a clone; asking again would only cost a syscall.
-std::set<std::pair<dev_t, dev_t>>& NoClone() {
-    static std::set<std::pair<dev_t, dev_t>> s;
-    return s;
-}
-// Device pairs where copy_file_range is unavailable.
-std::set<std::pair<dev_t, dev_t>>& NoCopyRange() {
-    static std::set<std::pair<dev_t, dev_t>> s;
-    return s;
-}
-
-bool Unsupported(int err) {
-    return err == EOPNOTSUPP || err == ENOTTY || err == EINVAL || err == EXDEV || err == ENOSYS ||
-           err == EBADF;
-}
-
-int CopyByReadWrite(int in, int out) {
+int CopyByReadWrite(int in, int out, off_t pos) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
-    for (off_t pos = 0;;) {
+    for (;;) {
         ssize_t n = host::PRead(in, buf.get(), kBufferSize, pos);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
@@ -57,34 +41,32 @@ int CopyByReadWrite(int in, int out) {
     }
 }
 
-// Copies size bytes with the fastest means the filesystems offer. 0 or errno.
+// Copies the open source, src being its own status, with the fastest means the two filesystems
+// offer; each means refused there is remembered and not tried again. 0 or errno.
 int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
     if (src.st_size == 0) return 0;
-    auto key = std::make_pair(src.st_dev, dstDev);
-    if (!NoClone().count(key)) {
+    if (!fs::Refused(dstDev, fs::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
             return 0;
-        if (!Unsupported(errno)) return errno;
-        NoClone().insert(key);
+        if (!fs::NoteRefusal(dstDev, fs::Feature::Clone, errno, src.st_dev)) return errno;
     }
-    if (!NoCopyRange().count(key)) {
-        auto left = static_cast<size_t>(src.st_size);
-        off_t pos = 0;
-        while (left > 0) {
+    off_t pos = 0;
+    if (!fs::Refused(dstDev, fs::Feature::CopyRange, src.st_dev)) {
+        for (auto left = static_cast<size_t>(src.st_size); left > 0;) {
             ssize_t n = host::CopyFileRange(in, &pos, out, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0) return 0;  // the source shrank meanwhile
             if (n > 0) {
                 left -= static_cast<size_t>(n);
                 continue;
             }
-            if (!Unsupported(errno) || left != static_cast<size_t>(src.st_size)) return errno;
-            NoCopyRange().insert(key);
+            if (n == 0) return 0;  // the source shrank meanwhile
+            if (errno == EINTR) continue;
+            if (pos != 0 || !fs::NoteRefusal(dstDev, fs::Feature::CopyRange, errno, src.st_dev))
+                return errno;
             break;
         }
-        if (left == 0) return 0;
+        if (pos != 0) return 0;
     }
-    return CopyByReadWrite(in, out);
+    return CopyByReadWrite(in, out, pos);
 }
 
 // Appends n in decimal: cheaper than formatting, and it runs for every file copied.
@@ -141,10 +123,9 @@ int FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::H
 
 // Writes the temporary file beside the target. 0 or errno; on failure no temp is left behind.
 int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
-              std::string& temp) {
+              std::string& temp, dev_t& dev) {
     host::Fd out;
     if (int err = CreateTemp(dst.dir(), temp, out)) return err;
-    dev_t dev = 0;
     int err = FillNew(in, out.get(), src, srcAttrs, dst, temp, dev);
     if (!err && host::Close(out.release()) != 0) err = errno;
     if (err) {
@@ -154,23 +135,48 @@ int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntr
     return err;
 }
 
-int Rename(const std::string& temp, const ns::HostEntry& dst, bool noReplace) {
-    unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
-    return host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), flags) == 0 ? 0 : errno;
+// Puts the finished temp at path unless something is there (EEXIST). Where the filesystem has
+// no exclusive rename, a hard link does the same; where it has no links either, an exclusive
+// create claims the name and a plain rename fills it (a process killed between the two leaves
+// an empty file under the name, never a torn one). 0 or errno.
+int PlaceExclusive(const std::string& temp, const std::string& path, dev_t dev) {
+    if (!fs::Refused(dev, fs::Feature::RenameNoReplace)) {
+        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (!fs::NoteRefusal(dev, fs::Feature::RenameNoReplace, errno)) return errno;
+    }
+    if (!fs::Refused(dev, fs::Feature::HardLink)) {
+        if (host::LinkAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) {
+            host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+            return 0;
+        }
+        if (!fs::NoteRefusal(dev, fs::Feature::HardLink, errno)) return errno;
+    }
+    host::Fd claim(host::OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!claim.valid()) return errno;
+    claim.reset();
+    if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) return 0;
+    const int err = errno;
+    host::UnlinkAt(AT_FDCWD, path.c_str(), 0);
+    return err;
+}
+
+int Rename(const std::string& temp, const ns::HostEntry& dst, bool noReplace, dev_t dev) {
+    if (noReplace) return PlaceExclusive(temp, dst.path, dev);
+    return host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), 0) == 0 ? 0 : errno;
 }
 
 // Renames the written temp onto the target; a target only presumed missing is placed without
 // replacing, and looked up and checked when it turns out to be there. A Win32 error; the temp
 // never survives.
 DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
-            BOOL failIfExists) {
-    int err = Rename(temp, dst, failIfExists || dst.presumed);
+            BOOL failIfExists, dev_t dev) {
+    int err = Rename(temp, dst, failIfExists || dst.presumed, dev);
     DWORD r = ERROR_SUCCESS;
     if (err == EEXIST && dst.presumed && !failIfExists) {
         ns::NoteStale(dst.dir());
         r = ns::Resolve(target, dst);
         if (r == ERROR_SUCCESS && dst.exists) r = CheckTarget(dst, src, FALSE);
-        if (r == ERROR_SUCCESS) err = Rename(temp, dst, false);
+        if (r == ERROR_SUCCESS) err = Rename(temp, dst, false, dev);
     }
     if (r == ERROR_SUCCESS && err != 0)
         r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
@@ -178,11 +184,6 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     return r;
 }
 
-// Devices whose filesystem has no unnamed files, or whose kernel will not name them for us.
-std::set<dev_t>& NoUnnamed() {
-    static std::set<dev_t> s;
-    return s;
-}
 constexpr DWORD kNoUnnamed = 0xFFFFFFF1;
 
 // Gives the finished unnamed file fd its name: by its descriptor where the kernel lets anyone do
@@ -192,7 +193,16 @@ int LinkUnnamed(int fd, const std::string& path) {
     if (errno != ENOENT && errno != EPERM) return errno;
     std::string proc = "/proc/self/fd/";
     AppendNumber(proc, static_cast<unsigned long>(fd));
-    return host::LinkAt(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    if (host::LinkAt(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    // Without /proc the link by path cannot be made either.
+    return errno == ENOENT ? EOPNOTSUPP : errno;
+}
+
+// The device of the target's folder, for remembering what its filesystem refused.
+dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
+    if (dst.dirDevKnown) return dst.dirDev;
+    struct stat st {};
+    return host::FStatAt(AT_FDCWD, dir.c_str(), &st, 0) == 0 ? st.st_dev : 0;
 }
 
 // Copies onto a missing target through an unnamed file. kNoUnnamed when the folder's filesystem
@@ -200,41 +210,39 @@ int LinkUnnamed(int fd, const std::string& path) {
 // is checked and replaced, and a file the kernel would not name is copied again the named way.
 DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                   ns::HostEntry& dst, BOOL failIfExists) {
-    if (dst.dirDevKnown && NoUnnamed().count(dst.dirDev)) return kNoUnnamed;
+    if (dst.dirDevKnown && (fs::Refused(dst.dirDev, fs::Feature::Unnamed) ||
+                            fs::Refused(dst.dirDev, fs::Feature::LinkUnnamed)))
+        return kNoUnnamed;
     const std::string dir(dst.dir());
     host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Win32ErrorFromErrno(errno);
-        if (dst.dirDevKnown) NoUnnamed().insert(dst.dirDev);
+        // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
+        const int err = errno == EISDIR ? EOPNOTSUPP : errno;
+        if (!fs::NoteRefusal(FolderDevice(dst, dir), fs::Feature::Unnamed, err))
+            return Win32ErrorFromErrno(err);
         return kNoUnnamed;
     }
     dev_t dev = 0;
     if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) return Win32ErrorFromErrno(e);
     const int err = LinkUnnamed(out.get(), dst.path);
     if (!err) return ERROR_SUCCESS;
-    if (err != EEXIST) {
-        if (err != ENOENT && err != EPERM) return Win32ErrorFromErrno(err);
-        NoUnnamed().insert(dev);
-    } else if (failIfExists) {
-        return ERROR_FILE_EXISTS;
-    } else {
+    if (err == EEXIST) {
+        if (failIfExists) return ERROR_FILE_EXISTS;
         ns::NoteStale(dir);
         if (DWORD r = ns::Resolve(target, dst); r != ERROR_SUCCESS) return r;
         if (dst.exists)
             if (DWORD r = CheckTarget(dst, src, FALSE); r != ERROR_SUCCESS) return r;
+    } else if (!fs::NoteRefusal(dev, fs::Feature::LinkUnnamed, err)) {
+        return Win32ErrorFromErrno(err);
     }
     std::string temp;
-    if (int e = WriteTemp(in, src, srcAttrs, dst, temp)) return Win32ErrorFromErrno(e);
-    return Place(temp, target, dst, src, failIfExists);
+    if (int e = WriteTemp(in, src, srcAttrs, dst, temp, dev)) return Win32ErrorFromErrno(e);
+    return Place(temp, target, dst, src, failIfExists, dev);
 }
 
 }  // namespace
 
-void ResetCopyPaths() {
-    NoClone().clear();
-    NoCopyRange().clear();
-    NoUnnamed().clear();
-}
+void ResetCopyPaths() { fs::Reset(); }
 
 }  // namespace wce::kernel
 
@@ -249,8 +257,10 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     const attrs::Location from = src.where();
     host::Fd in(host::OpenAt(from.dirfd, from.name, O_RDONLY | O_NOFOLLOW));
     if (!in.valid()) return FailErrno(errno);
-    // The status the lookup took serves: the copy loop stops early should the file shrink.
-    const struct stat& st = src.st;
+    // The file opened is the one copied, whole: it may have grown or been replaced since lookup.
+    struct stat st {};
+    if (host::FStat(in.get(), &st) != 0) return FailErrno(errno);
+    if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     DWORD srcAttrs = attrs::Read(from, st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (DWORD r = ns::ResolveTarget(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
@@ -265,8 +275,10 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         }
     }
     thread_local std::string temp;
-    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp)) return FailErrno(err);
-    if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
+    dev_t dev = 0;
+    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp, dev)) return FailErrno(err);
+    if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists, dev); r != ERROR_SUCCESS)
+        return Fail(r);
     if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
     return TRUE;
 }

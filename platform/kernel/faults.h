@@ -6,7 +6,7 @@ namespace wce::kernel {
 
 enum class HostOp {
     Open, Close, Read, Write, Stat, ReadDir, Mkdir, Unlink, Rename, Chmod,
-    GetXattr, SetXattr, Ioctl, CopyRange, SyncFs, Realloc, StatFs, ReadLink, Link,
+    GetXattr, SetXattr, Ioctl, CopyRange, SyncFs, Realloc, StatFs, ReadLink, Link, SyncRange,
     Count_
 };
 

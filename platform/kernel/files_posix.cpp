@@ -6,6 +6,7 @@
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
@@ -74,12 +75,20 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     return TRUE;
 }
 
+// A FUSE driver writes to its medium through the host's own caches, which only a flush of every
+// filesystem reaches; so does a filesystem that refuses syncfs.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     auto& e = Scratch();
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return FailErrno(errno);
-    return host::SyncFs(fd.get()) == 0 ? TRUE : FailErrno(errno);
+    const dev_t dev = e.st.st_dev;
+    bool all = fs::TraitsOf(dev, e.target().c_str()).fuse || fs::Refused(dev, fs::Feature::SyncFs);
+    if (!fs::Refused(dev, fs::Feature::SyncFs) && host::SyncFs(fd.get()) != 0) {
+        if (!fs::NoteRefusal(dev, fs::Feature::SyncFs, errno)) return FailErrno(errno);
+        all = true;
+    }
+    return !all || host::SyncAll() == 0 ? TRUE : FailErrno(errno);
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,

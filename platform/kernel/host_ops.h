@@ -40,6 +40,8 @@ struct Ops {
     // From *inPos of in (advanced), at out's own position.
     ssize_t (*copy_file_range)(int in, off_t* inPos, int out, size_t n);
     int (*syncfs)(int fd);
+    int (*sync)();  // every filesystem: for those whose own flush does not reach the medium
+    int (*sync_file_range)(int fd, off_t pos, off_t n, unsigned flags);
     void* (*realloc)(void* p, size_t n);
     int (*statfs)(const char* path, struct statfs* st);
     ssize_t (*readlink)(const char* path, char* buf, size_t n);
@@ -79,6 +81,8 @@ int LRemoveXattr(const char* path, const char* name);
 int Ioctl(int fd, unsigned long request, void* arg);
 ssize_t CopyFileRange(int in, off_t* inPos, int out, size_t n);
 int SyncFs(int fd);
+int SyncAll();
+int SyncFileRange(int fd, off_t pos, off_t n, unsigned flags);
 void* Realloc(void* p, size_t n);
 int StatFs(const char* path, struct statfs* st);
 ssize_t ReadLink(const char* path, char* buf, size_t n);

@@ -66,6 +66,11 @@ const Ops kReal = {
     [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
     [](int in, off_t* pos, int out, size_t n) { return ::copy_file_range(in, pos, out, nullptr, n, 0); },
     [](int fd) { return ::syncfs(fd); },
+    [] {
+        ::sync();
+        return 0;
+    },
+    [](int fd, off_t pos, off_t n, unsigned f) { return ::sync_file_range(fd, pos, n, f); },
     [](void* p, size_t n) { return std::realloc(p, n); },
     [](const char* p, struct statfs* st) { return ::statfs(p, st); },
     [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
@@ -159,6 +164,10 @@ ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
     return Faulted(HostOp::CopyRange) ? -1 : g_ops.copy_file_range(in, pos, out, n);
 }
 int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : g_ops.syncfs(fd); }
+int SyncAll() { return Faulted(HostOp::SyncFs) ? -1 : g_ops.sync(); }
+int SyncFileRange(int fd, off_t pos, off_t n, unsigned f) {
+    return Faulted(HostOp::SyncRange) ? -1 : g_ops.sync_file_range(fd, pos, n, f);
+}
 void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : g_ops.realloc(p, n); }
 int StatFs(const char* p, struct statfs* st) {
     return Faulted(HostOp::StatFs) ? -1 : g_ops.statfs(p, st);

@@ -3,12 +3,14 @@
 #include <limits.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <memory>
 #include <unordered_map>
 
 #include "platform/kernel/errors.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
@@ -31,15 +33,16 @@ struct StrHash {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// A folder's names by their folded form, kept by the freshness rule of filesystems.h.
 struct FoldedTable {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{}, ctime{};
-    bool adopt = false;  // our own change moved the stamps: take the next ones as current
-    int collisions = 0;  // names that fold alike; removing one then needs a rescan
+    struct stat stamp {};     // the folder's status when the table was last checked
+    bool settled = false;     // whether those stamps were settled when read
+    bool ownChange = false;   // this process changed the folder since: its stamps moved
+    int64_t verifiedAt = 0;   // when the table was last filled from the host
+    int collisions = 0;       // names that fold alike; removing one then needs a rescan
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
-    long checkedTick = -1;  // the coarse clock tick in which the stamps were last compared
-    bool made = false;      // this process made the folder: names in it are its own doing
+    int64_t checkedTick = -1;  // the clock tick in which the stamps were last compared
+    bool made = false;         // this process made the folder: names in it are its own doing
 };
 
 struct OpenFolder {
@@ -58,10 +61,6 @@ struct Mapping {
 Mapping& M() {
     static Mapping m;
     return m;
-}
-
-bool SameTime(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 bool Within(std::string_view path, std::string_view base) {
@@ -101,19 +100,47 @@ int Canonical(const std::string& in, std::string& out) {
     return 0;
 }
 
-// An empty table for a folder with status st, checked in tick; older tables go when too many.
-FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, long tick, bool made) {
+int64_t CurrentTick(int64_t now) { return now / fs::Tick(); }
+
+// An empty table for a folder with status st, read at time now; older tables go when too many.
+FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t now, bool made) {
     auto& m = M();
     if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
     FoldedTable& t = m.folded[dirHost];
-    t = FoldedTable{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false, 0, {}, tick, made};
+    t = FoldedTable{};
+    t.stamp = st;
+    t.settled = fs::Settled(st, fs::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.verifiedAt = now;
+    t.checkedTick = CurrentTick(now);
+    t.made = made;
     return t;
 }
 
-FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, long tick) {
+// Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
+// looked up with its case turned, finds the same file or not.
+void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
+    fs::Traits traits;
+    if (!fs::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
+    for (const auto& e : listing.entries) {
+        std::string name(listing.name(e));
+        auto letter = std::find_if(name.begin(), name.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+        if (letter == name.end()) continue;
+        std::string turned = name;
+        for (char& c : turned) c = std::islower(static_cast<unsigned char>(c)) ? static_cast<char>(std::toupper(c)) : static_cast<char>(std::tolower(c));
+        struct stat a {}, b {};
+        const std::string base = dirHost + "/";
+        if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
+        const bool found = host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
+        fs::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
+        return;
+    }
+}
+
+FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
     if (ReadListing(dirHost, listing) != 0) return nullptr;
-    FoldedTable& t = NewTable(dirHost, st, tick, false);
+    FoldedTable& t = NewTable(dirHost, st, now, false);
+    LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
         dev.clear();
@@ -126,52 +153,54 @@ FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, long tic
     return &t;
 }
 
-// The tick of the coarse clock, the granularity of folder time stamps on hosts without
-// fine-grained ones: within one tick a comparison of stamps could not tell a change apart anyway.
-long CoarseTick() {
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    static const long tickNs = [] {
-        timespec res {};
-        clock_getres(CLOCK_MONOTONIC_COARSE, &res);
-        return res.tv_sec == 0 && res.tv_nsec > 0 ? res.tv_nsec : 4000000L;
-    }();
-    return static_cast<long>((now.tv_sec * 1000000000L + now.tv_nsec) / tickNs);
+// Whether a table may answer for its folder, by the freshness rule; a change of our own is
+// taken in, provisionally, until the stamp window since the last fill has passed.
+bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
+    if (t.stamp.st_dev != st.st_dev || t.stamp.st_ino != st.st_ino) return false;
+    const bool same = fs::SameStamps(t.stamp, st);
+    if (same && t.settled) return true;
+    const fs::Traits traits = fs::TraitsOf(st.st_dev, "");
+    if (!(same || t.ownChange) || now - t.verifiedAt >= fs::StampWindow(traits)) return false;
+    t.stamp = st;
+    t.settled = false;
+    t.ownChange = false;
+    return true;
 }
 
-// The folded-name table of a folder, rescanned only when the folder changed behind our back; the
+// The folded-name table of a folder, filled again only when the freshness rule asks for it; the
 // folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
 // pay a status read of the folder for every name it looks up there. nullptr with errno when the
 // folder cannot be read.
 FoldedTable* TableFor(const std::string& dirHost) {
-    const long tick = CoarseTick();
-    if (auto it = M().folded.find(dirHost); it != M().folded.end() && it->second.checkedTick == tick)
-        return &it->second;
+    const int64_t now = fs::Now();
+    const int64_t tick = CurrentTick(now);
+    auto it = M().folded.find(dirHost);
+    if (it != M().folded.end() && it->second.checkedTick == tick) return &it->second;
     struct stat st {};
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return nullptr;
     if (!S_ISDIR(st.st_mode)) {
         errno = ENOTDIR;
         return nullptr;
     }
-    auto it = M().folded.find(dirHost);
-    if (it != M().folded.end()) {
-        FoldedTable& t = it->second;
-        bool same = t.dev == st.st_dev && t.ino == st.st_ino;
-        if (same && (t.adopt || (SameTime(t.mtime, st.st_mtim) && SameTime(t.ctime, st.st_ctim)))) {
-            t.mtime = st.st_mtim;
-            t.ctime = st.st_ctim;
-            t.adopt = false;
-            t.checkedTick = tick;
-            return &t;
-        }
+    // Where the host ignores case itself, its answer covers every spelling: no table is needed.
+    if (fs::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
+        if (it != M().folded.end()) M().folded.erase(it);
+        thread_local FoldedTable none;
+        none.stamp = st;
+        return &none;
     }
-    return Rebuild(dirHost, st, tick);
+    if (it != M().folded.end() && StillFresh(it->second, st, now)) {
+        it->second.checkedTick = tick;
+        return &it->second;
+    }
+    return Rebuild(dirHost, st, now);
 }
 
 // A folder this process made, its table checked in this tick: what the table lacks is missing.
 bool MadeAndFresh(const std::string& dirHost) {
     auto it = M().folded.find(dirHost);
-    return it != M().folded.end() && it->second.made && it->second.checkedTick == CoarseTick();
+    return it != M().folded.end() && it->second.made &&
+           it->second.checkedTick == CurrentTick(fs::Now());
 }
 
 int OpenFolderFd(std::string_view dirHost) {
@@ -212,7 +241,7 @@ bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEnt
     key.clear();
     paths::AppendFolded(name, key);
     out.dirDevKnown = true;
-    out.dirDev = t->dev;
+    out.dirDev = t->stamp.st_dev;
     auto hit = t->byFolded.find(key);
     if (hit == t->byFolded.end()) {
         out.presumed = true;
@@ -253,7 +282,7 @@ DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntr
     FoldedTable* t = TableFor(dirHost);
     if (t == nullptr) return errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
     out.dirDevKnown = true;
-    out.dirDev = t->dev;
+    out.dirDev = t->stamp.st_dev;
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
@@ -422,18 +451,18 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
         ++it->second.collisions;
         if (std::string_view(hostName) < slot->second) slot->second = hostName;
     }
-    it->second.adopt = true;
+    it->second.ownChange = true;
 }
 
 void NoteMadeFolder(const std::string& dirHost) {
     struct stat st {};
-    const long tick = CoarseTick();
+    const int64_t now = fs::Now();
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
-    NewTable(dirHost, st, tick, true);
+    NewTable(dirHost, st, now, true);
 }
 
 void NoteStale(std::string_view dirHost) {
-    if (auto it = M().folded.find(dirHost); it != M().folded.end()) it->second.checkedTick = -1;
+    if (auto it = M().folded.find(dirHost); it != M().folded.end()) M().folded.erase(it);
 }
 
 void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
@@ -449,7 +478,7 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
     paths::AppendFolded(dev, key);
     auto slot = t.byFolded.find(key);
     if (slot != t.byFolded.end() && slot->second == hostName) t.byFolded.erase(slot);
-    t.adopt = true;
+    t.ownChange = true;
 }
 
 void ResetCaches() {

@@ -1,0 +1,82 @@
+// What the kernel knows about each host filesystem it meets, keyed by device: which optional
+// calls it refused, where it keeps attributes, how fine its time stamps are and whether its
+// lookups ignore case. Every optional feature is tried until its first refusal on a device,
+// which is remembered, so no file pays for a call that cannot work there.
+//
+// The freshness rule that every cache of host state follows (folder name tables, prepared
+// folders, remembered attributes):
+//   A cached view of an entry is trusted while the entry's stamps (device, inode, modification
+//   and change time) equal those recorded when the view was filled, and those recorded stamps
+//   were settled then: older than the filesystem's stamp window (one tick of the coarse clock
+//   on filesystems with fine stamps; 2 s on FAT, FUSE and anything unknown, whose stamps or
+//   attribute caches are coarse). Inside the window a later change could leave the stamps as
+//   they were, so an unsettled view is filled again once the window has passed. A view that
+//   this process changed itself is kept up to date in place and filled again at most once per
+//   window, so a change another process makes meanwhile is seen within one window.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+
+namespace wce::kernel::fs {
+
+enum class Feature : unsigned {
+    RenameNoReplace,  // renameat2(RENAME_NOREPLACE)
+    Unnamed,          // open(O_TMPFILE)
+    LinkUnnamed,      // naming an unnamed file (linkat by descriptor or through /proc)
+    HardLink,         // linkat of a named file
+    Clone,            // ioctl(FICLONE), per source and target device
+    CopyRange,        // copy_file_range, per source and target device
+    UserXattr,        // user.* extended attributes
+    Chmod,            // permission bits
+    SyncFs,           // syncfs
+    SyncRange,        // sync_file_range
+    Count_
+};
+
+// Where an entry's read-only, hidden and system bits live on a filesystem.
+enum class AttrStore : unsigned char {
+    Xattr,      // read-only in the owner's write bit, hidden / system in user.DOSATTRIB
+    FatIoctl,   // the FAT attribute byte, through the kernel driver's ioctls
+    NtfsXattr,  // the NTFS attribute word, system.ntfs_attrib_be (FUSE NTFS driver)
+};
+
+struct Traits {
+    AttrStore store = AttrStore::Xattr;
+    bool fineStamps = false;  // stamps that move on every change, at the coarse clock's tick
+    bool fuse = false;        // data passes through a user-space driver
+    int8_t foldsCase = -1;    // lookups ignore case: 1 yes, 0 no, -1 not known yet
+};
+
+// Whether f was refused on dev (for Clone and CopyRange: from srcDev to dev).
+bool Refused(dev_t dev, Feature f, dev_t srcDev = 0);
+// True, remembering it, when err from a call of f on dev means "not on this filesystem":
+// EINVAL, ENOSYS, EOPNOTSUPP/ENOTSUP, ENOTTY, EXDEV, and EPERM for links and permissions.
+bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev = 0);
+
+// The traits of the filesystem holding hostPath (an entry on device dev); one statfs per device.
+Traits TraitsOf(dev_t dev, const char* hostPath);
+// The traits of dev when they are known already; cheap enough for every entry of a walk.
+bool KnownTraits(dev_t dev, Traits& out);
+// Records that lookups on dev ignore case (or not), once found out.
+void NoteFoldsCase(dev_t dev, bool folds);
+
+// The clock every cache reads, in nanoseconds of real time (file stamps are real time); tests
+// replace it to step through the freshness rule without sleeping.
+using ClockFn = int64_t (*)();
+int64_t Now();
+void SetClock(ClockFn clock);  // nullptr: the coarse real-time clock
+// The clock's tick, the granularity of stamps on filesystems with fine ones.
+int64_t Tick();
+// The stamp window of a filesystem (see the rule above).
+int64_t StampWindow(const Traits& t);
+// Whether both stamps of st were older than the window of its filesystem at time now.
+bool Settled(const struct stat& st, const Traits& t, int64_t now);
+bool SameStamps(const struct stat& a, const struct stat& b);
+
+// Forgets everything learnt (a new device mapping, or tests that fake a filesystem).
+void Reset();
+
+}  // namespace wce::kernel::fs

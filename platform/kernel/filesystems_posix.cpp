@@ -1,0 +1,173 @@
+#include "platform/kernel/filesystems.h"
+
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+#include "platform/kernel/host_ops.h"
+
+namespace wce::kernel::fs {
+namespace {
+
+constexpr long kFuseMagic = 0x65735546;
+constexpr long kXfsMagic = 0x58465342;
+constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
+constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
+
+struct Known {
+    std::mutex lock;  // the helper thread reads attributes too
+    std::unordered_map<dev_t, Traits> traits;
+    std::set<std::tuple<dev_t, dev_t, Feature>> refused;
+    std::atomic<unsigned> generation{1};  // moves whenever traits change, for per-thread copies
+};
+
+Known& K() {
+    static Known k;
+    return k;
+}
+
+std::atomic<ClockFn> g_clock{nullptr};
+
+int64_t CoarseRealTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
+
+bool PairKeyed(Feature f) { return f == Feature::Clone || f == Feature::CopyRange; }
+
+bool MeansNotHere(Feature f, int err) {
+    switch (err) {
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP:
+    case ENOTTY:
+    case EXDEV: return true;
+    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
+    case EPERM: return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod;
+    default: return false;
+    }
+}
+
+Traits Probe(const char* hostPath) {
+    Traits t;
+    struct statfs sf {};
+    if (host::StatFs(hostPath, &sf) != 0) return t;
+    const long type = static_cast<long>(sf.f_type);
+    t.fuse = type == kFuseMagic;
+    t.fineStamps = type == TMPFS_MAGIC || type == EXT4_SUPER_MAGIC || type == kXfsMagic ||
+                   type == BTRFS_SUPER_MAGIC || type == kF2fsMagic;
+    if (type == MSDOS_SUPER_MAGIC) {
+        t.store = AttrStore::FatIoctl;
+        t.foldsCase = 1;
+    }
+    // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
+    unsigned char word[4];
+    if (t.fuse && host::LGetXattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4)
+        t.store = AttrStore::NtfsXattr;
+    return t;
+}
+
+}  // namespace
+
+bool Refused(dev_t dev, Feature f, dev_t srcDev) {
+    auto& k = K();
+    std::lock_guard<std::mutex> hold(k.lock);
+    return k.refused.count({dev, PairKeyed(f) ? srcDev : 0, f}) != 0;
+}
+
+bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
+    if (!MeansNotHere(f, err)) return false;
+    auto& k = K();
+    std::lock_guard<std::mutex> hold(k.lock);
+    k.refused.insert({dev, PairKeyed(f) ? srcDev : 0, f});
+    return true;
+}
+
+Traits TraitsOf(dev_t dev, const char* hostPath) {
+    Traits t;
+    if (KnownTraits(dev, t)) return t;
+    t = Probe(hostPath);
+    auto& k = K();
+    std::lock_guard<std::mutex> hold(k.lock);
+    auto [it, added] = k.traits.emplace(dev, t);
+    if (added) k.generation.fetch_add(1, std::memory_order_release);
+    return it->second;
+}
+
+bool KnownTraits(dev_t dev, Traits& out) {
+    struct Last {
+        unsigned generation = 0;
+        dev_t dev = 0;
+        Traits traits;
+    };
+    thread_local Last last;
+    auto& k = K();
+    const unsigned generation = k.generation.load(std::memory_order_acquire);
+    if (last.generation == generation && last.dev == dev) {
+        out = last.traits;
+        return true;
+    }
+    std::lock_guard<std::mutex> hold(k.lock);
+    auto it = k.traits.find(dev);
+    if (it == k.traits.end()) return false;
+    last = {generation, dev, it->second};
+    out = it->second;
+    return true;
+}
+
+void NoteFoldsCase(dev_t dev, bool folds) {
+    auto& k = K();
+    std::lock_guard<std::mutex> hold(k.lock);
+    if (auto it = k.traits.find(dev); it != k.traits.end()) it->second.foldsCase = folds ? 1 : 0;
+    k.generation.fetch_add(1, std::memory_order_release);
+}
+
+int64_t Now() {
+    ClockFn c = g_clock.load(std::memory_order_relaxed);
+    return c != nullptr ? c() : CoarseRealTime();
+}
+
+void SetClock(ClockFn clock) { g_clock.store(clock, std::memory_order_relaxed); }
+
+int64_t Tick() {
+    static const int64_t tick = [] {
+        timespec res{};
+        clock_getres(CLOCK_REALTIME_COARSE, &res);
+        return res.tv_sec == 0 && res.tv_nsec > 0 ? static_cast<int64_t>(res.tv_nsec) : 4'000'000LL;
+    }();
+    return tick;
+}
+
+int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWindow; }
+
+bool Settled(const struct stat& st, const Traits& t, int64_t now) {
+    auto ns = [](const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; };
+    const int64_t newest = std::max(ns(st.st_mtim), ns(st.st_ctim));
+    return now - newest >= StampWindow(t);
+}
+
+bool SameStamps(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+void Reset() {
+    auto& k = K();
+    std::lock_guard<std::mutex> hold(k.lock);
+    k.traits.clear();
+    k.refused.clear();
+    k.generation.fetch_add(1, std::memory_order_release);
+}
+
+}  // namespace wce::kernel::fs
