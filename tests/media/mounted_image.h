@@ -168,7 +168,10 @@ public:
         stat(dir_.c_str(), &parent);
         for (int i = 0; i < 1000; ++i) {
             if (stat(Mnt().c_str(), &mnt) == 0 && mnt.st_dev != parent.st_dev) return true;
-            if (waitpid(driver_, nullptr, WNOHANG) == driver_) break;
+            if (waitpid(driver_, nullptr, WNOHANG) == driver_) {
+                driver_ = -1;
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Fail("mounting failed: " + LogText());
