@@ -1,6 +1,7 @@
 // File copy: replacement rules, carried attributes, data paths and failures without torn files.
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -247,4 +248,93 @@ TEST_F(KernelTest, CopyOntoANameTheFolderTableMissed) {
         EXPECT_EQ(Read(target), r.after);
     }
     EXPECT_EQ(CountEntries(root()), 4);  // no temporary file left behind
+}
+
+namespace {
+// A host whose filesystem refuses one optional call with g_refusal; each refusal is counted.
+int g_refusal = 0;
+int g_refused = 0;
+int Refuse() {
+    ++g_refused;
+    errno = g_refusal;
+    return -1;
+}
+void RefuseExclusiveRename() {
+    host::Table().renameat2 = [](int od, const char* op, int nd, const char* np, unsigned f) {
+        return f != 0 ? Refuse() : ::renameat2(od, op, nd, np, f);
+    };
+}
+void RefuseUnnamed() {
+    host::Table().openat = [](int d, const char* p, int f, mode_t m) {
+        return (f & O_TMPFILE) == O_TMPFILE ? Refuse() : ::openat(d, p, f, m);
+    };
+}
+void RefuseLinks() {
+    host::Table().linkat = [](int, const char*, int, const char*, int) { return Refuse(); };
+}
+}  // namespace
+
+// Each optional call refused as filesystems refuse it: the copy still succeeds with the same
+// guarantees (whole files, nothing left beside them, exclusive creation where asked), and the
+// refused call is not tried again for the next file.
+TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
+    Write(medium() + "/src.txt", "new");
+    SetDosAttrib(medium() + "/src.txt", "0x2");
+    struct Row {
+        const char* feature;
+        int err;
+        void (*refuse)();
+        int calls = 1;  // refused calls in all: one for each feature, by each way it is tried
+    } rows[] = {
+        {"unnamed files, exclusive rename", EINVAL, [] { RefuseUnnamed(); RefuseExclusiveRename(); }, 2},
+        {"unnamed files, exclusive rename", ENOSYS, [] { RefuseUnnamed(); RefuseExclusiveRename(); }, 2},
+        {"unnamed files, exclusive rename, links", EOPNOTSUPP, [] { RefuseUnnamed(); RefuseExclusiveRename(); RefuseLinks(); }, 3},
+        {"unnamed files, exclusive rename, links", EXDEV, [] { RefuseUnnamed(); RefuseExclusiveRename(); RefuseLinks(); }, 3},
+        {"unnamed files", EOPNOTSUPP, RefuseUnnamed},
+        {"unnamed files", EISDIR, RefuseUnnamed},
+        {"unnamed files", EINVAL, RefuseUnnamed},
+        {"naming unnamed files", EPERM, RefuseLinks, 2},
+        {"clone", ENOTTY, [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
+        {"clone", EXDEV, [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
+        {"copy range", ENOSYS, [] {
+             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t { return Refuse(); };
+         }},
+        {"copy range", EXDEV, [] {
+             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t { return Refuse(); };
+         }},
+        {"extended attributes", ENOTSUP, [] {
+             host::Table().fsetxattr = [](int, const char*, const void*, size_t, int) { return Refuse(); };
+         }},
+        {"permissions", EPERM, [] { host::Table().fchmod = [](int, mode_t) { return Refuse(); }; }},
+        {"permissions", ENOSYS, [] { host::Table().fchmod = [](int, mode_t) { return Refuse(); }; }},
+        {"syncfs", ENOSYS, [] { host::Table().syncfs = [](int) { return Refuse(); }; }},
+    };
+    int n = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.feature) + " refused with " + strerrorname_np(r.err));
+        host::RestoreOps();
+        ResetCopyPaths();
+        chmod((medium() + "/src.txt").c_str(), r.err == EPERM || r.err == ENOSYS ? 0444 : 0644);
+        g_refusal = r.err;
+        g_refused = 0;
+        r.refuse();
+        const std::string dir = "/d" + std::to_string(n++);
+        fs::create_directories(root() + dir);
+        Write(root() + dir + "/old.txt", "old");
+        for (const char* name : {"/a.txt", "/b.txt", "/old.txt"}) {
+            std::string host = dir + name;
+            std::u16string dst(host.begin(), host.end());
+            std::replace(dst.begin(), dst.end(), u'/', u'\\');
+            ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), FALSE)) << name;
+            EXPECT_EQ(Read(root() + host), "new");
+            EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), TRUE));
+            EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+        }
+        EXPECT_EQ(CountEntries(root() + dir), 3);
+        EXPECT_TRUE(FlushVolumeW(u"\\"));
+        EXPECT_TRUE(FlushVolumeW(u"\\"));
+        EXPECT_EQ(g_refused, r.calls);
+    }
+    host::RestoreOps();
+    ResetCopyPaths();
 }
