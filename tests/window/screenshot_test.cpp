@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
+#include <fstream>
 #include <regex>
 
 #include "platform/render/renderer.h"
@@ -123,6 +125,95 @@ TEST_F(WindowScreenshot, UnwritablePathIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.err.find("/nonexistent/dir/shot.png"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("dialog \""), std::string::npos);
+}
+
+
+// The columns holding `ink` within `band`: {first, last}, or {-1, -1} when there is none.
+std::pair<int, int> InkSpan(const Shot& shot, const RECT& band, Color ink) {
+    std::pair<int, int> span{-1, -1};
+    for (LONG x = band.left; x < band.right; ++x)
+        for (LONG y = band.top; y < band.bottom; ++y)
+            if (shot.At(x, y) == ink) {
+                if (span.first < 0) span.first = x;
+                span.second = x;
+            }
+    return span;
+}
+
+// The bounding box of the pixels of one colour; empty when there are none.
+RECT Extent(const Shot& shot, Color colour) {
+    RECT r{320, 240, 0, 0};
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x)
+            if (shot.At(x, y) == colour)
+                r = {std::min<LONG>(r.left, x), std::min<LONG>(r.top, y),
+                     std::max<LONG>(r.right, x + 1), std::max<LONG>(r.bottom, y + 1)};
+    return r;
+}
+
+// The first text line of the message box, the only active caption: under the caption across
+// the box's client width, right of the information icon where there is one.
+RECT MessageLine(const Shot& shot) {
+    const RECT caption = Extent(shot, colors::kCaption);
+    RECT line{caption.left, caption.bottom + 8, caption.right, caption.bottom + 23};
+    const RECT icon = Extent(shot, colors::kInfoIcon);
+    if (!IsEmpty(icon)) line.left = icon.right + 4;
+    return line;
+}
+
+// Every text the program shows is whole inside its control: its ink spans the text's width in
+// the device's font and leaves the column at the control's edge free.
+TEST_F(WindowScreenshot, TextsEndWholeInsideTheirControls) {
+    std::ofstream(scratch.Medium() / "SETUP.INI", std::ios::binary)
+        << "[PRODUCT]\r\n1=English\r\n2=Deutsch\r\n4=Portuguese (Brazil) and English\r\n";
+    const e2e::RunResult ok = scratch.Run("dump\nscreenshot " + Out("idle.png").string() +
+                                          "\nclick 1001\nscreenshot " + Out("done.png").string() +
+                                          "\nscreenshot-below-message " +
+                                          Out("copying.png").string() + "\nok\nclose\n");
+    ASSERT_EQ(ok.exitStatus, 0) << ok.err;
+    // A file where a destination folder belongs makes the copy fail.
+    fs::remove_all(scratch.Device() / "ROMDisk2/PROGRAM/SETAPP");
+    std::ofstream(scratch.Device() / "ROMDisk2/PROGRAM/SETAPP") << "x";
+    const e2e::RunResult failed = scratch.Run("click 1001\nscreenshot " +
+                                              Out("failed.png").string() + "\nok\nclose\n");
+    ASSERT_EQ(failed.exitStatus, 0) << failed.err;
+    fs::remove(scratch.Medium() / "SETUP.INI");
+    const e2e::RunResult stopped =
+        scratch.Run("ok\nscreenshot " + Out("stopped.png").string() + "\nok\n");
+    ASSERT_EQ(stopped.exitStatus, 1) << stopped.err;
+
+    std::map<int, RECT> at;
+    for (const DumpedControl& c : ParseDump(ok.out, POINT{2, 22})) at[c.id] = c.rect;
+    ASSERT_EQ(at.size(), 7u) << ok.out;
+    const RECT& list = at[1003];
+    struct Row { const char* shot; std::string text; RECT band; bool rightAligned = false; };
+    const Row rows[] = {
+        {"copying.png", "Copying...", at[1002]},
+        {"copying.png", "File Name:", at[1008]},
+        {"idle.png", "1.02", at[1013], true},
+        {"idle.png", "Install", Inset(at[1001], 4)},
+        // Third entry: below two rows of 15 pixels inside the list's border.
+        {"idle.png", "Portuguese (Brazil) and English",
+         {list.left + 1, list.top + 31, list.right - 1, list.top + 46}},
+        {"done.png", "Installation has been completed.", {}},
+        {"failed.png", "Failed in copying files.", {}},
+        {"stopped.png", "Installation is stopped.", {}},
+    };
+    const Font* font = DialogFont(8, 15);
+    ASSERT_NE(font, nullptr);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.shot) + " " + r.text);
+        const Shot shot = ReadShot(Out(r.shot));
+        ASSERT_EQ(shot.width, 320u);
+        const RECT band = IsEmpty(r.band) ? MessageLine(shot) : r.band;
+        const auto [first, last] = InkSpan(shot, band, colors::kText);
+        ASSERT_GE(first, 0);
+        // A right-aligned text would lose its start instead of its end.
+        if (r.rightAligned) EXPECT_GT(first, band.left) << "band from " << band.left;
+        else EXPECT_LT(last, band.right - 1) << "band " << band.left << ".." << band.right;
+        EXPECT_GE(last - first + 4, font->TextWidth(std::u16string(r.text.begin(), r.text.end())))
+            << first << ".." << last;
+    }
 }
 
 }  // namespace
