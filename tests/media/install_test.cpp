@@ -45,6 +45,13 @@ unsigned NtfsAttrib(const fs::path& p)
     unsigned char v[4] = {};
     return getxattr(p.c_str(), kNtfsAttrib, v, 4) == 4 ? unsigned(v[2]) << 8 | v[3] : 0;
 }
+// The names in a tree, for messages (contents can be megabytes).
+std::string Names(const Tree& t)
+{
+    std::string names;
+    for (const auto& [rel, content] : t) names += rel + " (" + std::to_string(content.size()) + " bytes) ";
+    return names;
+}
 int Occurrences(const std::string& s, const std::string& what)
 {
     int n = 0;
@@ -86,14 +93,17 @@ protected:
                 ASSERT_EQ(setxattr((Package() / f).c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
         }
     }
-    std::string Run(const std::string& script)
+    // The shell command that runs the program headless with this script.
+    std::string Command(const std::string& script)
     {
         std::ofstream(scratch_.Dir() / "script") << script;
-        const std::string cmd = "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() + "' WCE_MEDIUM='" +
-                                medium_.string() + "' WCE_SCRIPT='" + (scratch_.Dir() / "script").string() +
-                                "' '" SETUP_BINARY "' </dev/null 2>&1";
+        return "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() + "' WCE_MEDIUM='" + medium_.string() +
+               "' WCE_SCRIPT='" + (scratch_.Dir() / "script").string() + "' exec '" SETUP_BINARY "' </dev/null";
+    }
+    std::string Run(const std::string& script)
+    {
         std::string out;
-        FILE* p = popen(cmd.c_str(), "r");
+        FILE* p = popen((Command(script) + " 2>&1").c_str(), "r");
         char buf[4096];
         for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
         if (p) pclose(p);
@@ -102,8 +112,10 @@ protected:
     // Both program trees are exactly the package's.
     void ExpectInstalled()
     {
-        EXPECT_TRUE(Snapshot(Device() / "ROMDisk2/PROGRAM/SETAPP") == Snapshot(Package() / "SETAPP"));
-        EXPECT_TRUE(Snapshot(Device() / "ROMDisk/PROGRAM/TAV") == Snapshot(Package() / "TAV"));
+        for (const char* tree : {"ROMDisk2/PROGRAM/SETAPP", "ROMDisk/PROGRAM/TAV"}) {
+            const Tree got = Snapshot(Device() / tree), want = Snapshot(Package() / fs::path(tree).filename());
+            EXPECT_TRUE(got == want) << tree << ": " << Names(got) << "\nwanted: " << Names(want);
+        }
     }
     fs::path Device() const { return image_->Mnt() / "device"; }
     fs::path Package() const { return medium_ / "PRODUCT1"; }
@@ -179,6 +191,37 @@ TEST_P(MediaInstall, CopyTheMediumCannotTakeFailsCleanly)
             EXPECT_TRUE(whole) << "torn or stray file of " << content.size() << " bytes";
         }
     }
+}
+
+// An install killed while it writes a file leaves no torn file; the next install completes, and
+// leaves nothing but the package (no temporary of the killed one).
+TEST_P(MediaInstall, KilledInstallIsMadeGoodByTheNext)
+{
+    Make(*GetParam(), 40, false);
+    if (IsSkipped()) return;
+    const fs::path setapp = Device() / "ROMDisk2/PROGRAM/SETAPP";
+    Write(medium_ / "SETUP.INI", "[PRODUCT]\r\n1=One\r\n");
+    Write(Package() / "SETAPP/Big.bin", std::string(8 << 20, 'b'));
+    Write(Package() / "SETAPP/Small.txt", "small");
+    const pid_t pid = Spawn({"sh", "-c", Command("click 1001\nok\nclose\n")}, scratch_.Dir() / "log");
+    ASSERT_GT(pid, 0);
+    bool writing = false;
+    for (int i = 0; i < 20000 && !writing && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+        writing = !fs::is_empty(setapp);
+        if (!writing) usleep(500);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    if (!writing) GTEST_SKIP() << "the install ended before it could be killed";
+    const Tree package = Snapshot(Package() / "SETAPP");
+    for (const auto& [rel, content] : Snapshot(setapp)) {
+        if (!package.count(rel)) continue;
+        EXPECT_TRUE(package.at(rel) == content) << rel << " is torn";
+    }
+
+    EXPECT_EQ(Occurrences(Run("click 1001\nok\nclose\n"), kCompleted), 1);
+    const Tree after = Snapshot(setapp);
+    EXPECT_TRUE(after == package) << "left of the killed install: " << Names(after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, MediaInstall, ::testing::Values(&kFat, &kNtfs),

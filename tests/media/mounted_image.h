@@ -56,7 +56,7 @@ inline std::string FindTool(const std::string& name)
 // Starts argv with stdout and stderr going to log; returns the pid, or -1.
 inline pid_t Spawn(std::vector<std::string> argv, const fs::path& log, int stdinFd = -1)
 {
-    argv[0] = FindTool(argv[0]);
+    if (argv[0].find('/') == std::string::npos) argv[0] = FindTool(argv[0]);
     if (argv[0].empty()) return -1;
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
