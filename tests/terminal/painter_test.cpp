@@ -47,7 +47,7 @@ WindowView InstallerDialog(double rx, double ry) {
     dlg.children.push_back(list);
     dlg.children.push_back(View(WindowKind::Static, 1002, SS_LEFT, at(2, 74, 34, 10), u"Copying..."));
     dlg.children.push_back(View(WindowKind::Static, 1005, SS_LEFT, at(38, 86, 118, 10), u"\\ROMDisk\\PROGRAM\\TAV\\a.bin"));
-    dlg.children.push_back(View(WindowKind::Static, 1007, SS_LEFT, at(38, 74, 36, 10), u"99999 / 99999"));
+    dlg.children.push_back(View(WindowKind::Static, 1007, SS_LEFT, at(38, 74, 36, 10), u"2147483647 / 2147483647"));
     dlg.children.push_back(View(WindowKind::Static, 1008, SS_LEFT, at(2, 86, 36, 10), u"File Name:"));
     dlg.children.push_back(View(WindowKind::Static, 1013, SS_RIGHT, at(120, 102, 35, 10), u"1.02"));
     dlg.children.push_back(View(WindowKind::Button, 1001, WS_TABSTOP, at(58, 98, 40, 14), u"Install"));
@@ -77,7 +77,7 @@ TEST_F(TerminalPainter, EveryTextOfTheDialogIsWholeInBothLayouts) {
         SCOPED_TRACE(layout.name);
         PaintScreen({InstallerDialog(layout.rx, layout.ry)}, grid);
         for (const char* text : {"Installation of Language Files", "[OK]", ">English", " Deutsch",
-                                 "Copying...", "99999 / 99999", "File Name:", "1.02",
+                                 "Copying...", "2147483647 / 2147483647", "File Name:", "1.02",
                                  "[ Install ]", "╔", "\\ROMDisk\\PROGRAM\\TAV\\a.bin"}) {
             EXPECT_TRUE(Shows(grid, text)) << text;
         }

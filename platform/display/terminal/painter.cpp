@@ -46,11 +46,38 @@ std::u32string Text(const std::u16string& text) { return DecodeUtf16(text); }
 
 void PaintChildren(const WindowView& parent, CellGrid& grid, const CellRect& clip);
 
-void PaintStatic(const WindowView& c, CellGrid& grid, const CellRect& cells) {
+// At 10 pixels a row, a control one text line high on the device spans at most two rows.
+constexpr int kOneLineRows = 2;
+
+// The cells a left-aligned line of `c` may run on to: its first row, up to the nearest visible
+// sibling that starts right of it on the same pixel rows, else the parent's client edge.
+CellRect RunOnCells(const WindowView& c, const WindowView& parent, const CellRect& cells,
+                    const CellRect& clip) {
+    LONG limit = parent.client.right;
+    for (const WindowView& s : parent.children)
+        if (&s != &c && s.visible && s.rect.left >= c.rect.right && s.rect.top < c.rect.bottom &&
+            s.rect.bottom > c.rect.top)
+            limit = std::min(limit, s.rect.left);
+    const CellRect reach = CellsOf(RECT{c.rect.left, c.rect.top, limit, c.rect.bottom});
+    return Intersect({cells.left, cells.top, std::max(reach.right, cells.right), cells.top + 1},
+                     clip);
+}
+
+void PaintStatic(const WindowView& c, CellGrid& grid, const CellRect& cells,
+                 const CellRect& runOn) {
     std::uint8_t attr = c.enabled ? kAttrNormal : kAttrDim;
     bool right = (c.style & 0x3) == SS_RIGHT;
     bool centre = (c.style & 0x3) == 0x1;
-    auto lines = WrapText(Text(c.text), cells.Width(), cells.Height());
+    const std::u32string text = Text(c.text);
+    // A one-line text too long for its cells stays on its line over free cells, as the window
+    // picture draws it, rather than break where the device shows no second line.
+    const int width = TextWidth(text);
+    if (!right && !centre && cells.Height() <= kOneLineRows && width > cells.Width() &&
+        width <= runOn.Width() && text.find(U'\n') == std::u32string::npos) {
+        grid.PutText(runOn.left, runOn.top, text, attr, runOn);
+        return;
+    }
+    auto lines = WrapText(text, cells.Width(), cells.Height());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         int row = cells.top + static_cast<int>(i);
         int spare = cells.Width() - TextWidth(lines[i]);
@@ -132,7 +159,8 @@ void PaintListBox(const WindowView& c, CellGrid& grid, const CellRect& cells) {
     }
 }
 
-void PaintControl(const WindowView& c, CellGrid& grid, const CellRect& clip) {
+void PaintControl(const WindowView& c, const WindowView& parent, CellGrid& grid,
+                  const CellRect& clip) {
     CellRect cells = Intersect(CellsOf(c.rect), clip);
     if (cells.Empty()) return;
     grid.Fill(cells, U' ', kAttrNormal);
@@ -140,7 +168,9 @@ void PaintControl(const WindowView& c, CellGrid& grid, const CellRect& clip) {
     switch (c.kind) {
         case WindowKind::ListBox: PaintListBox(c, grid, cells); break;
         case WindowKind::Button: PaintButton(c, grid, cells); break;
-        case WindowKind::Static: PaintStatic(c, grid, cells); break;
+        case WindowKind::Static:
+            PaintStatic(c, grid, cells, RunOnCells(c, parent, cells, clip));
+            break;
         case WindowKind::Dialog:
         case WindowKind::MessageBox: break;
     }
@@ -149,7 +179,7 @@ void PaintControl(const WindowView& c, CellGrid& grid, const CellRect& clip) {
 
 void PaintChildren(const WindowView& parent, CellGrid& grid, const CellRect& clip) {
     for (const WindowView& child : parent.children) {
-        if (child.visible) PaintControl(child, grid, clip);
+        if (child.visible) PaintControl(child, parent, grid, clip);
     }
 }
 
