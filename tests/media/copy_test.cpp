@@ -128,6 +128,29 @@ TEST_P(MediaCopy, AttributesKeptWhereTheMediumCan)
     EXPECT_EQ(Names(Root()), std::vector<std::string>{"a.txt"});
 }
 
+// Names another process adds are seen after one tick of the coarse clock, though the folder's
+// time stamp here may not show the change (2-second FAT times, the driver's attribute cache).
+TEST_P(MediaCopy, NamesAddedBehindItsBackAreSeen)
+{
+    Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
+    if (IsSkipped()) return;
+    Write(Medium() / "src.txt", "ours");
+    ASSERT_TRUE(CreateDirectoryW(u"\\d", nullptr));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\a.txt", TRUE));
+    Write(Root() / "d" / "B.txt", "theirs");
+    timespec start {}, now {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &start);
+    do {
+        usleep(500);
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    } while (now.tv_sec == start.tv_sec && now.tv_nsec == start.tv_nsec);
+    EXPECT_NE(GetFileAttributesW(u"\\d\\b.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\b.txt", TRUE));
+    EXPECT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\b.txt", FALSE));
+    EXPECT_EQ(Names(Root() / "d"), (std::vector<std::string>{"B.txt", "a.txt"}));
+    EXPECT_EQ(Read(Root() / "d" / "B.txt"), "ours");
+}
+
 // A copy the medium has no room for fails, keeps the file it was to replace, and leaves nothing.
 TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
 {
