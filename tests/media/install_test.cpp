@@ -66,7 +66,7 @@ std::string ControlLine(const std::string& dump, int nID)
 
 class MediaInstall : public ::testing::TestWithParam<const Filesystem*> {
 protected:
-    // An image of sizeMiB holding the device; the medium is on it too where onImage.
+    // An image of sizeMiB holding the device, and the medium there too where mediumOnImage.
     void Make(const Filesystem& fsys, int sizeMiB, bool mediumOnImage)
     {
         image_ = std::make_unique<MountedImage>(fsys, sizeMiB);
