@@ -44,4 +44,14 @@ grep -q 'message: SETUP: Installation has been completed.' <<<"$out" || fail "no
 status=0
 out=$(run "$scratch/medium" WCE_MEDIUM="$scratch/empty" 2>&1) || status=$?
 [ "$status" -eq 1 ] || fail "with WCE_MEDIUM naming a folder without a catalogue, status $status: $out"
+# A desktop session on a machine without the dialog font gets another display, told what is missing.
+mkdir "$scratch/nofonts"
+printf '<fontconfig><dir>%s</dir><cachedir>%s</cachedir></fontconfig>\n' "$scratch/nofonts" \
+  "$scratch/nofonts" >"$scratch/fonts.conf"
+status=0
+out=$(cd "$scratch/medium" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+        DISPLAY=:0 SDL_VIDEODRIVER=dummy FONTCONFIG_FILE="$scratch/fonts.conf" \
+        WCE_ROOT="$scratch/device" "$scratch/installed/usr/bin/SETUP" </dev/null 2>&1) || status=$?
+[ "$status" -eq 0 ] && grep -q 'cannot draw text: .*IPAPGothic' <<<"$out" ||
+  fail "a desktop without the font, status $status: $out"
 echo "packages: $(ls "$scratch/pkg" | grep -v _CPack | tr '\n' ' ')"
