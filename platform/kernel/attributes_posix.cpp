@@ -25,10 +25,10 @@ constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr char kNtfsName[] = "system.ntfs_attrib_be";
 
 // The filesystem's traits; the path is built only the first time a device is met.
-fs::Traits TraitsAt(const Location& where, dev_t dev) {
-    fs::Traits t;
-    if (fs::KnownTraits(dev, t)) return t;
-    return fs::TraitsOf(dev, where.Full().c_str());
+fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
+    fsinfo::Traits t;
+    if (fsinfo::KnownTraits(dev, t)) return t;
+    return fsinfo::TraitsOf(dev, where.Full().c_str());
 }
 
 int FatGet(int fd, uint32_t& bits) {
@@ -66,13 +66,13 @@ std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
 
 bool Recall(const struct stat& st, DWORD& bits) {
     auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end() || !fs::SameStamps(it->second.st, st)) return false;
+    if (it == Remembers().end() || !fsinfo::SameStamps(it->second.st, st)) return false;
     bits = it->second.bits;
     return true;
 }
 
-void Remember(const struct stat& st, const fs::Traits& t, DWORD bits) {
-    if (!t.fineStamps || !fs::Settled(st, t, fs::Now())) return;
+void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
+    if (!t.fineStamps || !fsinfo::Settled(st, t, fsinfo::Now())) return;
     if (Remembers().size() >= kMaxRemembered) Remembers().clear();
     Remembers()[{st.st_dev, st.st_ino}] = {st, bits};
 }
@@ -123,19 +123,19 @@ ssize_t ReadDosAttrib(const Location& where, std::vector<char>& buf) {
 }
 
 long DosAttribWord(const Location& where, dev_t dev) {
-    if (fs::Refused(dev, fs::Feature::UserXattr)) return 0;
+    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return 0;
     thread_local std::vector<char> buf;
     ssize_t n = ReadDosAttrib(where, buf);
     if (n >= 0) return static_cast<long>(ParseDosAttrib(buf.data(), static_cast<size_t>(n)));
     if (errno == ENODATA) return 0;
-    if (fs::NoteRefusal(dev, fs::Feature::UserXattr, errno)) return 0;
+    if (fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, errno)) return 0;
     return -1;
 }
 
 }  // namespace
 
 long XattrBits(const Location& where, dev_t dev) {
-    return TraitsAt(where, dev).store == fs::AttrStore::NtfsXattr ? NtfsWord(where)
+    return TraitsAt(where, dev).store == fsinfo::AttrStore::NtfsXattr ? NtfsWord(where)
                                                                    : DosAttribWord(where, dev);
 }
 
@@ -146,7 +146,7 @@ int WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
     if (old < 0) return errno;
     DWORD value = (static_cast<DWORD>(old) & ~kSettable) | hs;
     if (value == static_cast<DWORD>(old)) return 0;
-    if (fs::Refused(dev, fs::Feature::UserXattr)) return ENOTSUP;
+    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return ENOTSUP;
     if (value == 0) return host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA ? 0 : errno;
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
@@ -225,15 +225,15 @@ std::string Location::Full() const {
 DWORD Read(const Location& where, const struct stat& st) { return ReadWith(where, st, kNotRead); }
 
 DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
-    const fs::Traits t = TraitsAt(where, st.st_dev);
-    if (t.store == fs::AttrStore::FatIoctl) {
+    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
+    if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
         uint32_t fat = 0;
         if (FatOpen(where, fd) != 0 || FatGet(fd.get(), fat) != 0) return INVALID_FILE_ATTRIBUTES;
         return Word(fat & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    if (t.store == fs::AttrStore::NtfsXattr) {
+    if (t.store == fsinfo::AttrStore::NtfsXattr) {
         if (bits == kNotRead) bits = NtfsWord(where);
         if (bits < 0) return INVALID_FILE_ATTRIBUTES;
         return Word(a | (static_cast<DWORD>(bits) & kSettable));
@@ -252,9 +252,9 @@ DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
 int Write(const std::string& path, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     const Location where{AT_FDCWD, path.c_str(), {}};
-    const fs::Traits t = TraitsAt(where, st.st_dev);
-    if (t.store == fs::AttrStore::NtfsXattr) return WriteNtfs(path, attrs);
-    if (t.store == fs::AttrStore::FatIoctl) {
+    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
+    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(path, attrs);
+    if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
         if (int err = FatOpen(where, fd)) return err;
         return WriteFat(fd.get(), attrs);
@@ -275,26 +275,26 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs) {
 int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return 0;
-    const fs::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
-    if (t.store == fs::AttrStore::FatIoctl) return WriteFat(fd, attrs);
-    if (t.store == fs::AttrStore::NtfsXattr) return WriteNewNtfs(fd, attrs);
+    const fsinfo::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
+    if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
+    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNewNtfs(fd, attrs);
     const dev_t dev = st.st_dev;
-    if (DWORD hs = attrs & kHiddenSystem; hs && !fs::Refused(dev, fs::Feature::UserXattr)) {
+    if (DWORD hs = attrs & kHiddenSystem; hs && !fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) {
         char text[16];
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
         if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0 &&
-            !fs::NoteRefusal(dev, fs::Feature::UserXattr, errno))
+            !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, errno))
             return errno;
     }
-    if ((attrs & FILE_ATTRIBUTE_READONLY) && !fs::Refused(dev, fs::Feature::Chmod))
+    if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, fsinfo::Feature::Chmod))
         if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0 &&
-            !fs::NoteRefusal(dev, fs::Feature::Chmod, errno))
+            !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, errno))
             return errno;
     return 0;
 }
 
 void ResetMediaCache() {
-    fs::Reset();
+    fsinfo::Reset();
     NoXattrAt() = false;
     Remembers().clear();
 }

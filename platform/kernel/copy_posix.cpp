@@ -45,13 +45,13 @@ int CopyByReadWrite(int in, int out, off_t pos) {
 // offer; each means refused there is remembered and not tried again. 0 or errno.
 int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
     if (src.st_size == 0) return 0;
-    if (!fs::Refused(dstDev, fs::Feature::Clone, src.st_dev)) {
+    if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
             return 0;
-        if (!fs::NoteRefusal(dstDev, fs::Feature::Clone, errno, src.st_dev)) return errno;
+        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, errno, src.st_dev)) return errno;
     }
     off_t pos = 0;
-    if (!fs::Refused(dstDev, fs::Feature::CopyRange, src.st_dev)) {
+    if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
         for (auto left = static_cast<size_t>(src.st_size); left > 0;) {
             ssize_t n = host::CopyFileRange(in, &pos, out, left);
             if (n > 0) {
@@ -60,7 +60,7 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
             }
             if (n == 0) return 0;  // the source shrank meanwhile
             if (errno == EINTR) continue;
-            if (pos != 0 || !fs::NoteRefusal(dstDev, fs::Feature::CopyRange, errno, src.st_dev))
+            if (pos != 0 || !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, errno, src.st_dev))
                 return errno;
             break;
         }
@@ -140,16 +140,16 @@ int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntr
 // create claims the name and a plain rename fills it (a process killed between the two leaves
 // an empty file under the name, never a torn one). 0 or errno.
 int PlaceExclusive(const std::string& temp, const std::string& path, dev_t dev) {
-    if (!fs::Refused(dev, fs::Feature::RenameNoReplace)) {
+    if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
         if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
-        if (!fs::NoteRefusal(dev, fs::Feature::RenameNoReplace, errno)) return errno;
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, errno)) return errno;
     }
-    if (!fs::Refused(dev, fs::Feature::HardLink)) {
+    if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
         if (host::LinkAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) {
             host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
             return 0;
         }
-        if (!fs::NoteRefusal(dev, fs::Feature::HardLink, errno)) return errno;
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, errno)) return errno;
     }
     host::Fd claim(host::OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
     if (!claim.valid()) return errno;
@@ -210,15 +210,15 @@ dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
 // is checked and replaced, and a file the kernel would not name is copied again the named way.
 DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                   ns::HostEntry& dst, BOOL failIfExists) {
-    if (dst.dirDevKnown && (fs::Refused(dst.dirDev, fs::Feature::Unnamed) ||
-                            fs::Refused(dst.dirDev, fs::Feature::LinkUnnamed)))
+    if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
+                            fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
         return kNoUnnamed;
     const std::string dir(dst.dir());
     host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int err = errno == EISDIR ? EOPNOTSUPP : errno;
-        if (!fs::NoteRefusal(FolderDevice(dst, dir), fs::Feature::Unnamed, err))
+        if (!fsinfo::NoteRefusal(FolderDevice(dst, dir), fsinfo::Feature::Unnamed, err))
             return Win32ErrorFromErrno(err);
         return kNoUnnamed;
     }
@@ -232,7 +232,7 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
         if (DWORD r = ns::Resolve(target, dst); r != ERROR_SUCCESS) return r;
         if (dst.exists)
             if (DWORD r = CheckTarget(dst, src, FALSE); r != ERROR_SUCCESS) return r;
-    } else if (!fs::NoteRefusal(dev, fs::Feature::LinkUnnamed, err)) {
+    } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, err)) {
         return Win32ErrorFromErrno(err);
     }
     std::string temp;
@@ -242,7 +242,7 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
 
 }  // namespace
 
-void ResetCopyPaths() { fs::Reset(); }
+void ResetCopyPaths() { fsinfo::Reset(); }
 
 }  // namespace wce::kernel
 

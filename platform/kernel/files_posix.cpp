@@ -83,9 +83,9 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return FailErrno(errno);
     const dev_t dev = e.st.st_dev;
-    bool all = fs::TraitsOf(dev, e.target().c_str()).fuse || fs::Refused(dev, fs::Feature::SyncFs);
-    if (!fs::Refused(dev, fs::Feature::SyncFs) && host::SyncFs(fd.get()) != 0) {
-        if (!fs::NoteRefusal(dev, fs::Feature::SyncFs, errno)) return FailErrno(errno);
+    bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
+    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) && host::SyncFs(fd.get()) != 0) {
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, errno)) return FailErrno(errno);
         all = true;
     }
     return !all || host::SyncAll() == 0 ? TRUE : FailErrno(errno);

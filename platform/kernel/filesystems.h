@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-namespace wce::kernel::fs {
+namespace wce::kernel::fsinfo {
 
 enum class Feature : unsigned {
     RenameNoReplace,  // renameat2(RENAME_NOREPLACE)
@@ -79,4 +79,4 @@ bool SameStamps(const struct stat& a, const struct stat& b);
 // Forgets everything learnt (a new device mapping, or tests that fake a filesystem).
 void Reset();
 
-}  // namespace wce::kernel::fs
+}  // namespace wce::kernel::fsinfo

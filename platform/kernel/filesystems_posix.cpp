@@ -15,7 +15,7 @@
 
 #include "platform/kernel/host_ops.h"
 
-namespace wce::kernel::fs {
+namespace wce::kernel::fsinfo {
 namespace {
 
 constexpr long kFuseMagic = 0x65735546;
@@ -170,4 +170,4 @@ void Reset() {
     k.generation.fetch_add(1, std::memory_order_release);
 }
 
-}  // namespace wce::kernel::fs
+}  // namespace wce::kernel::fsinfo

@@ -100,7 +100,7 @@ int Canonical(const std::string& in, std::string& out) {
     return 0;
 }
 
-int64_t CurrentTick(int64_t now) { return now / fs::Tick(); }
+int64_t CurrentTick(int64_t now) { return now / fsinfo::Tick(); }
 
 // An empty table for a folder with status st, read at time now; older tables go when too many.
 FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t now, bool made) {
@@ -109,7 +109,7 @@ FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t
     FoldedTable& t = m.folded[dirHost];
     t = FoldedTable{};
     t.stamp = st;
-    t.settled = fs::Settled(st, fs::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
     t.verifiedAt = now;
     t.checkedTick = CurrentTick(now);
     t.made = made;
@@ -119,8 +119,8 @@ FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t
 // Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
 // looked up with its case turned, finds the same file or not.
 void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
-    fs::Traits traits;
-    if (!fs::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
+    fsinfo::Traits traits;
+    if (!fsinfo::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
     for (const auto& e : listing.entries) {
         std::string name(listing.name(e));
         auto letter = std::find_if(name.begin(), name.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
@@ -131,7 +131,7 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
         const std::string base = dirHost + "/";
         if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
         const bool found = host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
-        fs::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
+        fsinfo::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
         return;
     }
 }
@@ -157,10 +157,10 @@ FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t 
 // taken in, provisionally, until the stamp window since the last fill has passed.
 bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
     if (t.stamp.st_dev != st.st_dev || t.stamp.st_ino != st.st_ino) return false;
-    const bool same = fs::SameStamps(t.stamp, st);
+    const bool same = fsinfo::SameStamps(t.stamp, st);
     if (same && t.settled) return true;
-    const fs::Traits traits = fs::TraitsOf(st.st_dev, "");
-    if (!(same || t.ownChange) || now - t.verifiedAt >= fs::StampWindow(traits)) return false;
+    const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
+    if (!(same || t.ownChange) || now - t.verifiedAt >= fsinfo::StampWindow(traits)) return false;
     t.stamp = st;
     t.settled = false;
     t.ownChange = false;
@@ -172,7 +172,7 @@ bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
 // pay a status read of the folder for every name it looks up there. nullptr with errno when the
 // folder cannot be read.
 FoldedTable* TableFor(const std::string& dirHost) {
-    const int64_t now = fs::Now();
+    const int64_t now = fsinfo::Now();
     const int64_t tick = CurrentTick(now);
     auto it = M().folded.find(dirHost);
     if (it != M().folded.end() && it->second.checkedTick == tick) return &it->second;
@@ -183,7 +183,7 @@ FoldedTable* TableFor(const std::string& dirHost) {
         return nullptr;
     }
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
-    if (fs::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
+    if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
         if (it != M().folded.end()) M().folded.erase(it);
         thread_local FoldedTable none;
         none.stamp = st;
@@ -200,7 +200,7 @@ FoldedTable* TableFor(const std::string& dirHost) {
 bool MadeAndFresh(const std::string& dirHost) {
     auto it = M().folded.find(dirHost);
     return it != M().folded.end() && it->second.made &&
-           it->second.checkedTick == CurrentTick(fs::Now());
+           it->second.checkedTick == CurrentTick(fsinfo::Now());
 }
 
 int OpenFolderFd(std::string_view dirHost) {
@@ -456,7 +456,7 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
 
 void NoteMadeFolder(const std::string& dirHost) {
     struct stat st {};
-    const int64_t now = fs::Now();
+    const int64_t now = fsinfo::Now();
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
     NewTable(dirHost, st, now, true);
 }

@@ -16,6 +16,7 @@
 #include "platform/kernel/device.h"
 #include "platform/kernel/faults.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +38,7 @@ protected:
     void TearDown() override {
         wce::kernel::ClearFaults();
         wce::kernel::host::RestoreOps();
+        wce::kernel::fsinfo::SetClock(nullptr);
         EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
         std::error_code ec;
         for (auto& p : fs::recursive_directory_iterator(top_, ec))
