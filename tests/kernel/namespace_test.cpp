@@ -1,9 +1,16 @@
 // Where device paths land on the host: mapping, confinement and case-insensitive lookup.
+#include <fcntl.h>
+#include <sys/statfs.h>
+
 #include <string>
 
 #include "kernel_fixture.h"
 
 using namespace wce::kernel;
+
+namespace wce::kernel {
+void ResetCopyPaths();  // forgets what was learnt about the host's filesystems
+}
 
 TEST_F(KernelTest, NamespaceMapsRootAndMediumAndStaysInside) {
     Write(root() + "/ROMDisk/x.txt", "r");
@@ -167,4 +174,73 @@ TEST_F(KernelTest, NamespaceNamesRoundTripThroughEnumerationAndCopy) {
         SCOPED_TRACE(n);
         EXPECT_EQ(Read(root() + "/dst/" + n), n);
     }
+}
+
+namespace {
+// A folder whose stamps the test sets, on a filesystem with fine or coarse stamps, at a time
+// the test sets: the freshness rule stepped through without sleeping.
+constexpr int64_t kSecond = 1'000'000'000;
+int64_t g_now = 0;
+bool g_coarse = false;
+std::string g_dir;
+struct timespec g_stamp {};
+int StampedStat(int dirfd, const char* path, struct stat* st, int flags) {
+    int r = ::fstatat(dirfd, path, st, flags);
+    if (r == 0 && dirfd == AT_FDCWD && path == g_dir) st->st_mtim = st->st_ctim = g_stamp;
+    return r;
+}
+int StatFsOf(const char* path, struct statfs* st) {
+    int r = ::statfs(path, st);
+    if (r == 0 && g_coarse) st->f_type = 0x65735546;  // a FUSE filesystem: coarse stamps
+    return r;
+}
+}  // namespace
+
+// Stamps x time x own change x outside change: when a folder's name table may answer a lookup
+// of a spelling the host does not have, and when it must be read again.
+TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
+    struct Row {
+        const char* name;
+        bool coarse;
+        int64_t stampAge;   // how old the folder's stamps are when the table is filled
+        bool ownChange;     // this process adds a file before the outside one
+        bool stampsMove;    // the outside change moves the stamps
+        int64_t later;      // time passed before the lookup
+        bool seen;          // the outside name is found
+    } rows[] = {
+        {"fine, settled, stamps move", false, kSecond, false, true, kSecond / 100, true},
+        {"fine, unsettled, stamps stay, next tick", false, 0, false, false, kSecond / 100, true},
+        {"coarse, settled, stamps move", true, 10 * kSecond, false, true, kSecond / 100, true},
+        {"coarse, unsettled, stamps stay, within the window", true, 0, false, false, kSecond / 100, false},
+        {"coarse, unsettled, stamps stay, window passed", true, 0, false, false, 3 * kSecond, true},
+        {"coarse, own change, within the window", true, 10 * kSecond, true, true, kSecond / 100, false},
+        {"coarse, own change, window passed", true, 10 * kSecond, true, true, 3 * kSecond, true},
+    };
+    fsinfo::SetClock([] { return g_now; });
+    int n = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        host::RestoreOps();
+        ResetCopyPaths();
+        g_coarse = r.coarse;
+        const std::string dir = "/t" + std::to_string(n++);
+        fs::create_directories(root() + dir);
+        Write(root() + dir + "/seed.txt", "s");
+        g_dir = root() + dir;
+        g_now = 1000 * kSecond;
+        g_stamp = {static_cast<time_t>((g_now - r.stampAge) / kSecond), 0};
+        host::Table().fstatat = StampedStat;
+        host::Table().statfs = StatFsOf;
+        const std::u16string dev(dir.begin(), dir.end());
+        const std::u16string outside = u"\\" + dev.substr(1) + u"\\OUT.TXT";
+        EXPECT_EQ(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);
+        if (r.ownChange)
+            ASSERT_TRUE(CopyFileW((u"\\" + dev.substr(1) + u"\\seed.txt").c_str(),
+                                  (u"\\" + dev.substr(1) + u"\\own.txt").c_str(), FALSE));
+        Write(root() + dir + "/out.txt", "o");
+        if (r.stampsMove || r.ownChange) g_stamp.tv_sec += 1;
+        g_now += r.later;
+        EXPECT_EQ(GetFileAttributesW(outside.c_str()) != INVALID_FILE_ATTRIBUTES, r.seen);
+    }
+    host::RestoreOps();
 }
