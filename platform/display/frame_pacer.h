@@ -2,6 +2,7 @@
 // every poll and repaint (a vDSO read, nanoseconds), so pacing follows time, not call counts.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 namespace wce::display {
@@ -31,27 +32,22 @@ public:
         open_ = Due(now);
         return open_;
     }
-    // A frame presented outside the pacing (a forced flush) still counts against the rate.
-    void Presented(Clock::time_point now) {
-        started_ = true;
-        last_ = now;
-    }
+    // Every frame presented, paced or forced, is charged here.
+    void Presented(Clock::time_point now) { next_ = std::max(next_, now) + interval_; }
     void SetInterval(Clock::duration interval) { interval_ = interval; }
 
 private:
     static constexpr unsigned kMaxJoined = 4;
+    // Frames are spent at the frame rate on average, a few at once after a quiet spell, so work
+    // that starts right after a frame (a click, then a slow first file) still shows its first step.
+    static constexpr int kBurst = 3;
 
-    bool Due(Clock::time_point now) {
-        if (started_ && now - last_ < interval_) return false;
-        Presented(now);
-        return true;
-    }
+    bool Due(Clock::time_point now) const { return now + interval_ * (kBurst - 1) >= next_; }
 
     Clock::duration interval_;
-    bool started_ = false;
+    Clock::time_point next_{};
     bool open_ = false;
     unsigned joined_ = 0;
-    Clock::time_point last_{};
 };
 
 }  // namespace wce::display

@@ -16,8 +16,8 @@ public:
     // The program waits for input and its queue is empty: block until at least one action has
     // been delivered (through the Inject* calls below). Show the final state first.
     virtual void WaitForInput() = 0;
-    // Called from PeekMessage during long work: gather pending input without waiting and
-    // present a frame if one is due. Must be cheap.
+    // Called from PeekMessage during long work, when nothing matched: gather pending input
+    // without waiting and present a frame if one is due. Must be cheap.
     virtual void Poll() {}
     // The emulated screen changed (a window was repainted, moved, shown or hidden).
     virtual void ScreenChanged() {}

@@ -189,7 +189,7 @@ HICON LoadIconW(HINSTANCE hInstance, int resourceId);
 // ancestors are enabled; they are dropped at dispatch otherwise.
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-// Never waits. Also lets the display collect input and present a due frame.
+// Never waits. When nothing matches, lets the display collect input and present a due frame.
 BOOL PeekMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 // Waits: when the queue is empty the display delivers the next user (or script) action.
 BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);

@@ -20,6 +20,7 @@ TEST_F(UserQueueTest, PeekTakesWithAndWithoutRemovingAndNeverWaits) {
     EXPECT_EQ(display->next, 0u) << "peeking never asks the display to wait";
     PostMessageW(top, WM_USER + 1, 7, 8);
     PostMessageW(top, WM_USER + 2, 0, 0);
+    const int polls = display->polls;
     ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(m.message, WM_USER + 1u);
     ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_USER + 2, WM_USER + 2, PM_REMOVE));
@@ -28,7 +29,9 @@ TEST_F(UserQueueTest, PeekTakesWithAndWithoutRemovingAndNeverWaits) {
     EXPECT_EQ(m.message, WM_USER + 1u);
     EXPECT_EQ(m.wParam, 7u);
     EXPECT_EQ(m.lParam, 8);
+    EXPECT_EQ(display->polls, polls) << "no poll while messages were taken";
     EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(display->polls, polls + 1) << "the display is polled once the queue is drained";
     EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(&m), WM_USER, 0, 0)) << "no such window";
 }
 

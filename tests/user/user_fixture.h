@@ -26,6 +26,7 @@ public:
     int screenChanges = 0;
     int repaints = 0;
     int flushes = 0;
+    int polls = 0;
     void WaitForInput() override {
         if (next < answers.size()) answers[next++]();
         else PostQuitMessage(99);  // a test that waits more than it planned ends instead of hanging
@@ -33,6 +34,7 @@ public:
     void ScreenChanged() override { ++screenChanges; }
     void Repainted() override { ++repaints; }
     void Flush() override { ++flushes; }
+    void Poll() override { ++polls; }
 };
 
 class UserTest : public ::testing::Test {

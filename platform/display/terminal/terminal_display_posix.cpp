@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 // A watched script shows each step long enough to be followed.
 constexpr auto kScriptPace = std::chrono::milliseconds(150);
+// Input is gathered during long work at about the frame rate: a read is a system call.
+constexpr auto kInputInterval = std::chrono::milliseconds(33);
 // A blocking read that keeps failing means the terminal's input is gone.
 constexpr int kMaxFailedReads = 3;
 
@@ -79,6 +81,7 @@ private:
     bool pictureShown_ = false;  // false while the terminal is too small
     int originCol_ = 0;
     int originRow_ = 0;
+    Clock::time_point lastInput_{};
     CellGrid grid_;
     wce::display::FramePacer pacer_;
 };
@@ -142,12 +145,16 @@ TerminalDisplay::Read TerminalDisplay::ReadOne() {
 }
 
 void TerminalDisplay::Poll() {
-    if (!pacer_.Poll(Clock::now()) || !SessionOpen()) return;
-    timeout(0);
-    for (int i = 0; i < 64; ++i) {
-        if (ReadOne() == Read::Failed) break;
+    if (!SessionOpen()) return;
+    const Clock::time_point now = Clock::now();
+    if (now - lastInput_ >= kInputInterval) {
+        lastInput_ = now;
+        timeout(0);
+        for (int i = 0; i < 64; ++i) {
+            if (ReadOne() == Read::Failed) break;
+        }
     }
-    if (dirty_) Present();
+    if (pacer_.Poll(now) && dirty_) Present();
 }
 
 void TerminalDisplay::Repainted() {
