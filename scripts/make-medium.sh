@@ -41,23 +41,23 @@ build_setup() {
   cmake -S "$here" -B "$tree" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_EXE_LINKER_FLAGS="-static-libstdc++ -static-libgcc" >/dev/null
   cmake --build "$tree" --target SETUP -j2 >&2
-  strip --strip-unneeded -o "$out/SETUP" "$tree/bin/SETUP"
+  strip --strip-unneeded -o "$stage/SETUP" "$tree/bin/SETUP"
   # Exactly lib/ beside the program: an empty entry would let the current folder lend libraries.
-  patchelf --set-rpath '$ORIGIN/lib' "$out/SETUP"
+  patchelf --set-rpath '$ORIGIN/lib' "$stage/SETUP"
 }
 
 # Every library the program loads at start, except glibc's; each finds its own in lib/ too.
 bundle_libraries() {
-  mkdir -p "$out/lib"
+  mkdir -p "$stage/lib"
   local name arrow path rest
   while read -r name arrow path rest; do
     host_lib "$name" && continue
     [ "$arrow" = "=>" ] || continue
     [ -f "$path" ] || die "SETUP needs $name, which is not found here"
-    cp -L "$path" "$out/lib/$name"
-    chmod u+w "$out/lib/$name"
-    patchelf --set-rpath '$ORIGIN' "$out/lib/$name"
-  done < <(ldd "$out/SETUP")
+    cp -L "$path" "$stage/lib/$name"
+    chmod u+w "$stage/lib/$name"
+    patchelf --set-rpath '$ORIGIN' "$stage/lib/$name"
+  done < <(ldd "$stage/SETUP")
 }
 
 bundle_font() {
@@ -65,20 +65,34 @@ bundle_font() {
   [ -n "$font" ] || font=$(fc-list -f '%{file}\n' IPAPGothic 2>/dev/null | sort | head -n 1)
   [ -n "$font" ] && [ -f "$font" ] ||
     die "no dialog font: install fonts-ipafont-gothic (IPAPGothic) or name a font file in WCE_FONT_FILE"
-  mkdir -p "$out/fonts"
-  cp -L "$font" "$out/fonts/"
+  mkdir -p "$stage/fonts"
+  cp -L "$font" "$stage/fonts/"
   # A font travels with its licence.
   local pkg
   pkg=$(dpkg -S "$(realpath "$font")" 2>/dev/null | head -n 1 | cut -d: -f1) || true
   if [ -n "$pkg" ] && [ -f "/usr/share/doc/$pkg/copyright" ]; then
-    cp "/usr/share/doc/$pkg/copyright" "$out/fonts/$(basename "$font").copyright"
+    cp "/usr/share/doc/$pkg/copyright" "$stage/fonts/$(basename "$font").copyright"
   fi
 }
 
-mkdir -p "$out"
+# Assembled on local disk first: OUT may be the card itself, whose filesystem may refuse
+# permissions and extended attributes.
+stage=$scratch/stage
+mkdir -p "$stage" "$out"
 build_setup
 bundle_libraries
 bundle_font
-cp -a "$catalogue" "$out/"
-find "$medium" -mindepth 1 -maxdepth 1 -type d -iname 'PRODUCT*' -exec cp -a {} "$out/" \;
+cp -a "$catalogue" "$stage/"
+find "$medium" -mindepth 1 -maxdepth 1 -type d -iname 'PRODUCT*' -exec cp -a {} "$stage/" \;
+# A probe decides, since a copy that fails half-way leaves files some filesystems cannot overwrite.
+mkdir "$scratch/probe.d" && touch "$scratch/probe.d/x" && chmod 755 "$scratch/probe.d/x"
+if cp -a "$scratch/probe.d" "$out/" 2>/dev/null; then
+  rm -rf "$out/probe.d"
+  cp -a "$stage/." "$out/"
+else
+  rm -rf "$out/probe.d"
+  cp -R --preserve=timestamps "$stage/." "$out/"
+  echo "$0: $out keeps no permissions or extended attributes: files marked hidden on the medium" \
+    "(user.DOSATTRIB) are not hidden there" >&2
+fi
 echo "medium: $out ($(du -sh "$out" | cut -f1); $(ls "$out/lib" | wc -l) libraries in lib/)" >&2
