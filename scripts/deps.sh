@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev
       libbenchmark-dev libncurses-dev libpng-dev libfreetype-dev libsdl2-dev
       fonts-ipafont-gothic tmux attr strace ccache
-      dosfstools fusefat ntfs-3g fuse3
+      dosfstools fusefat ntfs-3g fuse3 python3-fusepy e2fsprogs
       libfontconfig-dev dpkg-dev file patchelf debootstrap)
 missing=()
 for p in "${pkgs[@]}"; do
