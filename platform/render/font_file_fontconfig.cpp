@@ -43,7 +43,8 @@ std::string BundledFontFile() {
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(exe.parent_path() / "fonts", ec)) {
         const std::string ext = entry.path().extension().string();
-        if (ext == ".ttf" || ext == ".otf" || ext == ".TTF" || ext == ".OTF") found.push_back(entry.path());
+        if (ext == ".ttf" || ext == ".otf" || ext == ".TTF" || ext == ".OTF")
+            found.push_back(entry.path());
     }
     if (found.empty()) return {};
     return std::min_element(found.begin(), found.end())->string();
@@ -72,8 +73,9 @@ bool Usable(FcPattern* font) {
     FcPatternGetInteger(font, FC_INDEX, 0, &index);
     FcPatternGetInteger(font, FC_SPACING, 0, &spacing);
     FcPatternGetBool(font, FC_OUTLINE, 0, &outline);
-    const bool japanese = FcPatternGetLangSet(font, FC_LANG, 0, &langs) == FcResultMatch &&
-                          FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) == FcLangEqual;
+    const bool japanese =
+        FcPatternGetLangSet(font, FC_LANG, 0, &langs) == FcResultMatch &&
+        FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) == FcLangEqual;
     return index == 0 && outline && spacing == FC_PROPORTIONAL && japanese &&
            !StringOf(font, FC_FILE).empty();
 }

@@ -17,7 +17,7 @@ const fs::path kIpaDir = "/usr/share/fonts/opentype/ipafont-gothic";
 
 // A font folder and a fontconfig configuration that sees only it; `rules` are added verbatim.
 class FontFolder {
-public:
+  public:
     FontFolder(const std::vector<std::string>& fonts, const std::string& rules) {
         std::string tmpl = (fs::temp_directory_path() / "font-file.XXXXXX").string();
         base_ = mkdtemp(tmpl.data());
@@ -35,7 +35,7 @@ public:
     }
     fs::path Font(const std::string& name) const { return base_ / "fonts" / name; }
 
-private:
+  private:
     fs::path base_;
 };
 
@@ -59,7 +59,9 @@ TEST(DialogFontFile, FoundThroughFontconfigInOrderOfPreference) {
     };
     const Row rows[] = {
         {"IPAPGothic before the fixed-pitch gothic", {"ipag.ttf", "ipagp.ttf"}, "", "ipagp.ttf"},
-        {"another proportional gothic", {"ipag.ttf", "ipagp.ttf"}, kRenamed + kOtherIsGothic,
+        {"another proportional gothic",
+         {"ipag.ttf", "ipagp.ttf"},
+         kRenamed + kOtherIsGothic,
          "ipagp.ttf"},
         {"a proportional font not known as a gothic", {"ipagp.ttf"}, kRenamed, ""},
         {"only a fixed-pitch gothic", {"ipag.ttf"}, kOtherIsGothic, ""},
@@ -77,14 +79,6 @@ TEST(DialogFontFile, FoundThroughFontconfigInOrderOfPreference) {
             EXPECT_NE(error.find("WCE_FONT_FILE"), std::string::npos) << error;
         }
     }
-}
-
-TEST(DialogFontFile, NamedOutrightWinsOverFontconfig) {
-    FontFolder folder({}, "");
-    setenv("WCE_FONT_FILE", "/nonexistent/dialog.ttf", 1);
-    std::string error;
-    EXPECT_EQ(FindDialogFontFile(&error), "/nonexistent/dialog.ttf");
-    unsetenv("WCE_FONT_FILE");
 }
 
 }  // namespace
