@@ -28,9 +28,7 @@ Tree Snapshot(const fs::path& top)
             it.disable_recursion_pending();
             continue;
         }
-        const std::string rel = fs::relative(e.path(), top);
-        std::ifstream in(e.path(), std::ios::binary);
-        t[rel] = e.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), {});
+        t[fs::relative(e.path(), top)] = e.is_directory() ? "/" : Read(e.path());
     }
     return t;
 }

@@ -85,10 +85,13 @@ inline void Write(const fs::path& p, const std::string& data)
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << data;
 }
+// Reads in one go: files here run to megabytes, too slow a character at a time in debug builds.
 inline std::string Read(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ifstream in(p, std::ios::binary | std::ios::ate);
+    std::string data(in ? size_t(in.tellg()) : 0, '\0');
+    in.seekg(0).read(data.data(), std::streamsize(data.size()));
+    return data;
 }
 
 // A host folder of our own, removed with everything in it.
