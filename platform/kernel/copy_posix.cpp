@@ -4,11 +4,16 @@
 // and a new file left unfinished by a killed process leaves nothing behind.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
+#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <memory>
+#include <unordered_set>
 #include <string>
 #include <utility>
 
@@ -18,32 +23,46 @@
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
 namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-int CopyByReadWrite(int in, int out, off_t pos) {
+// Where the data is written behind (writeback.h), the device to account it to.
+struct Behind {
+    bool on = false;
+    dev_t dev = 0;
+    void Written(int out, off_t pos, off_t len) const {
+        if (on) writeback::Written(out, dev, pos, len);
+    }
+};
+
+int CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
-    for (;;) {
+    for (off_t started = pos;;) {
         ssize_t n = host::PRead(in, buf.get(), kBufferSize, pos);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
+        if (n == 0 || pos - started >= writeback::kPiece) {
+            behind.Written(out, started, pos - started);
+            started = pos;
+        }
         if (n == 0) return 0;
-        pos += n;
         for (ssize_t done = 0; done < n;) {
             ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
             if (w < 0) return errno;
             done += w;
         }
+        pos += n;
     }
 }
 
 // Copies the open source, src being its own status, with the fastest means the two filesystems
 // offer; each means refused there is remembered and not tried again. 0 or errno.
-int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
+int CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind& behind) {
     if (src.st_size == 0) return 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
@@ -52,10 +71,12 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
     }
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
+        const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
         for (auto left = static_cast<size_t>(src.st_size); left > 0;) {
-            ssize_t n = host::CopyFileRange(in, &pos, out, left);
+            ssize_t n = host::CopyFileRange(in, &pos, out, std::min(left, piece));
             if (n > 0) {
                 left -= static_cast<size_t>(n);
+                behind.Written(out, pos - n, n);
                 continue;
             }
             if (n == 0) return 0;  // the source shrank meanwhile
@@ -66,7 +87,7 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev) {
         }
         if (pos != 0) return 0;
     }
-    return CopyByReadWrite(in, out, pos);
+    return CopyByReadWrite(in, out, pos, behind);
 }
 
 // Appends n in decimal: cheaper than formatting, and it runs for every file copied.
@@ -78,13 +99,34 @@ void AppendNumber(std::string& s, unsigned long n) {
     s.append(p, std::end(digits));
 }
 
+constexpr std::string_view kTempPrefix = ".wce-copy-";
+
+// Removes what copies of processes that no longer run left in dir: a process killed while it
+// wrote a file under a temporary name (where the filesystem has no unnamed files) leaves it.
+// Each folder is swept once per process, before the first temporary is made there.
+void SweepDeadTemps(std::string_view dir) {
+    static std::unordered_set<std::string> swept;
+    if (swept.size() > 4096) swept.clear();
+    if (!swept.emplace(dir).second) return;
+    ns::DirListing listing;
+    if (ns::ReadListing(std::string(dir), listing) != 0) return;
+    for (const auto& e : listing.entries) {
+        std::string_view name = listing.name(e);
+        if (name.substr(0, kTempPrefix.size()) != kTempPrefix) continue;
+        const unsigned long owner = std::strtoul(std::string(name.substr(kTempPrefix.size())).c_str(), nullptr, 10);
+        if (owner == 0 || kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) continue;
+        host::UnlinkAt(AT_FDCWD, std::string(dir).append("/").append(name).c_str(), 0);
+    }
+}
+
 // Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique (a
 // forked child that inherits the remembered pid only meets EEXIST and moves on).
 int CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
     static const auto pid = static_cast<unsigned long>(getpid());
     static unsigned long counter = 0;
+    SweepDeadTemps(dir);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath.assign(dir).append("/.wce-copy-");
+        tempPath.assign(dir).append("/").append(kTempPrefix);
         AppendNumber(tempPath, pid);
         tempPath.push_back('-');
         AppendNumber(tempPath, ++counter);
@@ -117,7 +159,8 @@ int FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::H
     if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
         if (host::FStat(out, &tst) != 0) return errno;
     dev = tst.st_dev;
-    if (int err = CopyData(in, out, src, tst.st_dev)) return err;
+    const Behind behind{writeback::Applies(dev, fsinfo::TraitsOf(dev, path.c_str())), dev};
+    if (int err = CopyData(in, out, src, tst.st_dev, behind)) return err;
     return attrs::WriteNew(out, path, tst, srcAttrs);
 }
 
@@ -130,6 +173,7 @@ int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntr
     if (!err && host::Close(out.release()) != 0) err = errno;
     if (err) {
         out.reset();
+        writeback::Abandon(temp);
         host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
     }
     return err;
@@ -180,7 +224,10 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     }
     if (r == ERROR_SUCCESS && err != 0)
         r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
-    if (r != ERROR_SUCCESS) host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+    if (r != ERROR_SUCCESS) {
+        writeback::Abandon(temp);
+        host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+    }
     return r;
 }
 
@@ -223,7 +270,10 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
         return kNoUnnamed;
     }
     dev_t dev = 0;
-    if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) return Win32ErrorFromErrno(e);
+    if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) {
+        writeback::Abandon(out.get());
+        return Win32ErrorFromErrno(e);
+    }
     const int err = LinkUnnamed(out.get(), dst.path);
     if (!err) return ERROR_SUCCESS;
     if (err == EEXIST) {
@@ -242,7 +292,10 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
 
 }  // namespace
 
-void ResetCopyPaths() { fsinfo::Reset(); }
+void ResetCopyPaths() {
+    fsinfo::Reset();
+    writeback::Reset();
+}
 
 }  // namespace wce::kernel
 

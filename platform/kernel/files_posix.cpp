@@ -10,6 +10,7 @@
 #include "platform/kernel/handles.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
 namespace {
@@ -88,7 +89,9 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, errno)) return FailErrno(errno);
         all = true;
     }
-    return !all || host::SyncAll() == 0 ? TRUE : FailErrno(errno);
+    if (all && host::SyncAll() != 0) return FailErrno(errno);
+    writeback::Settled(dev);
+    return TRUE;
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,

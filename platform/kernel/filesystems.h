@@ -8,8 +8,8 @@
 //   A cached view of an entry is trusted while the entry's stamps (device, inode, modification
 //   and change time) equal those recorded when the view was filled, and those recorded stamps
 //   were settled then: older than the filesystem's stamp window (one tick of the coarse clock
-//   on filesystems with fine stamps; 2 s on FAT, FUSE and anything unknown, whose stamps or
-//   attribute caches are coarse). Inside the window a later change could leave the stamps as
+//   on filesystems with fine stamps, NTFS through its FUSE driver among them; 2 s on FAT, other
+//   FUSE filesystems and anything unknown, whose stamps or attribute caches are coarse). Inside the window a later change could leave the stamps as
 //   they were, so an unsettled view is filled again once the window has passed. A view that
 //   this process changed itself is kept up to date in place and filled again at most once per
 //   window, so a change another process makes meanwhile is seen within one window.
@@ -47,6 +47,7 @@ struct Traits {
     AttrStore store = AttrStore::Xattr;
     bool fineStamps = false;  // stamps that move on every change, at the coarse clock's tick
     bool fuse = false;        // data passes through a user-space driver
+    bool memoryBacked = false;  // tmpfs and the like: nothing to write back
     int8_t foldsCase = -1;    // lookups ignore case: 1 yes, 0 no, -1 not known yet
 };
 

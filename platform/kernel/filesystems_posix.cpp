@@ -64,6 +64,7 @@ Traits Probe(const char* hostPath) {
     if (host::StatFs(hostPath, &sf) != 0) return t;
     const long type = static_cast<long>(sf.f_type);
     t.fuse = type == kFuseMagic;
+    t.memoryBacked = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
     t.fineStamps = type == TMPFS_MAGIC || type == EXT4_SUPER_MAGIC || type == kXfsMagic ||
                    type == BTRFS_SUPER_MAGIC || type == kF2fsMagic;
     if (type == MSDOS_SUPER_MAGIC) {
@@ -72,8 +73,11 @@ Traits Probe(const char* hostPath) {
     }
     // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
     unsigned char word[4];
-    if (t.fuse && host::LGetXattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4)
+    // Its time stamps are NTFS's own, in 100 ns, set on every change that passes the mount.
+    if (t.fuse && host::LGetXattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
         t.store = AttrStore::NtfsXattr;
+        t.fineStamps = true;
+    }
     return t;
 }
 

@@ -46,6 +46,7 @@ struct Ops {
     int (*statfs)(const char* path, struct statfs* st);
     ssize_t (*readlink)(const char* path, char* buf, size_t n);
     int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
+    int (*dup)(int fd);
 };
 
 // The live table; tests may overwrite entries and call RestoreOps() afterwards. Both first wait
@@ -87,6 +88,7 @@ void* Realloc(void* p, size_t n);
 int StatFs(const char* path, struct statfs* st);
 ssize_t ReadLink(const char* path, char* buf, size_t n);
 int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
+int Dup(int fd);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

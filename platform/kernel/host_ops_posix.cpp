@@ -75,6 +75,7 @@ const Ops kReal = {
     [](const char* p, struct statfs* st) { return ::statfs(p, st); },
     [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
     [](int od, const char* op, int nd, const char* np, int f) { return ::linkat(od, op, nd, np, f); },
+    [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
 };
 
 Ops g_ops = kReal;
@@ -178,5 +179,6 @@ ssize_t ReadLink(const char* p, char* b, size_t n) {
 int LinkAt(int od, const char* op, int nd, const char* np, int f) {
     return Faulted(HostOp::Link) ? -1 : g_ops.linkat(od, op, nd, np, f);
 }
+int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : g_ops.dup(fd); }
 
 }  // namespace wce::kernel::host

@@ -1,0 +1,35 @@
+// Write-behind: a copied file's data is sent to its medium as soon as it is written, and the data
+// still unwritten on a filesystem is kept under a bound by waiting for the oldest of it before
+// more is copied. Progress shown per file then follows what has reached the medium, and the
+// flush at the end of a tree is short. Filesystems in memory are left alone, and so are FUSE
+// filesystems, whose writes reach their driver at once; where the host cannot start a
+// write-back, nothing is done and the copy goes on.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/kernel/filesystems.h"
+
+namespace wce::kernel::writeback {
+
+// Data not yet on the medium that a copy may leave behind it, per filesystem.
+inline constexpr off_t kBound = 4 << 20;
+// A file copied in pieces no larger than this starts the write-back of each piece in turn.
+inline constexpr off_t kPiece = 2 << 20;
+
+// Whether files on a filesystem with traits t get written behind.
+bool Applies(dev_t dev, const fsinfo::Traits& t);
+// Bytes [pos, pos + len) of the new file fd on dev have been written: starts their write-back
+// and waits for older data of dev until no more than kBound is left unwritten. Never fails.
+void Written(int fd, dev_t dev, off_t pos, off_t len);
+// Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
+void Settled(dev_t dev);
+// A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
+void Abandon(dev_t dev, ino_t ino);
+void Abandon(int fd);
+void Abandon(const std::string& path);
+void Reset();
+
+}  // namespace wce::kernel::writeback
