@@ -52,6 +52,9 @@ int Write(const std::string& path, const struct stat& st, DWORD attrs);
 int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
 DWORD ParseDosAttrib(const char* value, size_t size);
+// The read-only, hidden and system bits of an NTFS attribute word as the FUSE driver gives it
+// (system.ntfs_attrib_be: four bytes, most significant first); -1 for a value of another size.
+long ParseNtfsAttrib(const unsigned char* value, size_t size);
 // Forgets what was learnt about filesystems and remembered attributes (tests that fake a host).
 void ResetMediaCache();
 

@@ -101,13 +101,14 @@ void ToBigEndian(DWORD word, unsigned char* b) {
     for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
 }
 
-// The NTFS attribute word; -1 with errno on failure.
+// The NTFS attribute word's settable bits; -1 with errno on failure.
 long NtfsWord(const Location& where) {
-    unsigned char word[4];
+    unsigned char word[8];
     ssize_t n = GetXattr(where, kNtfsName, word, sizeof word);
-    if (n == 4) return static_cast<long>(FromBigEndian(word));
-    if (n >= 0) errno = EIO;
-    return -1;
+    if (n < 0) return -1;
+    long bits = ParseNtfsAttrib(word, static_cast<size_t>(n));
+    if (bits < 0) errno = EIO;
+    return bits;
 }
 
 // A DOSATTRIB value of any length: file servers append a binary record of their own.
@@ -170,11 +171,11 @@ DWORD NtfsMerged(DWORD word, DWORD attrs) {
 }
 
 int WriteNtfs(const std::string& path, DWORD attrs) {
-    long old = NtfsWord(Location{AT_FDCWD, path.c_str(), {}});
-    if (old < 0) return errno;
-    const DWORD word = NtfsMerged(static_cast<DWORD>(old), attrs);
-    if (word == static_cast<DWORD>(old)) return 0;
     unsigned char b[4];
+    if (host::LGetXattr(path.c_str(), kNtfsName, b, sizeof b) != 4) return errno;
+    const DWORD old = FromBigEndian(b);
+    const DWORD word = NtfsMerged(old, attrs);
+    if (word == old) return 0;
     ToBigEndian(word, b);
     return host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0) == 0 ? 0 : errno;
 }
@@ -214,6 +215,10 @@ DWORD ParseDosAttrib(const char* value, size_t size) {
     if (version == 1 || version == 2) return u32(4);
     if (version >= 3 && version <= 5 && recLen >= 12) return u32(8);
     return 0;
+}
+
+long ParseNtfsAttrib(const unsigned char* value, size_t size) {
+    return size == 4 ? static_cast<long>(FromBigEndian(value) & kSettable) : -1;
 }
 
 std::string Location::Full() const {
