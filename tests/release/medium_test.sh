@@ -47,6 +47,24 @@ grep -q 'message: SETUP: Installation has been completed.' <<<"$out" || fail "no
   fail "no screenshot drawn with the medium's font: $out"
 echo "medium: installs in a root without our packages ($(du -sh "$scratch/medium" | cut -f1))"
 
+# The window display from there: the bundled SDL reaches the host's X server (its abstract
+# socket needs no folder in the root) and draws without any GL of the root's.
+if command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 3 -screen 0 800x600x24 3>"$scratch/display" >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill "$xvfb" 2>/dev/null; rm -rf "$scratch"' EXIT
+  for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
+  "$here/scripts/make-sample.sh" "$scratch/window" 2>/dev/null
+  out=$(in_root "$root" "$scratch/medium" "$scratch/window/device" DISPLAY=":$(cat "$scratch/display")" \
+          WCE_DISPLAY=window WCE_ROOT=/media WCE_SCRIPT=/mnt/script.txt /mnt/SETUP 2>&1) ||
+    fail "SETUP in a window failed: $out"
+  grep -q 'message: SETUP: Installation has been completed.' <<<"$out" && [ -s "$scratch/window/device/idle.png" ] ||
+    fail "no install or screenshot in a window: $out"
+  echo "medium: the window display works there too"
+else
+  echo "medium: window display not tried: Xvfb is not installed"
+fi
+
 [ "${1:-}" = "--deb" ] || exit 0
 command -v mount >/dev/null && grep -qw overlay /proc/filesystems || skip "no overlay filesystem"
 debs=("$here"/build-release/packages/*.deb)
