@@ -41,10 +41,12 @@ std::string BundledFontFile() {
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
     std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(exe.parent_path() / "fonts", ec)) {
-        const std::string ext = entry.path().extension().string();
+    // Stepped with an error code: a card pulled mid-listing must not throw out of the lookup.
+    for (fs::directory_iterator it(exe.parent_path() / "fonts", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string ext = it->path().extension().string();
         if (ext == ".ttf" || ext == ".otf" || ext == ".TTF" || ext == ".OTF")
-            found.push_back(entry.path());
+            found.push_back(it->path());
     }
     if (found.empty()) return {};
     return std::min_element(found.begin(), found.end())->string();
