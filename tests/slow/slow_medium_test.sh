@@ -4,15 +4,16 @@
 # The counter must take at least half of its values while the medium is being written, and the
 # completion message must follow "N / N" within 15 % of the install time. Exits 77 (skipped)
 # without tmux, root, loop devices, FUSE or python3-fusepy. Keeps its samples in $WCE_SLOW_LOG
-# when that names a file.
+# when that names a file. Files are larger than what the copy leaves unwritten (4 MB), or the
+# last file plus that backlog would take most of the 15 % by themselves.
 set -uo pipefail
 
 setup=$(realpath "$1")
 repo=$(realpath "$2")
 mode=${3:-normal}
-files=${SLOW_FILES:-12}
-file_mb=${SLOW_FILE_MB:-4}
-mbps=${SLOW_MBPS:-8}
+files=${SLOW_FILES:-16}
+file_mb=${SLOW_FILE_MB:-6}
+mbps=${SLOW_MBPS:-16}
 medium="$repo/scripts/slow-medium.sh"
 
 command -v tmux >/dev/null || { echo "tmux is not installed: skipped"; exit 77; }
