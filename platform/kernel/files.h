@@ -58,7 +58,11 @@ inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
 
-// Only GENERIC_READ with OPEN_EXISTING is supported; INVALID_HANDLE_VALUE on failure.
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+
+// Only OPEN_EXISTING is supported, for reading (GENERIC_READ) or only for asking about the entry
+// (access 0); a folder opens only for asking, and only with FILE_FLAG_BACKUP_SEMANTICS. Links are
+// followed as by every other call. INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    void* lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -69,6 +73,23 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
               DWORD* lpNumberOfBytesRead, void* lpOverlapped);
 BOOL CloseHandle(HANDLE hObject);
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+    DWORD dwOID;
+};
+// The open entry's attributes, times, size, and its identity: volume serial number and file
+// index together name one entry, whatever path reached it. FALSE with the last error set.
+BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFileInformation);
 
 // Full device path of the running executable ("\Storage Card\SETUP.exe"); returns its length,
 // or 0 / a truncated copy with ERROR_INSUFFICIENT_BUFFER when nSize is too small.

@@ -18,7 +18,15 @@ namespace {
 struct FileObject : handles::Object {
     host::Fd fd;
     std::int64_t position = 0;
+    std::string hostPath;  // for the attribute word, which a query-only descriptor cannot read
 };
+
+FILETIME FileTimeOf(const timespec& t) {
+    // 100 ns intervals since 1601, as the device counts them.
+    const auto ticks = static_cast<std::uint64_t>(t.tv_sec + 11644473600LL) * 10000000ULL +
+                       static_cast<std::uint64_t>(t.tv_nsec / 100);
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
 
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
@@ -96,19 +104,21 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                    void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
-    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
+    const bool query = dwDesiredAccess == 0;
+    if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     auto& e = Scratch();
     if (!ResolveExisting(lpFileName, e)) return INVALID_HANDLE_VALUE;
-    if (S_ISDIR(e.st.st_mode)) {
+    if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     auto f = std::make_unique<FileObject>();
-    f->fd.reset(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NOFOLLOW));
+    f->hostPath = e.target();
+    f->fd.reset(host::OpenAt(AT_FDCWD, e.target().c_str(), (query ? O_PATH : O_RDONLY) | O_NOFOLLOW));
     if (!f->fd.valid()) {
         FailErrno(errno);
         return INVALID_HANDLE_VALUE;
@@ -179,6 +189,30 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
         f->position += n;
     }
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFileInformation) {
+    auto* f = handles::Get<FileObject>(hFile);
+    if (f == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    struct stat st {};
+    if (host::FStat(f->fd.get(), &st) != 0) return FailErrno(errno);
+    const DWORD attributes = attrs::Read(f->hostPath, st);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const auto index = static_cast<std::uint64_t>(st.st_ino);
+    *lpFileInformation = {attributes,
+                          FileTimeOf(st.st_ctim),
+                          FileTimeOf(st.st_atim),
+                          FileTimeOf(st.st_mtim),
+                          static_cast<DWORD>(st.st_dev ^ (st.st_dev >> 32)),
+                          static_cast<DWORD>(size >> 32),
+                          static_cast<DWORD>(size),
+                          static_cast<DWORD>(st.st_nlink),
+                          static_cast<DWORD>(index >> 32),
+                          static_cast<DWORD>(index),
+                          static_cast<DWORD>(index)};
     return TRUE;
 }
 

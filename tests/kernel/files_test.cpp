@@ -112,3 +112,24 @@ TEST_F(KernelTest, FilesModuleNameIsTheMediumPath) {
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(std::u16string(small), u"\\Storag");
 }
+
+TEST_F(KernelTest, FilesIdentityIsTheSameWhateverPathReachesIt) {
+    Write(root() + "/d/a.txt", "abc");
+    ASSERT_EQ(symlink("a.txt", (root() + "/d/link.txt").c_str()), 0);
+    auto identity = [](const char16_t* path, DWORD flags) {
+        HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool known = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return known ? std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexLow) +
+                           " " + std::to_string(info.nFileSizeLow) + " " + std::to_string(info.dwFileAttributes)
+                     : std::string("none");
+    };
+    EXPECT_EQ(identity(u"\\D\\A.TXT", 0), identity(u"\\d\\link.txt", 0));
+    EXPECT_NE(identity(u"\\d\\a.txt", 0), identity(u"\\d", FILE_FLAG_BACKUP_SEMANTICS));
+    EXPECT_NE(identity(u"\\d\\a.txt", 0).find(" 3 128"), std::string::npos);
+    // A folder opens only for asking about it, and only when the caller says it means a folder.
+    EXPECT_EQ(identity(u"\\d", 0), "none");
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(identity(u"\\d\\missing.txt", 0), "none");
+}
