@@ -1,7 +1,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <system_error>
 #include <ctime>
 #include <condition_variable>
 #include <deque>
@@ -28,14 +32,21 @@ bool Allowed() {
 // One helper thread for the process, started with the first large folder. It serves the most
 // recent batch first, since that is the folder the walk has just entered, and leaves an older
 // one for a newer one as soon as that arrives; with nothing queued it prepares the next folder.
-// It is never stopped: it waits for work, and the process ends it with everything else.
+// It is stopped and joined when the process exits.
 class Helper {
 public:
     static Helper& Get() {
-        static Helper* helper = new Helper;
+        // Never destroyed: batches of other static objects may still leave it at exit.
+        static Helper* helper = [] {
+            auto* h = new Helper;
+            std::atexit([] { Get().Stop(); });
+            return h;
+        }();
         started_.store(true, std::memory_order_release);
         return *helper;
     }
+    // Whether the thread runs; without it every batch is read by the caller.
+    bool Running() const { return thread_.joinable(); }
     void Add(Batch* b, bool queue) {
         std::lock_guard lock(mu_);
         open_.push_back(b);
@@ -63,14 +74,33 @@ public:
     static bool Started() { return started_.load(std::memory_order_acquire); }
 
 private:
-    Helper() { std::thread([this] { Loop(); }).detach(); }
+    Helper() : owner_(getpid()) {
+        try {
+            thread_ = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            // No second thread to be had: the walk reads everything itself.
+        }
+    }
+
+    void Stop() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mu_);
+            stopping_ = true;
+            wake_.notify_all();
+        }
+        // A forked child has no such thread to wait for.
+        if (getpid() == owner_) thread_.join();
+        else thread_.detach();
+    }
 
     void Loop() {
         std::unique_lock lock(mu_);
         for (;;) {
             Batch* parent = nullptr;
             size_t k = 0;
-            wake_.wait(lock, [&] { return !queue_.empty() || FolderToPrepare(parent, k); });
+            wake_.wait(lock, [&] { return stopping_ || !queue_.empty() || FolderToPrepare(parent, k); });
+            if (stopping_) return;
             if (queue_.empty()) {
                 current_ = parent;
                 lock.unlock();
@@ -127,6 +157,9 @@ private:
         return p;
     }
 
+    std::thread thread_;
+    pid_t owner_;
+    bool stopping_ = false;
     std::mutex mu_;
     std::condition_variable wake_, left_;
     std::deque<Batch*> queue_;
@@ -145,7 +178,7 @@ Batch::Batch(int dirfd, const std::string& dirHost, std::shared_ptr<const ns::Di
 
 std::unique_ptr<Batch> Batch::Start(int dirfd, const std::string& dirHost,
                                     std::shared_ptr<const ns::DirListing> listing, bool open) {
-    if (listing->entries.size() < kMinEntries || !Allowed()) return nullptr;
+    if (listing->entries.size() < kMinEntries || !Allowed() || !Helper::Get().Running()) return nullptr;
     std::unique_ptr<Batch> b(new Batch(dirfd, dirHost, std::move(listing)));
     if (open) Helper::Get().Add(b.get(), true);
     return b;
@@ -181,8 +214,7 @@ const Described& Batch::Take(size_t k) {
         return s.d;
     }
     // Where the two meet, the helper may be reading this very entry: a few microseconds.
-    for (int spins = 0; s.state.load(std::memory_order_acquire) != 2; ++spins)
-        if (spins > 1000) std::this_thread::yield();
+    s.state.wait(1, std::memory_order_acquire);
     return s.d;
 }
 
@@ -197,6 +229,7 @@ bool Batch::Run(unsigned since) {
         if (!s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) return true;
         Describe(next_ - 1, true);
         s.state.store(2, std::memory_order_release);
+        s.state.notify_one();
         --next_;
     }
     return true;

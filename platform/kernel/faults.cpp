@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 
+#include "platform/kernel/ahead.h"
 #include "platform/kernel/host_ops.h"
 
 namespace wce::kernel {
@@ -25,9 +26,11 @@ std::atomic<bool> g_anyFault{false};
 }  // namespace
 
 void InjectFault(HostOp op, int nth, int err, bool persistent) {
+    // Armed first, so the helper thread stops making calls; the faults are written once it has.
+    g_anyFault = true;
+    ahead::Quiesce();
     auto& f = g_faults[static_cast<size_t>(op)];
     f = Fault{nth < 1 ? 1 : nth, err, persistent, false};
-    g_anyFault = true;
 }
 
 void ClearFaults() {
