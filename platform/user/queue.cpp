@@ -111,6 +111,8 @@ BOOL PeekMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
     if (TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, remove)) return TRUE;
     // Only once the queue is drained: a frame shows the whole step, not each paint on the way.
     CurrentDisplay().Poll();
+    // A display posts the input it gathers; it never asks for paints.
+    if (!HasQueuedMessages()) return FALSE;
     return TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, remove) ? TRUE : FALSE;
 }
 
