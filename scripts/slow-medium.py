@@ -10,7 +10,8 @@ import time
 
 from fusepy import FUSE, Operations
 
-STAT_KEYS = ('st_mode', 'st_size', 'st_uid', 'st_gid', 'st_nlink', 'st_atime', 'st_mtime', 'st_ctime')
+STAT_KEYS = ('st_mode', 'st_size', 'st_uid', 'st_gid', 'st_nlink',
+             'st_atime', 'st_mtime', 'st_ctime')
 
 
 class SlowFolder(Operations):

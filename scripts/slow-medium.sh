@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes a slow medium on demand, for seeing and testing progress on slow cards:
-#   scripts/slow-medium.sh up DIR [MBPS] [sync]   ext4 mounted at DIR/mnt, written at MBPS (default 8)
+#   scripts/slow-medium.sh up DIR [MBPS] [sync]   ext4 at DIR/mnt, written at MBPS (default 8)
 #   scripts/slow-medium.sh down DIR               unmounts, detaches and removes DIR's medium
 # The ext4 image lies in a FUSE folder that caps write bandwidth, on a loop device, so the page
 # cache and writeback behave as on a slow card. "sync" mounts it with -o sync. Needs root, a loop
@@ -14,10 +14,12 @@ die() { echo "slow-medium: $*" >&2; exit 2; }
 # Undoes whatever part of "up" exists; safe to run twice and on a half-made medium.
 down() {
     local dir=$1
-    if mountpoint -q "$dir/mnt" 2>/dev/null; then umount "$dir/mnt" 2>/dev/null || umount -l "$dir/mnt"; fi
+    if mountpoint -q "$dir/mnt" 2>/dev/null; then
+        umount "$dir/mnt" 2>/dev/null || umount -l "$dir/mnt"
+    fi
     if [ -s "$dir/loop" ]; then losetup -d "$(cat "$dir/loop")" 2>/dev/null || true; fi
     if mountpoint -q "$dir/slow" 2>/dev/null; then
-        fusermount -u "$dir/slow" 2>/dev/null || umount "$dir/slow" 2>/dev/null || umount -l "$dir/slow"
+        umount "$dir/slow" 2>/dev/null || umount -l "$dir/slow"
     fi
     if [ -s "$dir/fuse.pid" ]; then
         local pid; pid=$(cat "$dir/fuse.pid")

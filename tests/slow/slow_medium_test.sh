@@ -88,11 +88,15 @@ awk -v want="$files" -v mode="$mode" '
         }
         install = time[NR] - start
         gap = last == "" ? install : time[NR] - last
-        printf "%s: %d of %d values shown while writing; install %.1f s, counter first seen at %.1f s, " \
-               "longest freeze %.1f s, message %.1f s after the last file\n",
+        printf "%s: %d of %d values shown while writing; install %.1f s, " \
+               "counter first seen at %.1f s, longest freeze %.1f s, " \
+               "message %.1f s after the last file\n",
             mode, during, want, install, moved, freeze, gap
         if (last == "") print "FAIL: the counter never showed " want " / " want
         if (during * 2 < want) { print "FAIL: the counter ran ahead of the medium"; bad = 1 }
-        if (gap > 0.15 * install) { print "FAIL: the message came long after the last file"; bad = 1 }
+        if (gap > 0.15 * install) {
+            print "FAIL: the message came long after the last file"
+            bad = 1
+        }
         exit bad
     }' "$log"
