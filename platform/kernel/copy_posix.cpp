@@ -304,16 +304,13 @@ using namespace wce::kernel;
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     thread_local ns::HostEntry src, dst;
-    if (DWORD r = ns::Resolve(lpExistingFileName, src); r != ERROR_SUCCESS) return Fail(r);
-    if (!src.exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    const attrs::Location from = src.where();
-    host::Fd in(host::OpenAt(from.dirfd, from.name, O_RDONLY | O_NOFOLLOW));
-    if (!in.valid()) return FailErrno(errno);
-    // The file opened is the one copied, whole: it may have grown or been replaced since lookup.
-    struct stat st {};
-    if (host::FStat(in.get(), &st) != 0) return FailErrno(errno);
+    // The file opened is the one copied, whole, as its descriptor describes it: it may have
+    // grown or been replaced since anyone looked it up.
+    host::Fd in;
+    if (DWORD r = ns::OpenExisting(lpExistingFileName, src, in); r != ERROR_SUCCESS) return Fail(r);
+    const struct stat& st = src.st;
     if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    const attrs::Location from = src.where();
     DWORD srcAttrs = attrs::Read(from, st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (DWORD r = ns::ResolveTarget(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);

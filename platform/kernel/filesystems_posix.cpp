@@ -9,8 +9,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <set>
-#include <tuple>
+#include <utility>
 #include <unordered_map>
 
 #include "platform/kernel/host_ops.h"
@@ -26,7 +25,7 @@ constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification
 struct Known {
     std::mutex lock;  // the helper thread reads attributes too
     std::unordered_map<dev_t, Traits> traits;
-    std::set<std::tuple<dev_t, dev_t, Feature>> refused;
+    std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
     std::atomic<unsigned> generation{1};  // moves whenever traits change, for per-thread copies
 };
 
@@ -83,17 +82,32 @@ Traits Probe(const char* hostPath) {
 
 }  // namespace
 
+// Asked several times for every file copied: answered from a per-thread copy while nothing new
+// has been learnt.
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
+    struct Last {
+        unsigned generation = 0;
+        std::pair<dev_t, dev_t> key;
+        unsigned bits = 0;
+    };
+    thread_local Last last;
     auto& k = K();
-    std::lock_guard<std::mutex> hold(k.lock);
-    return k.refused.count({dev, PairKeyed(f) ? srcDev : 0, f}) != 0;
+    const std::pair<dev_t, dev_t> key{dev, PairKeyed(f) ? srcDev : 0};
+    const unsigned generation = k.generation.load(std::memory_order_acquire);
+    if (last.generation != generation || last.key != key) {
+        std::lock_guard<std::mutex> hold(k.lock);
+        auto it = k.refused.find(key);
+        last = {generation, key, it == k.refused.end() ? 0u : it->second};
+    }
+    return (last.bits >> static_cast<unsigned>(f)) & 1u;
 }
 
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
     if (!MeansNotHere(f, err)) return false;
     auto& k = K();
     std::lock_guard<std::mutex> hold(k.lock);
-    k.refused.insert({dev, PairKeyed(f) ? srcDev : 0, f});
+    k.refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
+    k.generation.fetch_add(1, std::memory_order_release);
     return true;
 }
 

@@ -68,6 +68,11 @@ DWORD Resolve(std::u16string_view devicePath, HostEntry& out);
 // exclusively (RENAME_NOREPLACE, O_EXCL) and look again only when the name turns out taken.
 DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
+// Opens an existing file for reading, for a caller that wants the file it reads described by the
+// open descriptor (out.st comes from it): the exact spelling is opened at once, and only when
+// that fails is the name looked up as by Resolve. Errors as Resolve, and ERROR_FILE_NOT_FOUND.
+DWORD OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd);
+
 // Resolves the folder part of a path whose last component is a pattern; the pattern is returned
 // as a view into devicePath. Errors as Resolve.
 DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,

@@ -139,7 +139,9 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
 FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
     if (ReadListing(dirHost, listing) != 0) return nullptr;
-    FoldedTable& t = NewTable(dirHost, st, now, false);
+    auto old = M().folded.find(dirHost);
+    const bool made = old != M().folded.end() && old->second.made && old->second.stamp.st_ino == st.st_ino;
+    FoldedTable& t = NewTable(dirHost, st, now, made);
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
@@ -372,6 +374,45 @@ DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
         r = ResolveOnce(devicePath, out, false, true);
     }
     return r;
+}
+
+namespace {
+
+// The exact spelling opened in its folder: the common case needs no look at the name first.
+int OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
+    paths::Components c;
+    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < 2 - IsMedium(c)) return ENOENT;
+    thread_local std::string dirHost;
+    if (ResolveDir(c, c.count - 1, true, dirHost) != ERROR_SUCCESS) return ENOENT;
+    out.path.assign(dirHost).push_back('/');
+    out.nameOffset = out.path.size();
+    out.real.clear();
+    out.presumed = false;
+    out.dirfd = OpenFolderFd(dirHost);
+    if (names::DeviceToHost(c.items[c.count - 1], out.path) != ERROR_SUCCESS) return ENOENT;
+    const char* name = out.dirfd == AT_FDCWD ? out.path.c_str() : out.path.c_str() + out.nameOffset;
+    fd.reset(host::OpenAt(out.dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid()) return errno;
+    if (host::FStat(fd.get(), &out.st) != 0) return errno;
+    out.exists = true;
+    out.dirDevKnown = true;
+    out.dirDev = out.st.st_dev;
+    return 0;
+}
+
+}  // namespace
+
+DWORD OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
+    const int err = OpenExact(devicePath, out, fd);
+    if (err == 0) return ERROR_SUCCESS;
+    // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
+    if (err != ENOENT && err != ELOOP && err != ENOTDIR) return ErrnoResult(err);
+    if (DWORD r = Resolve(devicePath, out); r != ERROR_SUCCESS) return r;
+    if (!out.exists) return ERROR_FILE_NOT_FOUND;
+    const attrs::Location at = out.where();
+    fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return Win32ErrorFromErrno(errno);
+    return ERROR_SUCCESS;
 }
 
 DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
