@@ -1,5 +1,6 @@
 // Fuzzes the automation script reader: whatever the file holds, it either names the bad line or
 // gives well-formed actions that read back the same when written out again, or with CRLF ends.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +45,18 @@ bool Blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// The value of a plain decimal ("-0" and leading zeros included), else -1.
+long Decimal(const std::string& s)
+{
+    const bool minus = s.size() > 1 && s[0] == '-';
+    if (s.empty() || s.find_first_not_of("0123456789", minus ? 1 : 0) != std::string::npos)
+        return -1;
+    const std::string digits = s.substr(std::min(s.find_first_not_of("-0"), s.size()));
+    if (digits.size() > 12 || (minus && !digits.empty()))
+        return -1;
+    return digits.empty() ? 0 : std::strtol(digits.c_str(), nullptr, 10);
+}
+
 void CheckWellFormed(const ScriptParse& p, const std::string& source)
 {
     if (!p.error.empty()) {
@@ -61,7 +74,7 @@ void CheckWellFormed(const ScriptParse& p, const std::string& source)
         Check(a.arg.empty() || (!Blank(a.arg.front()) && !Blank(a.arg.back())));
         Check((k->arg == Arg::None) == a.arg.empty());
         if (k->arg == Arg::Number)
-            Check(a.number >= 0 && a.number <= k->maxNumber);
+            Check(Decimal(a.arg) == a.number && a.number <= k->maxNumber);
     }
 }
 
