@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/kernel/attributes.h"
+#include "platform/kernel/changes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -179,48 +180,17 @@ int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntr
     return err;
 }
 
-// Puts the finished temp at path unless something is there (EEXIST). Where the filesystem has
-// no exclusive rename, a hard link does the same; where it has no links either, an exclusive
-// create claims the name and a plain rename fills it (a process killed between the two leaves
-// an empty file under the name, never a torn one). 0 or errno.
-int PlaceExclusive(const std::string& temp, const std::string& path, dev_t dev) {
-    if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, errno)) return errno;
-    }
-    if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
-        if (host::LinkAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) {
-            host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
-            return 0;
-        }
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, errno)) return errno;
-    }
-    host::Fd claim(host::OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-    if (!claim.valid()) return errno;
-    claim.reset();
-    if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) return 0;
-    const int err = errno;
-    host::UnlinkAt(AT_FDCWD, path.c_str(), 0);
-    return err;
-}
-
-int Rename(const std::string& temp, const ns::HostEntry& dst, bool noReplace, dev_t dev) {
-    if (noReplace) return PlaceExclusive(temp, dst.path, dev);
-    return host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, dst.path.c_str(), 0) == 0 ? 0 : errno;
-}
-
 // Renames the written temp onto the target; a target only presumed missing is placed without
 // replacing, and looked up and checked when it turns out to be there. A Win32 error; the temp
 // never survives.
 DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
             BOOL failIfExists, dev_t dev) {
-    int err = Rename(temp, dst, failIfExists || dst.presumed, dev);
+    int err = changes::Rename(temp, dst, failIfExists || dst.presumed, dev);
     DWORD r = ERROR_SUCCESS;
     if (err == EEXIST && dst.presumed && !failIfExists) {
-        ns::NoteStale(dst.dir());
         r = ns::Resolve(target, dst);
         if (r == ERROR_SUCCESS && dst.exists) r = CheckTarget(dst, src, FALSE);
-        if (r == ERROR_SUCCESS) err = Rename(temp, dst, false, dev);
+        if (r == ERROR_SUCCESS) err = changes::Rename(temp, dst, false, dev);
     }
     if (r == ERROR_SUCCESS && err != 0)
         r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
@@ -232,18 +202,6 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
 }
 
 constexpr DWORD kNoUnnamed = 0xFFFFFFF1;
-
-// Gives the finished unnamed file fd its name: by its descriptor where the kernel lets anyone do
-// that, else through /proc. 0 or errno.
-int LinkUnnamed(int fd, const std::string& path) {
-    if (host::LinkAt(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
-    if (errno != ENOENT && errno != EPERM) return errno;
-    std::string proc = "/proc/self/fd/";
-    AppendNumber(proc, static_cast<unsigned long>(fd));
-    if (host::LinkAt(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-    // Without /proc the link by path cannot be made either.
-    return errno == ENOENT ? EOPNOTSUPP : errno;
-}
 
 // The device of the target's folder, for remembering what its filesystem refused.
 dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
@@ -274,11 +232,10 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
         writeback::Abandon(out.get());
         return Win32ErrorFromErrno(e);
     }
-    const int err = LinkUnnamed(out.get(), dst.path);
+    const int err = changes::NameUnnamed(out.get(), dst);
     if (!err) return ERROR_SUCCESS;
     if (err == EEXIST) {
         if (failIfExists) return ERROR_FILE_EXISTS;
-        ns::NoteStale(dir);
         if (DWORD r = ns::Resolve(target, dst); r != ERROR_SUCCESS) return r;
         if (dst.exists)
             if (DWORD r = CheckTarget(dst, src, FALSE); r != ERROR_SUCCESS) return r;
@@ -319,9 +276,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (!dst.exists) {
         DWORD r = CopyUnnamed(in.get(), st, srcAttrs, lpNewFileName, dst, bFailIfExists);
         if (r != kNoUnnamed) {
-            if (r != ERROR_SUCCESS) return Fail(r);
-            if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
-            return TRUE;
+            return r == ERROR_SUCCESS ? TRUE : Fail(r);
         }
     }
     thread_local std::string temp;
@@ -329,6 +284,5 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp, dev)) return FailErrno(err);
     if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists, dev); r != ERROR_SUCCESS)
         return Fail(r);
-    if (!dst.exists) ns::NoteAdded(dst.dir(), dst.name());
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/kernel/attributes.h"
+#include "platform/kernel/changes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -67,8 +68,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     DWORD a = attrs::Read(e.where(), e.st);
     if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
     if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-    if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return FailErrno(errno);
-    ns::NoteRemoved(e.dir(), e.name());
+    if (int err = changes::RemoveFile(e)) return FailErrno(err);
     return TRUE;
 }
 
@@ -77,10 +77,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (DWORD r = ns::Resolve(lpPathName, e); r != ERROR_SUCCESS) return Fail(r);
     if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
-    if (host::MkdirAt(AT_FDCWD, e.path.c_str(), 0777) != 0)
-        return FailErrno(errno == ENOENT ? ENOTDIR : errno);
-    ns::NoteAdded(e.dir(), e.name());
-    ns::NoteMadeFolder(e.path);
+    if (int err = changes::MakeFolder(e)) return FailErrno(err == ENOENT ? ENOTDIR : err);
     return TRUE;
 }
 

@@ -381,7 +381,7 @@ namespace {
 // The exact spelling opened in its folder: the common case needs no look at the name first.
 int OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
     paths::Components c;
-    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < 2 - IsMedium(c)) return ENOENT;
+    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < (IsMedium(c) ? 1u : 2u)) return ENOENT;
     thread_local std::string dirHost;
     if (ResolveDir(c, c.count - 1, true, dirHost) != ERROR_SUCCESS) return ENOENT;
     out.path.assign(dirHost).push_back('/');

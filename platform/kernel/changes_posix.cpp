@@ -1,0 +1,75 @@
+#include "platform/kernel/changes.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <cerrno>
+
+#include "platform/kernel/filesystems.h"
+#include "platform/kernel/host_ops.h"
+
+namespace wce::kernel::changes {
+namespace {
+
+// Tells the folder's name table what a call did to the name e: a new name is taken in, a name
+// found taken makes the folder be looked at afresh.
+int Noted(int err, const ns::HostEntry& e) {
+    if (err == 0 && !e.exists) ns::NoteAdded(e.dir(), e.name());
+    if (err == EEXIST) ns::NoteStale(e.dir());
+    return err;
+}
+
+int Result(int r) { return r == 0 ? 0 : errno; }
+
+int RenameExclusive(const std::string& temp, const std::string& path, dev_t dev) {
+    if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
+        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, errno)) return errno;
+    }
+    if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
+        if (host::LinkAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) {
+            host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+            return 0;
+        }
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, errno)) return errno;
+    }
+    host::Fd claim(host::OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!claim.valid()) return errno;
+    claim.reset();
+    if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) return 0;
+    const int err = errno;
+    host::UnlinkAt(AT_FDCWD, path.c_str(), 0);
+    return err;
+}
+
+}  // namespace
+
+int MakeFolder(const ns::HostEntry& e) {
+    if (host::MkdirAt(AT_FDCWD, e.path.c_str(), 0777) != 0) return Noted(errno, e);
+    Noted(0, e);
+    ns::NoteMadeFolder(e.path);
+    return 0;
+}
+
+int RemoveFile(const ns::HostEntry& e) {
+    if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return errno;
+    ns::NoteRemoved(e.dir(), e.name());
+    return 0;
+}
+
+int NameUnnamed(int fd, const ns::HostEntry& e) {
+    if (host::LinkAt(fd, "", AT_FDCWD, e.path.c_str(), AT_EMPTY_PATH) == 0) return Noted(0, e);
+    if (errno != ENOENT && errno != EPERM) return Noted(errno, e);
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (host::LinkAt(AT_FDCWD, proc, AT_FDCWD, e.path.c_str(), AT_SYMLINK_FOLLOW) == 0) return Noted(0, e);
+    // Without /proc the link by path cannot be made either.
+    return Noted(errno == ENOENT ? EOPNOTSUPP : errno, e);
+}
+
+int Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
+    if (exclusive) return Noted(RenameExclusive(temp, e.path, dev), e);
+    return Noted(Result(host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, e.path.c_str(), 0)), e);
+}
+
+}  // namespace wce::kernel::changes
