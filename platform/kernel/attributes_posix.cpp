@@ -92,6 +92,13 @@ ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size
     return host::LGetXattr(where.Full().c_str(), name, buf, size);
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 DWORD FromBigEndian(const unsigned char* b) {
     return static_cast<DWORD>(b[0]) << 24 | static_cast<DWORD>(b[1]) << 16 |
            static_cast<DWORD>(b[2]) << 8 | b[3];
@@ -196,17 +203,29 @@ int WriteFat(int fd, DWORD attrs) {
 
 }  // namespace
 
-DWORD ParseDosAttrib(const char* value, size_t size) {
-    size_t textLen = strnlen(value, size);
-    if (textLen > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
-        char text[32] = {};
-        std::memcpy(text, value, textLen < sizeof text - 1 ? textLen : sizeof text - 1);
-        return static_cast<DWORD>(std::strtoul(text + 2, nullptr, 16));
+// The text form: "0x" and up to eight significant hex digits, up to a NUL or the value's end.
+// Anything else in it makes the value unreadable, which reads as no attributes.
+bool ParseHexText(const char* value, size_t textLen, DWORD& out) {
+    if (textLen < 3 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return false;
+    std::uint64_t word = 0;
+    for (size_t i = 2; i < textLen; ++i) {
+        const int digit = HexDigit(value[i]);
+        if (digit < 0) return false;
+        word = word << 4 | static_cast<unsigned>(digit);
+        if (word > 0xFFFFFFFFu) return false;
     }
+    out = static_cast<DWORD>(word);
+    return true;
+}
+
+DWORD ParseDosAttrib(const char* value, size_t size) {
+    const size_t textLen = strnlen(value, size);
+    if (DWORD word = 0; ParseHexText(value, textLen, word)) return word;
     // Binary record after the NUL: version (u16), its repetition, then the attributes at 4
     // (versions 1 and 2) or after a flags word at 8 (versions 3 and later).
+    if (textLen + 1 >= size) return 0;
     const auto* rec = reinterpret_cast<const unsigned char*>(value) + textLen + 1;
-    size_t recLen = textLen + 1 < size ? size - textLen - 1 : 0;
+    const size_t recLen = size - textLen - 1;
     auto u32 = [&](size_t at) {
         return static_cast<DWORD>(rec[at] | rec[at + 1] << 8 | rec[at + 2] << 16 | rec[at + 3] << 24);
     };

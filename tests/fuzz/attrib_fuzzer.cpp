@@ -29,17 +29,19 @@ int HexDigit(uint8_t c)
     return -1;
 }
 
-// The text form as it is written: "0x", one to eight hex digits, then the value's end or a NUL
-// (after which a file server's record may follow, and must not matter).
+// The text form as it is written: "0x", hex digits of a 32-bit word (leading zeros any number),
+// then the value's end or a NUL (after which a file server's record may follow, and must not
+// matter).
 bool PlainHex(const uint8_t* data, size_t size, DWORD& value)
 {
     if (size < 3 || data[0] != '0' || (data[1] != 'x' && data[1] != 'X'))
         return false;
-    value = 0;
+    uint64_t word = 0;
     size_t i = 2;
-    for (; i < size && i < 10 && HexDigit(data[i]) >= 0; ++i)
-        value = value << 4 | static_cast<DWORD>(HexDigit(data[i]));
-    return i > 2 && (i == size || data[i] == 0);
+    for (; i < size && HexDigit(data[i]) >= 0 && word <= 0xFFFFFFFFu; ++i)
+        word = word << 4 | static_cast<uint64_t>(HexDigit(data[i]));
+    value = static_cast<DWORD>(word);
+    return i > 2 && word <= 0xFFFFFFFFu && (i == size || data[i] == 0);
 }
 
 }  // namespace

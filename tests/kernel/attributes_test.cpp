@@ -26,6 +26,11 @@ TEST(KernelAttributes, DosAttribValuesInTextAndBinaryForm) {
         {std::string("\0\3\0\3\0\x01\0\0\0\x02\0\0\0", 14), 0x2},
         {std::string("\0\1\0\1\0\x04\0\0\0", 9), 0x4},
         {std::string("0x20\0\3\0\3\0\x01\0\0\0\x02\0\0\0", 18), 0x20},
+        // Long and malformed text: every digit counts, and a value that is no word reads as none.
+        {"0x" + std::string(29, '0') + "2", 0x2},
+        {"0x-2", 0},
+        {"0x 2", 0},
+        {"0x100000002", 0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.value);
