@@ -46,7 +46,7 @@ DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
 // inode's stamps stay as they were, and only when they were settled when read (every attribute
 // write moves the change time, but a coarse stamp could hide a second write).
 struct Remembered {
-    struct stat st;
+    timespec mtime, ctime;
     DWORD bits;
 };
 struct InodeKey {
@@ -66,7 +66,11 @@ std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
 
 bool Recall(const struct stat& st, DWORD& bits) {
     auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end() || !fsinfo::SameStamps(it->second.st, st)) return false;
+    if (it == Remembers().end()) return false;
+    const Remembered& r = it->second;
+    if (r.mtime.tv_sec != st.st_mtim.tv_sec || r.mtime.tv_nsec != st.st_mtim.tv_nsec ||
+        r.ctime.tv_sec != st.st_ctim.tv_sec || r.ctime.tv_nsec != st.st_ctim.tv_nsec)
+        return false;
     bits = it->second.bits;
     return true;
 }
@@ -74,7 +78,7 @@ bool Recall(const struct stat& st, DWORD& bits) {
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     if (!t.fineStamps || !fsinfo::Settled(st, t, fsinfo::Now())) return;
     if (Remembers().size() >= kMaxRemembered) Remembers().clear();
-    Remembers()[{st.st_dev, st.st_ino}] = {st, bits};
+    Remembers()[{st.st_dev, st.st_ino}] = {st.st_mtim, st.st_ctim, bits};
 }
 
 // Whether the running kernel has getxattrat; asked once, by the first read (of any thread).

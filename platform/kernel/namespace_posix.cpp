@@ -40,6 +40,7 @@ struct FoldedTable {
     bool ownChange = false;   // this process changed the folder since: its stamps moved
     int64_t verifiedAt = 0;   // when the table was last filled from the host
     int collisions = 0;       // names that fold alike; removing one then needs a rescan
+    uint64_t names = 0;       // digest of every host name the folder holds (NameDigest)
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
     int64_t checkedTick = -1;  // the clock tick in which the stamps were last compared
     bool made = false;         // this process made the folder: names in it are its own doing
@@ -116,6 +117,21 @@ FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t
     return t;
 }
 
+// A name's share of a folder's digest: the digest of a set of names is the sum of their shares,
+// so a change of one name updates it, and a folder listed again is compared without a new table.
+uint64_t NameDigest(std::string_view name) {
+    uint64_t h = std::hash<std::string_view>{}(name);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 33);
+}
+
+uint64_t ListingDigest(const DirListing& listing) {
+    uint64_t sum = 0;
+    for (const auto& e : listing.entries) sum += NameDigest(listing.name(e));
+    return sum;
+}
+
 // Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
 // looked up with its case turned, finds the same file or not.
 void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
@@ -139,9 +155,21 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
 FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
     if (ReadListing(dirHost, listing) != 0) return nullptr;
+    const uint64_t digest = ListingDigest(listing);
     auto old = M().folded.find(dirHost);
-    const bool made = old != M().folded.end() && old->second.made && old->second.stamp.st_ino == st.st_ino;
-    FoldedTable& t = NewTable(dirHost, st, now, made);
+    const bool same = old != M().folded.end() && old->second.stamp.st_ino == st.st_ino;
+    // A folder that holds just the names the table knows (this process's own changes) keeps it.
+    if (same && old->second.names == digest) {
+        FoldedTable& t = old->second;
+        t.stamp = st;
+        t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
+        t.verifiedAt = now;
+        t.ownChange = false;
+        t.checkedTick = CurrentTick(now);
+        return &t;
+    }
+    FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
+    t.names = digest;
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
@@ -487,6 +515,7 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
     std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
+    it->second.names += NameDigest(hostName);
     auto [slot, added] = it->second.byFolded.try_emplace(key, hostName);
     if (!added && slot->second != hostName) {
         ++it->second.collisions;
@@ -514,6 +543,7 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
         M().folded.erase(it);
         return;
     }
+    t.names -= NameDigest(hostName);
     std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
