@@ -1,6 +1,6 @@
 // Write-behind: a copied file's data is sent to its medium as soon as it is written, and the data
-// still unwritten on a filesystem is kept under a bound by waiting for the oldest of it before
-// more is copied. Progress shown per file then follows what has reached the medium, and the
+// still unwritten on a filesystem is kept under a bound (about a quarter second of the medium's
+// writing) by waiting for the oldest of it before more is copied. Progress shown per file then follows what has reached the medium, and the
 // flush at the end of a tree is short. Filesystems in memory are left alone, and so are FUSE
 // filesystems, whose writes reach their driver at once; where the host cannot start a
 // write-back, nothing is done and the copy goes on.
@@ -14,7 +14,8 @@
 
 namespace wce::kernel::writeback {
 
-// Data not yet on the medium that a copy may leave behind it, per filesystem.
+// Data not yet on the medium that a copy may leave behind it, per filesystem, until the medium
+// has shown its pace; then a quarter second of writing at that pace (at least this much).
 inline constexpr off_t kBound = 4 << 20;
 // A file copied in pieces no larger than this starts the write-back of each piece in turn.
 inline constexpr off_t kPiece = 2 << 20;
@@ -22,7 +23,8 @@ inline constexpr off_t kPiece = 2 << 20;
 // Whether files on a filesystem with traits t get written behind.
 bool Applies(dev_t dev, const fsinfo::Traits& t);
 // Bytes [pos, pos + len) of the new file fd on dev have been written: starts their write-back
-// and waits for older data of dev until no more than kBound is left unwritten. Never fails.
+// and waits for older data of dev until no more than the bound is left unwritten; small files
+// are settled together by a flush of the filesystem. Never fails.
 void Written(int fd, dev_t dev, off_t pos, off_t len);
 // Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
 void Settled(dev_t dev);

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <unordered_map>
@@ -12,18 +15,31 @@
 namespace wce::kernel::writeback {
 namespace {
 
-// Smaller pieces are not kept open to be waited for one by one: a flush of their filesystem
-// settles them together, which costs fewer calls than a descriptor each.
-constexpr off_t kKeepOpen = 64 * 1024;
+// Smaller files are neither started nor waited for one by one: on a disk that would turn each
+// into an I/O of its own. Their bytes are counted, and a flush of their filesystem settles them
+// together once they pass the bound.
+constexpr off_t kOneByOne = 64 * 1024;
+// How much writing may be left behind the progress shown, in time at the medium's own pace.
+constexpr int64_t kBehindNs = 250'000'000;
+constexpr off_t kMaxBound = 256 << 20;
+
+int64_t Monotonic() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
 
 struct Range {
-    host::Fd fd;  // invalid: settled by a flush of the whole filesystem
+    host::Fd fd;
     off_t pos = 0, len = 0;
 };
 
 struct Pending {
     std::deque<Range> ranges;
-    off_t bytes = 0;
+    off_t bytes = 0;       // started and not yet waited for, in ranges
+    off_t small = 0;       // of small files, since the last flush
+    off_t done = 0;        // waited for since first
+    int64_t first = 0;     // when the first range was started
 };
 
 // Copies run on one thread; the helper thread never writes.
@@ -32,20 +48,24 @@ std::unordered_map<dev_t, Pending>& ByDevice() {
     return m;
 }
 
-// Waits for the oldest data of p; fd is the newest file, through which its filesystem is flushed.
-void WaitOldest(Pending& p, int fd) {
+// A quarter second of writing at the pace the medium has shown so far, and kBound until it has
+// shown one: a fast disk is hardly ever waited for, a slow card after every few megabytes.
+off_t Bound(const Pending& p) {
+    const int64_t spent = Monotonic() - p.first;
+    if (p.done == 0 || spent <= 0) return kBound;
+    const double rate = static_cast<double>(p.done) / static_cast<double>(spent);
+    const auto bound = static_cast<off_t>(rate * kBehindNs);
+    return std::clamp<off_t>(bound, kBound, kMaxBound);
+}
+
+void WaitOldest(Pending& p) {
     Range& oldest = p.ranges.front();
-    if (oldest.fd.valid()) {
-        host::SyncFileRange(oldest.fd.get(), oldest.pos, oldest.len,
-                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                SYNC_FILE_RANGE_WAIT_AFTER);
-        p.bytes -= oldest.len;
-        p.ranges.pop_front();
-        return;
-    }
-    host::SyncFs(fd);
-    p.ranges.clear();
-    p.bytes = 0;
+    host::SyncFileRange(oldest.fd.get(), oldest.pos, oldest.len,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                            SYNC_FILE_RANGE_WAIT_AFTER);
+    p.bytes -= oldest.len;
+    p.done += oldest.len;
+    p.ranges.pop_front();
 }
 
 }  // namespace
@@ -56,19 +76,30 @@ bool Applies(dev_t dev, const fsinfo::Traits& t) {
 
 void Written(int fd, dev_t dev, off_t pos, off_t len) {
     if (len <= 0) return;
+    Pending& p = ByDevice()[dev];
+    if (p.first == 0) p.first = Monotonic();
+    if (pos == 0 && len < kOneByOne) {
+        p.small += len;
+        if (p.small + p.bytes <= Bound(p)) return;
+        host::SyncFs(fd);
+        p.done += p.small + p.bytes;
+        p.small = p.bytes = 0;
+        p.ranges.clear();
+        return;
+    }
     if (host::SyncFileRange(fd, pos, len, SYNC_FILE_RANGE_WRITE) != 0) {
         fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, errno);
         return;
     }
-    Pending& p = ByDevice()[dev];
     Range r;
+    r.fd.reset(host::Dup(fd));
     r.pos = pos;
     r.len = len;
-    if (len >= kKeepOpen) r.fd.reset(host::Dup(fd));
+    if (!r.fd.valid()) return;
     p.ranges.push_back(std::move(r));
     p.bytes += len;
     // The range just started is never waited for here: the person sees its file while it goes.
-    while (p.ranges.size() > 1 && p.bytes > kBound) WaitOldest(p, fd);
+    while (p.ranges.size() > 1 && p.bytes + p.small > Bound(p)) WaitOldest(p);
 }
 
 void Settled(dev_t dev) { ByDevice().erase(dev); }
@@ -79,7 +110,7 @@ void Abandon(dev_t dev, ino_t ino) {
     Pending& p = it->second;
     std::erase_if(p.ranges, [&](const Range& r) {
         struct stat st {};
-        if (!r.fd.valid() || host::FStat(r.fd.get(), &st) != 0 || st.st_ino != ino) return false;
+        if (host::FStat(r.fd.get(), &st) != 0 || st.st_ino != ino) return false;
         p.bytes -= r.len;
         return true;
     });
