@@ -11,8 +11,10 @@
 //   on filesystems with fine stamps, NTFS through its FUSE driver among them; 2 s on FAT, other
 //   FUSE filesystems and anything unknown, whose stamps or attribute caches are coarse). Inside the window a later change could leave the stamps as
 //   they were, so an unsettled view is filled again once the window has passed. A view that
-//   this process changed itself is kept up to date in place and filled again at most once per
-//   window, so a change another process makes meanwhile is seen within one window.
+//   this process changed itself is kept up to date in place and checked against the host again
+//   after one window, and at least 50 ms apart (OwnChangeCheck), so a change another process
+//   makes meanwhile is seen within that time; checking a folder this process fills at every
+//   clock tick would cost a listing of it for every few files.
 #pragma once
 
 #include <sys/stat.h>
@@ -73,6 +75,8 @@ void SetClock(ClockFn clock);  // nullptr: the coarse real-time clock
 int64_t Tick();
 // The stamp window of a filesystem (see the rule above).
 int64_t StampWindow(const Traits& t);
+// How long a view this process keeps changing may answer before it is checked again.
+int64_t OwnChangeCheck(const Traits& t);
 // Whether both stamps of st were older than the window of its filesystem at time now.
 bool Settled(const struct stat& st, const Traits& t, int64_t now);
 bool SameStamps(const struct stat& a, const struct stat& b);

@@ -168,6 +168,8 @@ int64_t Tick() {
 
 int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWindow; }
 
+int64_t OwnChangeCheck(const Traits& t) { return std::max<int64_t>(StampWindow(t), 50'000'000); }
+
 bool Settled(const struct stat& st, const Traits& t, int64_t now) {
     auto ns = [](const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; };
     const int64_t newest = std::max(ns(st.st_mtim), ns(st.st_ctim));

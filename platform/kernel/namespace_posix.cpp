@@ -184,13 +184,14 @@ FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t 
 }
 
 // Whether a table may answer for its folder, by the freshness rule; a change of our own is
-// taken in, provisionally, until the stamp window since the last fill has passed.
+// taken in, provisionally, until the folder is due to be checked against the host again.
 bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
     if (t.stamp.st_dev != st.st_dev || t.stamp.st_ino != st.st_ino) return false;
     const bool same = fsinfo::SameStamps(t.stamp, st);
     if (same && t.settled) return true;
     const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
-    if (!(same || t.ownChange) || now - t.verifiedAt >= fsinfo::StampWindow(traits)) return false;
+    const int64_t due = t.ownChange ? fsinfo::OwnChangeCheck(traits) : fsinfo::StampWindow(traits);
+    if (!(same || t.ownChange) || now - t.verifiedAt >= due) return false;
     t.stamp = st;
     t.settled = false;
     t.ownChange = false;

@@ -234,9 +234,10 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
         const std::u16string dev(dir.begin(), dir.end());
         const std::u16string outside = u"\\" + dev.substr(1) + u"\\OUT.TXT";
         EXPECT_EQ(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);
-        if (r.ownChange)
+        if (r.ownChange) {
             ASSERT_TRUE(CopyFileW((u"\\" + dev.substr(1) + u"\\seed.txt").c_str(),
                                   (u"\\" + dev.substr(1) + u"\\own.txt").c_str(), FALSE));
+        }
         Write(root() + dir + "/out.txt", "o");
         if (r.stampsMove || r.ownChange) g_stamp.tv_sec += 1;
         g_now += r.later;
