@@ -60,7 +60,7 @@ public:
 
 private:
     struct Slot {
-        std::atomic<unsigned char> state{0};  // 0 free, 1 being read, 2 done
+        std::atomic<unsigned char> state{0};  // 0 free, 1 being read, 2 done, 3 read and waited for
         Described d;
     };
     Batch(int dirfd, const std::string& dirHost, std::shared_ptr<const ns::DirListing> listing);

@@ -213,8 +213,12 @@ const Described& Batch::Take(size_t k) {
         s.state.store(2, std::memory_order_relaxed);
         return s.d;
     }
-    // Where the two meet, the helper may be reading this very entry: a few microseconds.
-    s.state.wait(1, std::memory_order_acquire);
+    // Where the two meet, the helper may be reading this very entry: a few microseconds, so a
+    // short spin first; only then does the caller sleep, saying so (3) for the helper to wake it.
+    for (int spins = 0; spins < 2000; ++spins)
+        if (s.state.load(std::memory_order_acquire) == 2) return s.d;
+    unsigned char reading = 1;
+    if (s.state.compare_exchange_strong(reading, 3, std::memory_order_acquire)) s.state.wait(3, std::memory_order_acquire);
     return s.d;
 }
 
@@ -228,8 +232,7 @@ bool Batch::Run(unsigned since) {
         unsigned char expected = 0;
         if (!s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) return true;
         Describe(next_ - 1, true);
-        s.state.store(2, std::memory_order_release);
-        s.state.notify_one();
+        if (s.state.exchange(2, std::memory_order_acq_rel) == 3) s.state.notify_one();
         --next_;
     }
     return true;
