@@ -266,7 +266,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     host::Fd in;
     if (DWORD r = ns::OpenExisting(lpExistingFileName, src, in); r != ERROR_SUCCESS) return Fail(r);
     const struct stat& st = src.st;
-    if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    // Folders, pipes and devices are no files to copy.
+    if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     const attrs::Location from = src.where();
     DWORD srcAttrs = attrs::Read(from, st);
     if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);

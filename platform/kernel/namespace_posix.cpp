@@ -198,6 +198,12 @@ bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
     return true;
 }
 
+// The empty table that stands for a folder whose filesystem ignores case: it knows no names.
+FoldedTable& FoldingFolder() {
+    thread_local FoldedTable none;
+    return none;
+}
+
 // The folded-name table of a folder, filled again only when the freshness rule asks for it; the
 // folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
 // pay a status read of the folder for every name it looks up there. nullptr with errno when the
@@ -216,9 +222,8 @@ FoldedTable* TableFor(const std::string& dirHost) {
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
         if (it != M().folded.end()) M().folded.erase(it);
-        thread_local FoldedTable none;
-        none.stamp = st;
-        return &none;
+        FoldingFolder().stamp = st;
+        return &FoldingFolder();
     }
     if (it != M().folded.end() && StillFresh(it->second, st, now)) {
         it->second.checkedTick = tick;
@@ -268,6 +273,8 @@ bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEnt
         r = errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
         return true;
     }
+    // A table given up meanwhile for the host's own case folding cannot say a name is missing.
+    if (t == &FoldingFolder()) return false;
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
