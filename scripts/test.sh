@@ -8,6 +8,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   dir=$here/build-asan
   "$here/scripts/build.sh" "$dir" -DWCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$here/scripts/lsan.supp
 else
   dir=$here/build
   "$here/scripts/build.sh" "$dir"

@@ -31,7 +31,7 @@ mkdir "$scratch/empty"
 # Runs the packaged SETUP in folder $1 with the settings that follow, and no others of ours.
 run() {
   local dir=$1; shift
-  (cd "$dir" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+  (cd "$dir" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
      ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} WCE_ROOT="$scratch/device" \
      WCE_SCRIPT="$src/examples/install-first-package.txt" "$@" "$scratch/installed/usr/bin/SETUP")
 }
@@ -49,7 +49,7 @@ mkdir "$scratch/nofonts"
 printf '<fontconfig><dir>%s</dir><cachedir>%s</cachedir></fontconfig>\n' "$scratch/nofonts" \
   "$scratch/nofonts" >"$scratch/fonts.conf"
 status=0
-out=$(cd "$scratch/medium" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+out=$(cd "$scratch/medium" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
         DISPLAY=:0 SDL_VIDEODRIVER=dummy FONTCONFIG_FILE="$scratch/fonts.conf" \
         WCE_ROOT="$scratch/device" "$scratch/installed/usr/bin/SETUP" </dev/null 2>&1) || status=$?
 [ "$status" -eq 0 ] && grep -q 'cannot draw text: .*IPAPGothic' <<<"$out" ||
