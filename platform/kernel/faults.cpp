@@ -20,6 +20,7 @@ constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
 // Counted from any thread (enumerations are described ahead on a second one); faults are armed
 // and fired on the calling thread only, see FaultsArmed().
 std::array<std::atomic<int>, kOps> g_calls{};
+std::array<std::atomic<int>, kOps> g_fired{};
 std::array<Fault, kOps> g_faults{};
 std::atomic<bool> g_anyFault{false};
 
@@ -35,11 +36,14 @@ void InjectFault(HostOp op, int nth, int err, bool persistent) {
 
 void ClearFaults() {
     for (auto& c : g_calls) c.store(0, std::memory_order_relaxed);
+    for (auto& c : g_fired) c.store(0, std::memory_order_relaxed);
     g_faults.fill(Fault{});
     g_anyFault = false;
 }
 
 int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)].load(std::memory_order_relaxed); }
+
+int FaultsFired(HostOp op) { return g_fired[static_cast<size_t>(op)].load(std::memory_order_relaxed); }
 
 bool FaultsArmed() { return g_anyFault.load(std::memory_order_relaxed); }
 
@@ -48,9 +52,11 @@ int host::Tick(HostOp op) {
     g_calls[i].fetch_add(1, std::memory_order_relaxed);
     if (!g_anyFault.load(std::memory_order_relaxed)) return 0;
     auto& f = g_faults[i];
-    if (f.firing) return f.err;
-    if (f.remaining == 0 || --f.remaining > 0) return 0;
-    if (f.persistent) f.firing = true;
+    if (!f.firing) {
+        if (f.remaining == 0 || --f.remaining > 0) return 0;
+        f.firing = f.persistent;
+    }
+    g_fired[i].fetch_add(1, std::memory_order_relaxed);
     return f.err;
 }
 

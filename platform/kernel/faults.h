@@ -16,6 +16,9 @@ void InjectFault(HostOp op, int nth, int err, bool persistent = false);
 void ClearFaults();
 // Calls of op since the last ClearFaults().
 int HostCallCount(HostOp op);
+// Calls of op failed by an injected fault since the last ClearFaults(): a test proves with it
+// that its fault happened, not only that the outcome looked like one.
+int FaultsFired(HostOp op);
 // Whether any fault is armed; work is then kept on the calling thread, where faults fire in order.
 bool FaultsArmed();
 

@@ -100,6 +100,7 @@ TEST_F(KernelTest, FilesFlushReportsWriteBackErrors) {
     faults.Fail(HostOp::SyncFs, 1, EIO);
     EXPECT_FALSE(FlushVolumeW(u"\\ROMDisk"));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+    EXPECT_EQ(FaultsFired(HostOp::SyncFs), 1);
     EXPECT_FALSE(FlushVolumeW(u"\\missing"));
 }
 
