@@ -45,8 +45,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
 // Fails with ERROR_PATH_NOT_FOUND without its parent, ERROR_ALREADY_EXISTS when taken.
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* lpSecurityAttributes);
 
-// Writes everything written below this path out to its medium (one syncfs of its filesystem),
-// reporting write-back errors that the filesystem has seen since the last flush.
+// Writes everything written below this path out to its medium (one syncfs of its filesystem;
+// on a FUSE filesystem, or one that refuses syncfs, a flush of every filesystem), reporting
+// write-back errors that the filesystem has seen since the last flush.
 BOOL FlushVolumeW(LPCWSTR lpPathName);
 
 // Reading files.
