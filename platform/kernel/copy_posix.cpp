@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <string>
 #include <utility>
@@ -201,8 +202,6 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     return r;
 }
 
-constexpr DWORD kNoUnnamed = 0xFFFFFFF1;
-
 // The device of the target's folder, for remembering what its filesystem refused.
 dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
     if (dst.dirDevKnown) return dst.dirDev;
@@ -210,14 +209,14 @@ dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
     return host::FStatAt(AT_FDCWD, dir.c_str(), &st, 0) == 0 ? st.st_dev : 0;
 }
 
-// Copies onto a missing target through an unnamed file. kNoUnnamed when the folder's filesystem
-// cannot, before anything is written; otherwise a Win32 error. A target that turns up meanwhile
-// is checked and replaced, and a file the kernel would not name is copied again the named way.
-DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
+// Copies onto a missing target through an unnamed file: a Win32 result, or none when the folder's
+// filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
+// checked and replaced, and a file the kernel would not name is copied again the named way.
+std::optional<DWORD> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                   ns::HostEntry& dst, BOOL failIfExists) {
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
-        return kNoUnnamed;
+        return std::nullopt;
     const std::string dir(dst.dir());
     host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
@@ -225,7 +224,7 @@ DWORD CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target
         const int err = errno == EISDIR ? EOPNOTSUPP : errno;
         if (!fsinfo::NoteRefusal(FolderDevice(dst, dir), fsinfo::Feature::Unnamed, err))
             return Win32ErrorFromErrno(err);
-        return kNoUnnamed;
+        return std::nullopt;
     }
     dev_t dev = 0;
     if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) {
@@ -275,10 +274,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (dst.exists)
         if (DWORD r = CheckTarget(dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
     if (!dst.exists) {
-        DWORD r = CopyUnnamed(in.get(), st, srcAttrs, lpNewFileName, dst, bFailIfExists);
-        if (r != kNoUnnamed) {
-            return r == ERROR_SUCCESS ? TRUE : Fail(r);
-        }
+        if (auto r = CopyUnnamed(in.get(), st, srcAttrs, lpNewFileName, dst, bFailIfExists))
+            return *r == ERROR_SUCCESS ? TRUE : Fail(*r);
     }
     thread_local std::string temp;
     dev_t dev = 0;
