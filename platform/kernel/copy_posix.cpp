@@ -115,10 +115,18 @@ void SweepDeadTemps(std::string_view dir) {
     for (const auto& e : listing.entries) {
         std::string_view name = listing.name(e);
         if (name.substr(0, kTempPrefix.size()) != kTempPrefix) continue;
-        const unsigned long owner = std::strtoul(std::string(name.substr(kTempPrefix.size())).c_str(), nullptr, 10);
+        const std::string pid(name.substr(kTempPrefix.size()));
+        const unsigned long owner = std::strtoul(pid.c_str(), nullptr, 10);
         if (owner == 0 || kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) continue;
         host::UnlinkAt(AT_FDCWD, std::string(dir).append("/").append(name).c_str(), 0);
     }
+}
+
+// Removes a temporary that will not be placed; its data is let go of first, so no descriptor
+// keeps it alive (FUSE would leave it behind as a hidden file).
+void DropTemp(const std::string& temp) {
+    writeback::Abandon(temp);
+    host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
 }
 
 // Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique (a
@@ -175,8 +183,7 @@ int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntr
     if (!err && host::Close(out.release()) != 0) err = errno;
     if (err) {
         out.reset();
-        writeback::Abandon(temp);
-        host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+        DropTemp(temp);
     }
     return err;
 }
@@ -195,10 +202,7 @@ DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const s
     }
     if (r == ERROR_SUCCESS && err != 0)
         r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
-    if (r != ERROR_SUCCESS) {
-        writeback::Abandon(temp);
-        host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
-    }
+    if (r != ERROR_SUCCESS) DropTemp(temp);
     return r;
 }
 

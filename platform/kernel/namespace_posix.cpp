@@ -103,18 +103,25 @@ int Canonical(const std::string& in, std::string& out) {
 
 int64_t CurrentTick(int64_t now) { return now / fsinfo::Tick(); }
 
+// Records that t holds what the folder (status st) held at time now.
+FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct stat& st,
+                      int64_t now) {
+    t.stamp = st;
+    t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.ownChange = false;
+    t.verifiedAt = now;
+    t.checkedTick = CurrentTick(now);
+    return t;
+}
+
 // An empty table for a folder with status st, read at time now; older tables go when too many.
 FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t now, bool made) {
     auto& m = M();
     if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
     FoldedTable& t = m.folded[dirHost];
     t = FoldedTable{};
-    t.stamp = st;
-    t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
-    t.verifiedAt = now;
-    t.checkedTick = CurrentTick(now);
     t.made = made;
-    return t;
+    return Verified(t, dirHost, st, now);
 }
 
 // A name's share of a folder's digest: the digest of a set of names is the sum of their shares,
@@ -139,10 +146,13 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
     if (!fsinfo::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
     for (const auto& e : listing.entries) {
         std::string name(listing.name(e));
-        auto letter = std::find_if(name.begin(), name.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
-        if (letter == name.end()) continue;
+        auto isLetter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+        if (std::none_of(name.begin(), name.end(), isLetter)) continue;
         std::string turned = name;
-        for (char& c : turned) c = std::islower(static_cast<unsigned char>(c)) ? static_cast<char>(std::toupper(c)) : static_cast<char>(std::tolower(c));
+        for (char& c : turned) {
+            const int u = static_cast<unsigned char>(c);
+            c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
+        }
         struct stat a {}, b {};
         const std::string base = dirHost + "/";
         if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
@@ -159,15 +169,7 @@ FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t 
     auto old = M().folded.find(dirHost);
     const bool same = old != M().folded.end() && old->second.stamp.st_ino == st.st_ino;
     // A folder that holds just the names the table knows (this process's own changes) keeps it.
-    if (same && old->second.names == digest) {
-        FoldedTable& t = old->second;
-        t.stamp = st;
-        t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
-        t.verifiedAt = now;
-        t.ownChange = false;
-        t.checkedTick = CurrentTick(now);
-        return &t;
-    }
+    if (same && old->second.names == digest) return &Verified(old->second, dirHost, st, now);
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
     t.names = digest;
     LearnCaseFolding(dirHost, listing, st.st_dev);
@@ -246,8 +248,27 @@ int OpenFolderFd(std::string_view dirHost) {
     return AT_FDCWD;
 }
 
+// The entry's name as its open folder sees it, else its whole path.
+const char* NameForHost(const HostEntry& e) {
+    return e.dirfd == AT_FDCWD ? e.path.c_str() : e.path.c_str() + e.nameOffset;
+}
+
+// Starts out as the entry name would be in the host folder dirHost, not yet looked at.
+DWORD BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
+    out.path.assign(dirHost).push_back('/');
+    out.nameOffset = out.path.size();
+    out.exists = false;
+    out.presumed = false;
+    out.real.clear();
+    out.dirfd = OpenFolderFd(dirHost);
+    out.dirDevKnown = false;
+    if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
+    if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+    return ERROR_SUCCESS;
+}
+
 DWORD StatFound(HostEntry& out) {
-    const char* name = out.dirfd == AT_FDCWD ? out.path.c_str() : out.path.c_str() + out.nameOffset;
+    const char* name = NameForHost(out);
     if (host::FStatAt(out.dirfd, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     out.exists = true;
     out.real.clear();
@@ -297,15 +318,7 @@ bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEnt
 // Looks up one name in an existing host folder: exact spelling, else one differing in case.
 DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
                   bool trustTable = false) {
-    out.path.assign(dirHost).push_back('/');
-    out.nameOffset = out.path.size();
-    out.exists = false;
-    out.presumed = false;
-    out.real.clear();
-    out.dirfd = OpenFolderFd(dirHost);
-    out.dirDevKnown = false;
-    if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
-    if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+    if (DWORD r = BeginEntry(dirHost, name, out); r != ERROR_SUCCESS) return r;
     // Filling a folder it made itself, the process meets mostly names that are not there yet; the
     // table knows them without a look at each name.
     if (DWORD r = 0; (trustTable || MadeAndFresh(dirHost)) && LookupInTable(dirHost, name, out, r))
@@ -417,17 +430,13 @@ namespace {
 // The exact spelling opened in its folder: the common case needs no look at the name first.
 int OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
     paths::Components c;
-    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < (IsMedium(c) ? 1u : 2u)) return ENOENT;
+    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < (IsMedium(c) ? 1u : 2u))
+        return ENOENT;
     thread_local std::string dirHost;
-    if (ResolveDir(c, c.count - 1, true, dirHost) != ERROR_SUCCESS) return ENOENT;
-    out.path.assign(dirHost).push_back('/');
-    out.nameOffset = out.path.size();
-    out.real.clear();
-    out.presumed = false;
-    out.dirfd = OpenFolderFd(dirHost);
-    if (names::DeviceToHost(c.items[c.count - 1], out.path) != ERROR_SUCCESS) return ENOENT;
-    const char* name = out.dirfd == AT_FDCWD ? out.path.c_str() : out.path.c_str() + out.nameOffset;
-    fd.reset(host::OpenAt(out.dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    if (ResolveDir(c, c.count - 1, true, dirHost) != ERROR_SUCCESS ||
+        BeginEntry(dirHost, c.items[c.count - 1], out) != ERROR_SUCCESS)
+        return ENOENT;
+    fd.reset(host::OpenAt(out.dirfd, NameForHost(out), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) return errno;
     if (host::FStat(fd.get(), &out.st) != 0) return errno;
     out.exists = true;
