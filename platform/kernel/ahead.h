@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,7 @@ struct Described {
                         // attrs::kNotRead
     int bitsErr = 0;    // errno of that failed read
     bool link = false;  // a symbolic link: its attributes are its target's, read by the caller
+    int64_t at = 0;     // fsinfo::Now() before the reads
 };
 
 class Batch {

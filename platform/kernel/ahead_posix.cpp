@@ -17,6 +17,7 @@
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/faults.h"
 #include "platform/kernel/filesystems.h"
+#include "platform/kernel/workers.h"
 
 namespace wce::kernel::ahead {
 namespace {
@@ -40,6 +41,7 @@ public:
         static Helper* helper = [] {
             auto* h = new Helper;
             std::atexit([] { Get().Stop(); });
+            workers::Register(&Quiesce);
             return h;
         }();
         started_.store(true, std::memory_order_release);
@@ -195,6 +197,7 @@ void Batch::Describe(size_t k, bool readBits) {
     thread_local std::string leaf;
     leaf.assign(listing_->name(listing_->entries[k]));
     Described& d = slots_[k].d;
+    d.at = fsinfo::Now();
     d.statErr = host::FStatAt(dirfd_, leaf.c_str(), &d.st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     d.link = d.statErr == 0 && S_ISLNK(d.st.st_mode);
     d.bits = attrs::kNotRead;

@@ -55,6 +55,11 @@ DWORD ParseDosAttrib(const char* value, size_t size);
 // The read-only, hidden and system bits of an NTFS attribute word as the FUSE driver gives it
 // (system.ntfs_attrib_be: four bytes, most significant first); -1 for a value of another size.
 long ParseNtfsAttrib(const unsigned char* value, size_t size);
+// The word of the entry at a device path as the enumeration that has just delivered it read it,
+// when that read is less than a clock tick old and this process has changed nothing since
+// (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
+// read it twice. False: read it.
+bool Recent(std::u16string_view devicePath, DWORD& out);
 // Forgets what was learnt about filesystems and remembered attributes (tests that fake a host).
 void ResetMediaCache();
 

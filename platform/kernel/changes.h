@@ -19,6 +19,10 @@ int RemoveFile(const ns::HostEntry& e);
 // Gives the finished unnamed file fd the name e names: by its descriptor where the kernel lets
 // anyone do that, else through /proc.
 int NameUnnamed(int fd, const ns::HostEntry& e);
+// Sets the attributes of the existing entry e (attrs::Write).
+int SetAttributes(const ns::HostEntry& e, DWORD attrs);
+// The host's part of NameUnnamed alone, for the copy worker, whose caller tells the tables.
+int LinkUnnamed(int fd, const std::string& path);
 // Renames the finished file at temp to the name e names. Exclusive: only where nothing is there;
 // where the filesystem on dev has no exclusive rename, a hard link does the same, and where it
 // has no links either, an exclusive create claims the name and a plain rename fills it (a

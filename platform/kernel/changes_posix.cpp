@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/kernel/attributes.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 
@@ -14,6 +15,7 @@ namespace {
 // Tells the folder's name table what a call did to the name e: a new name is taken in, a name
 // found taken makes the folder be looked at afresh.
 int Noted(int err, const ns::HostEntry& e) {
+    ns::NoteChange();
     if (err == 0 && !e.exists) ns::NoteAdded(e.dir(), e.name());
     if (err == EEXIST) ns::NoteStale(e.dir());
     return err;
@@ -51,21 +53,29 @@ int MakeFolder(const ns::HostEntry& e) {
     return 0;
 }
 
+int SetAttributes(const ns::HostEntry& e, DWORD attrs) {
+    ns::NoteChange();
+    return attrs::Write(e.target(), e.st, attrs);
+}
+
 int RemoveFile(const ns::HostEntry& e) {
+    ns::NoteChange();
     if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return errno;
     ns::NoteRemoved(e.dir(), e.name());
     return 0;
 }
 
-int NameUnnamed(int fd, const ns::HostEntry& e) {
-    if (host::LinkAt(fd, "", AT_FDCWD, e.path.c_str(), AT_EMPTY_PATH) == 0) return Noted(0, e);
-    if (errno != ENOENT && errno != EPERM) return Noted(errno, e);
+int LinkUnnamed(int fd, const std::string& path) {
+    if (host::LinkAt(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return errno;
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (host::LinkAt(AT_FDCWD, proc, AT_FDCWD, e.path.c_str(), AT_SYMLINK_FOLLOW) == 0) return Noted(0, e);
+    if (host::LinkAt(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
     // Without /proc the link by path cannot be made either.
-    return Noted(errno == ENOENT ? EOPNOTSUPP : errno, e);
+    return errno == ENOENT ? EOPNOTSUPP : errno;
 }
+
+int NameUnnamed(int fd, const ns::HostEntry& e) { return Noted(LinkUnnamed(fd, e.path), e); }
 
 int Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     if (exclusive) return Noted(RenameExclusive(temp, e.path, dev), e);

@@ -20,6 +20,7 @@
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/changes.h"
+#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -250,7 +251,59 @@ std::optional<DWORD> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs,
     return Place(temp, target, dst, src, failIfExists, dev);
 }
 
+// Hands a checked copy onto a missing target to the worker, where its filesystem lets it write
+// the copy the plain way; false when the caller is to copy.
+bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const struct stat& st,
+               DWORD srcAttrs, const ns::HostEntry& dst) {
+    fsinfo::Traits t;
+    const dev_t dev = dst.dirDev;
+    if (dst.exists || !dst.dirDevKnown || !dst.real.empty() || (srcAttrs & attrs::kSettable) != 0 ||
+        !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
+        fsinfo::Refused(dev, fsinfo::Feature::Unnamed) || fsinfo::Refused(dev, fsinfo::Feature::LinkUnnamed))
+        return false;
+    behind::Job job{from, to, failIfExists, std::move(in), st.st_size,
+                    !fsinfo::Refused(dev, fsinfo::Feature::Clone, st.st_dev),
+                    !fsinfo::Refused(dev, fsinfo::Feature::CopyRange, st.st_dev),
+                    std::string(dst.dir()), std::string(dst.name())};
+    if (behind::Queue(job)) return true;
+    in = std::move(job.in);
+    return false;
+}
+
+// The copy: made here, or, with mayQueue, possibly handed to the worker (copy_behind.h).
+DWORD Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
+    ns::HostEntry src, dst;
+    // The file opened is the one copied, whole, as its descriptor describes it: it may have
+    // grown or been replaced since anyone looked it up.
+    host::Fd in;
+    if (DWORD r = ns::OpenExisting(from, src, in); r != ERROR_SUCCESS) return r;
+    const struct stat& st = src.st;
+    // Folders, pipes and devices are no files to copy.
+    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    DWORD srcAttrs = attrs::Read(src.where(), st);
+    if (srcAttrs == INVALID_FILE_ATTRIBUTES) return Win32ErrorFromErrno(errno);
+    if (DWORD r = ns::ResolveTarget(to, dst); r != ERROR_SUCCESS) return r;
+    // A queued copy onto either name is made first; then both are looked at again.
+    if (mayQueue && (behind::Touches(src.dir(), src.name()) || behind::Touches(dst.dir(), dst.name()))) {
+        in.reset();
+        behind::Settle(true);
+        if (DWORD r = behind::TakeFailure()) return r;
+        return Copy(from, to, failIfExists, false);
+    }
+    if (dst.exists)
+        if (DWORD r = CheckTarget(dst, st, failIfExists); r != ERROR_SUCCESS) return r;
+    if (mayQueue && QueueCopy(from, to, failIfExists, in, st, srcAttrs, dst)) return ERROR_SUCCESS;
+    if (!dst.exists)
+        if (auto r = CopyUnnamed(in.get(), st, srcAttrs, to, dst, failIfExists)) return *r;
+    std::string temp;
+    dev_t dev = 0;
+    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp, dev)) return Win32ErrorFromErrno(err);
+    return Place(temp, to, dst, st, failIfExists, dev);
+}
+
 }  // namespace
+
+DWORD behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Copy(from, to, failIfExists, false); }
 
 void ResetCopyPaths() {
     fsinfo::Reset();
@@ -263,28 +316,9 @@ using namespace wce::kernel;
 
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    thread_local ns::HostEntry src, dst;
-    // The file opened is the one copied, whole, as its descriptor describes it: it may have
-    // grown or been replaced since anyone looked it up.
-    host::Fd in;
-    if (DWORD r = ns::OpenExisting(lpExistingFileName, src, in); r != ERROR_SUCCESS) return Fail(r);
-    const struct stat& st = src.st;
-    // Folders, pipes and devices are no files to copy.
-    if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    const attrs::Location from = src.where();
-    DWORD srcAttrs = attrs::Read(from, st);
-    if (srcAttrs == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
-    if (DWORD r = ns::ResolveTarget(lpNewFileName, dst); r != ERROR_SUCCESS) return Fail(r);
-    if (dst.exists)
-        if (DWORD r = CheckTarget(dst, st, bFailIfExists); r != ERROR_SUCCESS) return Fail(r);
-    if (!dst.exists) {
-        if (auto r = CopyUnnamed(in.get(), st, srcAttrs, lpNewFileName, dst, bFailIfExists))
-            return *r == ERROR_SUCCESS ? TRUE : Fail(*r);
-    }
-    thread_local std::string temp;
-    dev_t dev = 0;
-    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp, dev)) return FailErrno(err);
-    if (DWORD r = Place(temp, lpNewFileName, dst, st, bFailIfExists, dev); r != ERROR_SUCCESS)
-        return Fail(r);
-    return TRUE;
+    // Copies made behind earlier calls report here first; a failure among them is this call's.
+    behind::Settle(false);
+    if (DWORD r = behind::TakeFailure()) return Fail(r);
+    const DWORD r = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, behind::Available());
+    return r == ERROR_SUCCESS ? TRUE : Fail(r);
 }

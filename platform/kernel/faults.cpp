@@ -3,8 +3,8 @@
 #include <array>
 #include <atomic>
 
-#include "platform/kernel/ahead.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/workers.h"
 
 namespace wce::kernel {
 namespace {
@@ -29,7 +29,7 @@ std::atomic<bool> g_anyFault{false};
 void InjectFault(HostOp op, int nth, int err, bool persistent) {
     // Armed first, so the helper thread stops making calls; the faults are written once it has.
     g_anyFault = true;
-    ahead::Quiesce();
+    workers::QuiesceAll();
     auto& f = g_faults[static_cast<size_t>(op)];
     f = Fault{nth < 1 ? 1 : nth, err, persistent, false};
 }

@@ -5,6 +5,7 @@
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/changes.h"
+#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -32,7 +33,7 @@ FILETIME FileTimeOf(const timespec& t) {
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (DWORD r = ns::Resolve(path, e); r != ERROR_SUCCESS) return Fail(r);
+    if (DWORD r = behind::Resolve(path, e); r != ERROR_SUCCESS) return Fail(r);
     return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
 }
 
@@ -47,6 +48,7 @@ ns::HostEntry& Scratch() {
 using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    if (DWORD a; lpFileName != nullptr && attrs::Recent(lpFileName, a)) return a;
     auto& e = Scratch();
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     DWORD a = attrs::Read(e.where(), e.st);
@@ -57,7 +59,7 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     auto& e = Scratch();
     if (!ResolveExisting(lpFileName, e)) return FALSE;
-    int err = attrs::Write(e.target(), e.st, dwFileAttributes);
+    int err = changes::SetAttributes(e, dwFileAttributes);
     return err == 0 ? TRUE : FailErrno(err);
 }
 
@@ -75,15 +77,18 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     auto& e = Scratch();
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (DWORD r = ns::Resolve(lpPathName, e); r != ERROR_SUCCESS) return Fail(r);
+    if (DWORD r = behind::Resolve(lpPathName, e); r != ERROR_SUCCESS) return Fail(r);
     if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
     if (int err = changes::MakeFolder(e)) return FailErrno(err == ENOENT ? ENOTDIR : err);
     return TRUE;
 }
 
 // A FUSE driver writes to its medium through the host's own caches, which only a flush of every
-// filesystem reaches; so does a filesystem that refuses syncfs.
+// filesystem reaches; so does a filesystem that refuses syncfs. Copies still being made behind
+// the caller are made first; one that failed fails the flush: its data never got there.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
+    behind::Settle(true);
+    if (behind::TakeFailure() != ERROR_SUCCESS) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
     auto& e = Scratch();
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));

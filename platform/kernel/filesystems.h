@@ -14,7 +14,10 @@
 //   this process changed itself is kept up to date in place and checked against the host again
 //   after one window, and at least 50 ms apart (OwnChangeCheck), so a change another process
 //   makes meanwhile is seen within that time; checking a folder this process fills at every
-//   clock tick would cost a listing of it for every few files.
+//   clock tick would cost a listing of it for every few files. An entry an enumeration has just
+//   delivered answers a query of its attributes without a check for one tick from its read,
+//   unless this process changed anything since (attrs::Recent): another process's change is
+//   seen from the next tick on, as names are.
 #pragma once
 
 #include <sys/stat.h>

@@ -6,8 +6,10 @@
 
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
+#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/names.h"
@@ -22,6 +24,7 @@ struct FindObject : handles::Object {
     std::string dirHost;
     host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
+    std::u16string prefix;  // the device path of the folder, as the caller spelt it, with its backslash
     bool matchAll = false;
     size_t next = 0;
     std::unique_ptr<ahead::Batch> ahead;  // ended before dir is closed
@@ -54,7 +57,8 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 
 // The entry's status and word; false for an entry that vanished, leads out of the mapped
 // folders through a link, or cannot be read; such entries are not part of the device's view.
-bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes) {
+// at: when the reads began.
+bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at) {
     thread_local std::string leaf;
     leaf.assign(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
@@ -65,7 +69,8 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes)
         st = d.st;
         bits = d.bits;
         errno = d.bitsErr;
-    } else if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        at = d.at;
+    } else if (at = fsinfo::Now(); host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
     if (!S_ISLNK(st.st_mode)) {
@@ -78,6 +83,15 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes)
     return attributes != INVALID_FILE_ATTRIBUTES;
 }
 
+// The entry the caller's last enumeration delivered, for attrs::Recent.
+struct RecentEntry {
+    std::u16string path;
+    DWORD attributes = 0;
+    int64_t at = 0;
+    unsigned changes = 0;
+};
+thread_local RecentEntry t_recent;
+
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     thread_local std::u16string name;
     while (f.next < f.listing->entries.size()) {
@@ -87,8 +101,13 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
         DWORD attributes = 0;
-        if (!Describe(f, k, st, attributes)) continue;
+        int64_t at = 0;
+        if (!Describe(f, k, st, attributes, at)) continue;
         FillData(st, attributes, name, data);
+        t_recent.path.assign(f.prefix).append(name);
+        t_recent.attributes = attributes;
+        t_recent.at = at;
+        t_recent.changes = ns::Generation();
         return true;
     }
     return false;
@@ -102,6 +121,8 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         return INVALID_HANDLE_VALUE;
     }
     f->pattern.assign(pattern);
+    f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
+    if (behind::Touches(f->dirHost, {})) behind::Settle(true);  // the listing shows every copy made
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (std::unique_ptr<ahead::Prepared> p; f->matchAll && (p = ahead::TakePrepared(f->dirHost))) {
         f->dir = std::move(p->dir);
@@ -125,7 +146,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     thread_local ns::HostEntry e;
-    if (DWORD r = ns::Resolve(devicePath, e); r != ERROR_SUCCESS) {
+    if (DWORD r = behind::Resolve(devicePath, e); r != ERROR_SUCCESS) {
         SetLastError(r);
         return INVALID_HANDLE_VALUE;
     }
@@ -147,6 +168,16 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 }  // namespace
+
+bool attrs::Recent(std::u16string_view devicePath, DWORD& out) {
+    const RecentEntry& r = t_recent;
+    if (r.path.empty() || devicePath != r.path || ns::Generation() != r.changes ||
+        fsinfo::Now() - r.at >= fsinfo::Tick())
+        return false;
+    out = r.attributes;
+    return true;
+}
+
 }  // namespace wce::kernel
 
 using namespace wce::kernel;

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/kernel/ahead.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/workers.h"
 
 namespace wce::kernel::host {
 namespace {
@@ -96,12 +96,12 @@ std::atomic<bool> g_replaced{false};
 
 Ops& Table() {
     g_replaced.store(true, std::memory_order_relaxed);
-    ahead::Quiesce();
+    workers::QuiesceAll();
     return g_ops;
 }
 void RestoreOps() {
     g_replaced.store(true, std::memory_order_relaxed);
-    ahead::Quiesce();
+    workers::QuiesceAll();
     g_ops = kReal;
     g_replaced.store(false, std::memory_order_relaxed);
 }

@@ -3,6 +3,7 @@
 #include <limits.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <ctime>
@@ -569,7 +570,15 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
     t.ownChange = true;
 }
 
+namespace {
+std::atomic<unsigned> g_generation{0};
+}  // namespace
+
+void NoteChange() { g_generation.fetch_add(1, std::memory_order_relaxed); }
+unsigned Generation() { return g_generation.load(std::memory_order_relaxed); }
+
 void ResetCaches() {
+    NoteChange();
     M().dirs.clear();
     M().folded.clear();
 }

@@ -7,6 +7,7 @@
 
 #include "dialog/setup_dlg.h"
 #include "platform/kernel/faults.h"
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/heap.h"
 #include "tests/install/install_test_util.h"
 
@@ -116,8 +117,13 @@ TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
 TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
 {
     Build(Device() / "v", {"f:gone.txt"});
-    // The attribute read is the walk's last extended-attribute read: fail exactly that one as a
-    // file that vanished after its enumeration does.
+    // A clock that moves a tick at every reading: the enumeration's read is never recent enough
+    // to answer the attribute read, which is then the walk's last extended-attribute read: fail
+    // exactly that one as a file that vanished after its enumeration does.
+    wce::kernel::fsinfo::SetClock([] {
+        static int64_t now = 0;
+        return now += wce::kernel::fsinfo::Tick();
+    });
     wce::kernel::ClearFaults();
     ASSERT_EQ(Count(u"\\v\\", FALSE), 1);
     const int nStats = wce::kernel::HostCallCount(wce::kernel::HostOp::GetXattr);
@@ -132,6 +138,7 @@ TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
         faults.Fail(wce::kernel::HostOp::GetXattr, nStats, ENOENT);
         EXPECT_EQ(Count(u"\\v\\", TRUE), 1) << "counting all reads no attributes";
     }
+    wce::kernel::fsinfo::SetClock(nullptr);
     EXPECT_EQ(OpenHandleCount(), 0);
 }
 

@@ -113,13 +113,19 @@ TEST_F(KernelTest, EnumerationSkipsEntriesThatVanishAfterListing) {
 TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     for (const char* d : {"d", "e", "f"}) Write(root() + "/" + d + "/b", "x");
     SetDosAttrib(root() + "/d/b", "0x2");
+    static int64_t now;
+    now = 0;
+    fsinfo::SetClock([] { return now; });
     WIN32_FIND_DATAW fd;
     HANDLE hd = FindFirstFileW(u"\\d\\*.*", &fd);
     HANDLE he = FindFirstFileW(u"\\e\\*.*", &fd);
     ASSERT_NE(hd, INVALID_HANDLE_VALUE);
     ASSERT_NE(he, INVALID_HANDLE_VALUE);
-    // Read afresh, never from what the enumeration saw.
+    // What the enumeration has just read answers for one clock tick; another process's change
+    // is seen from the next tick on.
     SetDosAttrib(root() + "/e/b", "0x2");
+    EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_NORMAL);
+    now += fsinfo::Tick();
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_HIDDEN);
     fs::remove(root() + "/e/b");
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), INVALID_FILE_ATTRIBUTES);

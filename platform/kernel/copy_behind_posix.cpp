@@ -1,0 +1,281 @@
+#include "platform/kernel/copy_behind.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <linux/fs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/kernel/changes.h"
+#include "platform/kernel/device.h"
+#include "platform/kernel/faults.h"
+#include "platform/kernel/workers.h"
+
+namespace wce::kernel::behind {
+namespace {
+
+// Copies queued at most: each holds its source open, and the files shown ahead of their copy are
+// at most this many.
+constexpr size_t kCapacity = 64;
+// A sleeping worker is woken once this many wait, so it copies in runs rather than one by one.
+constexpr size_t kWakeAt = 8;
+constexpr size_t kBufferSize = 256 * 1024;
+
+std::atomic<bool> g_forked{false};
+
+enum class State : unsigned char { Queued, Running, Done, Returned };
+
+struct Entry {
+    Job job;
+    State state = State::Queued;
+};
+
+bool Fill(const Job& job, int out) {
+    if (job.size == 0) return true;
+    if (job.clone)
+        return host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(job.in.get()))) == 0;
+    off_t pos = 0;
+    if (job.range) {
+        for (auto left = static_cast<size_t>(job.size); left > 0;) {
+            const ssize_t n = host::CopyFileRange(job.in.get(), &pos, out, left);
+            if (n == 0) return true;  // the source shrank meanwhile
+            if (n < 0 && errno != EINTR) return false;
+            if (n > 0) left -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
+    for (;;) {
+        const ssize_t n = host::PRead(job.in.get(), buf.get(), kBufferSize, pos);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) return false;
+            done += w;
+        }
+        pos += n;
+    }
+}
+
+// The worker's whole part of a copy; false hands it back.
+bool Copy(const Job& job) {
+    host::Fd out(host::OpenAt(AT_FDCWD, job.dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
+    if (!out.valid() || !Fill(job, out.get())) return false;
+    std::string path;
+    path.reserve(job.dir.size() + job.name.size() + 1);
+    path.append(job.dir).append("/").append(job.name);
+    return changes::LinkUnnamed(out.get(), path) == 0;
+}
+
+// Names that may be the same on a case-blind lookup; beyond ASCII, any two are taken to be.
+bool MaySameName(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
+    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    if (!std::all_of(a.begin(), a.end(), ascii) || !std::all_of(b.begin(), b.end(), ascii)) return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+class Worker {
+public:
+    // Nullptr when no thread can be had; started with the first copy queued, stopped and joined
+    // at exit after every queued copy is made.
+    static Worker* Get() {
+        static Worker* w = [] () -> Worker* {
+            auto* created = new Worker;
+            if (!created->thread_.joinable()) return nullptr;
+            std::atexit([] { Settle(true); Instance()->Stop(); });
+            workers::Register([] { Settle(true); });
+            return created;
+        }();
+        Instance() = w;
+        return w;
+    }
+    static Worker*& Instance() {
+        static Worker* w = nullptr;
+        return w;
+    }
+    // False in a forked child, which has no worker: what the parent queued is the parent's.
+    bool Owned() const { return !g_forked.load(std::memory_order_relaxed); }
+
+    void Add(Job&& job) {
+        std::unique_lock lock(mu_);
+        // A full queue: what the worker finished or handed back is taken first, then it is waited for.
+        for (bool taken = false; jobs_.size() >= kCapacity; taken = !taken) {
+            if (taken) {
+                Wait(lock);
+                continue;
+            }
+            lock.unlock();
+            Settle(false);
+            lock.lock();
+        }
+        jobs_.push_back(Entry{std::move(job)});
+        active_.store(true, std::memory_order_release);
+        if (sleeping_ && ++waiting_ >= kWakeAt) work_.notify_one();
+    }
+
+    bool Active() const { return active_.load(std::memory_order_acquire); }
+
+    bool Touches(std::string_view dir, std::string_view name) {
+        std::lock_guard lock(mu_);
+        return std::any_of(jobs_.begin(), jobs_.end(), [&](const Entry& e) {
+            return e.job.dir == dir && (name.empty() || MaySameName(e.job.name, name));
+        });
+    }
+
+    // Takes the finished copies from the front, then any handed back (all of the rest); with
+    // wait, until none is left.
+    void Take(bool wait, std::vector<Job>& done, std::vector<Job>& back) {
+        std::unique_lock lock(mu_);
+        for (;;) {
+            while (!jobs_.empty() && jobs_.front().state == State::Done) {
+                done.push_back(std::move(jobs_.front().job));
+                jobs_.pop_front();
+            }
+            if (!jobs_.empty() && jobs_.front().state == State::Returned) {
+                for (Entry& e : jobs_) back.push_back(std::move(e.job));
+                jobs_.clear();
+                stopped_ = false;
+            }
+            if (!wait || jobs_.empty()) break;
+            Wait(lock);
+        }
+        active_.store(!jobs_.empty(), std::memory_order_release);
+    }
+
+private:
+    Worker() {
+        pthread_atfork(nullptr, nullptr, [] { g_forked.store(true, std::memory_order_relaxed); });
+        try {
+            thread_ = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            // No second thread: every copy is made by its caller.
+        }
+    }
+
+    // The caller waits for the worker: it is woken first, whatever it has been given.
+    void Wait(std::unique_lock<std::mutex>& lock) {
+        waiting_ = kWakeAt;
+        work_.notify_one();
+        callerWaits_ = true;
+        progress_.wait(lock);
+        callerWaits_ = false;
+    }
+
+    void Stop() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mu_);
+            stopping_ = true;
+            work_.notify_one();
+        }
+        // A forked child has no such thread to wait for.
+        if (Owned()) thread_.join();
+        else thread_.detach();
+    }
+
+    Entry* NextQueued() {
+        if (stopped_) return nullptr;
+        for (Entry& e : jobs_)
+            if (e.state == State::Queued) return &e;
+        return nullptr;
+    }
+
+    void Loop() {
+        std::unique_lock lock(mu_);
+        for (;;) {
+            Entry* e = NextQueued();
+            if (e == nullptr) {
+                if (stopping_) return;
+                sleeping_ = true;
+                waiting_ = 0;
+                work_.wait(lock, [&] { return stopping_ || ((e = NextQueued()) && waiting_ >= kWakeAt); });
+                sleeping_ = false;
+                if (e == nullptr) continue;
+            }
+            e->state = State::Running;
+            lock.unlock();
+            const bool made = Copy(e->job);
+            if (made) e->job.in.reset();
+            lock.lock();
+            e->state = made ? State::Done : State::Returned;
+            if (!made) {
+                stopped_ = true;
+                for (Entry& later : jobs_)
+                    if (later.state == State::Queued) later.state = State::Returned;
+            }
+            if (callerWaits_) progress_.notify_one();
+        }
+    }
+
+    std::mutex mu_;
+    std::condition_variable work_, progress_;
+    std::deque<Entry> jobs_;  // in the caller's order; references stay valid at both ends
+    std::atomic<bool> active_{false};
+    bool stopped_ = false;     // the worker handed a copy back and takes nothing until it is made
+    bool sleeping_ = false;
+    bool callerWaits_ = false;
+    bool stopping_ = false;
+    size_t waiting_ = 0;       // copies queued since the worker fell asleep
+    std::thread thread_;       // started last, once everything it reads is there
+};
+
+DWORD g_failure = ERROR_SUCCESS;  // the caller's thread only
+
+}  // namespace
+
+bool Available() {
+    static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
+    return CurrentDevice().copyBehind && twoProcessors && host::OpsAreReal() && !FaultsArmed();
+}
+
+bool Queue(Job& job) {
+    Worker* w = Worker::Get();
+    if (w == nullptr || !w->Owned()) return false;
+    w->Add(std::move(job));
+    return true;
+}
+
+void Settle(bool wait) {
+    Worker* w = Worker::Instance();
+    if (w == nullptr || !w->Active() || !w->Owned()) return;
+    std::vector<Job> done, back;
+    w->Take(wait, done, back);
+    for (const Job& j : done) ns::NoteAdded(j.dir, j.name);
+    for (Job& j : back) {
+        j.in.reset();
+        if (g_failure == ERROR_SUCCESS) g_failure = CopyNow(j.from.c_str(), j.to.c_str(), j.failIfExists);
+    }
+}
+
+DWORD TakeFailure() { return std::exchange(g_failure, ERROR_SUCCESS); }
+
+bool Touches(std::string_view dir, std::string_view name) {
+    Worker* w = Worker::Instance();
+    return w != nullptr && w->Active() && w->Owned() && w->Touches(dir, name);
+}
+
+DWORD Resolve(std::u16string_view path, ns::HostEntry& e) {
+    DWORD r = ns::Resolve(path, e);
+    if (r != ERROR_SUCCESS || !Touches(e.dir(), e.name())) return r;
+    Settle(true);
+    return ns::Resolve(path, e);
+}
+
+}  // namespace wce::kernel::behind
