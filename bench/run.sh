@@ -1,105 +1,291 @@
 #!/usr/bin/env bash
-# Times the installer's count, copy and whole install beside find, cp -r and cp -r + sync, on
-# tmpfs and on disk, runs interleaved (ours, theirs, ours, ...), best of N; prints the ratios.
-#   bench/run.sh                 everything (about 25 minutes on 2 cores, most of it on disk)
-#   ROUNDS=3 bench/run.sh        fewer rounds
-#   BENCH_DISK=/path bench/run.sh    where the disk runs happen (default: /var/tmp)
-#   STRACE=0 bench/run.sh        skip the system-call counts
-#   PLACES=/dev/shm bench/run.sh only tmpfs
+# Times the installer's count, copy and whole install of an older revision (old) beside the
+# current tree (new) and the standard tools (theirs: find, cp -r, cp -r + sync), on tmpfs and on
+# disk. Runs interleave (old, new, theirs, old, new, theirs, ...), best of ROUNDS; a table per
+# place, with both ratios to theirs and the goal, ends the run.
+#   bench/run.sh                     everything: tmpfs and disk, 100,000 files, best of 5
+#                                    (about 50 minutes on 2 cores, most of it on disk)
+#   QUICK=1 bench/run.sh             development: tmpfs only, 20,000 files, best of 3, no system
+#                                    call counts, no big files (a few minutes)
+#   BASE=<rev> bench/run.sh          the old revision (default 46fa5d3); BASE= runs new only
+#   ROUNDS=3                         fewer rounds
+#   PLACES=/dev/shm                  only tmpfs
+#   BENCH_DISK=/path                 where the disk runs happen (default: /var/tmp)
+#   FILES=20000 FOLDERS=200          the main tree (FOLDERS: default FILES / 100)
+#   STRACE=0                         skip the system-call counts
+#   BIG=0                            skip the 20 x 50 MB copy
+#   RUN_TIMEOUT=300                  seconds after which one run counts as failed
+# Settings given explicitly win over QUICK's. The current tree builds in build-bench/; the old
+# revision is checked out in a git worktree under build-bench-base/ and built beside it (Release,
+# through ccache where present). A run that fails or times out is reported and not repeated.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+quick=${QUICK:-0}
+if [ "$quick" = 1 ]; then q_places=/dev/shm q_files=20000 q_rounds=3 q_strace=0 q_big=0
+else q_places="/dev/shm ${BENCH_DISK:-/var/tmp}" q_files=100000 q_rounds=5 q_strace=1 q_big=1; fi
+places=${PLACES:-$q_places}
+files=${FILES:-$q_files}
+folders=${FOLDERS:-$((files / 100))}
+rounds=${ROUNDS:-$q_rounds}
+strace_on=${STRACE:-$q_strace}
+big_on=${BIG:-$q_big}
+run_timeout=${RUN_TIMEOUT:-300}
+base=${BASE-46fa5d3}
+second_files=20000                      # the second, smaller install
 build=${BENCH_BUILD:-$here/build-bench}
-rounds=${ROUNDS:-5}
-disk=${BENCH_DISK:-/var/tmp}
-files=${FILES:-100000}
-folders=${FOLDERS:-1000}
+base_dir=$here/build-bench-base         # worktree in src/, build in build/
+script_steps=3                          # lines of the install script below
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target install_bench SETUP >/dev/null
-bench=$build/bin/install_bench
-setup=$build/bin/SETUP
+say() { echo "$*" >&2; }
+
+# --- Building -------------------------------------------------------------------------------
+
+# Configures and builds SETUP and install_bench of the source tree $1 in $2 (Release); output in
+# $2/bench-build.log. ccache lets both trees share the objects of the files they have in common.
+build_tree() {
+    local src=$1 dir=$2 launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    mkdir -p "$dir"
+    if ! (export CCACHE_BASEDIR=$src CCACHE_NOHASHDIR=1
+          cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" &&
+          cmake --build "$dir" --target SETUP install_bench) >"$dir/bench-build.log" 2>&1; then
+        tail -n 20 "$dir/bench-build.log" >&2
+        return 1
+    fi
+}
+
+# Checks out $base in the worktree (made on first use) and builds it.
+build_base() {
+    local rev src=$base_dir/src
+    rev=$(git -C "$here" rev-parse --verify --quiet "$base^{commit}") || { say "BASE=$base is no commit"; return 1; }
+    if [ -e "$src/.git" ]; then
+        git -C "$src" checkout -q -f --detach "$rev"
+    else
+        git -C "$here" worktree prune
+        git -C "$here" worktree add -q -f --detach "$src" "$rev"
+    fi
+    say "old: $(git -C "$src" log -1 --format='%h %s' | cut -c1-90)"
+    build_tree "$src" "$base_dir/build"
+}
+
+# The script's waits between scripted steps in the terminal display (microseconds) of source tree
+# $1: shown to be followed, by design, they are no cost of the display and are taken off.
+script_pace_us() {
+    local ms
+    ms=$(sed -n 's/.*kScriptPace = std::chrono::milliseconds(\([0-9]*\)).*/\1/p' \
+         "$1/platform/display/terminal/terminal_display_posix.cpp" 2>/dev/null | head -n 1)
+    echo $(( ${ms:-0} * 1000 * script_steps ))
+}
+
+say "new: the current tree in $build"
+build_tree "$here" "$build" || { say "the current tree does not build"; exit 1; }
+new_setup=$build/bin/SETUP new_bench=$build/bin/install_bench
+new_pace=$(script_pace_us "$here")
+old_setup='' old_bench='' old_pace=0
+if [ -z "$base" ]; then
+    say "old: none (BASE is empty)"
+elif build_base; then
+    old_setup=$base_dir/build/bin/SETUP old_bench=$base_dir/build/bin/install_bench
+    old_pace=$(script_pace_us "$base_dir/src")
+else
+    say "old: BASE=$base did not build (log: $base_dir/build/bench-build.log); going on with new only"
+fi
+
+# --- Timing ---------------------------------------------------------------------------------
 
 work=()
 cleanup() { for w in "${work[@]}"; do chmod -R u+w "$w" 2>/dev/null || true; rm -rf "$w"; done; }
 trap cleanup EXIT
 
 now() { date +%s%N; }
-# Runs a command, prints its wall time in seconds; output discarded.
-timed() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }; t1=$(now); echo $(( (t1 - t0) / 1000 )); }
-us2s() { awk -v u="$1" 'BEGIN { printf "%.3f", u / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# Runs a shell command, prints its wall time in microseconds, or "fail" when it fails or times out.
+timed() {
+    local t0 t1
+    t0=$(now)
+    timeout -k 10 "$run_timeout" bash -c "$1" >/dev/null 2>&1 </dev/null || { say "   failed (status $?): $1"; echo fail; return; }
+    t1=$(now)
+    echo $(( (t1 - t0) / 1000 ))
+}
 
-# $1 root: 'folders' folders of files/folders small files each.
-make_small_tree() {
-    local root=$1 per=$((files / folders))
-    mkdir -p "$root"
-    (cd "$root" && for ((d = 0; d < folders; d++)); do
-        mkdir "d$d"
-        for ((f = 0; f < per; f++)); do printf 'file %d %d\n' "$d" "$f" > "d$d/f$f.txt"; done
-    done)
+# best PREP CMD...: runs the commands (shell strings) in turns, each after PREP, $rounds times;
+# prints the best time of each (microseconds), "-" for an empty command, "fail" for one that failed.
+best() {
+    local prep=$1 i r t
+    shift
+    local -a cmds=("$@") bests=()
+    for ((r = 0; r < rounds; r++)); do
+        for i in "${!cmds[@]}"; do
+            if [ -z "${cmds[i]}" ] || [ "${bests[i]:-}" = fail ]; then continue; fi
+            eval "$prep"
+            t=$(timed "${cmds[i]}")
+            if [ "$t" = fail ] || [ -z "${bests[i]:-}" ] || ((t < bests[i])); then bests[i]=$t; fi
+        done
+    done
+    for i in "${!cmds[@]}"; do printf '%s ' "${bests[i]:--}"; done
+    echo
+}
+
+# Wall time less a fixed wait (both microseconds), keeping "-" and "fail".
+less() { case $1 in -|fail) echo "$1" ;; *) echo $(( $1 - $2 )) ;; esac; }
+
+# System calls per file of a command (both threads).
+syscalls_per_file() {
+    local out
+    out=$(mktemp)
+    strace -f -c -o "$out" "$@" >/dev/null 2>&1 || true
+    awk -v n="$files" '/total$/ { calls = $4 } END { printf "%.1f", calls / n }' "$out"
+    rm -f "$out"
+}
+
+# Peak resident memory of a shell command, in MB.
+peak_mb() {
+    [ -n "$1" ] || { echo -; return; }
+    /usr/bin/time -f %M -o "$w/rss" bash -c "$1" >/dev/null 2>&1 </dev/null || { echo fail; return; }
+    awk '{ printf "%.1f", $1 / 1024 }' "$w/rss"
+}
+
+# --- The table ------------------------------------------------------------------------------
+
+table=()
+cols() { printf '%-58s %9s %9s %9s %9s %9s  %s' "$@"; }
+header() { table+=("" "== $1" "$(cols work old new theirs 'old ratio' 'new ratio' goal)"); }
+
+# Formats a value by unit: s (microseconds shown as seconds), n or MB (as given).
+show() {
+    case $1 in -|fail) echo "$1"; return ;; esac
+    if [ "$2" = s ]; then awk -v u="$1" 'BEGIN { printf "%.3f", u / 1e6 }'; else echo "$1"; fi
+}
+ratio() {
+    case "$1 $2" in *-*|*fail*) echo -; return ;; esac
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+}
+
+# row LABEL UNIT OLD NEW THEIRS GOAL [OLD_BASIS NEW_BASIS]: the ratios are to theirs unless bases
+# are given. Printed at once too, so a broken-off run still shows what it measured.
+row() {
+    local line
+    line=$(cols "$1" "$(show "$3" "$2")" "$(show "$4" "$2")" "$(show "$5" "$2")" \
+        "$(ratio "$3" "${7:-$5}")" "$(ratio "$4" "${8:-$5}")" "$6")
+    table+=("$line")
+    say "$line"
+}
+
+# --- Trees and commands ---------------------------------------------------------------------
+
+# make_medium DIR FILES FOLDERS: a medium whose PRODUCT1 holds SETAPP and TAV, half the folders
+# each, FILES small files in all.
+make_medium() {
+    local root=$1/PRODUCT1 n=$2 nd=$3 d f per=$(($2 / $3))
+    mkdir -p "$root/SETAPP" "$root/TAV"
+    for ((d = 0; d < nd; d++)); do
+        local sub=$root/SETAPP/d$d
+        ((d < nd / 2)) || sub=$root/TAV/d$d
+        mkdir "$sub"
+        for ((f = 0; f < per; f++)); do printf 'file %d %d\n' "$d" "$f" >"$sub/f$f.txt"; done
+    done
+    printf '[PRODUCT]\r\n1=Bench\r\n' >"$1/SETUP.INI"
+    say "   made $n files in $nd folders"
 }
 make_big_tree() {
     mkdir -p "$1"
-    for ((i = 0; i < 20; i++)); do head -c 50M /dev/urandom > "$1/big$i.bin"; done
+    for ((i = 0; i < 20; i++)); do head -c 50M /dev/urandom >"$1/big$i.bin"; done
 }
 
-# Interleaved best-of-N of two commands given as strings; each round runs $prep first (untimed).
-# Prints "ours theirs" in microseconds.
-best_of() {
-    local ours=$1 theirs=$2 prep=${3:-true} bo=0 bt=0 t
-    for ((r = 0; r < rounds; r++)); do
-        eval "$prep"; t=$(timed bash -c "$ours"); ((bo == 0 || t < bo)) && bo=$t
-        eval "$prep"; t=$(timed bash -c "$theirs"); ((bt == 0 || t < bt)) && bt=$t
-    done
-    echo "$bo $bt"
-}
+# The device as a fresh one holds it: the two program folders, empty.
+fresh_device() { echo "rm -rf '$w/dev'; mkdir -p '$w/dev/ROMDisk/PROGRAM/TAV' '$w/dev/ROMDisk2/PROGRAM/SETAPP'"; }
 
-report() {  # label ours theirs goal
-    printf '%-44s ours %8ss  theirs %8ss  ratio %5s  (goal <= %s)\n' "$1" "$(us2s "$2")" "$(us2s "$3")" "$(ratio "$2" "$3")" "$4"
+# setup_cmd SETUP MEDIUM DISPLAY: a whole scripted install onto $w/dev. The terminal display draws on
+# a pseudo-terminal of fixed size that `script` provides.
+setup_cmd() {
+    [ -n "$1" ] || return 0
+    local run="WCE_ROOT='$w/dev' WCE_MEDIUM='$2' WCE_SCRIPT='$w/script' WCE_DISPLAY=$3 '$1'"
+    if [ "$3" = terminal ]; then
+        echo "script -qfec \"stty cols 100 rows 30; $run\" /dev/null"
+    else
+        echo "$run"
+    fi
 }
-
-syscalls_per_file() {  # command...
-    strace -f -c -o /dev/stdout "$@" 2>/dev/null >/tmp/.wce-strace.$$ || true
-    awk -v n="$files" '/total$/ { calls=$4 } END { printf "%.1f", calls / n }' /tmp/.wce-strace.$$
-    rm -f /tmp/.wce-strace.$$
+cp_install() {
+    echo "cp -r '$1/PRODUCT1/SETAPP/.' '$w/dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$1/PRODUCT1/TAV/.' '$w/dev/ROMDisk/PROGRAM/TAV/' && sync"
 }
+# A tool's command, or nothing when that tool was not built.
+with() { [ -n "$1" ] && echo "$1 $2"; return 0; }
 
-for place in ${PLACES:-/dev/shm $disk}; do
+# --- The runs -------------------------------------------------------------------------------
+
+bench_place() {
+    local place=$1 o n t oh nh ot nt med src dst
     w=$(mktemp -d "$place/wce-bench.XXXXXX"); work+=("$w")
-    echo "== $place: $files files in $folders folders"
-    make_small_tree "$w/small"
-    make_big_tree "$w/big"
+    say "== $place: $files files in $folders folders, best of $rounds"
+    header "$place ($(df -PT "$place" | awk 'NR == 2 { print $2 }')): $files files in $folders folders, best of $rounds"
+    med=$w/medium src=$med/PRODUCT1 dst=$w/dst
+    make_medium "$med" "$files" "$folders"
+    printf 'click 1001\nok\nclose\n' >"$w/script"
 
-    read -r o t < <(best_of "$bench count '$w/small'" "find '$w/small' -type f -printf '%m\n' | wc -l")
-    report "count (CountFiles vs find -printf %m)" "$o" "$t" 1.5
-    if [ "${STRACE:-1}" != 0 ] && command -v strace >/dev/null; then
-        echo "   system calls per file: ours $(syscalls_per_file "$bench" count "$w/small")," \
-             "find $(syscalls_per_file find "$w/small" -type f -printf '%m\n')"
+    read -r o n t < <(best true "$(with "$old_bench" "count '$src'")" "$(with "$new_bench" "count '$src'")" \
+        "find '$src' -type f -printf '%m\n' | wc -l")
+    row "count of $files files vs find -printf %m" s "$o" "$n" "$t" "<= 1.2"
+    if [ "$strace_on" != 0 ] && command -v strace >/dev/null; then
+        row "   system calls per file" n \
+            "$([ -n "$old_bench" ] && syscalls_per_file "$old_bench" count "$src" || echo -)" \
+            "$(syscalls_per_file "$new_bench" count "$src")" \
+            "$(syscalls_per_file find "$src" -type f -printf '%m\n')" -
     fi
 
-    prep="rm -rf '$w/dst'; mkdir '$w/dst'"
-    read -r o t < <(best_of "$bench copy '$w/small' '$w/dst'" "cp -r '$w/small/.' '$w/dst/'" "$prep")
-    report "copy $files small files (CopyTree vs cp -r)" "$o" "$t" 1.25
-    if [ "${STRACE:-1}" != 0 ] && command -v strace >/dev/null; then
-        eval "$prep"; so=$(syscalls_per_file "$bench" copy "$w/small" "$w/dst")
-        eval "$prep"; st=$(syscalls_per_file cp -r "$w/small/." "$w/dst/")
-        echo "   system calls per file: ours $so, cp $st"
+    local fresh_dst="rm -rf '$dst'; mkdir '$dst'"
+    read -r o n t < <(best "$fresh_dst" "$(with "$old_bench" "copy '$src' '$dst'")" \
+        "$(with "$new_bench" "copy '$src' '$dst'")" "cp -r '$src/.' '$dst/'")
+    row "copy of $files small files vs cp -r" s "$o" "$n" "$t" "<= 1.25"
+    if [ "$strace_on" != 0 ] && command -v strace >/dev/null; then
+        local so=- sn st
+        if [ -n "$old_bench" ]; then eval "$fresh_dst"; so=$(syscalls_per_file "$old_bench" copy "$src" "$dst"); fi
+        eval "$fresh_dst"; sn=$(syscalls_per_file "$new_bench" copy "$src" "$dst")
+        eval "$fresh_dst"; st=$(syscalls_per_file cp -r "$src/." "$dst/")
+        row "   system calls per file" n "$so" "$sn" "$st" -
     fi
-    read -r o t < <(best_of "$bench copy '$w/big' '$w/dst'" "cp -r '$w/big/.' '$w/dst/'" "$prep")
-    report "copy 20 x 50 MB (CopyTree vs cp -r)" "$o" "$t" 1.1
-    rm -rf "$w/big" "$w/dst"
 
-    # A whole install: PRODUCT1's SETAPP and TAV, half the files each, onto a fresh device.
-    mkdir -p "$w/medium/PRODUCT1"
-    mv "$w/small" "$w/medium/PRODUCT1/SETAPP"
-    mkdir -p "$w/medium/PRODUCT1/TAV"
-    for ((d = folders / 2; d < folders; d++)); do mv "$w/medium/PRODUCT1/SETAPP/d$d" "$w/medium/PRODUCT1/TAV/"; done
-    printf '[PRODUCT]\r\n1=Bench\r\n' > "$w/medium/SETUP.INI"
-    printf 'click 1001\nok\nclose\n' > "$w/script"
-    prep="rm -rf '$w/dev'; mkdir -p '$w/dev/ROMDisk/PROGRAM/TAV' '$w/dev/ROMDisk2/PROGRAM/SETAPP'"
-    ours="WCE_ROOT='$w/dev' WCE_MEDIUM='$w/medium' WCE_SCRIPT='$w/script' WCE_DISPLAY=headless '$setup'"
-    theirs="cp -r '$w/medium/PRODUCT1/SETAPP/.' '$w/dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$w/medium/PRODUCT1/TAV/.' '$w/dev/ROMDisk/PROGRAM/TAV/' && sync"
-    read -r o t < <(best_of "$ours" "$theirs" "$prep")
-    report "install $files files (SETUP vs cp -r x2 + sync)" "$o" "$t" 1.3
+    if [ "$big_on" != 0 ]; then
+        make_big_tree "$w/big"
+        read -r o n t < <(best "$fresh_dst" "$(with "$old_bench" "copy '$w/big' '$dst'")" \
+            "$(with "$new_bench" "copy '$w/big' '$dst'")" "cp -r '$w/big/.' '$dst/'")
+        row "copy of 20 x 50 MB vs cp -r" s "$o" "$n" "$t" "<= 1.1"
+        rm -rf "$w/big"
+    fi
+    rm -rf "$dst"
+
+    # Headless and terminal installs in the same turns: the display's cost is their ratio.
+    read -r o n t ot nt < <(best "$(fresh_device)" \
+        "$(setup_cmd "$old_setup" "$med" headless)" "$(setup_cmd "$new_setup" "$med" headless)" "$(cp_install "$med")" \
+        "$(setup_cmd "$old_setup" "$med" terminal)" "$(setup_cmd "$new_setup" "$med" terminal)")
+    oh=$o nh=$n
+    row "whole install of $files files vs cp -r x2 + sync" s "$o" "$n" "$t" "<= 1.0"
+
+    # Onto a device that already holds the files: each run leaves it so for the next.
+    eval "$(fresh_device)"; timed "$(cp_install "$med")" >/dev/null
+    read -r o n t < <(best true "$(setup_cmd "$old_setup" "$med" headless)" "$(setup_cmd "$new_setup" "$med" headless)" \
+        "$(cp_install "$med")")
+    row "   second run, onto the installed files" s "$o" "$n" "$t" -
+
+    if ((files != second_files)); then
+        local med2=$w/medium2
+        make_medium "$med2" "$second_files" "$((second_files / 100))"
+        read -r o n t < <(best "$(fresh_device)" "$(setup_cmd "$old_setup" "$med2" headless)" \
+            "$(setup_cmd "$new_setup" "$med2" headless)" "$(cp_install "$med2")")
+        row "whole install of $second_files files vs cp -r x2 + sync" s "$o" "$n" "$t" "<= 1.0"
+        rm -rf "$med2"
+    fi
+
+    row "whole install of $files files, terminal display vs headless" s "$(less "$ot" "$old_pace")" "$(less "$nt" "$new_pace")" - \
+        "<= 1.10" "$oh" "$nh"
+
+    eval "$(fresh_device)"; o=$(peak_mb "$(setup_cmd "$old_setup" "$med" headless)")
+    eval "$(fresh_device)"; n=$(peak_mb "$(setup_cmd "$new_setup" "$med" headless)")
+    row "peak memory (MB) of the whole install of $files files" MB "$o" "$n" - "< 32 MB"
+
+    table+=("(terminal display: less the script's waits, old $((old_pace / 1000)) ms, new $((new_pace / 1000)) ms;" \
+            " its ratios are to the headless install above)")
     cleanup; work=()
-done
+}
+
+for place in $places; do bench_place "$place"; done
+printf '%s\n' "${table[@]}"
