@@ -201,7 +201,8 @@ void Batch::Describe(size_t k, bool readBits) {
     d.statErr = host::FStatAt(dirfd_, leaf.c_str(), &d.st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     d.link = d.statErr == 0 && S_ISLNK(d.st.st_mode);
     d.bits = attrs::kNotRead;
-    if (d.statErr != 0 || d.link || !readBits) return;
+    // What the caller will recall needs no read (a count's walk read it for the copy's).
+    if (d.statErr != 0 || d.link || !readBits || attrs::Recalls(d.st)) return;
     d.bits = attrs::XattrBits(attrs::Location{dirfd_, leaf.c_str(), dirHost_}, d.st.st_dev);
     d.bitsErr = d.bits < 0 ? errno : 0;
 }

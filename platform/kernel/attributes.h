@@ -41,6 +41,9 @@ inline DWORD Read(const std::string& path, const struct stat& st) {
 // the NTFS word where the filesystem has one; 0 when it has none or its filesystem keeps no user
 // attributes; -1 with errno when the read failed. Safe to call from any thread.
 long XattrBits(const Location& where, dev_t dev);
+// Whether the hidden / system bits of the inode st describes are remembered and still current
+// (Read then needs no extended-attribute read). Safe to call from any thread.
+bool Recalls(const struct stat& st);
 // As Read, with bits already taken by XattrBits (kNotRead: read them here when needed), for
 // entries described by another thread; errno must still hold that read's error when bits is -1.
 inline constexpr long kNotRead = -2;
@@ -56,7 +59,7 @@ DWORD ParseDosAttrib(const char* value, size_t size);
 // (system.ntfs_attrib_be: four bytes, most significant first); -1 for a value of another size.
 long ParseNtfsAttrib(const unsigned char* value, size_t size);
 // The word of the entry at a device path as the enumeration that has just delivered it read it,
-// when that read is less than a clock tick old and this process has changed nothing since
+// when that read is less than fsinfo::kSeenWithin old and this process has changed nothing since
 // (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
 // read it twice. False: read it.
 bool Recent(std::u16string_view devicePath, DWORD& out);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -63,8 +64,11 @@ std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
     static std::unordered_map<InodeKey, Remembered, InodeHash> m;
     return m;
 }
+// The enumeration helper asks too (Recalls).
+std::mutex g_remembering;
 
 bool Recall(const struct stat& st, DWORD& bits) {
+    std::lock_guard hold(g_remembering);
     auto it = Remembers().find({st.st_dev, st.st_ino});
     if (it == Remembers().end()) return false;
     const Remembered& r = it->second;
@@ -77,6 +81,7 @@ bool Recall(const struct stat& st, DWORD& bits) {
 
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     if (!t.fineStamps || !fsinfo::Settled(st, t, fsinfo::Now())) return;
+    std::lock_guard hold(g_remembering);
     if (Remembers().size() >= kMaxRemembered) Remembers().clear();
     Remembers()[{st.st_dev, st.st_ino}] = {st.st_mtim, st.st_ctim, bits};
 }
@@ -251,6 +256,11 @@ std::string Location::Full() const {
 }
 
 DWORD Read(const Location& where, const struct stat& st) { return ReadWith(where, st, kNotRead); }
+
+bool Recalls(const struct stat& st) {
+    DWORD bits = 0;
+    return Recall(st, bits);
+}
 
 DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);

@@ -46,7 +46,9 @@ bool Available();
 bool Queue(Job& job);
 
 // Takes in what the worker finished (telling the name tables) and makes again, here, what it
-// handed back; with wait, after waiting for every queued copy. A failure is kept for TakeFailure.
+// handed back: without wait, only once there is enough to take (a handed-back copy or half a
+// queue); with wait, everything, after waiting for every queued copy. A failure is kept for
+// TakeFailure.
 void Settle(bool wait);
 // The first failure of a queued copy not yet reported, or ERROR_SUCCESS; cleared.
 DWORD TakeFailure();

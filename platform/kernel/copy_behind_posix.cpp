@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -37,9 +38,37 @@ std::atomic<bool> g_forked{false};
 
 enum class State : unsigned char { Queued, Running, Done, Returned };
 
+// Names that may be the same on a case-blind lookup; beyond ASCII, any two are taken to be.
+bool MaySameName(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
+    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    if (!std::all_of(a.begin(), a.end(), ascii) || !std::all_of(b.begin(), b.end(), ascii)) return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// A name as a case-blind lookup sees it: a hash of its ASCII letters folded, or 0 for a name
+// beyond ASCII, which is taken to match any.
+uint64_t NameKey(std::string_view name) {
+    uint64_t h = 1469598103934665603ULL;
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) return 0;
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c)) * 1099511628211ULL;
+    }
+    return h | 1;
+}
+
 struct Entry {
     Job job;
+    size_t dirHash = 0;
+    uint64_t nameKey = 0;
     State state = State::Queued;
+    // Whether a call on name in dir (any name, for an empty one) must wait for this copy.
+    bool Touches(std::string_view dir, size_t hash, std::string_view name, uint64_t key) const {
+        if (hash != dirHash || dir != job.dir) return false;
+        if (name.empty() || key == 0 || nameKey == 0) return true;
+        return key == nameKey && MaySameName(job.name, name);
+    }
 };
 
 bool Fill(const Job& job, int out) {
@@ -82,15 +111,6 @@ bool Copy(const Job& job) {
     return changes::LinkUnnamed(out.get(), path) == 0;
 }
 
-// Names that may be the same on a case-blind lookup; beyond ASCII, any two are taken to be.
-bool MaySameName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
-    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-    if (!std::all_of(a.begin(), a.end(), ascii) || !std::all_of(b.begin(), b.end(), ascii)) return true;
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 class Worker {
 public:
     // Nullptr when no thread can be had; started with the first copy queued, stopped and joined
@@ -125,18 +145,24 @@ public:
             Settle(false);
             lock.lock();
         }
-        jobs_.push_back(Entry{std::move(job)});
+        const size_t hash = std::hash<std::string_view>{}(job.dir);
+        const uint64_t key = NameKey(job.name);
+        jobs_.push_back(Entry{std::move(job), hash, key});
         active_.store(true, std::memory_order_release);
         if (sleeping_ && ++waiting_ >= kWakeAt) work_.notify_one();
     }
 
     bool Active() const { return active_.load(std::memory_order_acquire); }
+    // Whether there is enough to take in to be worth a lock: half a queue, or a copy handed back.
+    bool Due() const { return returned_.load(std::memory_order_acquire) || jobs_.size() >= kCapacity / 2; }
 
-    bool Touches(std::string_view dir, std::string_view name) {
-        std::lock_guard lock(mu_);
-        return std::any_of(jobs_.begin(), jobs_.end(), [&](const Entry& e) {
-            return e.job.dir == dir && (name.empty() || MaySameName(e.job.name, name));
-        });
+    // Without the lock: only the caller's thread adds and removes jobs, and the worker changes
+    // nothing but their states and sources.
+    bool Touches(std::string_view dir, std::string_view name) const {
+        const size_t hash = std::hash<std::string_view>{}(dir);
+        const uint64_t key = name.empty() ? 0 : NameKey(name);
+        return std::any_of(jobs_.begin(), jobs_.end(),
+                           [&](const Entry& e) { return e.Touches(dir, hash, name, key); });
     }
 
     // Takes the finished copies from the front, then any handed back (all of the rest); with
@@ -152,6 +178,7 @@ public:
                 for (Entry& e : jobs_) back.push_back(std::move(e.job));
                 jobs_.clear();
                 stopped_ = false;
+                returned_.store(false, std::memory_order_relaxed);
             }
             if (!wait || jobs_.empty()) break;
             Wait(lock);
@@ -190,35 +217,41 @@ private:
         else thread_.detach();
     }
 
-    Entry* NextQueued() {
-        if (stopped_) return nullptr;
+    // Takes every queued copy at once, so the lock is held once per run rather than per file.
+    bool TakeQueued(std::vector<Entry*>& run) {
+        run.clear();
+        if (stopped_) return false;
         for (Entry& e : jobs_)
-            if (e.state == State::Queued) return &e;
-        return nullptr;
+            if (e.state == State::Queued) {
+                e.state = State::Running;
+                run.push_back(&e);
+            }
+        return !run.empty();
     }
 
     void Loop() {
+        std::vector<Entry*> run;
+        run.reserve(kCapacity);
         std::unique_lock lock(mu_);
         for (;;) {
-            Entry* e = NextQueued();
-            if (e == nullptr) {
+            if (!TakeQueued(run)) {
                 if (stopping_) return;
                 sleeping_ = true;
                 waiting_ = 0;
-                work_.wait(lock, [&] { return stopping_ || ((e = NextQueued()) && waiting_ >= kWakeAt); });
+                work_.wait(lock, [&] { return stopping_ || (waiting_ >= kWakeAt && TakeQueued(run)); });
                 sleeping_ = false;
-                if (e == nullptr) continue;
+                if (run.empty()) continue;
             }
-            e->state = State::Running;
             lock.unlock();
-            const bool made = Copy(e->job);
-            if (made) e->job.in.reset();
+            size_t made = 0;
+            for (; made < run.size() && Copy(run[made]->job); ++made) run[made]->job.in.reset();
             lock.lock();
-            e->state = made ? State::Done : State::Returned;
-            if (!made) {
+            for (size_t k = 0; k < run.size(); ++k) run[k]->state = k < made ? State::Done : State::Returned;
+            if (made < run.size()) {
                 stopped_ = true;
                 for (Entry& later : jobs_)
                     if (later.state == State::Queued) later.state = State::Returned;
+                returned_.store(true, std::memory_order_release);
             }
             if (callerWaits_) progress_.notify_one();
         }
@@ -228,6 +261,7 @@ private:
     std::condition_variable work_, progress_;
     std::deque<Entry> jobs_;  // in the caller's order; references stay valid at both ends
     std::atomic<bool> active_{false};
+    std::atomic<bool> returned_{false};  // a copy was handed back
     bool stopped_ = false;     // the worker handed a copy back and takes nothing until it is made
     bool sleeping_ = false;
     bool callerWaits_ = false;
@@ -254,7 +288,7 @@ bool Queue(Job& job) {
 
 void Settle(bool wait) {
     Worker* w = Worker::Instance();
-    if (w == nullptr || !w->Active() || !w->Owned()) return;
+    if (w == nullptr || !w->Active() || !w->Owned() || (!wait && !w->Due())) return;
     std::vector<Job> done, back;
     w->Take(wait, done, back);
     for (const Job& j : done) ns::NoteAdded(j.dir, j.name);

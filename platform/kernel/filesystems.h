@@ -14,10 +14,9 @@
 //   this process changed itself is kept up to date in place and checked against the host again
 //   after one window, and at least 50 ms apart (OwnChangeCheck), so a change another process
 //   makes meanwhile is seen within that time; checking a folder this process fills at every
-//   clock tick would cost a listing of it for every few files. An entry an enumeration has just
-//   delivered answers a query of its attributes without a check for one tick from its read,
-//   unless this process changed anything since (attrs::Recent): another process's change is
-//   seen from the next tick on, as names are.
+//   clock tick would cost a listing of it for every few files. Likewise an entry an enumeration
+//   has just delivered answers a query of its attributes without a check while its read is less
+//   than those 50 ms old (kSeenWithin) and this process has changed nothing since (attrs::Recent).
 #pragma once
 
 #include <sys/stat.h>
@@ -78,6 +77,8 @@ void SetClock(ClockFn clock);  // nullptr: the coarse real-time clock
 int64_t Tick();
 // The stamp window of a filesystem (see the rule above).
 int64_t StampWindow(const Traits& t);
+// The longest another process's change may stay unseen where this process is busy (see above).
+inline constexpr int64_t kSeenWithin = 50'000'000;
 // How long a view this process keeps changing may answer before it is checked again.
 int64_t OwnChangeCheck(const Traits& t);
 // Whether both stamps of st were older than the window of its filesystem at time now.

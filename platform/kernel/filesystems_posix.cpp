@@ -168,7 +168,7 @@ int64_t Tick() {
 
 int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWindow; }
 
-int64_t OwnChangeCheck(const Traits& t) { return std::max<int64_t>(StampWindow(t), 50'000'000); }
+int64_t OwnChangeCheck(const Traits& t) { return std::max(StampWindow(t), kSeenWithin); }
 
 bool Settled(const struct stat& st, const Traits& t, int64_t now) {
     auto ns = [](const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; };

@@ -172,7 +172,7 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 bool attrs::Recent(std::u16string_view devicePath, DWORD& out) {
     const RecentEntry& r = t_recent;
     if (r.path.empty() || devicePath != r.path || ns::Generation() != r.changes ||
-        fsinfo::Now() - r.at >= fsinfo::Tick())
+        fsinfo::Now() - r.at >= fsinfo::kSeenWithin)
         return false;
     out = r.attributes;
     return true;

@@ -121,11 +121,11 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     HANDLE he = FindFirstFileW(u"\\e\\*.*", &fd);
     ASSERT_NE(hd, INVALID_HANDLE_VALUE);
     ASSERT_NE(he, INVALID_HANDLE_VALUE);
-    // What the enumeration has just read answers for one clock tick; another process's change
-    // is seen from the next tick on.
+    // What the enumeration has just read answers for a short while; another process's change is
+    // seen after that.
     SetDosAttrib(root() + "/e/b", "0x2");
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_NORMAL);
-    now += fsinfo::Tick();
+    now += fsinfo::kSeenWithin;
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_HIDDEN);
     fs::remove(root() + "/e/b");
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), INVALID_FILE_ATTRIBUTES);
