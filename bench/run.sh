@@ -14,10 +14,11 @@
 #   FILES=20000 FOLDERS=200          the main tree (FOLDERS: default FILES / 100)
 #   STRACE=0                         skip the system-call counts
 #   BIG=0                            skip the 20 x 50 MB copy
-#   RUN_TIMEOUT=300                  seconds after which one run counts as failed
+#   RUN_TIMEOUT=120                  seconds after which one run counts as failed
 # Settings given explicitly win over QUICK's. The current tree builds in build-bench/; the old
 # revision is checked out in a git worktree under build-bench-base/ and built beside it (Release,
-# through ccache where present). A run that fails or times out is reported and not repeated.
+# through ccache where present). A run that fails or times out is reported; a best marked * is
+# of the runs that did not fail.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 quick=${QUICK:-0}
@@ -29,7 +30,7 @@ folders=${FOLDERS:-$((files / 100))}
 rounds=${ROUNDS:-$q_rounds}
 strace_on=${STRACE:-$q_strace}
 big_on=${BIG:-$q_big}
-run_timeout=${RUN_TIMEOUT:-300}
+run_timeout=${RUN_TIMEOUT:-120}
 base=${BASE-46fa5d3}
 second_files=20000                      # the second, smaller install
 build=${BENCH_BUILD:-$here/build-bench}
@@ -108,25 +109,34 @@ timed() {
 }
 
 # best PREP CMD...: runs the commands (shell strings) in turns, each after PREP, $rounds times;
-# prints the best time of each (microseconds), "-" for an empty command, "fail" for one that failed.
+# prints the best time of each (microseconds), marked * when some of its runs failed, "fail"
+# when all did, "-" for an empty command.
 best() {
     local prep=$1 i r t
     shift
-    local -a cmds=("$@") bests=()
+    local -a cmds=("$@") bests=() fails=()
     for ((r = 0; r < rounds; r++)); do
         for i in "${!cmds[@]}"; do
-            if [ -z "${cmds[i]}" ] || [ "${bests[i]:-}" = fail ]; then continue; fi
+            [ -n "${cmds[i]}" ] || continue
             eval "$prep"
             t=$(timed "${cmds[i]}")
-            if [ "$t" = fail ] || [ -z "${bests[i]:-}" ] || ((t < bests[i])); then bests[i]=$t; fi
+            if [ "$t" = fail ]; then fails[i]=1
+            elif [ -z "${bests[i]:-}" ] || ((t < bests[i])); then bests[i]=$t; fi
         done
     done
-    for i in "${!cmds[@]}"; do printf '%s ' "${bests[i]:--}"; done
+    for i in "${!cmds[@]}"; do
+        if [ -z "${cmds[i]}" ]; then t=-
+        elif [ -z "${bests[i]:-}" ]; then t=fail
+        else t=${bests[i]}${fails[i]:+*}; fi
+        printf '%s ' "$t"
+    done
     echo
 }
 
-# Wall time less a fixed wait (both microseconds), keeping "-" and "fail".
-less() { case $1 in -|fail) echo "$1" ;; *) echo $(( $1 - $2 )) ;; esac; }
+# Wall time less a fixed wait (both microseconds), keeping "-", "fail" and the mark *.
+less() {
+    case $1 in -|fail) echo "$1" ;; *) echo "$(( ${1%\*} - $2 ))${1//[0-9]/}" ;; esac
+}
 
 # System calls per file of a command (both threads).
 syscalls_per_file() {
@@ -153,11 +163,11 @@ header() { table+=("" "== $1" "$(cols work old new theirs 'old ratio' 'new ratio
 # Formats a value by unit: s (microseconds shown as seconds), n or MB (as given).
 show() {
     case $1 in -|fail) echo "$1"; return ;; esac
-    if [ "$2" = s ]; then awk -v u="$1" 'BEGIN { printf "%.3f", u / 1e6 }'; else echo "$1"; fi
+    if [ "$2" = s ]; then awk -v u="${1%\*}" -v m="${1//[0-9]/}" 'BEGIN { printf "%.3f%s", u / 1e6, m }'; else echo "$1"; fi
 }
 ratio() {
     case "$1 $2" in *-*|*fail*) echo -; return ;; esac
-    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+    awk -v a="${1%\*}" -v b="${2%\*}" 'BEGIN { printf "%.2f", a / b }'
 }
 
 # row LABEL UNIT OLD NEW THEIRS GOAL [OLD_BASIS NEW_BASIS]: the ratios are to theirs unless bases
@@ -288,4 +298,4 @@ bench_place() {
 }
 
 for place in $places; do bench_place "$place"; done
-printf '%s\n' "${table[@]}"
+printf '%s\n' "${table[@]}" "(a best marked * is of the runs that did not fail; the failures are listed above)"
