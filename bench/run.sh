@@ -4,7 +4,7 @@
 # disk. Runs interleave (old, new, theirs, old, new, theirs, ...), best of ROUNDS; a table per
 # place, with both ratios to theirs and the goal, ends the run.
 #   bench/run.sh                     everything: tmpfs and disk, 100,000 files, best of 5
-#                                    (about 50 minutes on 2 cores, most of it on disk)
+#                                    (the disk half takes longest; tmpfs alone, best of 3: 7 min)
 #   QUICK=1 bench/run.sh             development: tmpfs only, 20,000 files, best of 3, no system
 #                                    call counts, no big files (a few minutes)
 #   BASE=<rev> bench/run.sh          the old revision (default 46fa5d3); BASE= runs new only
