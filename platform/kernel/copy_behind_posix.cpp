@@ -135,9 +135,10 @@ public:
 
     void Add(Job&& job) {
         std::unique_lock lock(mu_);
-        // A full queue: what the worker finished or handed back is taken first, then it is waited for.
-        for (bool taken = false; jobs_.size() >= kCapacity; taken = !taken) {
-            if (taken) {
+        // A full queue: what the worker finished or handed back is taken in; only while the
+        // oldest copy is still to be made is the worker waited for (it tells of every run).
+        while (jobs_.size() >= kCapacity) {
+            if (jobs_.front().state == State::Queued || jobs_.front().state == State::Running) {
                 Wait(lock);
                 continue;
             }
