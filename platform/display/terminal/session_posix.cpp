@@ -142,6 +142,9 @@ bool OpenSession(SessionInfo& info, std::string& error) {
     keypad(stdscr, TRUE);
     set_escdelay(25);
     curs_set(0);
+    // Input is read between frames: no check for typed-ahead keys in each one, which polls the
+    // input every frame and would leave a frame half drawn while a key waits.
+    typeahead(-1);
     mouseinterval(0);
     mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
     if (!g_atexitRegistered) g_atexitRegistered = std::atexit(RestoreAtExit) == 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/display/displays.h"
 #include "platform/display/frame_pacer.h"
@@ -37,11 +38,14 @@ attr_t CursesAttr(std::uint8_t attr) {
     return out;
 }
 
-void Blit(const CellGrid& grid, int originCol, int originRow) {
+// Draws the grid's cells at the origin; with the grid drawn there last time, only the cells that
+// differ from it, so a frame's work follows what changed (a file name, a counter), not the screen.
+void Blit(const CellGrid& grid, int originCol, int originRow, const CellGrid* shown = nullptr) {
     for (int row = 0; row < grid.Rows(); ++row) {
         for (int col = 0; col < grid.Cols(); ++col) {
             const Cell& cell = grid.At(col, row);
-            if (cell.continuation) continue;
+            // A changed continuation cell comes with a changed wide character before it.
+            if (cell.continuation || (shown != nullptr && cell == shown->At(col, row))) continue;
             wchar_t text[2] = {static_cast<wchar_t>(cell.ch), L'\0'};
             cchar_t cc;
             setcchar(&cc, text, CursesAttr(cell.attr), 0, nullptr);
@@ -83,6 +87,12 @@ private:
     int originRow_ = 0;
     Clock::time_point lastInput_{};
     CellGrid grid_;
+    // The picture the curses screen holds (at originCol_/originRow_ of a terminal of shownCols_ x
+    // shownRows_), while shownValid_.
+    CellGrid shown_;
+    bool shownValid_ = false;
+    int shownCols_ = 0;
+    int shownRows_ = 0;
     wce::display::FramePacer pacer_;
 };
 
@@ -93,17 +103,30 @@ void TerminalDisplay::Present() {
     int rows = 0;
     int cols = 0;
     getmaxyx(stdscr, rows, cols);
-    erase();
     pictureShown_ = cols >= kGridCols && rows >= kGridRows;
     if (pictureShown_) {
+        // The grid just shown becomes the one compared against; grid_ answers clicks on the new.
+        std::swap(grid_, shown_);
         PaintScreen(wce::user::SnapshotScreen(), grid_);
-        originCol_ = (cols - kGridCols) / 2;
-        originRow_ = (rows - kGridRows) / 2;
-        Blit(grid_, originCol_, originRow_);
-    } else if (cols > 0 && rows > 0) {
-        CellGrid message(cols, rows);
-        PaintTooSmall(message);
-        Blit(message, 0, 0);
+        const bool incremental =
+            shownValid_ && !redrawAll_ && cols == shownCols_ && rows == shownRows_;
+        if (!incremental) {
+            erase();
+            originCol_ = (cols - kGridCols) / 2;
+            originRow_ = (rows - kGridRows) / 2;
+        }
+        Blit(grid_, originCol_, originRow_, incremental ? &shown_ : nullptr);
+        shownValid_ = true;
+        shownCols_ = cols;
+        shownRows_ = rows;
+    } else {
+        erase();
+        shownValid_ = false;
+        if (cols > 0 && rows > 0) {
+            CellGrid message(cols, rows);
+            PaintTooSmall(message);
+            Blit(message, 0, 0);
+        }
     }
     if (redrawAll_) clearok(curscr, TRUE);
     redrawAll_ = false;
