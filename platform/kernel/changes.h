@@ -21,8 +21,9 @@ int RemoveFile(const ns::HostEntry& e);
 int NameUnnamed(int fd, const ns::HostEntry& e);
 // Sets the attributes of the existing entry e (attrs::Write).
 int SetAttributes(const ns::HostEntry& e, DWORD attrs);
-// The host's part of NameUnnamed alone, for the copy worker, whose caller tells the tables.
-int LinkUnnamed(int fd, const std::string& path);
+// The host's part of NameUnnamed alone, for the copy worker, whose caller tells the tables: name
+// relative to the folder dirfd (AT_FDCWD: a full path).
+int LinkUnnamedAt(int fd, int dirfd, const char* name);
 // Renames the finished file at temp to the name e names. Exclusive: only where nothing is there;
 // where the filesystem on dev has no exclusive rename, a hard link does the same, and where it
 // has no links either, an exclusive create claims the name and a plain rename fills it (a

@@ -65,17 +65,17 @@ int RemoveFile(const ns::HostEntry& e) {
     return 0;
 }
 
-int LinkUnnamed(int fd, const std::string& path) {
-    if (host::LinkAt(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+int LinkUnnamedAt(int fd, int dirfd, const char* name) {
+    if (host::LinkAt(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return 0;
     if (errno != ENOENT && errno != EPERM) return errno;
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (host::LinkAt(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (host::LinkAt(AT_FDCWD, proc, dirfd, name, AT_SYMLINK_FOLLOW) == 0) return 0;
     // Without /proc the link by path cannot be made either.
     return errno == ENOENT ? EOPNOTSUPP : errno;
 }
 
-int NameUnnamed(int fd, const ns::HostEntry& e) { return Noted(LinkUnnamed(fd, e.path), e); }
+int NameUnnamed(int fd, const ns::HostEntry& e) { return Noted(LinkUnnamedAt(fd, AT_FDCWD, e.path.c_str()), e); }
 
 int Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     if (exclusive) return Noted(RenameExclusive(temp, e.path, dev), e);

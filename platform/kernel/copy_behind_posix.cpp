@@ -101,14 +101,24 @@ bool Fill(const Job& job, int out) {
     }
 }
 
-// The worker's whole part of a copy; false hands it back.
-bool Copy(const Job& job) {
-    host::Fd out(host::OpenAt(AT_FDCWD, job.dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
-    if (!out.valid() || !Fill(job, out.get())) return false;
+// The target folder, kept open from one copy of a run to the next (a walk fills one folder at a
+// time), so the host looks up one name, not a path; each run opens it afresh.
+struct OpenTarget {
     std::string path;
-    path.reserve(job.dir.size() + job.name.size() + 1);
-    path.append(job.dir).append("/").append(job.name);
-    return changes::LinkUnnamed(out.get(), path) == 0;
+    host::Fd dir;
+};
+
+// The worker's whole part of a copy; false hands it back.
+bool Copy(const Job& job, OpenTarget& target) {
+    host::Fd& dir = target.dir;
+    if (!dir.valid() || target.path != job.dir) {
+        dir.reset(host::OpenAt(AT_FDCWD, job.dir.c_str(), O_PATH | O_DIRECTORY));
+        target.path = dir.valid() ? job.dir : std::string();
+        if (!dir.valid()) return false;
+    }
+    host::Fd out(host::OpenAt(dir.get(), ".", O_WRONLY | O_TMPFILE, 0666));
+    if (!out.valid() || !Fill(job, out.get())) return false;
+    return changes::LinkUnnamedAt(out.get(), dir.get(), job.name.c_str()) == 0;
 }
 
 class Worker {
@@ -245,7 +255,8 @@ private:
             }
             lock.unlock();
             size_t made = 0;
-            for (; made < run.size() && Copy(run[made]->job); ++made) run[made]->job.in.reset();
+            OpenTarget target;
+            for (; made < run.size() && Copy(run[made]->job, target); ++made) run[made]->job.in.reset();
             lock.lock();
             for (size_t k = 0; k < run.size(); ++k) run[k]->state = k < made ? State::Done : State::Returned;
             if (made < run.size()) {

@@ -19,7 +19,11 @@ struct Fault {
 constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
 // Counted from any thread (enumerations are described ahead on a second one); faults are armed
 // and fired on the calling thread only, see FaultsArmed().
-std::array<std::atomic<int>, kOps> g_calls{};
+// One cache line per counter: three threads count their calls, mostly of different operations.
+struct alignas(64) Counter {
+    std::atomic<int> n{0};
+};
+std::array<Counter, kOps> g_calls{};
 std::array<std::atomic<int>, kOps> g_fired{};
 std::array<Fault, kOps> g_faults{};
 std::atomic<bool> g_anyFault{false};
@@ -35,13 +39,13 @@ void InjectFault(HostOp op, int nth, int err, bool persistent) {
 }
 
 void ClearFaults() {
-    for (auto& c : g_calls) c.store(0, std::memory_order_relaxed);
+    for (auto& c : g_calls) c.n.store(0, std::memory_order_relaxed);
     for (auto& c : g_fired) c.store(0, std::memory_order_relaxed);
     g_faults.fill(Fault{});
     g_anyFault = false;
 }
 
-int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)].load(std::memory_order_relaxed); }
+int HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)].n.load(std::memory_order_relaxed); }
 
 int FaultsFired(HostOp op) { return g_fired[static_cast<size_t>(op)].load(std::memory_order_relaxed); }
 
@@ -49,7 +53,7 @@ bool FaultsArmed() { return g_anyFault.load(std::memory_order_relaxed); }
 
 int host::Tick(HostOp op) {
     auto i = static_cast<size_t>(op);
-    g_calls[i].fetch_add(1, std::memory_order_relaxed);
+    g_calls[i].n.fetch_add(1, std::memory_order_relaxed);
     if (!g_anyFault.load(std::memory_order_relaxed)) return 0;
     auto& f = g_faults[i];
     if (!f.firing) {
