@@ -15,6 +15,7 @@
 
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
+#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/faults.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/workers.h"
@@ -229,8 +230,9 @@ const Described& Batch::Take(size_t k) {
 bool Batch::Run(unsigned since) {
     const Helper& helper = Helper::Get();
     while (next_ > 0) {
-        // A fault armed meanwhile must fire on the caller's thread, in the caller's order.
-        if (cancelled_.load(std::memory_order_relaxed) || FaultsArmed()) return true;
+        // A fault armed meanwhile must fire on the caller's thread, in the caller's order; copies
+        // finished behind the caller have the second processor first (the caller reads the rest).
+        if (cancelled_.load(std::memory_order_relaxed) || FaultsArmed() || behind::Busy()) return true;
         if (helper.Newer(since)) return false;
         Slot& s = slots_[next_ - 1];
         unsigned char expected = 0;

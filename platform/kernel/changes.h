@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/kernel/namespace.h"
 
@@ -21,6 +22,8 @@ int RemoveFile(const ns::HostEntry& e);
 int NameUnnamed(int fd, const ns::HostEntry& e);
 // Sets the attributes of the existing entry e (attrs::Write).
 int SetAttributes(const ns::HostEntry& e, DWORD attrs);
+// Records a name the copy worker linked into the host folder dir (told here by its caller).
+void Linked(std::string_view dir, std::string_view name);
 // The host's part of NameUnnamed alone, for the copy worker, whose caller tells the tables: name
 // relative to the folder dirfd (AT_FDCWD: a full path).
 int LinkUnnamedAt(int fd, int dirfd, const char* name);

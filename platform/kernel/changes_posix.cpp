@@ -75,6 +75,11 @@ int LinkUnnamedAt(int fd, int dirfd, const char* name) {
     return errno == ENOENT ? EOPNOTSUPP : errno;
 }
 
+void Linked(std::string_view dir, std::string_view name) {
+    ns::NoteChange();
+    ns::NoteAdded(dir, name);
+}
+
 int NameUnnamed(int fd, const ns::HostEntry& e) { return Noted(LinkUnnamedAt(fd, AT_FDCWD, e.path.c_str()), e); }
 
 int Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {

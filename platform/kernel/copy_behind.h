@@ -1,7 +1,8 @@
 // Copies that finish behind the caller. Where the device allows it (DeviceConfig::copyBehind),
 // a copy onto a new name, on a filesystem with unnamed files and nothing to write back, is
-// opened and checked by the caller and then handed to a worker thread, which writes the data
-// into an unnamed file and links it under its name. A walk that copies many small files so keeps
+// opened and checked by the caller, who also makes the unnamed file for it in the target folder,
+// and then handed to a worker thread, which writes the data and links the file under its name
+// (the work of a copy falls about evenly on the two threads). A walk that copies many small files so keeps
 // both processors busy: the caller looks up and shows the next files while the worker copies.
 //
 // What the caller sees stays the device's:
@@ -32,6 +33,7 @@ struct Job {
     std::u16string from, to;  // the caller's paths: a copy handed back is made again from them
     BOOL failIfExists = FALSE;
     host::Fd in;              // the open source
+    host::Fd out;             // the unnamed file made for it in the target folder
     off_t size = 0;           // its size when opened
     bool clone = false;       // try a clone first
     bool range = false;       // else copy_file_range; else read and write
@@ -52,6 +54,8 @@ bool Queue(Job& job);
 void Settle(bool wait);
 // The first failure of a queued copy not yet reported, or ERROR_SUCCESS; cleared.
 DWORD TakeFailure();
+// Whether copies are queued: the enumeration helper then leaves the second processor to them.
+bool Busy();
 // Whether a queued copy will create name in the host folder dir (any name, for an empty one).
 bool Touches(std::string_view dir, std::string_view name);
 // ns::Resolve, after any queued copy onto the entry's name has been made.

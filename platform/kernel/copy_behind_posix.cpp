@@ -116,9 +116,7 @@ bool Copy(const Job& job, OpenTarget& target) {
         target.path = dir.valid() ? job.dir : std::string();
         if (!dir.valid()) return false;
     }
-    host::Fd out(host::OpenAt(dir.get(), ".", O_WRONLY | O_TMPFILE, 0666));
-    if (!out.valid() || !Fill(job, out.get())) return false;
-    return changes::LinkUnnamedAt(out.get(), dir.get(), job.name.c_str()) == 0;
+    return Fill(job, job.out.get()) && changes::LinkUnnamedAt(job.out.get(), dir.get(), job.name.c_str()) == 0;
 }
 
 class Worker {
@@ -129,15 +127,16 @@ public:
         static Worker* w = [] () -> Worker* {
             auto* created = new Worker;
             if (!created->thread_.joinable()) return nullptr;
-            std::atexit([] { Settle(true); Instance()->Stop(); });
+            std::atexit([] { Settle(true); Instance().load()->Stop(); });
             workers::Register([] { Settle(true); });
             return created;
         }();
         Instance() = w;
         return w;
     }
-    static Worker*& Instance() {
-        static Worker* w = nullptr;
+    // Read by the enumeration helper too (Busy).
+    static std::atomic<Worker*>& Instance() {
+        static std::atomic<Worker*> w{nullptr};
         return w;
     }
     // False in a forked child, which has no worker: what the parent queued is the parent's.
@@ -256,7 +255,10 @@ private:
             lock.unlock();
             size_t made = 0;
             OpenTarget target;
-            for (; made < run.size() && Copy(run[made]->job, target); ++made) run[made]->job.in.reset();
+            for (; made < run.size() && Copy(run[made]->job, target); ++made) {
+                run[made]->job.out.reset();
+                run[made]->job.in.reset();
+            }
             lock.lock();
             for (size_t k = 0; k < run.size(); ++k) run[k]->state = k < made ? State::Done : State::Returned;
             if (made < run.size()) {
@@ -303,14 +305,20 @@ void Settle(bool wait) {
     if (w == nullptr || !w->Active() || !w->Owned() || (!wait && !w->Due())) return;
     std::vector<Job> done, back;
     w->Take(wait, done, back);
-    for (const Job& j : done) ns::NoteAdded(j.dir, j.name);
+    for (const Job& j : done) changes::Linked(j.dir, j.name);
     for (Job& j : back) {
+        j.out.reset();  // unlinked: it vanishes
         j.in.reset();
         if (g_failure == ERROR_SUCCESS) g_failure = CopyNow(j.from.c_str(), j.to.c_str(), j.failIfExists);
     }
 }
 
 DWORD TakeFailure() { return std::exchange(g_failure, ERROR_SUCCESS); }
+
+bool Busy() {
+    Worker* w = Worker::Instance();
+    return w != nullptr && w->Active();
+}
 
 bool Touches(std::string_view dir, std::string_view name) {
     Worker* w = Worker::Instance();

@@ -261,10 +261,13 @@ bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const 
         !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
         fsinfo::Refused(dev, fsinfo::Feature::Unnamed) || fsinfo::Refused(dev, fsinfo::Feature::LinkUnnamed))
         return false;
-    behind::Job job{from, to, failIfExists, std::move(in), st.st_size,
+    const std::string dir(dst.dir());
+    host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
+    if (!out.valid()) return false;  // the caller's own copy learns why
+    behind::Job job{from, to, failIfExists, std::move(in), std::move(out), st.st_size,
                     !fsinfo::Refused(dev, fsinfo::Feature::Clone, st.st_dev),
                     !fsinfo::Refused(dev, fsinfo::Feature::CopyRange, st.st_dev),
-                    std::string(dst.dir()), std::string(dst.name())};
+                    dir, std::string(dst.name())};
     if (behind::Queue(job)) return true;
     in = std::move(job.in);
     return false;
