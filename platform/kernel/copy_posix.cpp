@@ -255,9 +255,11 @@ std::optional<DWORD> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs,
 // the copy the plain way; false when the caller is to copy.
 bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const struct stat& st,
                DWORD srcAttrs, const ns::HostEntry& dst) {
+    // A large file's copy is bound by its data, which a hand-over does not make go faster.
+    constexpr off_t kLargest = 1 << 20;
     fsinfo::Traits t;
     const dev_t dev = dst.dirDev;
-    if (dst.exists || !dst.dirDevKnown || !dst.real.empty() || (srcAttrs & attrs::kSettable) != 0 ||
+    if (dst.exists || st.st_size > kLargest || !dst.dirDevKnown || !dst.real.empty() || (srcAttrs & attrs::kSettable) != 0 ||
         !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
         fsinfo::Refused(dev, fsinfo::Feature::Unnamed) || fsinfo::Refused(dev, fsinfo::Feature::LinkUnnamed))
         return false;
