@@ -44,7 +44,8 @@ struct Job {
 // no faults armed).
 bool Available();
 // Queues a checked copy (taking job's contents); waits while the queue is full. False, with job
-// as it was, when no worker can be had: the caller copies.
+// as it was, when no worker can be had (the caller copies) or when making room turned up a
+// failure of an earlier copy (TakeFailure has it).
 bool Queue(Job& job);
 
 // Takes in what the worker finished (telling the name tables) and makes again, here, what it

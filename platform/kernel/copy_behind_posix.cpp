@@ -35,6 +35,7 @@ constexpr size_t kWakeAt = 8;
 constexpr size_t kBufferSize = 256 * 1024;
 
 std::atomic<bool> g_forked{false};
+DWORD g_failure = ERROR_SUCCESS;  // the caller's thread only
 
 enum class State : unsigned char { Queued, Running, Done, Returned };
 
@@ -142,7 +143,9 @@ public:
     // False in a forked child, which has no worker: what the parent queued is the parent's.
     bool Owned() const { return !g_forked.load(std::memory_order_relaxed); }
 
-    void Add(Job&& job) {
+    // False, with job kept, when taking in the full queue turned up a failure: the caller reports
+    // it instead of adding a copy after it.
+    bool Add(Job& job) {
         std::unique_lock lock(mu_);
         // A full queue: what the worker finished or handed back is taken in; only while the
         // oldest copy is still to be made is the worker waited for (it tells of every run).
@@ -153,6 +156,7 @@ public:
             }
             lock.unlock();
             Settle(false);
+            if (g_failure != ERROR_SUCCESS) return false;
             lock.lock();
         }
         const size_t hash = std::hash<std::string_view>{}(job.dir);
@@ -160,6 +164,7 @@ public:
         jobs_.push_back(Entry{std::move(job), hash, key});
         active_.store(true, std::memory_order_release);
         if (sleeping_ && ++waiting_ >= kWakeAt) work_.notify_one();
+        return true;
     }
 
     bool Active() const { return active_.load(std::memory_order_acquire); }
@@ -284,8 +289,6 @@ private:
     std::thread thread_;       // started last, once everything it reads is there
 };
 
-DWORD g_failure = ERROR_SUCCESS;  // the caller's thread only
-
 }  // namespace
 
 bool Available() {
@@ -296,8 +299,7 @@ bool Available() {
 bool Queue(Job& job) {
     Worker* w = Worker::Get();
     if (w == nullptr || !w->Owned()) return false;
-    w->Add(std::move(job));
-    return true;
+    return w->Add(job);
 }
 
 void Settle(bool wait) {

@@ -298,6 +298,9 @@ DWORD Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
     if (dst.exists)
         if (DWORD r = CheckTarget(dst, st, failIfExists); r != ERROR_SUCCESS) return r;
     if (mayQueue && QueueCopy(from, to, failIfExists, in, st, srcAttrs, dst)) return ERROR_SUCCESS;
+    // An earlier copy that failed while this one waited for room is reported in its place.
+    if (mayQueue)
+        if (DWORD r = behind::TakeFailure()) return r;
     if (!dst.exists)
         if (auto r = CopyUnnamed(in.get(), st, srcAttrs, to, dst, failIfExists)) return *r;
     std::string temp;
