@@ -70,11 +70,7 @@ std::mutex g_remembering;
 bool Recall(const struct stat& st, DWORD& bits) {
     std::lock_guard hold(g_remembering);
     auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end()) return false;
-    const Remembered& r = it->second;
-    if (r.mtime.tv_sec != st.st_mtim.tv_sec || r.mtime.tv_nsec != st.st_mtim.tv_nsec ||
-        r.ctime.tv_sec != st.st_ctim.tv_sec || r.ctime.tv_nsec != st.st_ctim.tv_nsec)
-        return false;
+    if (it == Remembers().end() || !fsinfo::SameTimes(it->second.mtime, it->second.ctime, st)) return false;
     bits = it->second.bits;
     return true;
 }

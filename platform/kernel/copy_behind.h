@@ -64,5 +64,7 @@ DWORD Resolve(std::u16string_view path, ns::HostEntry& e);
 
 // The caller's own copy, made at once (copy_posix.cpp): what a handed-back copy runs through.
 DWORD CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
+// The caller's plain data copy, from pos to the end, read and written (copy_posix.cpp). 0 or errno.
+int CopyByReadWrite(int in, int out, off_t pos);
 
 }  // namespace wce::kernel::behind

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -32,21 +31,13 @@ namespace {
 constexpr size_t kCapacity = 64;
 // A sleeping worker is woken once this many wait, so it copies in runs rather than one by one.
 constexpr size_t kWakeAt = 8;
-constexpr size_t kBufferSize = 256 * 1024;
 
 std::atomic<bool> g_forked{false};
 DWORD g_failure = ERROR_SUCCESS;  // the caller's thread only
 
 enum class State : unsigned char { Queued, Running, Done, Returned };
 
-// Names that may be the same on a case-blind lookup; beyond ASCII, any two are taken to be.
-bool MaySameName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
-    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-    if (!std::all_of(a.begin(), a.end(), ascii) || !std::all_of(b.begin(), b.end(), ascii)) return true;
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [&](char x, char y) { return lower(x) == lower(y); });
-}
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
 
 // A name as a case-blind lookup sees it: a hash of its ASCII letters folded, or 0 for a name
 // beyond ASCII, which is taken to match any.
@@ -54,7 +45,7 @@ uint64_t NameKey(std::string_view name) {
     uint64_t h = 1469598103934665603ULL;
     for (char c : name) {
         if (static_cast<unsigned char>(c) >= 0x80) return 0;
-        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c)) * 1099511628211ULL;
+        h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ULL;
     }
     return h | 1;
 }
@@ -68,7 +59,9 @@ struct Entry {
     bool Touches(std::string_view dir, size_t hash, std::string_view name, uint64_t key) const {
         if (hash != dirHash || dir != job.dir) return false;
         if (name.empty() || key == 0 || nameKey == 0) return true;
-        return key == nameKey && MaySameName(job.name, name);
+        // Both ASCII here (NameKey): equal but for the case of their letters.
+        return key == nameKey && std::equal(name.begin(), name.end(), job.name.begin(), job.name.end(),
+                                            [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
     }
 };
 
@@ -86,20 +79,7 @@ bool Fill(const Job& job, int out) {
         }
         return true;
     }
-    thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
-    for (;;) {
-        const ssize_t n = host::PRead(job.in.get(), buf.get(), kBufferSize, pos);
-        if (n == 0) return true;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) return false;
-            done += w;
-        }
-        pos += n;
-    }
+    return CopyByReadWrite(job.in.get(), out, pos) == 0;
 }
 
 // The target folder, kept open from one copy of a run to the next (a walk fills one folder at a

@@ -259,8 +259,8 @@ bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const 
     constexpr off_t kLargest = 1 << 20;
     fsinfo::Traits t;
     const dev_t dev = dst.dirDev;
-    if (dst.exists || st.st_size > kLargest || !dst.dirDevKnown || !dst.real.empty() || (srcAttrs & attrs::kSettable) != 0 ||
-        !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
+    if (dst.exists || st.st_size > kLargest || !dst.dirDevKnown || !dst.real.empty() ||
+        (srcAttrs & attrs::kSettable) != 0 || !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
         fsinfo::Refused(dev, fsinfo::Feature::Unnamed) || fsinfo::Refused(dev, fsinfo::Feature::LinkUnnamed))
         return false;
     const std::string dir(dst.dir());
@@ -312,6 +312,8 @@ DWORD Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
 }  // namespace
 
 DWORD behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Copy(from, to, failIfExists, false); }
+
+int behind::CopyByReadWrite(int in, int out, off_t pos) { return kernel::CopyByReadWrite(in, out, pos, Behind{}); }
 
 void ResetCopyPaths() {
     fsinfo::Reset();

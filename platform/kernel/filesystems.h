@@ -84,6 +84,8 @@ int64_t OwnChangeCheck(const Traits& t);
 // Whether both stamps of st were older than the window of its filesystem at time now.
 bool Settled(const struct stat& st, const Traits& t, int64_t now);
 bool SameStamps(const struct stat& a, const struct stat& b);
+// The times part of SameStamps, for a view that keeps only those (device and inode being its key).
+bool SameTimes(const timespec& mtime, const timespec& ctime, const struct stat& st);
 
 // Forgets everything learnt (a new device mapping, or tests that fake a filesystem).
 void Reset();

@@ -176,10 +176,13 @@ bool Settled(const struct stat& st, const Traits& t, int64_t now) {
     return now - newest >= StampWindow(t);
 }
 
+bool SameTimes(const timespec& mtime, const timespec& ctime, const struct stat& st) {
+    return mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
+           ctime.tv_sec == st.st_ctim.tv_sec && ctime.tv_nsec == st.st_ctim.tv_nsec;
+}
+
 bool SameStamps(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && SameTimes(a.st_mtim, a.st_ctim, b);
 }
 
 void Reset() {

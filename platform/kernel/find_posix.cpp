@@ -88,7 +88,7 @@ struct RecentEntry {
     std::u16string path;
     DWORD attributes = 0;
     int64_t at = 0;
-    unsigned changes = 0;
+    unsigned generation = 0;  // ns::Generation() then
 };
 thread_local RecentEntry t_recent;
 
@@ -107,7 +107,7 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         t_recent.path.assign(f.prefix).append(name);
         t_recent.attributes = attributes;
         t_recent.at = at;
-        t_recent.changes = ns::Generation();
+        t_recent.generation = ns::Generation();
         return true;
     }
     return false;
@@ -171,7 +171,7 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 
 bool attrs::Recent(std::u16string_view devicePath, DWORD& out) {
     const RecentEntry& r = t_recent;
-    if (r.path.empty() || devicePath != r.path || ns::Generation() != r.changes ||
+    if (r.path.empty() || devicePath != r.path || ns::Generation() != r.generation ||
         fsinfo::Now() - r.at >= fsinfo::kSeenWithin)
         return false;
     out = r.attributes;
