@@ -51,7 +51,7 @@ int main(int argc, char** argv)
             // Copies still being finished count, and so does a failure among them (the program
             // learns of it at its flush, which cp does not make).
             wce::kernel::behind::Settle(true);
-            if (wce::kernel::behind::TakeFailure() != ERROR_SUCCESS) nResult = 0;
+            if (!wce::kernel::behind::TakeFailure()) nResult = 0;
         }
     });
     std::printf("%d\n", nResult);

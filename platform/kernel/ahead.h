@@ -23,10 +23,9 @@ namespace wce::kernel::ahead {
 // What the two reads of one entry gave.
 struct Described {
     struct stat st {};
-    int statErr = 0;    // errno of a failed status read; nothing else is valid then
-    long bits = 0;      // DOSATTRIB bits (attrs::XattrBits), -1 when that read failed, or
-                        // attrs::kNotRead
-    int bitsErr = 0;    // errno of that failed read
+    Status found;               // the status read; nothing else is valid when it failed
+    bool bitsRead = false;      // bits holds what attrs::XattrBits gave
+    Result<DWORD> bits{DWORD{0}};
     bool link = false;  // a symbolic link: its attributes are its target's, read by the caller
     int64_t at = 0;     // fsinfo::Now() before the reads
 };

@@ -154,7 +154,7 @@ private:
         if (!fsinfo::KnownTraits(p->stamp.st_dev, traits) || !fsinfo::Settled(p->stamp, traits, now))
             return nullptr;
         p->listing = std::make_shared<ns::DirListing>();
-        if (ns::ReadListingOf(p->dir.get(), *p->listing) != 0) return nullptr;
+        if (!ns::ReadListingOf(p->dir.get(), *p->listing)) return nullptr;
         p->dirHost.assign(parent.DirHost()).append("/").append(name);
         p->batch = Batch::Start(p->dir.get(), p->dirHost, p->listing, false);
         return p;
@@ -199,13 +199,13 @@ void Batch::Describe(size_t k, bool readBits) {
     leaf.assign(listing_->name(listing_->entries[k]));
     Described& d = slots_[k].d;
     d.at = fsinfo::Now();
-    d.statErr = host::FStatAt(dirfd_, leaf.c_str(), &d.st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
-    d.link = d.statErr == 0 && S_ISLNK(d.st.st_mode);
-    d.bits = attrs::kNotRead;
+    d.found = host::FStatAt(dirfd_, leaf.c_str(), &d.st, AT_SYMLINK_NOFOLLOW) == 0 ? Status() : Status(HostError());
+    d.link = d.found && S_ISLNK(d.st.st_mode);
+    d.bitsRead = false;
     // What the caller will recall needs no read (a count's walk read it for the copy's).
-    if (d.statErr != 0 || d.link || !readBits || attrs::Recalls(d.st)) return;
+    if (!d.found || d.link || !readBits || attrs::Recalls(d.st)) return;
     d.bits = attrs::XattrBits(attrs::Location{dirfd_, leaf.c_str(), dirHost_}, d.st.st_dev);
-    d.bitsErr = d.bits < 0 ? errno : 0;
+    d.bitsRead = true;
 }
 
 const Described& Batch::Take(size_t k) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::attrs {
@@ -31,28 +32,27 @@ struct Location {
     std::string Full() const;
 };
 
-// The word of an existing entry; INVALID_FILE_ATTRIBUTES with errno set when it cannot be read
-// (for instance the file vanished after st was taken).
-DWORD Read(const Location& where, const struct stat& st);
-inline DWORD Read(const std::string& path, const struct stat& st) {
+// The word of an existing entry; it fails when it cannot be read (for instance the file vanished
+// after st was taken).
+Result<DWORD> Read(const Location& where, const struct stat& st);
+inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
     return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
 }
 // The attribute word an entry on device dev keeps in an extended attribute: user.DOSATTRIB, or
 // the NTFS word where the filesystem has one; 0 when it has none or its filesystem keeps no user
-// attributes; -1 with errno when the read failed. Safe to call from any thread.
-long XattrBits(const Location& where, dev_t dev);
+// attributes. Safe to call from any thread.
+Result<DWORD> XattrBits(const Location& where, dev_t dev);
 // Whether the hidden / system bits of the inode st describes are remembered and still current
 // (Read then needs no extended-attribute read). Safe to call from any thread.
 bool Recalls(const struct stat& st);
-// As Read, with bits already taken by XattrBits (kNotRead: read them here when needed), for
-// entries described by another thread; errno must still hold that read's error when bits is -1.
-inline constexpr long kNotRead = -2;
-DWORD ReadWith(const Location& where, const struct stat& st, long bits);
-// Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them). 0 or errno;
+// As Read, with what XattrBits gave for the entry (nullptr: read it here when needed), for
+// entries described by another thread.
+Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Result<DWORD>* bits);
+// Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them); fails with
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
-int Write(const std::string& path, const struct stat& st, DWORD attrs);
-// Gives a just-created file (open as fd) the settable bits of attrs. 0 or errno.
-int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
+Status Write(const std::string& path, const struct stat& st, DWORD attrs);
+// Gives a just-created file (open as fd) the settable bits of attrs.
+Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
 DWORD ParseDosAttrib(const char* value, size_t size);
 // The read-only, hidden and system bits of an NTFS attribute word as the FUSE driver gives it

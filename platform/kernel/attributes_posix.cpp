@@ -32,13 +32,13 @@ fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
     return fsinfo::TraitsOf(dev, where.Full().c_str());
 }
 
-int FatGet(int fd, uint32_t& bits) {
-    return host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits) == 0 ? 0 : errno;
-}
+Status Done(int r) { return r == 0 ? Status() : Status(HostError()); }
 
-int FatOpen(const Location& where, host::Fd& fd) {
+Status FatGet(int fd, uint32_t& bits) { return Done(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits)); }
+
+Status FatOpen(const Location& where, host::Fd& fd) {
     fd.reset(host::OpenAt(where.dirfd, where.name, O_RDONLY | O_NOFOLLOW));
-    return fd.valid() ? 0 : errno;
+    return fd.valid() ? Status() : Status(HostError());
 }
 
 DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
@@ -113,66 +113,70 @@ void ToBigEndian(DWORD word, unsigned char* b) {
     for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
 }
 
-// The NTFS attribute word's settable bits; -1 with errno on failure.
-long NtfsWord(const Location& where) {
+// The NTFS attribute word's settable bits.
+Result<DWORD> NtfsWord(const Location& where) {
     unsigned char word[8];
     ssize_t n = GetXattr(where, kNtfsName, word, sizeof word);
-    if (n < 0) return -1;
+    if (n < 0) return HostError();
     long bits = ParseNtfsAttrib(word, static_cast<size_t>(n));
-    if (bits < 0) errno = EIO;
-    return bits;
+    if (bits < 0) return Error{EIO};
+    return static_cast<DWORD>(bits);
 }
 
 // A DOSATTRIB value of any length: file servers append a binary record of their own.
-ssize_t ReadDosAttrib(const Location& where, std::vector<char>& buf) {
+Result<size_t> ReadDosAttrib(const Location& where, std::vector<char>& buf) {
     buf.resize(256);
     for (;;) {
         ssize_t n = GetXattr(where, kXattrName, buf.data(), buf.size());
-        if (n >= 0 || errno != ERANGE) return n;
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno != ERANGE) return HostError();
         ssize_t size = GetXattr(where, kXattrName, nullptr, 0);
-        if (size < 0) return size;
+        if (size < 0) return HostError();
         buf.resize(static_cast<size_t>(size) + 1);
     }
 }
 
-long DosAttribWord(const Location& where, dev_t dev) {
-    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return 0;
+Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
+    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return DWORD{0};
     thread_local std::vector<char> buf;
-    ssize_t n = ReadDosAttrib(where, buf);
-    if (n >= 0) return static_cast<long>(ParseDosAttrib(buf.data(), static_cast<size_t>(n)));
-    if (errno == ENODATA) return 0;
-    if (fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, errno)) return 0;
-    return -1;
+    Result<size_t> n = ReadDosAttrib(where, buf);
+    if (n) return ParseDosAttrib(buf.data(), *n);
+    const int err = n.error().err;
+    if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err)) return DWORD{0};
+    return n.error();
 }
 
 }  // namespace
 
-long XattrBits(const Location& where, dev_t dev) {
+Result<DWORD> XattrBits(const Location& where, dev_t dev) {
     return TraitsAt(where, dev).store == fsinfo::AttrStore::NtfsXattr ? NtfsWord(where)
                                                                    : DosAttribWord(where, dev);
 }
 
 namespace {
 
-int WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
-    long old = DosAttribWord(Location{AT_FDCWD, path.c_str(), {}}, dev);
-    if (old < 0) return errno;
-    DWORD value = (static_cast<DWORD>(old) & ~kSettable) | hs;
-    if (value == static_cast<DWORD>(old)) return 0;
-    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return ENOTSUP;
-    if (value == 0) return host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA ? 0 : errno;
+Status WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
+    Result<DWORD> old = DosAttribWord(Location{AT_FDCWD, path.c_str(), {}}, dev);
+    if (!old) return old.error();
+    DWORD value = (*old & ~kSettable) | hs;
+    if (value == *old) return {};
+    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
+    if (value == 0) {
+        if (host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA) return {};
+        return HostError();
+    }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
-    if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0) return 0;
-    return errno == EOPNOTSUPP ? ENOTSUP : errno;
+    if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
+    return errno == EOPNOTSUPP ? Error{ENOTSUP} : HostError();
 }
 
-int WriteMode(const std::string& path, const struct stat& st, bool readOnly) {
-    if (S_ISDIR(st.st_mode)) return 0;
+Status WriteMode(const std::string& path, const struct stat& st, bool readOnly) {
+    if (S_ISDIR(st.st_mode)) return {};
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
-    if (want == mode) return 0;
-    return host::FChmodAt(AT_FDCWD, path.c_str(), want) == 0 ? 0 : errno;
+    if (want == mode) return {};
+    return Done(host::FChmodAt(AT_FDCWD, path.c_str(), want));
 }
 
 // The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
@@ -182,28 +186,34 @@ DWORD NtfsMerged(DWORD word, DWORD attrs) {
     return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
 }
 
-int WriteNtfs(const std::string& path, DWORD attrs) {
+// A word of another size than four bytes is no NTFS attribute word.
+Status WordRead(ssize_t n) {
+    if (n == 4) return {};
+    return n < 0 ? HostError() : Error{EIO};
+}
+
+Status WriteNtfs(const std::string& path, DWORD attrs) {
     unsigned char b[4];
-    if (host::LGetXattr(path.c_str(), kNtfsName, b, sizeof b) != 4) return errno;
+    if (Status s = WordRead(host::LGetXattr(path.c_str(), kNtfsName, b, sizeof b)); !s) return s;
     const DWORD old = FromBigEndian(b);
     const DWORD word = NtfsMerged(old, attrs);
-    if (word == old) return 0;
+    if (word == old) return {};
     ToBigEndian(word, b);
-    return host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0) == 0 ? 0 : errno;
+    return Done(host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0));
 }
 
-int WriteNewNtfs(int fd, DWORD attrs) {
+Status WriteNewNtfs(int fd, DWORD attrs) {
     unsigned char b[4];
-    if (host::FGetXattr(fd, kNtfsName, b, sizeof b) != 4) return errno;
+    if (Status s = WordRead(host::FGetXattr(fd, kNtfsName, b, sizeof b)); !s) return s;
     ToBigEndian(NtfsMerged(FromBigEndian(b), attrs), b);
-    return host::FSetXattr(fd, kNtfsName, b, sizeof b, 0) == 0 ? 0 : errno;
+    return Done(host::FSetXattr(fd, kNtfsName, b, sizeof b, 0));
 }
 
-int WriteFat(int fd, DWORD attrs) {
+Status WriteFat(int fd, DWORD attrs) {
     uint32_t bits = 0;
-    if (int err = FatGet(fd, bits)) return err;
+    if (Status s = FatGet(fd, bits); !s) return s;
     bits = (bits & ~kSettable) | (attrs & kSettable);
-    return host::Ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits) == 0 ? 0 : errno;
+    return Done(host::Ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
 }
 
 }  // namespace
@@ -251,64 +261,65 @@ std::string Location::Full() const {
     return full.append("/").append(name);
 }
 
-DWORD Read(const Location& where, const struct stat& st) { return ReadWith(where, st, kNotRead); }
+Result<DWORD> Read(const Location& where, const struct stat& st) { return ReadWith(where, st, nullptr); }
 
 bool Recalls(const struct stat& st) {
     DWORD bits = 0;
     return Recall(st, bits);
 }
 
-DWORD ReadWith(const Location& where, const struct stat& st, long bits) {
+Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Result<DWORD>* read) {
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);
     if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
         uint32_t fat = 0;
-        if (FatOpen(where, fd) != 0 || FatGet(fd.get(), fat) != 0) return INVALID_FILE_ATTRIBUTES;
+        if (Status s = FatOpen(where, fd); !s) return s.error();
+        if (Status s = FatGet(fd.get(), fat); !s) return s.error();
         return Word(fat & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if (t.store == fsinfo::AttrStore::NtfsXattr) {
-        if (bits == kNotRead) bits = NtfsWord(where);
-        if (bits < 0) return INVALID_FILE_ATTRIBUTES;
-        return Word(a | (static_cast<DWORD>(bits) & kSettable));
+        const Result<DWORD> bits = read != nullptr ? *read : NtfsWord(where);
+        if (!bits) return bits;
+        return Word(a | (*bits & kSettable));
     }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD hs = 0;
     if (!Recall(st, hs)) {
-        if (bits == kNotRead) bits = DosAttribWord(where, st.st_dev);
-        if (bits < 0) return INVALID_FILE_ATTRIBUTES;
-        hs = static_cast<DWORD>(bits) & kHiddenSystem;
+        const Result<DWORD> bits = read != nullptr ? *read : DosAttribWord(where, st.st_dev);
+        if (!bits) return bits;
+        hs = *bits & kHiddenSystem;
         Remember(st, t, hs);
     }
     return Word(a | hs);
 }
 
-int Write(const std::string& path, const struct stat& st, DWORD attrs) {
+Status Write(const std::string& path, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     const Location where{AT_FDCWD, path.c_str(), {}};
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);
     if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(path, attrs);
     if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
-        if (int err = FatOpen(where, fd)) return err;
+        if (Status s = FatOpen(where, fd); !s) return s;
         return WriteFat(fd.get(), attrs);
     }
     bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
     // Write permission first when it is being given, last when taken, so the xattr can be set;
     // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
-        if (int err = WriteMode(path, st, false)) return err;
-    if (int err = WriteXattr(path, st.st_dev, attrs & kHiddenSystem)) {
+        if (Status s = WriteMode(path, st, false); !s) return s;
+    if (Status s = WriteXattr(path, st.st_dev, attrs & kHiddenSystem); !s) {
         if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(AT_FDCWD, path.c_str(), st.st_mode & 07777);
-        return err;
+        return s;
     }
-    return readOnly ? WriteMode(path, st, true) : 0;
+    return readOnly ? WriteMode(path, st, true) : Status();
 }
 
 // A bit the filesystem cannot keep is dropped, the first refusal remembered: the copy goes on.
-int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
+Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
-    if (attrs == 0) return 0;
+    if (attrs == 0) return {};
     const fsinfo::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
     if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
     if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNewNtfs(fd, attrs);
@@ -318,13 +329,13 @@ int WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
         if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0 &&
             !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, errno))
-            return errno;
+            return HostError();
     }
     if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, fsinfo::Feature::Chmod))
         if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0 &&
             !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, errno))
-            return errno;
-    return 0;
+            return HostError();
+    return {};
 }
 
 void ResetMediaCache() {

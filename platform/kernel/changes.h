@@ -1,7 +1,7 @@
 // Every change this process makes to the names in host folders goes through here, which keeps
 // what the kernel remembers about those folders (namespace.h) up to date, so that no entry point
-// patches a cache by hand. Each call takes an entry resolved by ns::Resolve and returns 0 or an
-// errno; EEXIST means the name was taken, and the folder is then looked at afresh next time.
+// patches a cache by hand. Each call takes an entry resolved by ns::Resolve; a failure with EEXIST
+// means the name was taken, and the folder is then looked at afresh next time.
 #pragma once
 
 #include <sys/types.h>
@@ -14,23 +14,23 @@
 namespace wce::kernel::changes {
 
 // Makes the folder e names; it starts with an empty name table of its own.
-int MakeFolder(const ns::HostEntry& e);
+Status MakeFolder(const ns::HostEntry& e);
 // Removes the file e names (a link itself, not its target).
-int RemoveFile(const ns::HostEntry& e);
+Status RemoveFile(const ns::HostEntry& e);
 // Gives the finished unnamed file fd the name e names: by its descriptor where the kernel lets
 // anyone do that, else through /proc.
-int NameUnnamed(int fd, const ns::HostEntry& e);
+Status NameUnnamed(int fd, const ns::HostEntry& e);
 // Sets the attributes of the existing entry e (attrs::Write).
-int SetAttributes(const ns::HostEntry& e, DWORD attrs);
+Status SetAttributes(const ns::HostEntry& e, DWORD attrs);
 // Records a name the copy worker linked into the host folder dir (told here by its caller).
 void Linked(std::string_view dir, std::string_view name);
 // The host's part of NameUnnamed alone, for the copy worker, whose caller tells the tables: name
 // relative to the folder dirfd (AT_FDCWD: a full path).
-int LinkUnnamedAt(int fd, int dirfd, const char* name);
+Status LinkUnnamedAt(int fd, int dirfd, const char* name);
 // Renames the finished file at temp to the name e names. Exclusive: only where nothing is there;
 // where the filesystem on dev has no exclusive rename, a hard link does the same, and where it
 // has no links either, an exclusive create claims the name and a plain rename fills it (a
 // process killed between the two leaves an empty file under the name, never a torn one).
-int Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev);
+Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev);
 
 }  // namespace wce::kernel::changes

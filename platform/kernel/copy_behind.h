@@ -53,18 +53,18 @@ bool Queue(Job& job);
 // queue); with wait, everything, after waiting for every queued copy. A failure is kept for
 // TakeFailure.
 void Settle(bool wait);
-// The first failure of a queued copy not yet reported, or ERROR_SUCCESS; cleared.
-DWORD TakeFailure();
+// The first failure of a queued copy not yet reported, if any; cleared.
+Status TakeFailure();
 // Whether copies are queued: the enumeration helper then leaves the second processor to them.
 bool Busy();
 // Whether a queued copy will create name in the host folder dir (any name, for an empty one).
 bool Touches(std::string_view dir, std::string_view name);
 // ns::Resolve, after any queued copy onto the entry's name has been made.
-DWORD Resolve(std::u16string_view path, ns::HostEntry& e);
+Status Resolve(std::u16string_view path, ns::HostEntry& e);
 
 // The caller's own copy, made at once (copy_posix.cpp): what a handed-back copy runs through.
-DWORD CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
-// The caller's plain data copy, from pos to the end, read and written (copy_posix.cpp). 0 or errno.
-int CopyByReadWrite(int in, int out, off_t pos);
+Status CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
+// The caller's plain data copy, from pos to the end, read and written (copy_posix.cpp).
+Status CopyByReadWrite(int in, int out, off_t pos);
 
 }  // namespace wce::kernel::behind

@@ -33,7 +33,7 @@ constexpr size_t kCapacity = 64;
 constexpr size_t kWakeAt = 8;
 
 std::atomic<bool> g_forked{false};
-DWORD g_failure = ERROR_SUCCESS;  // the caller's thread only
+Status g_failure;  // the caller's thread only
 
 enum class State : unsigned char { Queued, Running, Done, Returned };
 
@@ -79,7 +79,7 @@ bool Fill(const Job& job, int out) {
         }
         return true;
     }
-    return CopyByReadWrite(job.in.get(), out, pos) == 0;
+    return CopyByReadWrite(job.in.get(), out, pos).ok();
 }
 
 // The target folder, kept open from one copy of a run to the next (a walk fills one folder at a
@@ -97,7 +97,7 @@ bool Copy(const Job& job, OpenTarget& target) {
         target.path = dir.valid() ? job.dir : std::string();
         if (!dir.valid()) return false;
     }
-    return Fill(job, job.out.get()) && changes::LinkUnnamedAt(job.out.get(), dir.get(), job.name.c_str()) == 0;
+    return Fill(job, job.out.get()) && changes::LinkUnnamedAt(job.out.get(), dir.get(), job.name.c_str()).ok();
 }
 
 class Worker {
@@ -136,7 +136,7 @@ public:
             }
             lock.unlock();
             Settle(false);
-            if (g_failure != ERROR_SUCCESS) return false;
+            if (!g_failure) return false;
             lock.lock();
         }
         const size_t hash = std::hash<std::string_view>{}(job.dir);
@@ -291,11 +291,11 @@ void Settle(bool wait) {
     for (Job& j : back) {
         j.out.reset();  // unlinked: it vanishes
         j.in.reset();
-        if (g_failure == ERROR_SUCCESS) g_failure = CopyNow(j.from.c_str(), j.to.c_str(), j.failIfExists);
+        if (g_failure) g_failure = CopyNow(j.from.c_str(), j.to.c_str(), j.failIfExists);
     }
 }
 
-DWORD TakeFailure() { return std::exchange(g_failure, ERROR_SUCCESS); }
+Status TakeFailure() { return std::exchange(g_failure, Status()); }
 
 bool Busy() {
     Worker* w = Worker::Instance();
@@ -307,9 +307,9 @@ bool Touches(std::string_view dir, std::string_view name) {
     return w != nullptr && w->Active() && w->Owned() && w->Touches(dir, name);
 }
 
-DWORD Resolve(std::u16string_view path, ns::HostEntry& e) {
-    DWORD r = ns::Resolve(path, e);
-    if (r != ERROR_SUCCESS || !Touches(e.dir(), e.name())) return r;
+Status Resolve(std::u16string_view path, ns::HostEntry& e) {
+    Status r = ns::Resolve(path, e);
+    if (!r || !Touches(e.dir(), e.name())) return r;
     Settle(true);
     return ns::Resolve(path, e);
 }

@@ -42,21 +42,21 @@ struct Behind {
     }
 };
 
-int CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
+Status CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
     for (off_t started = pos;;) {
         ssize_t n = host::PRead(in, buf.get(), kBufferSize, pos);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n < 0) return HostError();
         if (n == 0 || pos - started >= writeback::kPiece) {
             behind.Written(out, started, pos - started);
             started = pos;
         }
-        if (n == 0) return 0;
+        if (n == 0) return {};
         for (ssize_t done = 0; done < n;) {
             ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
-            if (w < 0) return errno;
+            if (w < 0) return HostError();
             done += w;
         }
         pos += n;
@@ -64,13 +64,13 @@ int CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
 }
 
 // Copies the open source, src being its own status, with the fastest means the two filesystems
-// offer; each means refused there is remembered and not tried again. 0 or errno.
-int CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind& behind) {
-    if (src.st_size == 0) return 0;
+// offer; each means refused there is remembered and not tried again.
+Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind& behind) {
+    if (src.st_size == 0) return {};
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
-            return 0;
-        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, errno, src.st_dev)) return errno;
+            return {};
+        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, errno, src.st_dev)) return HostError();
     }
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
@@ -82,13 +82,13 @@ int CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind
                 behind.Written(out, pos - n, n);
                 continue;
             }
-            if (n == 0) return 0;  // the source shrank meanwhile
+            if (n == 0) return {};  // the source shrank meanwhile
             if (errno == EINTR) continue;
             if (pos != 0 || !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, errno, src.st_dev))
-                return errno;
+                return HostError();
             break;
         }
-        if (pos != 0) return 0;
+        if (pos != 0) return {};
     }
     return CopyByReadWrite(in, out, pos, behind);
 }
@@ -112,7 +112,7 @@ void SweepDeadTemps(std::string_view dir) {
     if (swept.size() > 4096) swept.clear();
     if (!swept.emplace(dir).second) return;
     ns::DirListing listing;
-    if (ns::ReadListing(std::string(dir), listing) != 0) return;
+    if (!ns::ReadListing(std::string(dir), listing)) return;
     for (const auto& e : listing.entries) {
         std::string_view name = listing.name(e);
         if (name.substr(0, kTempPrefix.size()) != kTempPrefix) continue;
@@ -132,7 +132,7 @@ void DropTemp(const std::string& temp) {
 
 // Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique (a
 // forked child that inherits the remembered pid only meets EEXIST and moves on).
-int CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
+Status CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
     static const auto pid = static_cast<unsigned long>(getpid());
     static unsigned long counter = 0;
     SweepDeadTemps(dir);
@@ -143,68 +143,66 @@ int CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
         AppendNumber(tempPath, ++counter);
         tempPath.append(".tmp");
         fd.reset(host::OpenAt(AT_FDCWD, tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-        if (fd.valid()) return 0;
-        if (errno != EEXIST) return errno;
+        if (fd.valid()) return {};
+        if (errno != EEXIST) return HostError();
     }
-    return EEXIST;
+    return Error{EEXIST};
 }
 
 // Checks an existing target: a folder, the source itself, a hidden or read-only file are refused.
-DWORD CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
-    if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return ERROR_ACCESS_DENIED;
-    if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return ERROR_SHARING_VIOLATION;
-    if (failIfExists) return ERROR_FILE_EXISTS;
-    DWORD a = attrs::Read(dst.where(), dst.st);
-    if (a == INVALID_FILE_ATTRIBUTES) return Win32ErrorFromErrno(errno);
-    if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
+Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
+    if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return Error{EISDIR};
+    if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return Error{EBUSY, Kind::SameFile};
+    if (failIfExists) return Error{EEXIST, Kind::Taken};
+    const Result<DWORD> a = attrs::Read(dst.where(), dst.st);
+    if (!a) return a.error();
+    if (*a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)) return Error{EACCES};
+    return {};
 }
 
 // Fills the just-created file out with the source's data and attributes; path names it, or its
-// folder when it has no name yet. The device it lies on goes to dev. 0 or errno.
-int FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+// folder when it has no name yet. The device it lies on goes to dev.
+Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
             const std::string& path, dev_t& dev) {
     // The new file's own status is needed only for its mode or an unknown device.
     struct stat tst {};
     tst.st_dev = dst.dirDev;
     if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
-        if (host::FStat(out, &tst) != 0) return errno;
+        if (host::FStat(out, &tst) != 0) return HostError();
     dev = tst.st_dev;
     const Behind behind{writeback::Applies(dev, fsinfo::TraitsOf(dev, path.c_str())), dev};
-    if (int err = CopyData(in, out, src, tst.st_dev, behind)) return err;
+    if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     return attrs::WriteNew(out, path, tst, srcAttrs);
 }
 
-// Writes the temporary file beside the target. 0 or errno; on failure no temp is left behind.
-int WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
-              std::string& temp, dev_t& dev) {
+// Writes the temporary file beside the target; on failure no temp is left behind.
+Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+                 std::string& temp, dev_t& dev) {
     host::Fd out;
-    if (int err = CreateTemp(dst.dir(), temp, out)) return err;
-    int err = FillNew(in, out.get(), src, srcAttrs, dst, temp, dev);
-    if (!err && host::Close(out.release()) != 0) err = errno;
-    if (err) {
+    if (Status s = CreateTemp(dst.dir(), temp, out); !s) return s;
+    Status s = FillNew(in, out.get(), src, srcAttrs, dst, temp, dev);
+    if (s && host::Close(out.release()) != 0) s = HostError();
+    if (!s) {
         out.reset();
         DropTemp(temp);
     }
-    return err;
+    return s;
 }
 
 // Renames the written temp onto the target; a target only presumed missing is placed without
-// replacing, and looked up and checked when it turns out to be there. A Win32 error; the temp
-// never survives.
-DWORD Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
-            BOOL failIfExists, dev_t dev) {
-    int err = changes::Rename(temp, dst, failIfExists || dst.presumed, dev);
-    DWORD r = ERROR_SUCCESS;
-    if (err == EEXIST && dst.presumed && !failIfExists) {
-        r = ns::Resolve(target, dst);
-        if (r == ERROR_SUCCESS && dst.exists) r = CheckTarget(dst, src, FALSE);
-        if (r == ERROR_SUCCESS) err = changes::Rename(temp, dst, false, dev);
+// replacing, and looked up and checked when it turns out to be there. The temp never survives.
+Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
+             BOOL failIfExists, dev_t dev) {
+    Status s = changes::Rename(temp, dst, failIfExists || dst.presumed, dev);
+    if (s.Is(EEXIST) && dst.presumed && !failIfExists) {
+        s = ns::Resolve(target, dst);
+        if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
+        if (s) s = changes::Rename(temp, dst, false, dev);
+    } else if (s.Is(EEXIST) && failIfExists) {
+        s = Error{EEXIST, Kind::Taken};
     }
-    if (r == ERROR_SUCCESS && err != 0)
-        r = err == EEXIST && failIfExists ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
-    if (r != ERROR_SUCCESS) DropTemp(temp);
-    return r;
+    if (!s) DropTemp(temp);
+    return s;
 }
 
 // The device of the target's folder, for remembering what its filesystem refused.
@@ -214,10 +212,10 @@ dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
     return host::FStatAt(AT_FDCWD, dir.c_str(), &st, 0) == 0 ? st.st_dev : 0;
 }
 
-// Copies onto a missing target through an unnamed file: a Win32 result, or none when the folder's
+// Copies onto a missing target through an unnamed file: its result, or none when the folder's
 // filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
 // checked and replaced, and a file the kernel would not name is copied again the named way.
-std::optional<DWORD> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
+std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                   ns::HostEntry& dst, BOOL failIfExists) {
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
@@ -228,26 +226,26 @@ std::optional<DWORD> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs,
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int err = errno == EISDIR ? EOPNOTSUPP : errno;
         if (!fsinfo::NoteRefusal(FolderDevice(dst, dir), fsinfo::Feature::Unnamed, err))
-            return Win32ErrorFromErrno(err);
+            return Status(Error{err});
         return std::nullopt;
     }
     dev_t dev = 0;
-    if (int e = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev)) {
+    if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev); !s) {
         writeback::Abandon(out.get());
-        return Win32ErrorFromErrno(e);
+        return s;
     }
-    const int err = changes::NameUnnamed(out.get(), dst);
-    if (!err) return ERROR_SUCCESS;
-    if (err == EEXIST) {
-        if (failIfExists) return ERROR_FILE_EXISTS;
-        if (DWORD r = ns::Resolve(target, dst); r != ERROR_SUCCESS) return r;
+    const Status named = changes::NameUnnamed(out.get(), dst);
+    if (named) return named;
+    if (named.Is(EEXIST)) {
+        if (failIfExists) return Status(Error{EEXIST, Kind::Taken});
+        if (Status s = ns::Resolve(target, dst); !s) return s;
         if (dst.exists)
-            if (DWORD r = CheckTarget(dst, src, FALSE); r != ERROR_SUCCESS) return r;
-    } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, err)) {
-        return Win32ErrorFromErrno(err);
+            if (Status s = CheckTarget(dst, src, FALSE); !s) return s;
+    } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
+        return named;
     }
     std::string temp;
-    if (int e = WriteTemp(in, src, srcAttrs, dst, temp, dev)) return Win32ErrorFromErrno(e);
+    if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev); !s) return s;
     return Place(temp, target, dst, src, failIfExists, dev);
 }
 
@@ -276,44 +274,44 @@ bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const 
 }
 
 // The copy: made here, or, with mayQueue, possibly handed to the worker (copy_behind.h).
-DWORD Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
+Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
     ns::HostEntry src, dst;
     // The file opened is the one copied, whole, as its descriptor describes it: it may have
     // grown or been replaced since anyone looked it up.
     host::Fd in;
-    if (DWORD r = ns::OpenExisting(from, src, in); r != ERROR_SUCCESS) return r;
+    if (Status s = ns::OpenExisting(from, src, in); !s) return s;
     const struct stat& st = src.st;
     // Folders, pipes and devices are no files to copy.
-    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
-    DWORD srcAttrs = attrs::Read(src.where(), st);
-    if (srcAttrs == INVALID_FILE_ATTRIBUTES) return Win32ErrorFromErrno(errno);
-    if (DWORD r = ns::ResolveTarget(to, dst); r != ERROR_SUCCESS) return r;
+    if (!S_ISREG(st.st_mode)) return Error{EACCES};
+    const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
+    if (!srcAttrs) return srcAttrs.error();
+    if (Status s = ns::ResolveTarget(to, dst); !s) return s;
     // A queued copy onto either name is made first; then both are looked at again.
     if (mayQueue && (behind::Touches(src.dir(), src.name()) || behind::Touches(dst.dir(), dst.name()))) {
         in.reset();
         behind::Settle(true);
-        if (DWORD r = behind::TakeFailure()) return r;
+        if (Status s = behind::TakeFailure(); !s) return s;
         return Copy(from, to, failIfExists, false);
     }
     if (dst.exists)
-        if (DWORD r = CheckTarget(dst, st, failIfExists); r != ERROR_SUCCESS) return r;
-    if (mayQueue && QueueCopy(from, to, failIfExists, in, st, srcAttrs, dst)) return ERROR_SUCCESS;
+        if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
+    if (mayQueue && QueueCopy(from, to, failIfExists, in, st, *srcAttrs, dst)) return {};
     // An earlier copy that failed while this one waited for room is reported in its place.
     if (mayQueue)
-        if (DWORD r = behind::TakeFailure()) return r;
+        if (Status s = behind::TakeFailure(); !s) return s;
     if (!dst.exists)
-        if (auto r = CopyUnnamed(in.get(), st, srcAttrs, to, dst, failIfExists)) return *r;
+        if (auto r = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists)) return *r;
     std::string temp;
     dev_t dev = 0;
-    if (int err = WriteTemp(in.get(), st, srcAttrs, dst, temp, dev)) return Win32ErrorFromErrno(err);
+    if (Status s = WriteTemp(in.get(), st, *srcAttrs, dst, temp, dev); !s) return s;
     return Place(temp, to, dst, st, failIfExists, dev);
 }
 
 }  // namespace
 
-DWORD behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Copy(from, to, failIfExists, false); }
+Status behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Copy(from, to, failIfExists, false); }
 
-int behind::CopyByReadWrite(int in, int out, off_t pos) { return kernel::CopyByReadWrite(in, out, pos, Behind{}); }
+Status behind::CopyByReadWrite(int in, int out, off_t pos) { return kernel::CopyByReadWrite(in, out, pos, Behind{}); }
 
 void ResetCopyPaths() {
     fsinfo::Reset();
@@ -328,7 +326,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     // Copies made behind earlier calls report here first; a failure among them is this call's.
     behind::Settle(false);
-    if (DWORD r = behind::TakeFailure()) return Fail(r);
-    const DWORD r = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, behind::Available());
-    return r == ERROR_SUCCESS ? TRUE : Fail(r);
+    if (Status s = behind::TakeFailure(); !s) return Fail(s);
+    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, behind::Available());
+    return s ? TRUE : Fail(s);
 }

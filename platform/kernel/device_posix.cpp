@@ -109,7 +109,7 @@ std::u16string ExeNameOf(const std::string& hostExe) {
 // Whether a folder holds the catalogue under any case of its name, as the device would find it.
 bool HoldsCatalogue(const std::string& folder) {
     ns::DirListing listing;
-    if (ns::ReadListing(folder, listing) != 0) return false;
+    if (!ns::ReadListing(folder, listing)) return false;
     for (const auto& e : listing.entries)
         if (strcasecmp(std::string(listing.name(e)).c_str(), "SETUP.INI") == 0) return true;
     return false;
@@ -171,7 +171,7 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
 
 std::optional<std::string> HostPathOf(const std::u16string& devicePath) {
     ns::HostEntry e;
-    if (ns::Resolve(devicePath, e) != ERROR_SUCCESS) return std::nullopt;
+    if (!ns::Resolve(devicePath, e)) return std::nullopt;
     return e.target();
 }
 

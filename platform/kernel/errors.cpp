@@ -10,8 +10,25 @@ DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
 
 namespace wce::kernel {
+namespace {
 
-DWORD Win32ErrorFromErrno(int err) {
+// Where an errno means something else than it does of the entry itself; err 0: any errno.
+struct Case {
+    Kind kind;
+    int err;
+    DWORD code;
+};
+constexpr Case kCases[] = {
+    {Kind::Folder, ENOENT, ERROR_PATH_NOT_FOUND},   // a folder on the way is missing
+    {Kind::Folder, ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {Kind::Stale, 0, ERROR_PATH_NOT_FOUND},         // gone again when looked up afresh
+    {Kind::BadName, ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {Kind::BadName, 0, ERROR_INVALID_NAME},
+    {Kind::Taken, 0, ERROR_FILE_EXISTS},             // CopyFileW's "fail if it exists"
+    {Kind::SameFile, 0, ERROR_SHARING_VIOLATION},    // the file is open as the source
+};
+
+DWORD FromErrno(int err) {
     switch (err) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
@@ -42,6 +59,12 @@ DWORD Win32ErrorFromErrno(int err) {
     }
 }
 
-BOOL FailErrno(int err) { return Fail(Win32ErrorFromErrno(err)); }
+}  // namespace
+
+DWORD Win32Of(const Error& e) {
+    for (const Case& c : kCases)
+        if (c.kind == e.kind && (c.err == 0 || c.err == e.err)) return c.code;
+    return FromErrno(e.err);
+}
 
 }  // namespace wce::kernel

@@ -1,18 +1,21 @@
-// Win32-shaped failure reporting inside the kernel services.
+// Win32-shaped failure reporting: the one place where a failure inside the kernel (result.h)
+// becomes a device error code, at the edge where a Win32-shaped call returns.
 #pragma once
 
+#include "platform/kernel/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {
 
-// The one place that turns a host errno into a device error code.
-DWORD Win32ErrorFromErrno(int err);
+DWORD Win32Of(const Error& e);
+inline DWORD Win32Of(const Status& s) { return s.ok() ? ERROR_SUCCESS : Win32Of(s.error()); }
 
 // Records err as the last error and returns FALSE, so failure paths read `return Fail(...)`.
 inline BOOL Fail(DWORD err) {
     SetLastError(err);
     return FALSE;
 }
-BOOL FailErrno(int err);
+inline BOOL Fail(const Error& e) { return Fail(Win32Of(e)); }
+inline BOOL Fail(const Status& s) { return Fail(Win32Of(s)); }
 
 }  // namespace wce::kernel

@@ -33,13 +33,8 @@ FILETIME FileTimeOf(const timespec& t) {
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (DWORD r = behind::Resolve(path, e); r != ERROR_SUCCESS) return Fail(r);
+    if (Status s = behind::Resolve(path, e); !s) return Fail(s);
     return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
-}
-
-ns::HostEntry& Scratch() {
-    thread_local ns::HostEntry e;
-    return e;
 }
 
 }  // namespace
@@ -49,37 +44,37 @@ using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     if (DWORD a; lpFileName != nullptr && attrs::Recent(lpFileName, a)) return a;
-    auto& e = Scratch();
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
-    DWORD a = attrs::Read(e.where(), e.st);
-    if (a == INVALID_FILE_ATTRIBUTES) FailErrno(errno);
-    return a;
+    const Result<DWORD> a = attrs::Read(e.where(), e.st);
+    if (!a) Fail(a.error());
+    return a.value_or(INVALID_FILE_ATTRIBUTES);
 }
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-    auto& e = Scratch();
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
-    int err = changes::SetAttributes(e, dwFileAttributes);
-    return err == 0 ? TRUE : FailErrno(err);
+    const Status s = changes::SetAttributes(e, dwFileAttributes);
+    return s ? TRUE : Fail(s);
 }
 
 BOOL DeleteFileW(LPCWSTR lpFileName) {
-    auto& e = Scratch();
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    DWORD a = attrs::Read(e.where(), e.st);
-    if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
-    if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-    if (int err = changes::RemoveFile(e)) return FailErrno(err);
+    const Result<DWORD> a = attrs::Read(e.where(), e.st);
+    if (!a) return Fail(a.error());
+    if (*a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (Status s = changes::RemoveFile(e); !s) return Fail(s);
     return TRUE;
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
-    auto& e = Scratch();
+    ns::HostEntry e;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (DWORD r = behind::Resolve(lpPathName, e); r != ERROR_SUCCESS) return Fail(r);
+    if (Status s = behind::Resolve(lpPathName, e); !s) return Fail(s);
     if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
-    if (int err = changes::MakeFolder(e)) return FailErrno(err == ENOENT ? ENOTDIR : err);
+    if (Status s = changes::MakeFolder(e); !s) return Fail(s);
     return TRUE;
 }
 
@@ -88,18 +83,18 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 // the caller are made first; one that failed fails the flush: its data never got there.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     behind::Settle(true);
-    if (behind::TakeFailure() != ERROR_SUCCESS) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
-    auto& e = Scratch();
+    if (!behind::TakeFailure()) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
+    ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
-    if (!fd.valid()) return FailErrno(errno);
+    if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
     bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
     if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) && host::SyncFs(fd.get()) != 0) {
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, errno)) return FailErrno(errno);
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, errno)) return Fail(HostError());
         all = true;
     }
-    if (all && host::SyncAll() != 0) return FailErrno(errno);
+    if (all && host::SyncAll() != 0) return Fail(HostError());
     writeback::Settled(dev);
     return TRUE;
 }
@@ -112,7 +107,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    auto& e = Scratch();
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_HANDLE_VALUE;
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -122,7 +117,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     f->hostPath = e.target();
     f->fd.reset(host::OpenAt(AT_FDCWD, e.target().c_str(), (query ? O_PATH : O_RDONLY) | O_NOFOLLOW));
     if (!f->fd.valid()) {
-        FailErrno(errno);
+        Fail(HostError());
         return INVALID_HANDLE_VALUE;
     }
     return handles::Add(std::move(f));
@@ -136,7 +131,7 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
         return INVALID_FILE_SIZE;
     }
     if (host::FStat(f->fd.get(), &st) != 0) {
-        FailErrno(errno);
+        Fail(HostError());
         return INVALID_FILE_SIZE;
     }
     auto size = static_cast<std::uint64_t>(st.st_size);
@@ -185,7 +180,7 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
     while (done < nNumberOfBytesToRead) {
         ssize_t n = host::PRead(f->fd.get(), out + done, nNumberOfBytesToRead - done, f->position);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return FailErrno(errno);
+        if (n < 0) return Fail(HostError());
         if (n == 0) break;
         done += static_cast<DWORD>(n);
         f->position += n;
@@ -199,9 +194,10 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     if (f == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct stat st {};
-    if (host::FStat(f->fd.get(), &st) != 0) return FailErrno(errno);
-    const DWORD attributes = attrs::Read(f->hostPath, st);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return FailErrno(errno);
+    if (host::FStat(f->fd.get(), &st) != 0) return Fail(HostError());
+    const Result<DWORD> read = attrs::Read(f->hostPath, st);
+    if (!read) return Fail(read.error());
+    const DWORD attributes = *read;
     const auto size = static_cast<std::uint64_t>(st.st_size);
     const auto index = static_cast<std::uint64_t>(st.st_ino);
     *lpFileInformation = {attributes,

@@ -62,25 +62,26 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
     thread_local std::string leaf;
     leaf.assign(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    long bits = attrs::kNotRead;
+    const Result<DWORD>* bits = nullptr;
     if (f.ahead) {
         const ahead::Described& d = f.ahead->Take(k);
-        if (d.statErr != 0) return false;
+        if (!d.found) return false;
         st = d.st;
-        bits = d.bits;
-        errno = d.bitsErr;
+        if (d.bitsRead) bits = &d.bits;
         at = d.at;
     } else if (at = fsinfo::Now(); host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
+    Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {
-        attributes = attrs::ReadWith(where, st, bits);
+        read = attrs::ReadWith(where, st, bits);
     } else {
         std::string target;
-        if (ns::FollowConfined(where.Full(), target, st) != 0) return false;
-        attributes = attrs::Read(target, st);
+        if (!ns::FollowConfined(where.Full(), target, st)) return false;
+        read = attrs::Read(target, st);
     }
-    return attributes != INVALID_FILE_ATTRIBUTES;
+    attributes = read.value_or(0);
+    return read.ok();
 }
 
 // The entry the caller's last enumeration delivered, for attrs::Recent.
@@ -116,8 +117,8 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
 HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     auto f = std::make_unique<FindObject>();
     std::u16string_view pattern;
-    if (DWORD r = ns::ResolvePattern(devicePath, f->dirHost, pattern); r != ERROR_SUCCESS) {
-        SetLastError(r);
+    if (Status s = ns::ResolvePattern(devicePath, f->dirHost, pattern); !s) {
+        Fail(s);
         return INVALID_HANDLE_VALUE;
     }
     f->pattern.assign(pattern);
@@ -130,8 +131,8 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         f->ahead = std::move(p->batch);
         if (f->ahead) f->ahead->Adopt();
     } else {
-        if (int err = ns::ReadListing(f->dirHost, *f->listing, &f->dir)) {
-            SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
+        if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
+            Fail(s);
             return INVALID_HANDLE_VALUE;
         }
         if (f->matchAll) f->ahead = ahead::Batch::Start(f->dir.get(), f->dirHost, f->listing);
@@ -145,9 +146,9 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
-    thread_local ns::HostEntry e;
-    if (DWORD r = behind::Resolve(devicePath, e); r != ERROR_SUCCESS) {
-        SetLastError(r);
+    ns::HostEntry e;
+    if (Status s = behind::Resolve(devicePath, e); !s) {
+        Fail(s);
         return INVALID_HANDLE_VALUE;
     }
     // The mapped folders themselves are not entries of any folder.
@@ -155,15 +156,15 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    DWORD attributes = attrs::Read(e.where(), e.st);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno));
+    const Result<DWORD> attributes = attrs::Read(e.where(), e.st);
+    if (!attributes) {
+        Fail(attributes.error());
         return INVALID_HANDLE_VALUE;
     }
     thread_local std::u16string name;
     name.clear();
     names::HostToDevice(e.name(), name);
-    FillData(e.st, attributes, name, data);
+    FillData(e.st, *attributes, name, data);
     return handles::Add(std::make_unique<FindObject>());
 }
 

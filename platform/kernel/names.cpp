@@ -58,7 +58,7 @@ void HostToDevice(std::string_view host, std::u16string& out) {
     }
 }
 
-DWORD DeviceToHost(std::u16string_view name, std::string& out) {
+Status DeviceToHost(std::u16string_view name, std::string& out) {
     for (size_t i = 0; i < name.size(); ++i) {
         char16_t u = name[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
@@ -67,14 +67,14 @@ DWORD DeviceToHost(std::u16string_view name, std::string& out) {
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out.push_back(static_cast<char>(u - kByteEscapeBase));
         } else if ((u >= 0xD800 && u <= 0xDFFF) || IsReserved(u) || u == u'/' || u == 0) {
-            return ERROR_INVALID_NAME;
+            return Error{EINVAL, Kind::BadName};
         } else if (u >= kReservedBase && IsReserved(char32_t(u - kReservedBase))) {
             out.push_back(static_cast<char>(u - kReservedBase));
         } else {
             AppendUtf8(u, out);
         }
     }
-    return ERROR_SUCCESS;
+    return {};
 }
 
 }  // namespace wce::kernel::names

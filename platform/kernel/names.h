@@ -8,14 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::names {
 
 // Appends the device form of a host name; never fails.
 void HostToDevice(std::string_view host, std::u16string& out);
-// Appends the host form of one device name. ERROR_INVALID_NAME for a character that no device
+// Appends the host form of one device name. A BadName failure for a character that no device
 // name holds literally (reserved characters, "/", an unpaired surrogate outside U+DC80..U+DCFF).
-DWORD DeviceToHost(std::u16string_view name, std::string& out);
+Status DeviceToHost(std::u16string_view name, std::string& out);
 
 }  // namespace wce::kernel::names

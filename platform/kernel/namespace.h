@@ -31,6 +31,7 @@
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {
@@ -59,24 +60,24 @@ struct HostEntry {
 };
 
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.
-// Errors: ERROR_INVALID_NAME, ERROR_FILENAME_EXCED_RANGE, ERROR_PATH_NOT_FOUND (a folder on the
-// way is missing or not a folder), ERROR_ACCESS_DENIED (a link leading out of the mapped folders).
-DWORD Resolve(std::u16string_view devicePath, HostEntry& out);
+// Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is
+// missing or not a folder) or EACCES (a link leading out of the mapped folders).
+Status Resolve(std::u16string_view devicePath, HostEntry& out);
 
 // As Resolve, but where the folder already has a name table, a last component missing from it is
 // reported missing (presumed = true) without looking it up. For callers that create the entry
 // exclusively (RENAME_NOREPLACE, O_EXCL) and look again only when the name turns out taken.
-DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out);
+Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
 // Opens an existing file for reading, for a caller that wants the file it reads described by the
 // open descriptor (out.st comes from it): the exact spelling is opened at once, and only when
-// that fails is the name looked up as by Resolve. Errors as Resolve, and ERROR_FILE_NOT_FOUND.
-DWORD OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd);
+// that fails is the name looked up as by Resolve. Fails as Resolve, and with ENOENT.
+Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd);
 
 // Resolves the folder part of a path whose last component is a pattern; the pattern is returned
-// as a view into devicePath. Errors as Resolve.
-DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
-                     std::u16string_view& pattern);
+// as a view into devicePath. Fails as Resolve.
+Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
+                      std::u16string_view& pattern);
 
 // Names of one host folder, as bytes, sorted in byte order; "." and ".." left out.
 struct DirListing {
@@ -89,14 +90,14 @@ struct DirListing {
     std::vector<Entry> entries;
     std::string_view name(const Entry& e) const { return {names.data() + e.offset, e.length}; }
 };
-// 0 or an errno. With keep, the folder stays open there, for lookups relative to it.
-int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep = nullptr);
+// Failures are the folder's. With keep, the folder stays open there, for lookups relative to it.
+Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep = nullptr);
 // The same for a folder already open (from its current position: a fresh descriptor).
-int ReadListingOf(int dirfd, DirListing& out);
+Status ReadListingOf(int dirfd, DirListing& out);
 
-// Follows a link found at hostPath; 0 with the target path and its status when the target lies
-// inside the mapped folders, EACCES when it leads out, or the errno of the failed step.
-int FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
+// Follows a link found at hostPath: the target path and its status when the target lies inside
+// the mapped folders; fails with EACCES when it leads out, or as the failed step did.
+Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
 
 // Enumerations announce the folders they hold open (fd stays theirs) and withdraw them on close.
 void NoteOpenFolder(const std::string& dirHost, int fd);

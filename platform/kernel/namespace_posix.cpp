@@ -20,8 +20,6 @@
 namespace wce::kernel::ns {
 namespace {
 
-// Internal result: a cached folder turned out stale; resolve again without the cache.
-constexpr DWORD kStale = 0xFFFFFFF0;
 constexpr size_t kMaxCachedDirs = 8192;
 constexpr size_t kMaxFoldedTables = 512;
 
@@ -73,7 +71,7 @@ bool Within(std::string_view path, std::string_view base) {
 
 // Absolute path with every link followed, walked component by component so that each step goes
 // through the host table.
-int Canonical(const std::string& in, std::string& out) {
+Status Canonical(const std::string& in, std::string& out) {
     std::string rest = in;
     out.clear();
     size_t i = 0;
@@ -88,18 +86,18 @@ int Canonical(const std::string& in, std::string& out) {
         if (comp == "..") { out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/')); continue; }
         std::string cand = out + "/" + std::string(comp);
         struct stat st {};
-        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
         if (!S_ISLNK(st.st_mode)) { out = std::move(cand); continue; }
-        if (++links > 40) return ELOOP;
+        if (++links > 40) return Error{ELOOP};
         ssize_t n = host::ReadLink(cand.c_str(), buf, sizeof buf);
-        if (n < 0) return errno;
+        if (n < 0) return HostError();
         std::string target(buf, static_cast<size_t>(n));
         rest = target + "/" + rest.substr(i);
         i = 0;
         if (!target.empty() && target[0] == '/') out.clear();
     }
     if (out.empty()) out.assign(1, '/');
-    return 0;
+    return {};
 }
 
 int64_t CurrentTick(int64_t now) { return now / fsinfo::Tick(); }
@@ -163,9 +161,9 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
     }
 }
 
-FoldedTable* Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
+Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
-    if (ReadListing(dirHost, listing) != 0) return nullptr;
+    if (Status s = ReadListing(dirHost, listing); !s) return s.error();
     const uint64_t digest = ListingDigest(listing);
     auto old = M().folded.find(dirHost);
     const bool same = old != M().folded.end() && old->second.stamp.st_ino == st.st_ino;
@@ -209,19 +207,16 @@ FoldedTable& FoldingFolder() {
 
 // The folded-name table of a folder, filled again only when the freshness rule asks for it; the
 // folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
-// pay a status read of the folder for every name it looks up there. nullptr with errno when the
-// folder cannot be read.
-FoldedTable* TableFor(const std::string& dirHost) {
+// pay a status read of the folder for every name it looks up there. A folder that cannot be read
+// fails as a folder.
+Result<FoldedTable*> TableFor(const std::string& dirHost) {
     const int64_t now = fsinfo::Now();
     const int64_t tick = CurrentTick(now);
     auto it = M().folded.find(dirHost);
     if (it != M().folded.end() && it->second.checkedTick == tick) return &it->second;
     struct stat st {};
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return nullptr;
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return nullptr;
-    }
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
+    if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
         if (it != M().folded.end()) M().folded.erase(it);
@@ -255,7 +250,7 @@ const char* NameForHost(const HostEntry& e) {
 }
 
 // Starts out as the entry name would be in the host folder dirHost, not yet looked at.
-DWORD BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
+Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
     out.path.assign(dirHost).push_back('/');
     out.nameOffset = out.path.size();
     out.exists = false;
@@ -263,38 +258,41 @@ DWORD BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry
     out.real.clear();
     out.dirfd = OpenFolderFd(dirHost);
     out.dirDevKnown = false;
-    if (names::DeviceToHost(name, out.path) != ERROR_SUCCESS) return ERROR_INVALID_NAME;
-    if (out.path.size() - out.nameOffset > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
-    return ERROR_SUCCESS;
+    if (Status s = names::DeviceToHost(name, out.path); !s) return s;
+    if (out.path.size() - out.nameOffset > NAME_MAX) return Error{ENAMETOOLONG, Kind::BadName};
+    return {};
 }
 
-DWORD StatFound(HostEntry& out) {
+Status StatFound(HostEntry& out) {
     const char* name = NameForHost(out);
-    if (host::FStatAt(out.dirfd, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (host::FStatAt(out.dirfd, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
     out.exists = true;
     out.real.clear();
-    if (!S_ISLNK(out.st.st_mode)) return 0;
-    int err = FollowConfined(out.path, out.real, out.st);
-    return err == EACCES ? EACCES : err;
+    if (!S_ISLNK(out.st.st_mode)) return {};
+    return FollowConfined(out.path, out.real, out.st);
 }
 
-DWORD ErrnoResult(int err) {
-    switch (err) {
-    case ENOTDIR: return kStale;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    default: return Win32ErrorFromErrno(err);
-    }
+// A failed look at a name in a folder known to exist: a folder on the way that is no folder
+// (any more) means what was remembered of it is out of date.
+Error LookupError(const Error& e) {
+    if (e.err == ENOTDIR) return {ENOTDIR, Kind::Stale};
+    return e;
+}
+// A folder that cannot be read where a table of it was wanted: gone or replaced, it is stale.
+Error TableError(const Error& e) {
+    return e.err == ENOENT || e.err == ENOTDIR ? Error{e.err, Kind::Stale} : Error{e.err, Kind::Entry};
 }
 
 // Answers a lookup from the folder's existing name table: one look at the folder instead of
 // one at the name and one at the folder when the name is missing. False when there is no table.
-bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out, DWORD& r) {
+bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out, Status& r) {
     if (M().folded.find(dirHost) == M().folded.end()) return false;
-    FoldedTable* t = TableFor(dirHost);
-    if (t == nullptr) {
-        r = errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
+    Result<FoldedTable*> table = TableFor(dirHost);
+    if (!table) {
+        r = TableError(table.error());
         return true;
     }
+    FoldedTable* t = *table;
     // A table given up meanwhile for the host's own case folding cannot say a name is missing.
     if (t == &FoldingFolder()) return false;
     thread_local std::u16string key;
@@ -305,49 +303,50 @@ bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEnt
     auto hit = t->byFolded.find(key);
     if (hit == t->byFolded.end()) {
         out.presumed = true;
-        r = ERROR_SUCCESS;
+        r = {};
         return true;
     }
     out.path.resize(out.nameOffset);
     out.path += hit->second;
-    DWORD err = StatFound(out);
-    out.exists = err == 0;
-    r = err == 0 || err == ENOENT ? ERROR_SUCCESS : ErrnoResult(static_cast<int>(err));
+    const Status found = StatFound(out);
+    out.exists = found.ok();
+    r = found.ok() || found.Is(ENOENT) ? Status() : Status(LookupError(found.error()));
     return true;
 }
 
 // Looks up one name in an existing host folder: exact spelling, else one differing in case.
-DWORD LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
-                  bool trustTable = false) {
-    if (DWORD r = BeginEntry(dirHost, name, out); r != ERROR_SUCCESS) return r;
+Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
+                   bool trustTable = false) {
+    if (Status s = BeginEntry(dirHost, name, out); !s) return s;
     // Filling a folder it made itself, the process meets mostly names that are not there yet; the
     // table knows them without a look at each name.
-    if (DWORD r = 0; (trustTable || MadeAndFresh(dirHost)) && LookupInTable(dirHost, name, out, r))
+    if (Status r; (trustTable || MadeAndFresh(dirHost)) && LookupInTable(dirHost, name, out, r))
         return r;
-    DWORD err = StatFound(out);
-    if (err == 0) {
+    Status found = StatFound(out);
+    if (found) {
         out.dirDevKnown = out.real.empty();
         out.dirDev = out.st.st_dev;
-        return ERROR_SUCCESS;
+        return {};
     }
-    if (err != ENOENT) return ErrnoResult(static_cast<int>(err));
-    FoldedTable* t = TableFor(dirHost);
-    if (t == nullptr) return errno == ENOENT || errno == ENOTDIR ? kStale : ErrnoResult(errno);
+    if (!found.Is(ENOENT)) return LookupError(found.error());
+    Result<FoldedTable*> table = TableFor(dirHost);
+    if (!table) return TableError(table.error());
+    FoldedTable* t = *table;
     out.dirDevKnown = true;
     out.dirDev = t->stamp.st_dev;
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
     auto hit = t->byFolded.find(key);
-    if (hit == t->byFolded.end()) return ERROR_SUCCESS;
+    if (hit == t->byFolded.end()) return {};
     out.path.resize(out.nameOffset);
     out.path += hit->second;
-    err = StatFound(out);
-    if (err == ENOENT) {
+    found = StatFound(out);
+    if (found.Is(ENOENT)) {
         out.exists = false;
-        return ERROR_SUCCESS;
+        return {};
     }
-    return err == 0 ? ERROR_SUCCESS : ErrnoResult(static_cast<int>(err));
+    return found ? Status() : Status(LookupError(found.error()));
 }
 
 bool IsMedium(const paths::Components& c) {
@@ -355,7 +354,9 @@ bool IsMedium(const paths::Components& c) {
 }
 
 // Resolves the first n components as a folder into dirHost.
-DWORD ResolveDir(const paths::Components& c, size_t n, bool useCache, std::string& dirHost) {
+// A folder on the way that is missing or no folder fails as a folder; a stale one, when the
+// cache was used, fails as stale (the caller looks again without it).
+Status ResolveDir(const paths::Components& c, size_t n, bool useCache, std::string& dirHost) {
     auto& m = M();
     bool medium = IsMedium(c) && n >= 1;
     dirHost = medium ? m.mediumHost : m.rootHost;
@@ -366,23 +367,25 @@ DWORD ResolveDir(const paths::Components& c, size_t n, bool useCache, std::strin
         auto it = m.dirs.find(key);
         if (it != m.dirs.end()) {
             dirHost = it->second;
-            return ERROR_SUCCESS;
+            return {};
         }
     }
-    thread_local HostEntry e;
+    HostEntry e;
     for (size_t k = medium ? 1 : 0; k < n; ++k) {
-        DWORD r = LookupChild(dirHost, c.items[k], e);
-        if (r == kStale) return useCache ? kStale : ERROR_PATH_NOT_FOUND;
-        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) return r;
-        if (r != ERROR_SUCCESS || !e.exists || !S_ISDIR(e.st.st_mode)) return ERROR_PATH_NOT_FOUND;
+        Status r = LookupChild(dirHost, c.items[k], e);
+        if (r.Is(Kind::Stale) && useCache) return r;
+        if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
+        if (!r) return Error{r.error().err, r.error().kind == Kind::Entry ? Kind::Folder : r.error().kind};
+        if (!e.exists) return Error{ENOENT, Kind::Folder};
+        if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
         dirHost = e.real.empty() ? e.path : e.real;
     }
     if (m.dirs.size() >= kMaxCachedDirs) m.dirs.clear();
     m.dirs.insert_or_assign(key, dirHost);
-    return ERROR_SUCCESS;
+    return {};
 }
 
-DWORD ResolveMappedFolder(const std::string& host, HostEntry& out) {
+Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.path = host;
     out.nameOffset = 0;
     out.real.clear();
@@ -390,109 +393,106 @@ DWORD ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.dirDevKnown = false;
     out.presumed = false;
     out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
-    return out.exists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+    return out.exists ? Status() : Status(HostError(Kind::Folder));
 }
 
-DWORD ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache,
-                  bool trustTable = false) {
+Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache, bool trustTable) {
     paths::Components c;
-    if (DWORD r = paths::Normalize(devicePath, c); r != ERROR_SUCCESS) return r;
+    if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
     thread_local std::string dirHost;
-    if (DWORD r = ResolveDir(c, c.count - 1, useCache, dirHost); r != ERROR_SUCCESS) return r;
-    DWORD r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
-    if (r == kStale) return useCache ? kStale : ERROR_PATH_NOT_FOUND;
-    return r == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : r;
+    if (Status s = ResolveDir(c, c.count - 1, useCache, dirHost); !s) return s;
+    Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
+    if (r.Is(Kind::Stale) && useCache) return r;
+    // The folder holding the name vanished under the lookup.
+    if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
+    return r;
+}
+
+// A lookup through what is remembered, and when that turned out stale, one without it.
+Status ResolveAfresh(std::u16string_view devicePath, HostEntry& out, bool trustTable) {
+    Status r = ResolveOnce(devicePath, out, true, trustTable);
+    if (!r.Is(Kind::Stale)) return r;
+    M().dirs.clear();
+    return ResolveOnce(devicePath, out, false, trustTable);
 }
 
 }  // namespace
 
-DWORD Resolve(std::u16string_view devicePath, HostEntry& out) {
-    DWORD r = ResolveOnce(devicePath, out, true);
-    if (r == kStale) {
-        M().dirs.clear();
-        r = ResolveOnce(devicePath, out, false);
-    }
-    return r;
-}
+Status Resolve(std::u16string_view devicePath, HostEntry& out) { return ResolveAfresh(devicePath, out, false); }
 
-DWORD ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    DWORD r = ResolveOnce(devicePath, out, true, true);
-    if (r == kStale) {
-        M().dirs.clear();
-        r = ResolveOnce(devicePath, out, false, true);
-    }
-    return r;
+Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
+    return ResolveAfresh(devicePath, out, true);
 }
 
 namespace {
 
 // The exact spelling opened in its folder: the common case needs no look at the name first.
-int OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
+// The file the exact spelling names, opened; any failure sends the caller to the whole lookup.
+bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Error& failed) {
     paths::Components c;
-    if (paths::Normalize(devicePath, c) != ERROR_SUCCESS || c.count < (IsMedium(c) ? 1u : 2u))
-        return ENOENT;
+    failed = {ENOENT};
+    if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
     thread_local std::string dirHost;
-    if (ResolveDir(c, c.count - 1, true, dirHost) != ERROR_SUCCESS ||
-        BeginEntry(dirHost, c.items[c.count - 1], out) != ERROR_SUCCESS)
-        return ENOENT;
+    if (!ResolveDir(c, c.count - 1, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
+        return false;
     fd.reset(host::OpenAt(out.dirfd, NameForHost(out), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.valid()) return errno;
-    if (host::FStat(fd.get(), &out.st) != 0) return errno;
+    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) {
+        failed = HostError();
+        return false;
+    }
     out.exists = true;
     out.dirDevKnown = true;
     out.dirDev = out.st.st_dev;
-    return 0;
+    return true;
 }
 
 }  // namespace
 
-DWORD OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
-    const int err = OpenExact(devicePath, out, fd);
-    if (err == 0) return ERROR_SUCCESS;
+Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
+    Error failed;
+    if (OpenExact(devicePath, out, fd, failed)) return {};
     // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
-    if (err != ENOENT && err != ELOOP && err != ENOTDIR) return ErrnoResult(err);
-    if (DWORD r = Resolve(devicePath, out); r != ERROR_SUCCESS) return r;
-    if (!out.exists) return ERROR_FILE_NOT_FOUND;
+    if (failed.err != ENOENT && failed.err != ELOOP && failed.err != ENOTDIR) return LookupError(failed);
+    if (Status s = Resolve(devicePath, out); !s) return s;
+    if (!out.exists) return Error{ENOENT};
     const attrs::Location at = out.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return Win32ErrorFromErrno(errno);
-    return ERROR_SUCCESS;
+    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
+    return {};
 }
 
-DWORD ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
-                     std::u16string_view& pattern) {
+Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
+                      std::u16string_view& pattern) {
     paths::Components c;
-    if (DWORD r = paths::Normalize(devicePath, c); r != ERROR_SUCCESS) return r;
+    if (Status s = paths::Normalize(devicePath, c); !s) return s;
     size_t slash = devicePath.rfind(u'\\');
     pattern = devicePath.substr(slash + 1);
-    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return ERROR_INVALID_NAME;
-    DWORD r = ResolveDir(c, c.count - 1, true, dirHost);
-    if (r == kStale) {
-        M().dirs.clear();
-        r = ResolveDir(c, c.count - 1, false, dirHost);
-    }
-    return r;
+    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return Error{EINVAL, Kind::BadName};
+    Status r = ResolveDir(c, c.count - 1, true, dirHost);
+    if (!r.Is(Kind::Stale)) return r;
+    M().dirs.clear();
+    return ResolveDir(c, c.count - 1, false, dirHost);
 }
 
-int ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
+Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
     out.names.clear();
     out.entries.clear();
     host::Fd fd(host::OpenAt(AT_FDCWD, dirHost.c_str(), O_RDONLY | O_DIRECTORY));
-    if (!fd.valid()) return errno;
-    if (int err = ReadListingOf(fd.get(), out)) return err;
+    if (!fd.valid()) return HostError(Kind::Folder);
+    if (Status s = ReadListingOf(fd.get(), out); !s) return s;
     if (keep != nullptr) *keep = std::move(fd);
-    return 0;
+    return {};
 }
 
-int ReadListingOf(int dirfd, DirListing& out) {
+Status ReadListingOf(int dirfd, DirListing& out) {
     out.names.clear();
     out.entries.clear();
     thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
     for (;;) {
         ssize_t n = host::GetDents(dirfd, buf.get(), 64 * 1024);
-        if (n < 0) return errno;
+        if (n < 0) return HostError(Kind::Folder);
         if (n == 0) break;
         for (ssize_t pos = 0; pos < n;) {
             auto* d = reinterpret_cast<dirent64*>(buf.get() + pos);
@@ -506,14 +506,14 @@ int ReadListingOf(int dirfd, DirListing& out) {
     }
     std::sort(out.entries.begin(), out.entries.end(),
               [&](const auto& a, const auto& b) { return out.name(a) < out.name(b); });
-    return 0;
+    return {};
 }
 
-int FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {
-    if (int err = Canonical(hostPath, target)) return err;
+Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {
+    if (Status s = Canonical(hostPath, target); !s) return s;
     const auto& m = M();
-    if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return EACCES;
-    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
+    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? Status() : Status(HostError());
 }
 
 void NoteOpenFolder(const std::string& dirHost, int fd) { M().open.push_back({dirHost, fd}); }
@@ -593,8 +593,8 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
     m.rootHost = trim(hostRoot);
     m.mediumHost = trim(hostMedium);
     m.mediumName = mediumName;
-    if (Canonical(m.rootHost, m.rootReal) != 0) m.rootReal = m.rootHost;
-    if (Canonical(m.mediumHost, m.mediumReal) != 0) m.mediumReal = m.mediumHost;
+    if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
+    if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
     ResetCaches();
 }
 

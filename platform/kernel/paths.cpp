@@ -57,10 +57,10 @@ bool MatchPattern(std::u16string_view pattern, std::u16string_view name) {
     return p == pattern.size();
 }
 
-DWORD Normalize(std::u16string_view path, Components& out) {
+Status Normalize(std::u16string_view path, Components& out) {
     out.count = 0;
-    if (path.empty() || path[0] != u'\\') return ERROR_INVALID_NAME;
-    if (path.size() > kMaxPathUnits) return ERROR_FILENAME_EXCED_RANGE;
+    if (path.empty() || path[0] != u'\\') return Error{EINVAL, Kind::BadName};
+    if (path.size() > kMaxPathUnits) return Error{ENAMETOOLONG, Kind::BadName};
     size_t i = 0;
     while (i < path.size()) {
         size_t end = path.find(u'\\', i);
@@ -74,7 +74,7 @@ DWORD Normalize(std::u16string_view path, Components& out) {
         }
         out.items[out.count++] = part;
     }
-    return ERROR_SUCCESS;
+    return {};
 }
 
 }  // namespace wce::kernel::paths

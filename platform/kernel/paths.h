@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::paths {
@@ -29,8 +30,8 @@ struct Components {
     std::array<std::u16string_view, kMaxPathUnits / 2 + 1> items{};
     size_t count = 0;
 };
-// ERROR_SUCCESS, ERROR_INVALID_NAME (empty or not starting with "\"), or
-// ERROR_FILENAME_EXCED_RANGE (longer than kMaxPathUnits). The views point into path.
-DWORD Normalize(std::u16string_view path, Components& out);
+// Fails with a BadName error for a path empty or not starting with "\", and ENAMETOOLONG for one
+// longer than kMaxPathUnits. The views point into path.
+Status Normalize(std::u16string_view path, Components& out);
 
 }  // namespace wce::kernel::paths

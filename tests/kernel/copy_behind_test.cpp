@@ -24,7 +24,7 @@ protected:
     }
     void TearDown() override {
         behind::Settle(true);
-        behind::TakeFailure();
+        (void)behind::TakeFailure();
         if (mounted_) umount2(mounted_->c_str(), MNT_DETACH);
         std::error_code ec;
         fs::remove_all(shm_, ec);

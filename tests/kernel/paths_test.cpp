@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/kernel/errors.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/paths.h"
 
@@ -43,7 +44,7 @@ TEST(KernelPaths, NormalizeResolvesDotsWithoutClimbingAboveRoot) {
     for (const auto& r : rows) {
         SCOPED_TRACE(Narrow(r.in).substr(0, 40));
         paths::Components c;
-        EXPECT_EQ(paths::Normalize(r.in, c), r.err);
+        EXPECT_EQ(Win32Of(paths::Normalize(r.in, c)), r.err);
         if (r.err == ERROR_SUCCESS) {
             EXPECT_EQ(Narrow(Joined(c)), Narrow(r.out));
         }
@@ -106,7 +107,7 @@ TEST(KernelNames, HostNamesRoundTripExactly) {
         names::HostToDevice(r.host, dev);
         EXPECT_EQ(dev, r.device);
         std::string back;
-        ASSERT_EQ(names::DeviceToHost(dev, back), ERROR_SUCCESS);
+        ASSERT_TRUE(names::DeviceToHost(dev, back).ok());
         EXPECT_EQ(back, r.host);
     }
 }
@@ -117,6 +118,6 @@ TEST(KernelNames, DeviceNamesAHostCannotHoldAreRefused) {
     for (const auto& r : rows) {
         SCOPED_TRACE(Narrow(r));
         std::string out;
-        EXPECT_EQ(names::DeviceToHost(r, out), ERROR_INVALID_NAME);
+        EXPECT_EQ(Win32Of(names::DeviceToHost(r, out)), ERROR_INVALID_NAME);
     }
 }

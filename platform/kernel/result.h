@@ -1,0 +1,63 @@
+// What the kernel's inner calls give back: a value, or why they failed. A failure is the errno of
+// the host call that failed and the kind of failure, which says what that errno means where it
+// happened. Device error codes are made from it only where a Win32-shaped call returns
+// (errors.h); inside, nothing is carried in errno from one call to the next.
+#pragma once
+
+#include <cerrno>
+#include <utility>
+
+namespace wce::kernel {
+
+enum class Kind : unsigned char {
+    Entry,     // a host call on the entry itself failed with err
+    Folder,    // a host call on a folder on the way to it failed (a missing one: path not found)
+    Stale,     // a remembered folder is gone or replaced: look again without what is remembered
+    BadName,   // a name the host cannot spell (err ENAMETOOLONG: one too long)
+    Taken,     // an exclusive create found the name taken
+    SameFile,  // a copy onto its own source
+};
+
+struct Error {
+    int err = 0;
+    Kind kind = Kind::Entry;
+};
+
+// The errno of the host call that has just failed, read at once.
+inline Error HostError(Kind kind = Kind::Entry) { return {errno, kind}; }
+
+class [[nodiscard]] Status {
+public:
+    Status() = default;
+    Status(Error e) : error_(e), ok_(false) {}  // NOLINT: a failure converts implicitly
+    bool ok() const { return ok_; }
+    explicit operator bool() const { return ok_; }
+    const Error& error() const { return error_; }
+    bool Is(Kind k) const { return !ok_ && error_.kind == k; }
+    bool Is(int err) const { return !ok_ && error_.err == err; }
+
+private:
+    Error error_{};
+    bool ok_ = true;
+};
+
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : value_(std::move(value)) {}  // NOLINT
+    Result(Error e) : error_(e), ok_(false) {}     // NOLINT
+    bool ok() const { return ok_; }
+    explicit operator bool() const { return ok_; }
+    const Error& error() const { return error_; }
+    Status status() const { return ok_ ? Status() : Status(error_); }
+    const T& operator*() const { return value_; }
+    const T* operator->() const { return &value_; }
+    T value_or(T other) const { return ok_ ? value_ : other; }
+
+private:
+    T value_{};
+    Error error_{};
+    bool ok_ = true;
+};
+
+}  // namespace wce::kernel
