@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
 
@@ -82,7 +83,7 @@ private:
 struct Prepared {
     std::string dirHost;
     host::Fd dir;
-    struct stat stamp {};  // the folder's status before it was listed
+    fsinfo::Stamp stamp;  // the folder's stamps before it was listed
     std::shared_ptr<ns::DirListing> listing;
     std::unique_ptr<Batch> batch;  // declared last: ended before dir is closed
 };

@@ -148,11 +148,13 @@ private:
         const std::string name(listing.name(listing.entries[k]));
         p->dir.reset(host::OpenAt(parent.DirFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         const int64_t now = fsinfo::Now();
-        if (!p->dir.valid() || host::FStat(p->dir.get(), &p->stamp) != 0) return nullptr;
+        struct stat st {};
+        if (!p->dir.valid() || host::FStat(p->dir.get(), &st) != 0) return nullptr;
         // A folder changed within its stamp window could change again without its stamps moving.
         fsinfo::Traits traits;
-        if (!fsinfo::KnownTraits(p->stamp.st_dev, traits) || !fsinfo::Settled(p->stamp, traits, now))
-            return nullptr;
+        if (!fsinfo::KnownTraits(st.st_dev, traits)) return nullptr;
+        p->stamp = fsinfo::Stamp::Of(st, traits, now);
+        if (!p->stamp.settled) return nullptr;
         p->listing = std::make_shared<ns::DirListing>();
         if (!ns::ReadListingOf(p->dir.get(), *p->listing)) return nullptr;
         p->dirHost.assign(parent.DirHost()).append("/").append(name);
@@ -266,7 +268,7 @@ std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {
     std::unique_ptr<Prepared> p = Helper::Get().Take();
     if (!p || p->dirHost != dirHost || !Allowed()) return nullptr;
     struct stat now {};
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !fsinfo::SameStamps(now, p->stamp))
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !p->stamp.Trusted(now))
         return nullptr;
     return p;
 }

@@ -47,7 +47,7 @@ DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
 // inode's stamps stay as they were, and only when they were settled when read (every attribute
 // write moves the change time, but a coarse stamp could hide a second write).
 struct Remembered {
-    timespec mtime, ctime;
+    fsinfo::Stamp stamp;
     DWORD bits;
 };
 struct InodeKey {
@@ -70,16 +70,17 @@ std::mutex g_remembering;
 bool Recall(const struct stat& st, DWORD& bits) {
     std::lock_guard hold(g_remembering);
     auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end() || !fsinfo::SameTimes(it->second.mtime, it->second.ctime, st)) return false;
+    if (it == Remembers().end() || !it->second.stamp.Trusted(st)) return false;
     bits = it->second.bits;
     return true;
 }
 
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
-    if (!t.fineStamps || !fsinfo::Settled(st, t, fsinfo::Now())) return;
+    const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
+    if (!t.fineStamps || !stamp.settled) return;
     std::lock_guard hold(g_remembering);
     if (Remembers().size() >= kMaxRemembered) Remembers().clear();
-    Remembers()[{st.st_dev, st.st_ino}] = {st.st_mtim, st.st_ctim, bits};
+    Remembers()[{st.st_dev, st.st_ino}] = {stamp, bits};
 }
 
 // Whether the running kernel has getxattrat; asked once, by the first read (of any thread).

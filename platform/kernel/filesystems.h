@@ -81,11 +81,24 @@ int64_t StampWindow(const Traits& t);
 inline constexpr int64_t kSeenWithin = 50'000'000;
 // How long a view this process keeps changing may answer before it is checked again.
 int64_t OwnChangeCheck(const Traits& t);
-// Whether both stamps of st were older than the window of its filesystem at time now.
-bool Settled(const struct stat& st, const Traits& t, int64_t now);
-bool SameStamps(const struct stat& a, const struct stat& b);
-// The times part of SameStamps, for a view that keeps only those (device and inode being its key).
-bool SameTimes(const timespec& mtime, const timespec& ctime, const struct stat& st);
+
+// What a cache records of an entry when it fills its view of it, and the rule above by which the
+// view is trusted later: every cache of host state keeps one of these.
+struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{}, ctime{};
+    bool settled = false;  // both times were older than the filesystem's stamp window when read
+
+    // The stamps of st read at time now, on a filesystem with traits t.
+    static Stamp Of(const struct stat& st, const Traits& t, int64_t now);
+    // The stamps of st taken in provisionally: never trusted before they are read again.
+    static Stamp Unsettled(const struct stat& st);
+    bool SameEntry(const struct stat& st) const { return dev == st.st_dev && ino == st.st_ino; }
+    bool Unchanged(const struct stat& st) const;
+    // Whether the view may answer for the entry whose status is now st without being filled again.
+    bool Trusted(const struct stat& st) const { return settled && Unchanged(st); }
+};
 
 // Forgets everything learnt (a new device mapping, or tests that fake a filesystem).
 void Reset();

@@ -170,19 +170,18 @@ int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWin
 
 int64_t OwnChangeCheck(const Traits& t) { return std::max(StampWindow(t), kSeenWithin); }
 
-bool Settled(const struct stat& st, const Traits& t, int64_t now) {
+Stamp Stamp::Unsettled(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false}; }
+
+Stamp Stamp::Of(const struct stat& st, const Traits& t, int64_t now) {
     auto ns = [](const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; };
-    const int64_t newest = std::max(ns(st.st_mtim), ns(st.st_ctim));
-    return now - newest >= StampWindow(t);
+    Stamp s = Unsettled(st);
+    s.settled = now - std::max(ns(st.st_mtim), ns(st.st_ctim)) >= StampWindow(t);
+    return s;
 }
 
-bool SameTimes(const timespec& mtime, const timespec& ctime, const struct stat& st) {
-    return mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
+bool Stamp::Unchanged(const struct stat& st) const {
+    return SameEntry(st) && mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
            ctime.tv_sec == st.st_ctim.tv_sec && ctime.tv_nsec == st.st_ctim.tv_nsec;
-}
-
-bool SameStamps(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && SameTimes(a.st_mtim, a.st_ctim, b);
 }
 
 void Reset() {

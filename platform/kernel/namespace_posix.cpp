@@ -34,8 +34,7 @@ struct StrHash {
 
 // A folder's names by their folded form, kept by the freshness rule of filesystems.h.
 struct FoldedTable {
-    struct stat stamp {};     // the folder's status when the table was last checked
-    bool settled = false;     // whether those stamps were settled when read
+    fsinfo::Stamp stamp;      // the folder's stamps when the table was last checked
     bool ownChange = false;   // this process changed the folder since: its stamps moved
     int64_t verifiedAt = 0;   // when the table was last filled from the host
     int collisions = 0;       // names that fold alike; removing one then needs a rescan
@@ -105,8 +104,7 @@ int64_t CurrentTick(int64_t now) { return now / fsinfo::Tick(); }
 // Records that t holds what the folder (status st) held at time now.
 FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct stat& st,
                       int64_t now) {
-    t.stamp = st;
-    t.settled = fsinfo::Settled(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.stamp = fsinfo::Stamp::Of(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
     t.ownChange = false;
     t.verifiedAt = now;
     t.checkedTick = CurrentTick(now);
@@ -166,7 +164,7 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     if (Status s = ReadListing(dirHost, listing); !s) return s.error();
     const uint64_t digest = ListingDigest(listing);
     auto old = M().folded.find(dirHost);
-    const bool same = old != M().folded.end() && old->second.stamp.st_ino == st.st_ino;
+    const bool same = old != M().folded.end() && old->second.stamp.ino == st.st_ino;
     // A folder that holds just the names the table knows (this process's own changes) keeps it.
     if (same && old->second.names == digest) return &Verified(old->second, dirHost, st, now);
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
@@ -187,14 +185,13 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
 // Whether a table may answer for its folder, by the freshness rule; a change of our own is
 // taken in, provisionally, until the folder is due to be checked against the host again.
 bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
-    if (t.stamp.st_dev != st.st_dev || t.stamp.st_ino != st.st_ino) return false;
-    const bool same = fsinfo::SameStamps(t.stamp, st);
-    if (same && t.settled) return true;
+    if (!t.stamp.SameEntry(st)) return false;
+    if (t.stamp.Trusted(st)) return true;
+    const bool same = t.stamp.Unchanged(st);
     const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
     const int64_t due = t.ownChange ? fsinfo::OwnChangeCheck(traits) : fsinfo::StampWindow(traits);
     if (!(same || t.ownChange) || now - t.verifiedAt >= due) return false;
-    t.stamp = st;
-    t.settled = false;
+    t.stamp = fsinfo::Stamp::Unsettled(st);
     t.ownChange = false;
     return true;
 }
@@ -220,7 +217,7 @@ Result<FoldedTable*> TableFor(const std::string& dirHost) {
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
         if (it != M().folded.end()) M().folded.erase(it);
-        FoldingFolder().stamp = st;
+        FoldingFolder().stamp = fsinfo::Stamp::Unsettled(st);
         return &FoldingFolder();
     }
     if (it != M().folded.end() && StillFresh(it->second, st, now)) {
@@ -299,7 +296,7 @@ bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEnt
     key.clear();
     paths::AppendFolded(name, key);
     out.dirDevKnown = true;
-    out.dirDev = t->stamp.st_dev;
+    out.dirDev = t->stamp.dev;
     auto hit = t->byFolded.find(key);
     if (hit == t->byFolded.end()) {
         out.presumed = true;
@@ -333,7 +330,7 @@ Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEnt
     if (!table) return TableError(table.error());
     FoldedTable* t = *table;
     out.dirDevKnown = true;
-    out.dirDev = t->stamp.st_dev;
+    out.dirDev = t->stamp.dev;
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
