@@ -18,6 +18,7 @@
 #include "platform/kernel/copy_behind.h"
 #include "platform/kernel/faults.h"
 #include "platform/kernel/filesystems.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/workers.h"
 
 namespace wce::kernel::ahead {
@@ -65,10 +66,10 @@ public:
     }
     // Whether a batch arrived after the count given.
     bool Newer(unsigned since) const { return added_.load(std::memory_order_relaxed) != since; }
-    std::unique_ptr<Prepared> Take() {
+    // The prepared folder was taken: the next one may be prepared.
+    void Taken() {
         std::lock_guard lock(mu_);
         wake_.notify_one();
-        return std::move(prepared_);
     }
     void Idle() {
         std::unique_lock lock(mu_);
@@ -113,7 +114,7 @@ private:
                 left_.notify_all();
                 if (!p) continue;
                 Batch* b = p->batch.get();
-                prepared_ = std::move(p);
+                Known().Keep(std::move(p));
                 if (b != nullptr) queue_.push_back(b);
                 continue;
             }
@@ -132,7 +133,7 @@ private:
     // The next folder the walk will enter: after the caller's position in the deepest open
     // folder that has one. Only while nothing prepared is waiting to be taken.
     bool FolderToPrepare(Batch*& parent, size_t& k) {
-        if (prepared_ || !Allowed()) return false;
+        if (Known().prepared.held.load(std::memory_order_acquire) || !Allowed()) return false;
         for (auto it = open_.rbegin(); it != open_.rend(); ++it)
             if ((*it)->NextFolder(k)) {
                 parent = *it;
@@ -171,7 +172,6 @@ private:
     std::vector<Batch*> open_;  // batches of open enumerations, the deepest last
     Batch* current_ = nullptr;
     std::atomic<unsigned> added_{0};
-    std::unique_ptr<Prepared> prepared_;
     static inline std::atomic<bool> started_{false};
 };
 
@@ -259,13 +259,14 @@ bool Batch::NextFolder(size_t& k) {
 
 void Quiesce() {
     if (!Helper::Started()) return;
-    Helper::Get().Take().reset();
+    Known().TakePrepared().reset();
     Helper::Get().Idle();
 }
 
 std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {
     if (!Helper::Started()) return nullptr;
-    std::unique_ptr<Prepared> p = Helper::Get().Take();
+    std::unique_ptr<Prepared> p = Known().TakePrepared();
+    Helper::Get().Taken();
     if (!p || p->dirHost != dirHost || !Allowed()) return nullptr;
     struct stat now {};
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &now, 0) != 0 || !p->stamp.Trusted(now))

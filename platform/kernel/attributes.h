@@ -63,7 +63,5 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size);
 // (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
 // read it twice. False: read it.
 bool Recent(std::u16string_view devicePath, DWORD& out);
-// Forgets what was learnt about filesystems and remembered attributes (tests that fake a host).
-void ResetMediaCache();
 
 }  // namespace wce::kernel::attrs

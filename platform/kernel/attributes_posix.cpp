@@ -16,6 +16,7 @@
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 
 namespace wce::kernel::attrs {
 namespace {
@@ -46,31 +47,13 @@ DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
 // DOSATTRIB bits last read per inode, trusted by the freshness rule of filesystems.h: while the
 // inode's stamps stay as they were, and only when they were settled when read (every attribute
 // write moves the change time, but a coarse stamp could hide a second write).
-struct Remembered {
-    fsinfo::Stamp stamp;
-    DWORD bits;
-};
-struct InodeKey {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const InodeKey&) const = default;
-};
-struct InodeHash {
-    size_t operator()(const InodeKey& k) const { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
-};
 constexpr size_t kMaxRemembered = 1 << 18;
 
-std::unordered_map<InodeKey, Remembered, InodeHash>& Remembers() {
-    static std::unordered_map<InodeKey, Remembered, InodeHash> m;
-    return m;
-}
-// The enumeration helper asks too (Recalls).
-std::mutex g_remembering;
-
 bool Recall(const struct stat& st, DWORD& bits) {
-    std::lock_guard hold(g_remembering);
-    auto it = Remembers().find({st.st_dev, st.st_ino});
-    if (it == Remembers().end() || !it->second.stamp.Trusted(st)) return false;
+    RememberedBits& r = Known().attributes;
+    std::lock_guard hold(r.lock);
+    auto it = r.byInode.find({st.st_dev, st.st_ino});
+    if (it == r.byInode.end() || !it->second.stamp.Trusted(st)) return false;
     bits = it->second.bits;
     return true;
 }
@@ -78,16 +61,14 @@ bool Recall(const struct stat& st, DWORD& bits) {
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
     if (!t.fineStamps || !stamp.settled) return;
-    std::lock_guard hold(g_remembering);
-    if (Remembers().size() >= kMaxRemembered) Remembers().clear();
-    Remembers()[{st.st_dev, st.st_ino}] = {stamp, bits};
+    RememberedBits& r = Known().attributes;
+    std::lock_guard hold(r.lock);
+    if (r.byInode.size() >= kMaxRemembered) r.byInode.clear();
+    r.byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
 }
 
 // Whether the running kernel has getxattrat; asked once, by the first read (of any thread).
-std::atomic<bool>& NoXattrAt() {
-    static std::atomic<bool> none{false};
-    return none;
-}
+std::atomic<bool>& NoXattrAt() { return Known().filesystems.noXattrAt; }
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!NoXattrAt().load(std::memory_order_relaxed)) {
@@ -337,12 +318,6 @@ Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD at
             !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, errno))
             return HostError();
     return {};
-}
-
-void ResetMediaCache() {
-    fsinfo::Reset();
-    NoXattrAt() = false;
-    Remembers().clear();
 }
 
 }  // namespace wce::kernel::attrs

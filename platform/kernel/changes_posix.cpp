@@ -8,6 +8,7 @@
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 
 namespace wce::kernel::changes {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 // Tells the folder's name table what a call did to the name e: a new name is taken in, a name
 // found taken makes the folder be looked at afresh.
 Status Noted(Status s, const ns::HostEntry& e) {
-    ns::NoteChange();
+    Known().NoteChange();
     if (s && !e.exists) ns::NoteAdded(e.dir(), e.name());
     if (s.Is(EEXIST)) ns::NoteStale(e.dir());
     return s;
@@ -56,12 +57,12 @@ Status MakeFolder(const ns::HostEntry& e) {
 }
 
 Status SetAttributes(const ns::HostEntry& e, DWORD attrs) {
-    ns::NoteChange();
+    Known().NoteChange();
     return attrs::Write(e.target(), e.st, attrs);
 }
 
 Status RemoveFile(const ns::HostEntry& e) {
-    ns::NoteChange();
+    Known().NoteChange();
     if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return HostError();
     ns::NoteRemoved(e.dir(), e.name());
     return {};
@@ -78,7 +79,7 @@ Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
 }
 
 void Linked(std::string_view dir, std::string_view name) {
-    ns::NoteChange();
+    Known().NoteChange();
     ns::NoteAdded(dir, name);
 }
 

@@ -313,10 +313,6 @@ Status behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Cop
 
 Status behind::CopyByReadWrite(int in, int out, off_t pos) { return kernel::CopyByReadWrite(in, out, pos, Behind{}); }
 
-void ResetCopyPaths() {
-    fsinfo::Reset();
-    writeback::Reset();
-}
 
 }  // namespace wce::kernel
 

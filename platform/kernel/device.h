@@ -20,6 +20,9 @@ struct DeviceConfig {
 // Replaces the active mapping (tests point it at temporary folders).
 void ConfigureDevice(const DeviceConfig& config);
 const DeviceConfig& CurrentDevice();
+// Forgets everything learnt about the host (knowledge.h) and the data tracked for write-back:
+// for tests that fake or change the host behind the kernel's back.
+void ForgetHost();
 
 // Reads WCE_ROOT, WCE_MEDIUM and WCE_CODEPAGE. A setting that names a missing folder or an
 // unknown code page is reported on stderr and the process exits with status 2. Without WCE_ROOT

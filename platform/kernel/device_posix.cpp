@@ -19,16 +19,16 @@
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
 
 // Defined in codepage_posix.cpp: the iconv name of a code page, nullptr when unknown.
 const char* IconvNameOf(UINT codePage);
 void ResetCodePage();
-// Defined in copy_posix.cpp: forgets which devices refused the fast copy paths.
-void ResetCopyPaths();
 
 namespace {
 
@@ -138,9 +138,13 @@ void ConfigureDevice(const DeviceConfig& config) {
     behind::Settle(true);  // copies queued for the old mapping are made there
     Current() = config;
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
-    attrs::ResetMediaCache();
+    ForgetHost();
     ResetCodePage();
-    ResetCopyPaths();
+}
+
+void ForgetHost() {
+    Known().Forget();
+    writeback::Reset();
 }
 
 const DeviceConfig& CurrentDevice() { return Current(); }

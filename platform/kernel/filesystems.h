@@ -100,7 +100,4 @@ struct Stamp {
     bool Trusted(const struct stat& st) const { return settled && Unchanged(st); }
 };
 
-// Forgets everything learnt (a new device mapping, or tests that fake a filesystem).
-void Reset();
-
 }  // namespace wce::kernel::fsinfo

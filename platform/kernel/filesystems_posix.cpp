@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 
 namespace wce::kernel::fsinfo {
 namespace {
@@ -22,17 +23,7 @@ constexpr long kXfsMagic = 0x58465342;
 constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
 
-struct Known {
-    std::mutex lock;  // the helper thread reads attributes too
-    std::unordered_map<dev_t, Traits> traits;
-    std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
-    std::atomic<unsigned> generation{1};  // moves whenever traits change, for per-thread copies
-};
-
-Known& K() {
-    static Known k;
-    return k;
-}
+FilesystemFacts& K() { return Known().filesystems; }
 
 std::atomic<ClockFn> g_clock{nullptr};
 
@@ -182,14 +173,6 @@ Stamp Stamp::Of(const struct stat& st, const Traits& t, int64_t now) {
 bool Stamp::Unchanged(const struct stat& st) const {
     return SameEntry(st) && mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
            ctime.tv_sec == st.st_ctim.tv_sec && ctime.tv_nsec == st.st_ctim.tv_nsec;
-}
-
-void Reset() {
-    auto& k = K();
-    std::lock_guard<std::mutex> hold(k.lock);
-    k.traits.clear();
-    k.refused.clear();
-    k.generation.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace wce::kernel::fsinfo

@@ -12,6 +12,7 @@
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
 #include "platform/kernel/paths.h"
@@ -84,15 +85,6 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
     return read.ok();
 }
 
-// The entry the caller's last enumeration delivered, for attrs::Recent.
-struct RecentEntry {
-    std::u16string path;
-    DWORD attributes = 0;
-    int64_t at = 0;
-    unsigned generation = 0;  // ns::Generation() then
-};
-thread_local RecentEntry t_recent;
-
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     thread_local std::u16string name;
     while (f.next < f.listing->entries.size()) {
@@ -105,10 +97,11 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         int64_t at = 0;
         if (!Describe(f, k, st, attributes, at)) continue;
         FillData(st, attributes, name, data);
-        t_recent.path.assign(f.prefix).append(name);
-        t_recent.attributes = attributes;
-        t_recent.at = at;
-        t_recent.generation = ns::Generation();
+        RecentEntry& recent = Known().recent;
+        recent.path.assign(f.prefix).append(name);
+        recent.attributes = attributes;
+        recent.at = at;
+        recent.generation = Known().Generation();
         return true;
     }
     return false;
@@ -171,8 +164,8 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }  // namespace
 
 bool attrs::Recent(std::u16string_view devicePath, DWORD& out) {
-    const RecentEntry& r = t_recent;
-    if (r.path.empty() || devicePath != r.path || ns::Generation() != r.generation ||
+    const RecentEntry& r = Known().recent;
+    if (r.path.empty() || devicePath != r.path || Known().Generation() != r.generation ||
         fsinfo::Now() - r.at >= fsinfo::kSeenWithin)
         return false;
     out = r.attributes;

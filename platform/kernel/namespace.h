@@ -112,14 +112,7 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName);
 void NoteMadeFolder(const std::string& dirHost);
 // A name the folder's table missed turned out to exist: the next lookup there looks afresh.
 void NoteStale(std::string_view dirHost);
-// Every change this process makes goes through changes.h, which says so here; with the caches
-// dropped, that moves the generation: what was read before it may be out of date.
-void NoteChange();
-unsigned Generation();
-// Drops every cached folder and table (a new device mapping, or tests that change the host
-// behind the kernel's back).
-void ResetCaches();
-// Called by ConfigureDevice.
+// Called by ConfigureDevice, which then has everything learnt under the old mapping forgotten.
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
                 const std::u16string& mediumName);
 

@@ -13,6 +13,7 @@
 #include "platform/kernel/errors.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
 #include "platform/kernel/paths.h"
@@ -23,44 +24,7 @@ namespace {
 constexpr size_t kMaxCachedDirs = 8192;
 constexpr size_t kMaxFoldedTables = 512;
 
-struct U16Hash {
-    using is_transparent = void;
-    size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
-};
-struct StrHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-// A folder's names by their folded form, kept by the freshness rule of filesystems.h.
-struct FoldedTable {
-    fsinfo::Stamp stamp;      // the folder's stamps when the table was last checked
-    bool ownChange = false;   // this process changed the folder since: its stamps moved
-    int64_t verifiedAt = 0;   // when the table was last filled from the host
-    int collisions = 0;       // names that fold alike; removing one then needs a rescan
-    uint64_t names = 0;       // digest of every host name the folder holds (NameDigest)
-    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
-    int64_t checkedTick = -1;  // the clock tick in which the stamps were last compared
-    bool made = false;         // this process made the folder: names in it are its own doing
-};
-
-struct OpenFolder {
-    std::string dirHost;
-    int fd;
-};
-
-struct Mapping {
-    std::string rootHost, mediumHost, rootReal, mediumReal;
-    std::vector<OpenFolder> open;  // as deep as the walks that hold them
-    std::u16string mediumName;
-    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
-    std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
-};
-
-Mapping& M() {
-    static Mapping m;
-    return m;
-}
+Folders& M() { return Known().folders; }
 
 bool Within(std::string_view path, std::string_view base) {
     if (base.empty()) return false;
@@ -567,19 +531,6 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
     t.ownChange = true;
 }
 
-namespace {
-std::atomic<unsigned> g_generation{0};
-}  // namespace
-
-void NoteChange() { g_generation.fetch_add(1, std::memory_order_relaxed); }
-unsigned Generation() { return g_generation.load(std::memory_order_relaxed); }
-
-void ResetCaches() {
-    NoteChange();
-    M().dirs.clear();
-    M().folded.clear();
-}
-
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
                 const std::u16string& mediumName) {
     auto& m = M();
@@ -592,7 +543,6 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
     m.mediumName = mediumName;
     if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
     if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
-    ResetCaches();
 }
 
 }  // namespace wce::kernel::ns

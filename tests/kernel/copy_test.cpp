@@ -9,10 +9,6 @@
 
 using namespace wce::kernel;
 
-namespace wce::kernel {
-void ResetCopyPaths();  // forgets what the host's filesystems were found to lack
-}
-
 namespace {
 // A folder whose time stamps stay as they were, as on a host clock too coarse to show a change.
 std::string g_frozenDir;
@@ -64,7 +60,7 @@ TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         host::RestoreOps();
-        ResetCopyPaths();
+        ForgetHost();
         r.prepare();
         const std::string dir = root() + "/d" + std::to_string(n++);
         fs::create_directories(dir);
@@ -80,7 +76,7 @@ TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
         EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     }
     host::RestoreOps();
-    ResetCopyPaths();
+    ForgetHost();
 }
 
 TEST_F(KernelTest, CopyReplacementRules) {
@@ -313,7 +309,7 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.feature) + " refused with " + strerrorname_np(r.err));
         host::RestoreOps();
-        ResetCopyPaths();
+        ForgetHost();
         chmod((medium() + "/src.txt").c_str(), r.err == EPERM || r.err == ENOSYS ? 0444 : 0644);
         g_refusal = r.err;
         g_refused = 0;
@@ -336,5 +332,5 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
         EXPECT_EQ(g_refused, r.calls);
     }
     host::RestoreOps();
-    ResetCopyPaths();
+    ForgetHost();
 }

@@ -8,10 +8,6 @@
 
 using namespace wce::kernel;
 
-namespace wce::kernel {
-void ResetCopyPaths();  // forgets what was learnt about the host's filesystems
-}
-
 TEST_F(KernelTest, NamespaceMapsRootAndMediumAndStaysInside) {
     Write(root() + "/ROMDisk/x.txt", "r");
     Write(medium() + "/SETUP.INI", "m");
@@ -221,7 +217,7 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         host::RestoreOps();
-        ResetCopyPaths();
+        ForgetHost();
         g_coarse = r.coarse;
         const std::string dir = "/t" + std::to_string(n++);
         fs::create_directories(root() + dir);

@@ -1,0 +1,143 @@
+// What the kernel has learnt about the host, held by one object: what each filesystem offers, the
+// folders standing for the device, the name tables of the folders it looked into, the attribute
+// bits it read, the entry an enumeration has just delivered and the folder the enumeration helper
+// prepared. Each view is checked by the one freshness rule of filesystems.h (fsinfo::Stamp);
+// every change this process makes reaches it through changes.h, which keeps it up to date; and it
+// is forgotten as a whole when the mapping changes or a test fakes the host (Forget).
+//
+// The modules that read the host fill their part (namespace_posix.cpp the folders,
+// attributes_posix.cpp the bits, filesystems_posix.cpp the filesystems, find_posix.cpp the recent
+// entry, ahead_posix.cpp the prepared folder); this header only says what there is. The
+// Win32-shaped calls run on one thread at a time; the parts the helper thread reads too carry
+// their own lock.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/kernel/filesystems.h"
+#include "platform/kernel/wintypes.h"
+
+namespace wce::kernel {
+
+namespace ahead {
+struct Prepared;
+}
+
+struct U16Hash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
+};
+struct StrHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// What each filesystem offers, keyed by device.
+struct FilesystemFacts {
+    std::mutex lock;  // the helper thread reads them too
+    std::unordered_map<dev_t, fsinfo::Traits> traits;
+    std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
+    std::atomic<unsigned> generation{1};  // moves whenever they change, for per-thread copies
+    std::atomic<bool> noXattrAt{false};   // the running kernel lacks getxattrat
+};
+
+// A folder's names by their folded form.
+struct FoldedTable {
+    fsinfo::Stamp stamp;      // the folder's stamps when the table was last checked
+    bool ownChange = false;   // this process changed the folder since: its stamps moved
+    int64_t verifiedAt = 0;   // when the table was last filled from the host
+    int collisions = 0;       // names that fold alike; removing one then needs a rescan
+    uint64_t names = 0;       // digest of every host name the folder holds
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
+    int64_t checkedTick = -1;  // the clock tick in which the stamps were last compared
+    bool made = false;         // this process made the folder: names in it are its own doing
+};
+
+// The device's folders on the host and what was learnt of the folders below them.
+struct Folders {
+    struct Open {
+        std::string dirHost;
+        int fd;
+    };
+    std::string rootHost, mediumHost, rootReal, mediumReal;
+    std::u16string mediumName;
+    std::vector<Open> open;  // held by enumerations, as deep as the walks that hold them
+    // Resolved folders by their folded device path.
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
+    std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
+};
+
+// Hidden and system bits read per inode; the helper thread asks too.
+struct RememberedBits {
+    struct Key {
+        dev_t dev;
+        ino_t ino;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        size_t operator()(const Key& k) const { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
+    };
+    struct Bits {
+        fsinfo::Stamp stamp;
+        DWORD bits;
+    };
+    std::mutex lock;
+    std::unordered_map<Key, Bits, Hash> byInode;
+};
+
+// The entry the last enumeration delivered, with the attribute word it read.
+struct RecentEntry {
+    std::u16string path;
+    DWORD attributes = 0;
+    int64_t at = 0;           // when it was read
+    unsigned generation = 0;  // Knowledge::Generation() then
+};
+
+// The folder the helper opened and listed ahead of the walk; one at a time.
+struct PreparedSlot {
+    std::mutex lock;
+    std::unique_ptr<ahead::Prepared> folder;
+    std::atomic<bool> held{false};
+};
+
+class Knowledge {
+public:
+    FilesystemFacts filesystems;
+    Folders folders;
+    RememberedBits attributes;
+    RecentEntry recent;
+    PreparedSlot prepared;
+
+    // Every change this process makes moves the generation: what was read before it may be out
+    // of date.
+    void NoteChange() { generation_.fetch_add(1, std::memory_order_relaxed); }
+    unsigned Generation() const { return generation_.load(std::memory_order_relaxed); }
+
+    // Forgets everything learnt; the mapping itself stays.
+    void Forget();
+
+    // The prepared folder, handed over by the helper, or taken (nullptr when there is none).
+    // Never called with the helper's own lock held by the taker: a prepared folder's batch leaves
+    // the helper when it ends.
+    void Keep(std::unique_ptr<ahead::Prepared> p);
+    std::unique_ptr<ahead::Prepared> TakePrepared();
+
+private:
+    std::atomic<unsigned> generation_{0};
+};
+
+Knowledge& Known();
+
+}  // namespace wce::kernel
