@@ -74,6 +74,7 @@ private:
     std::unique_ptr<Slot[]> slots_;
     std::atomic<bool> cancelled_{false};
     std::atomic<size_t> taken_{0};  // one past the last entry the caller took
+    std::atomic<bool> ran_{false};  // the helper is done with the batch (Sharing::Ahead waits)
     size_t next_;                   // the helper's cursor, moving down
     size_t prepared_ = 0;           // the helper's cursor of folders prepared, moving up
 };
@@ -91,9 +92,5 @@ struct Prepared {
 // The folder at dirHost when the helper has prepared it and it has not changed since (one status
 // read); nullptr otherwise. Any other prepared folder is let go: the walk went elsewhere.
 std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost);
-
-// Lets go of any prepared folder and waits until the helper is idle (before the host table
-// changes hands).
-void Quiesce();
 
 }  // namespace wce::kernel::ahead

@@ -16,10 +16,9 @@
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/copy_behind.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/context.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/knowledge.h"
-#include "platform/kernel/workers.h"
 
 namespace wce::kernel::ahead {
 namespace {
@@ -29,21 +28,21 @@ constexpr size_t kMinEntries = 16;
 
 bool Allowed() {
     static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
-    return twoProcessors && host::OpsAreReal() && !FaultsArmed();
+    const Context& c = Ctx();
+    return twoProcessors && c.OpsAreReal() && !c.Armed() && c.sharing() != Sharing::Off;
 }
 
 // One helper thread for the process, started with the first large folder. It serves the most
 // recent batch first, since that is the folder the walk has just entered, and leaves an older
 // one for a newer one as soon as that arrives; with nothing queued it prepares the next folder.
-// It is stopped and joined when the process exits.
-class Helper {
+// The kernel context stops and joins it when the process exits.
+class Helper final : public Thread {
 public:
     static Helper& Get() {
         // Never destroyed: batches of other static objects may still leave it at exit.
         static Helper* helper = [] {
             auto* h = new Helper;
-            std::atexit([] { Get().Stop(); });
-            workers::Register(&Quiesce);
+            Ctx().Adopt(h);
             return h;
         }();
         started_.store(true, std::memory_order_release);
@@ -77,16 +76,13 @@ public:
     }
     static bool Started() { return started_.load(std::memory_order_acquire); }
 
-private:
-    Helper() : owner_(getpid()) {
-        try {
-            thread_ = std::thread([this] { Loop(); });
-        } catch (const std::system_error&) {
-            // No second thread to be had: the walk reads everything itself.
-        }
+    // Lets go of any prepared folder and waits until the helper is idle.
+    void Quiesce() override {
+        Known().TakePrepared().reset();
+        Idle();
     }
 
-    void Stop() {
+    void Stop() override {
         if (!thread_.joinable()) return;
         {
             std::lock_guard lock(mu_);
@@ -96,6 +92,15 @@ private:
         // A forked child has no such thread to wait for.
         if (getpid() == owner_) thread_.join();
         else thread_.detach();
+    }
+
+private:
+    Helper() : owner_(getpid()) {
+        try {
+            thread_ = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            // No second thread to be had: the walk reads everything itself.
+        }
     }
 
     void Loop() {
@@ -185,7 +190,9 @@ std::unique_ptr<Batch> Batch::Start(int dirfd, const std::string& dirHost,
                                     std::shared_ptr<const ns::DirListing> listing, bool open) {
     if (listing->entries.size() < kMinEntries || !Allowed() || !Helper::Get().Running()) return nullptr;
     std::unique_ptr<Batch> b(new Batch(dirfd, dirHost, std::move(listing)));
-    if (open) Helper::Get().Add(b.get(), true);
+    if (!open) return b;
+    Helper::Get().Add(b.get(), true);
+    if (Ctx().sharing() == Sharing::Ahead) b->ran_.wait(false, std::memory_order_acquire);
     return b;
 }
 
@@ -220,10 +227,8 @@ const Described& Batch::Take(size_t k) {
         s.state.store(2, std::memory_order_relaxed);
         return s.d;
     }
-    // Where the two meet, the helper may be reading this very entry: a few microseconds, so a
-    // short spin first; only then does the caller sleep, saying so (3) for the helper to wake it.
-    for (int spins = 0; spins < 2000; ++spins)
-        if (s.state.load(std::memory_order_acquire) == 2) return s.d;
+    // Where the two meet, the helper may be reading this very entry: the caller waits, saying so
+    // (3) for the helper to wake it (the wait itself spins briefly before it sleeps).
     unsigned char reading = 1;
     if (s.state.compare_exchange_strong(reading, 3, std::memory_order_acquire)) s.state.wait(3, std::memory_order_acquire);
     return s.d;
@@ -234,15 +239,17 @@ bool Batch::Run(unsigned since) {
     while (next_ > 0) {
         // A fault armed meanwhile must fire on the caller's thread, in the caller's order; copies
         // finished behind the caller have the second processor first (the caller reads the rest).
-        if (cancelled_.load(std::memory_order_relaxed) || FaultsArmed() || behind::Busy()) return true;
+        if (cancelled_.load(std::memory_order_relaxed) || Ctx().Armed() || behind::Busy()) break;
         if (helper.Newer(since)) return false;
         Slot& s = slots_[next_ - 1];
         unsigned char expected = 0;
-        if (!s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) return true;
+        if (!s.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) break;
         Describe(next_ - 1, true);
         if (s.state.exchange(2, std::memory_order_acq_rel) == 3) s.state.notify_one();
         --next_;
     }
+    ran_.store(true, std::memory_order_release);
+    ran_.notify_all();
     return true;
 }
 
@@ -255,12 +262,6 @@ bool Batch::NextFolder(size_t& k) {
             return true;
         }
     return false;
-}
-
-void Quiesce() {
-    if (!Helper::Started()) return;
-    Known().TakePrepared().reset();
-    Helper::Get().Idle();
 }
 
 std::unique_ptr<Prepared> TakePrepared(const std::string& dirHost) {

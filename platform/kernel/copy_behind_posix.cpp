@@ -20,8 +20,7 @@
 
 #include "platform/kernel/changes.h"
 #include "platform/kernel/device.h"
-#include "platform/kernel/faults.h"
-#include "platform/kernel/workers.h"
+#include "platform/kernel/context.h"
 
 namespace wce::kernel::behind {
 namespace {
@@ -100,16 +99,15 @@ bool Copy(const Job& job, OpenTarget& target) {
     return Fill(job, job.out.get()) && changes::LinkUnnamedAt(job.out.get(), dir.get(), job.name.c_str()).ok();
 }
 
-class Worker {
+class Worker final : public Thread {
 public:
     // Nullptr when no thread can be had; started with the first copy queued, stopped and joined
-    // at exit after every queued copy is made.
+    // by the kernel context at exit after every queued copy is made.
     static Worker* Get() {
         static Worker* w = [] () -> Worker* {
             auto* created = new Worker;
             if (!created->thread_.joinable()) return nullptr;
-            std::atexit([] { Settle(true); Instance().load()->Stop(); });
-            workers::Register([] { Settle(true); });
+            Ctx().Adopt(created);
             return created;
         }();
         Instance() = w;
@@ -181,6 +179,21 @@ public:
         active_.store(!jobs_.empty(), std::memory_order_release);
     }
 
+    void Quiesce() override { Settle(true); }
+
+    void Stop() override {
+        Settle(true);
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mu_);
+            stopping_ = true;
+            work_.notify_one();
+        }
+        // A forked child has no such thread to wait for.
+        if (Owned()) thread_.join();
+        else thread_.detach();
+    }
+
 private:
     Worker() {
         pthread_atfork(nullptr, nullptr, [] { g_forked.store(true, std::memory_order_relaxed); });
@@ -198,18 +211,6 @@ private:
         callerWaits_ = true;
         progress_.wait(lock);
         callerWaits_ = false;
-    }
-
-    void Stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(mu_);
-            stopping_ = true;
-            work_.notify_one();
-        }
-        // A forked child has no such thread to wait for.
-        if (Owned()) thread_.join();
-        else thread_.detach();
     }
 
     // Takes every queued copy at once, so the lock is held once per run rather than per file.
@@ -273,7 +274,7 @@ private:
 
 bool Available() {
     static const bool twoProcessors = std::thread::hardware_concurrency() >= 2;
-    return CurrentDevice().copyBehind && twoProcessors && host::OpsAreReal() && !FaultsArmed();
+    return CurrentDevice().copyBehind && twoProcessors && Ctx().OpsAreReal() && !Ctx().Armed();
 }
 
 bool Queue(Job& job) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <unordered_map>
 
+#include "platform/kernel/context.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/knowledge.h"
 
@@ -25,13 +26,6 @@ constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification
 
 FilesystemFacts& K() { return Known().filesystems; }
 
-std::atomic<ClockFn> g_clock{nullptr};
-
-int64_t CoarseRealTime() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
-}
 
 bool PairKeyed(Feature f) { return f == Feature::Clone || f == Feature::CopyRange; }
 
@@ -141,12 +135,9 @@ void NoteFoldsCase(dev_t dev, bool folds) {
     k.generation.fetch_add(1, std::memory_order_release);
 }
 
-int64_t Now() {
-    ClockFn c = g_clock.load(std::memory_order_relaxed);
-    return c != nullptr ? c() : CoarseRealTime();
-}
+int64_t Now() { return Ctx().Now(); }
 
-void SetClock(ClockFn clock) { g_clock.store(clock, std::memory_order_relaxed); }
+void SetClock(ClockFn clock) { Ctx().SetClock(clock); }
 
 int64_t Tick() {
     static const int64_t tick = [] {

@@ -49,15 +49,14 @@ struct Ops {
     int (*dup)(int fd);
 };
 
-// The live table; tests may overwrite entries and call RestoreOps() afterwards. Both first wait
-// until no other thread works through the table.
+// The host's own calls.
+const Ops& RealOps();
+// The live table (held by the kernel context, context.h); tests may overwrite entries and call
+// RestoreOps() afterwards. Both first wait until no other thread works through the table.
 Ops& Table();
 void RestoreOps();
 // Whether the table is the real one; only then may another thread make calls through it.
 bool OpsAreReal();
-
-// Returns the errno to fail with when a fault is due for this call of op, else 0; counts the call.
-int Tick(HostOp op);
 
 int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
 int Close(int fd);

@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "platform/kernel/host_ops.h"
-#include "platform/kernel/workers.h"
+#include "platform/kernel/context.h"
 
 namespace wce::kernel::host {
 namespace {
@@ -78,11 +78,9 @@ const Ops kReal = {
     [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
 };
 
-Ops g_ops = kReal;
-
 // Applies a due fault: sets errno and tells the wrapper to return its failure value.
 bool Faulted(HostOp op) {
-    if (int e = Tick(op)) {
+    if (int e = Ctx().Tick(op)) {
         errno = e;
         return true;
     }
@@ -91,94 +89,83 @@ bool Faulted(HostOp op) {
 
 }  // namespace
 
-// Set while a test has the table in hand; the helper thread then makes no calls through it.
-std::atomic<bool> g_replaced{false};
-
-Ops& Table() {
-    g_replaced.store(true, std::memory_order_relaxed);
-    workers::QuiesceAll();
-    return g_ops;
-}
-void RestoreOps() {
-    g_replaced.store(true, std::memory_order_relaxed);
-    workers::QuiesceAll();
-    g_ops = kReal;
-    g_replaced.store(false, std::memory_order_relaxed);
-}
-bool OpsAreReal() { return !g_replaced.load(std::memory_order_relaxed); }
+const Ops& RealOps() { return kReal; }
+Ops& Table() { return Ctx().Table(); }
+void RestoreOps() { Ctx().RestoreOps(); }
+bool OpsAreReal() { return Ctx().OpsAreReal(); }
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
-    return Faulted(HostOp::Open) ? -1 : g_ops.openat(d, p, f | O_CLOEXEC, m);
+    return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
 }
-int Close(int fd) { return Faulted(HostOp::Close) ? (g_ops.close(fd), -1) : g_ops.close(fd); }
+int Close(int fd) { return Faulted(HostOp::Close) ? (Ctx().ops().close(fd), -1) : Ctx().ops().close(fd); }
 ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
-    return Faulted(HostOp::Read) ? -1 : g_ops.pread(fd, b, n, pos);
+    return Faulted(HostOp::Read) ? -1 : Ctx().ops().pread(fd, b, n, pos);
 }
 ssize_t Read(int fd, void* b, size_t n) {
-    return Faulted(HostOp::Read) ? -1 : g_ops.read(fd, b, n);
+    return Faulted(HostOp::Read) ? -1 : Ctx().ops().read(fd, b, n);
 }
 ssize_t Write(int fd, const void* b, size_t n) {
-    return Faulted(HostOp::Write) ? -1 : g_ops.write(fd, b, n);
+    return Faulted(HostOp::Write) ? -1 : Ctx().ops().write(fd, b, n);
 }
 int FStatAt(int d, const char* p, struct stat* st, int f) {
-    return Faulted(HostOp::Stat) ? -1 : g_ops.fstatat(d, p, st, f);
+    return Faulted(HostOp::Stat) ? -1 : Ctx().ops().fstatat(d, p, st, f);
 }
 int FStat(int fd, struct stat* st) { return FStatAt(fd, "", st, AT_EMPTY_PATH); }
 ssize_t GetDents(int fd, void* b, size_t n) {
-    return Faulted(HostOp::ReadDir) ? -1 : g_ops.getdents(fd, b, n);
+    return Faulted(HostOp::ReadDir) ? -1 : Ctx().ops().getdents(fd, b, n);
 }
 int MkdirAt(int d, const char* p, mode_t m) {
-    return Faulted(HostOp::Mkdir) ? -1 : g_ops.mkdirat(d, p, m);
+    return Faulted(HostOp::Mkdir) ? -1 : Ctx().ops().mkdirat(d, p, m);
 }
 int UnlinkAt(int d, const char* p, int f) {
-    return Faulted(HostOp::Unlink) ? -1 : g_ops.unlinkat(d, p, f);
+    return Faulted(HostOp::Unlink) ? -1 : Ctx().ops().unlinkat(d, p, f);
 }
 int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
-    return Faulted(HostOp::Rename) ? -1 : g_ops.renameat2(od, op, nd, np, f);
+    return Faulted(HostOp::Rename) ? -1 : Ctx().ops().renameat2(od, op, nd, np, f);
 }
 int FChmodAt(int d, const char* p, mode_t m) {
-    return Faulted(HostOp::Chmod) ? -1 : g_ops.fchmodat(d, p, m);
+    return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmodat(d, p, m);
 }
-int FChmod(int fd, mode_t m) { return Faulted(HostOp::Chmod) ? -1 : g_ops.fchmod(fd, m); }
+int FChmod(int fd, mode_t m) { return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmod(fd, m); }
 ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : g_ops.lgetxattr(p, n, v, s);
+    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().lgetxattr(p, n, v, s);
 }
 ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : g_ops.fgetxattr(fd, n, v, s);
+    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().fgetxattr(fd, n, v, s);
 }
 ssize_t GetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : g_ops.getxattrat(d, p, f, n, v, s);
+    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().getxattrat(d, p, f, n, v, s);
 }
 int LSetXattr(const char* p, const char* n, const void* v, size_t s, int f) {
-    return Faulted(HostOp::SetXattr) ? -1 : g_ops.lsetxattr(p, n, v, s, f);
+    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().lsetxattr(p, n, v, s, f);
 }
 int FSetXattr(int fd, const char* n, const void* v, size_t s, int f) {
-    return Faulted(HostOp::SetXattr) ? -1 : g_ops.fsetxattr(fd, n, v, s, f);
+    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().fsetxattr(fd, n, v, s, f);
 }
 int LRemoveXattr(const char* p, const char* n) {
-    return Faulted(HostOp::SetXattr) ? -1 : g_ops.lremovexattr(p, n);
+    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().lremovexattr(p, n);
 }
 int Ioctl(int fd, unsigned long r, void* a) {
-    return Faulted(HostOp::Ioctl) ? -1 : g_ops.ioctl(fd, r, a);
+    return Faulted(HostOp::Ioctl) ? -1 : Ctx().ops().ioctl(fd, r, a);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
-    return Faulted(HostOp::CopyRange) ? -1 : g_ops.copy_file_range(in, pos, out, n);
+    return Faulted(HostOp::CopyRange) ? -1 : Ctx().ops().copy_file_range(in, pos, out, n);
 }
-int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : g_ops.syncfs(fd); }
-int SyncAll() { return Faulted(HostOp::SyncFs) ? -1 : g_ops.sync(); }
+int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().syncfs(fd); }
+int SyncAll() { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().sync(); }
 int SyncFileRange(int fd, off_t pos, off_t n, unsigned f) {
-    return Faulted(HostOp::SyncRange) ? -1 : g_ops.sync_file_range(fd, pos, n, f);
+    return Faulted(HostOp::SyncRange) ? -1 : Ctx().ops().sync_file_range(fd, pos, n, f);
 }
-void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : g_ops.realloc(p, n); }
+void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : Ctx().ops().realloc(p, n); }
 int StatFs(const char* p, struct statfs* st) {
-    return Faulted(HostOp::StatFs) ? -1 : g_ops.statfs(p, st);
+    return Faulted(HostOp::StatFs) ? -1 : Ctx().ops().statfs(p, st);
 }
 ssize_t ReadLink(const char* p, char* b, size_t n) {
-    return Faulted(HostOp::ReadLink) ? -1 : g_ops.readlink(p, b, n);
+    return Faulted(HostOp::ReadLink) ? -1 : Ctx().ops().readlink(p, b, n);
 }
 int LinkAt(int od, const char* op, int nd, const char* np, int f) {
-    return Faulted(HostOp::Link) ? -1 : g_ops.linkat(od, op, nd, np, f);
+    return Faulted(HostOp::Link) ? -1 : Ctx().ops().linkat(od, op, nd, np, f);
 }
-int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : g_ops.dup(fd); }
+int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd); }
 
 }  // namespace wce::kernel::host

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel_fixture.h"
+#include "platform/kernel/context.h"
 
 using namespace wce::kernel;
 
@@ -143,7 +144,8 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
 }
 
 // Large folders are described by a second thread ahead of the enumeration: what it delivers must
-// be what a plain enumeration gives, whichever thread read an entry, and closing early is safe.
+// be what a plain enumeration gives, whichever thread read an entry (each side's part made
+// certain through the context), and closing early is safe.
 TEST_F(KernelTest, EnumerationOfLargeFoldersMatchesEntryByEntry) {
     std::vector<std::u16string> expected;
     std::vector<DWORD> expectedWords;
@@ -172,12 +174,27 @@ TEST_F(KernelTest, EnumerationOfLargeFoldersMatchesEntryByEntry) {
     expectedWords.insert(expectedWords.begin() + 151, FILE_ATTRIBUTE_DIRECTORY);
     expected.push_back(u"link");
     expectedWords.push_back(FILE_ATTRIBUTE_NORMAL);
-    for (int round = 0; round < 20; ++round) {
-        SCOPED_TRACE(round);
+    for (Sharing sharing : {Sharing::Off, Sharing::Ahead, Sharing::Racing}) {
+        SCOPED_TRACE(static_cast<int>(sharing));
+        Ctx().SetSharing(sharing);
         std::vector<DWORD> words;
         EXPECT_EQ(Names(u"\\big\\*.*", &words), expected);
         EXPECT_EQ(words, expectedWords);
     }
+    // Read ahead, an entry is as it was when the enumeration began; read by the caller, as it is
+    // when delivered.
+    for (Sharing sharing : {Sharing::Ahead, Sharing::Off}) {
+        Ctx().SetSharing(sharing);
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(u"\\big\\*.*", &fd);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        chmod((root() + "/big/f299").c_str(), 0444);
+        while (std::u16string(fd.cFileName) != u"f299") ASSERT_TRUE(FindNextFileW(h, &fd));
+        EXPECT_EQ(fd.dwFileAttributes, sharing == Sharing::Ahead ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY);
+        FindClose(h);
+        chmod((root() + "/big/f299").c_str(), 0644);
+    }
+    Ctx().SetSharing(Sharing::Racing);
     // Ended after one entry, while the other thread is still reading.
     for (int round = 0; round < 50; ++round) {
         WIN32_FIND_DATAW fd;
