@@ -50,7 +50,7 @@ bool Recalls(const struct stat& st);
 Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Result<DWORD>* bits);
 // Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them); fails with
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
-Status Write(const std::string& path, const struct stat& st, DWORD attrs);
+Status Write(const Location& where, const struct stat& st, DWORD attrs);
 // Gives a just-created file (open as fd) the settable bits of attrs.
 Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).

@@ -137,12 +137,14 @@ Result<DWORD> XattrBits(const Location& where, dev_t dev) {
 
 namespace {
 
-Status WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
-    Result<DWORD> old = DosAttribWord(Location{AT_FDCWD, path.c_str(), {}}, dev);
+Status WriteXattr(const Location& where, dev_t dev, DWORD hs) {
+    Result<DWORD> old = DosAttribWord(where, dev);
     if (!old) return old.error();
     DWORD value = (*old & ~kSettable) | hs;
     if (value == *old) return {};
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
+    // Extended attributes are set by path: the host has no call relative to a folder for it.
+    const std::string path = where.Full();
     if (value == 0) {
         if (host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA) return {};
         return HostError();
@@ -153,12 +155,12 @@ Status WriteXattr(const std::string& path, dev_t dev, DWORD hs) {
     return errno == EOPNOTSUPP ? Error{ENOTSUP} : HostError();
 }
 
-Status WriteMode(const std::string& path, const struct stat& st, bool readOnly) {
+Status WriteMode(const Location& where, const struct stat& st, bool readOnly) {
     if (S_ISDIR(st.st_mode)) return {};
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return {};
-    return Done(host::FChmodAt(AT_FDCWD, path.c_str(), want));
+    return Done(host::FChmodAt(where.dirfd, where.name, want));
 }
 
 // The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
@@ -174,7 +176,8 @@ Status WordRead(ssize_t n) {
     return n < 0 ? HostError() : Error{EIO};
 }
 
-Status WriteNtfs(const std::string& path, DWORD attrs) {
+Status WriteNtfs(const Location& where, DWORD attrs) {
+    const std::string path = where.Full();
     unsigned char b[4];
     if (Status s = WordRead(host::LGetXattr(path.c_str(), kNtfsName, b, sizeof b)); !s) return s;
     const DWORD old = FromBigEndian(b);
@@ -276,11 +279,10 @@ Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Resul
     return Word(a | hs);
 }
 
-Status Write(const std::string& path, const struct stat& st, DWORD attrs) {
+Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
-    const Location where{AT_FDCWD, path.c_str(), {}};
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);
-    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(path, attrs);
+    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(where, attrs);
     if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
         if (Status s = FatOpen(where, fd); !s) return s;
@@ -290,12 +292,12 @@ Status Write(const std::string& path, const struct stat& st, DWORD attrs) {
     // Write permission first when it is being given, last when taken, so the xattr can be set;
     // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
-        if (Status s = WriteMode(path, st, false); !s) return s;
-    if (Status s = WriteXattr(path, st.st_dev, attrs & kHiddenSystem); !s) {
-        if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(AT_FDCWD, path.c_str(), st.st_mode & 07777);
+        if (Status s = WriteMode(where, st, false); !s) return s;
+    if (Status s = WriteXattr(where, st.st_dev, attrs & kHiddenSystem); !s) {
+        if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(where.dirfd, where.name, st.st_mode & 07777);
         return s;
     }
-    return readOnly ? WriteMode(path, st, true) : Status();
+    return readOnly ? WriteMode(where, st, true) : Status();
 }
 
 // A bit the filesystem cannot keep is dropped, the first refusal remembered: the copy goes on.

@@ -24,32 +24,33 @@ Status Noted(Status s, const ns::HostEntry& e) {
 
 Status Done(int r) { return r == 0 ? Status() : Status(HostError()); }
 
-Status RenameExclusive(const std::string& temp, const std::string& path, dev_t dev) {
+Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return {};
+        if (host::RenameAt2(AT_FDCWD, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0) return {};
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, errno)) return HostError();
     }
     if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
-        if (host::LinkAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) {
+        if (host::LinkAt(AT_FDCWD, temp.c_str(), to.dirfd, to.name, 0) == 0) {
             host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
             return {};
         }
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, errno)) return HostError();
     }
-    host::Fd claim(host::OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    host::Fd claim(host::OpenAt(to.dirfd, to.name, O_WRONLY | O_CREAT | O_EXCL, 0666));
     if (!claim.valid()) return HostError();
     claim.reset();
-    if (host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), 0) == 0) return {};
+    if (host::RenameAt2(AT_FDCWD, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
     const Error failed = HostError();
-    host::UnlinkAt(AT_FDCWD, path.c_str(), 0);
+    host::UnlinkAt(to.dirfd, to.name, 0);
     return failed;
 }
 
 }  // namespace
 
 Status MakeFolder(const ns::HostEntry& e) {
+    const attrs::Location at = e.named();
     // ENOENT: the folder to hold it vanished meanwhile.
-    const Status made = host::MkdirAt(AT_FDCWD, e.path.c_str(), 0777) == 0
+    const Status made = host::MkdirAt(at.dirfd, at.name, 0777) == 0
                             ? Status()
                             : Status(HostError(errno == ENOENT ? Kind::Folder : Kind::Entry));
     if (Noted(made, e)) ns::NoteMadeFolder(e.path);
@@ -58,12 +59,13 @@ Status MakeFolder(const ns::HostEntry& e) {
 
 Status SetAttributes(const ns::HostEntry& e, DWORD attrs) {
     Known().NoteChange();
-    return attrs::Write(e.target(), e.st, attrs);
+    return attrs::Write(e.where(), e.st, attrs);
 }
 
 Status RemoveFile(const ns::HostEntry& e) {
     Known().NoteChange();
-    if (host::UnlinkAt(AT_FDCWD, e.path.c_str(), 0) != 0) return HostError();
+    const attrs::Location at = e.named();
+    if (host::UnlinkAt(at.dirfd, at.name, 0) != 0) return HostError();
     ns::NoteRemoved(e.dir(), e.name());
     return {};
 }
@@ -83,11 +85,15 @@ void Linked(std::string_view dir, std::string_view name) {
     ns::NoteAdded(dir, name);
 }
 
-Status NameUnnamed(int fd, const ns::HostEntry& e) { return Noted(LinkUnnamedAt(fd, AT_FDCWD, e.path.c_str()), e); }
+Status NameUnnamed(int fd, const ns::HostEntry& e) {
+    const attrs::Location at = e.named();
+    return Noted(LinkUnnamedAt(fd, at.dirfd, at.name), e);
+}
 
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
-    if (exclusive) return Noted(RenameExclusive(temp, e.path, dev), e);
-    return Noted(Done(host::RenameAt2(AT_FDCWD, temp.c_str(), AT_FDCWD, e.path.c_str(), 0)), e);
+    const attrs::Location at = e.named();
+    if (exclusive) return Noted(RenameExclusive(temp, at, dev), e);
+    return Noted(Done(host::RenameAt2(AT_FDCWD, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

@@ -86,7 +86,8 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     if (!behind::TakeFailure()) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
-    host::Fd fd(host::OpenAt(AT_FDCWD, e.target().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
+    const attrs::Location at = e.where();
+    host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
     bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
@@ -115,7 +116,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     }
     auto f = std::make_unique<FileObject>();
     f->hostPath = e.target();
-    f->fd.reset(host::OpenAt(AT_FDCWD, e.target().c_str(), (query ? O_PATH : O_RDONLY) | O_NOFOLLOW));
+    const attrs::Location at = e.where();
+    f->fd.reset(host::OpenAt(at.dirfd, at.name, (query ? O_PATH : O_RDONLY) | O_NOFOLLOW));
     if (!f->fd.valid()) {
         Fail(HostError());
         return INVALID_HANDLE_VALUE;

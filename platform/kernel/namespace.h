@@ -43,16 +43,21 @@ struct HostEntry {
     bool presumed = false;   // exists == false taken from the folder's name table, not looked up
     struct stat st {};       // valid when exists (a link's target, for links inside the folders)
     std::string real;        // for a link: its resolved target inside the mapped folders
-    int dirfd = AT_FDCWD;    // an open folder holding the entry, when an enumeration has one
+    // The open folder holding the entry, when an enumeration has one: every call on the entry,
+    // a read or a change, then names it relative to that folder, so all of them meet the folder
+    // the enumeration lists even if its path comes to name another meanwhile.
+    int dirfd = AT_FDCWD;
     bool dirDevKnown = false;  // dirDev holds the device of the folder part of path
     dev_t dirDev = 0;
-    // The file that reads, opens and attribute changes act on.
-    const std::string& target() const { return real.empty() ? path : real; }
-    // The same file, relative to its open folder where there is one.
-    attrs::Location where() const {
-        if (!real.empty() || dirfd == AT_FDCWD || nameOffset == 0) return {AT_FDCWD, target().c_str(), {}};
+    // The name itself (a link, not its target): what a change of names acts on.
+    attrs::Location named() const {
+        if (dirfd == AT_FDCWD || nameOffset == 0) return {AT_FDCWD, path.c_str(), {}};
         return {dirfd, path.c_str() + nameOffset, dir()};
     }
+    // The file that reads, opens and attribute changes act on: a link's target, else the name.
+    attrs::Location where() const { return real.empty() ? named() : attrs::Location{AT_FDCWD, real.c_str(), {}}; }
+    // The same file's host path, for what outlives the call (an open handle).
+    const std::string& target() const { return real.empty() ? path : real; }
     std::string_view dir() const {
         return std::string_view(path).substr(0, nameOffset ? nameOffset - 1 : 0);
     }

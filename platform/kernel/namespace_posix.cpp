@@ -205,11 +205,6 @@ int OpenFolderFd(std::string_view dirHost) {
     return AT_FDCWD;
 }
 
-// The entry's name as its open folder sees it, else its whole path.
-const char* NameForHost(const HostEntry& e) {
-    return e.dirfd == AT_FDCWD ? e.path.c_str() : e.path.c_str() + e.nameOffset;
-}
-
 // Starts out as the entry name would be in the host folder dirHost, not yet looked at.
 Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
     out.path.assign(dirHost).push_back('/');
@@ -225,8 +220,8 @@ Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntr
 }
 
 Status StatFound(HostEntry& out) {
-    const char* name = NameForHost(out);
-    if (host::FStatAt(out.dirfd, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
+    const attrs::Location at = out.named();
+    if (host::FStatAt(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
     out.exists = true;
     out.real.clear();
     if (!S_ISLNK(out.st.st_mode)) return {};
@@ -362,7 +357,7 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
-    thread_local std::string dirHost;
+    std::string dirHost;
     if (Status s = ResolveDir(c, c.count - 1, useCache, dirHost); !s) return s;
     Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
     if (r.Is(Kind::Stale) && useCache) return r;
@@ -395,10 +390,11 @@ bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Err
     paths::Components c;
     failed = {ENOENT};
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
-    thread_local std::string dirHost;
+    std::string dirHost;
     if (!ResolveDir(c, c.count - 1, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return false;
-    fd.reset(host::OpenAt(out.dirfd, NameForHost(out), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    const attrs::Location at = out.named();
+    fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) {
         failed = HostError();
         return false;

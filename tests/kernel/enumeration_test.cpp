@@ -141,6 +141,18 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     fs::rename(root() + "/d", root() + "/old");
     Write(root() + "/d/b", "x");
     EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
+    // Changes act on the folder the reads see, even once its path names another.
+    HANDLE hg = FindFirstFileW(u"\\d\\*.*", &fd);
+    ASSERT_NE(hg, INVALID_HANDLE_VALUE);
+    fs::rename(root() + "/d", root() + "/listed");
+    Write(root() + "/d/b", "x");
+    EXPECT_TRUE(SetFileAttributesW(u"\\d\\b", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(CreateDirectoryW(u"\\d\\sub", nullptr));
+    FindClose(hg);
+    EXPECT_TRUE(fs::exists(root() + "/listed/sub"));
+    EXPECT_FALSE(fs::exists(root() + "/d/sub"));
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Large folders are described by a second thread ahead of the enumeration: what it delivers must
