@@ -366,20 +366,24 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     return r;
 }
 
-// A lookup through what is remembered, and when that turned out stale, one without it.
-Status ResolveAfresh(std::u16string_view devicePath, HostEntry& out, bool trustTable) {
-    Status r = ResolveOnce(devicePath, out, true, trustTable);
+// A lookup through the resolved folders remembered, and when one of them turned out stale, a
+// lookup without them. attempt(useCache) makes one.
+template <class Attempt>
+Status Afresh(const Attempt& attempt) {
+    Status r = attempt(true);
     if (!r.Is(Kind::Stale)) return r;
     M().dirs.clear();
-    return ResolveOnce(devicePath, out, false, trustTable);
+    return attempt(false);
 }
 
 }  // namespace
 
-Status Resolve(std::u16string_view devicePath, HostEntry& out) { return ResolveAfresh(devicePath, out, false); }
+Status Resolve(std::u16string_view devicePath, HostEntry& out) {
+    return Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); });
+}
 
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    return ResolveAfresh(devicePath, out, true);
+    return Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); });
 }
 
 namespace {
@@ -427,10 +431,7 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     size_t slash = devicePath.rfind(u'\\');
     pattern = devicePath.substr(slash + 1);
     if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return Error{EINVAL, Kind::BadName};
-    Status r = ResolveDir(c, c.count - 1, true, dirHost);
-    if (!r.Is(Kind::Stale)) return r;
-    M().dirs.clear();
-    return ResolveDir(c, c.count - 1, false, dirHost);
+    return Afresh([&](bool useCache) { return ResolveDir(c, c.count - 1, useCache, dirHost); });
 }
 
 Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
