@@ -234,6 +234,11 @@ Error LookupError(const Error& e) {
     if (e.err == ENOTDIR) return {ENOTDIR, Kind::Stale};
     return e;
 }
+// What failed of a folder on the way to an entry is that folder's failure.
+Error OnTheWay(Error e) {
+    if (e.kind == Kind::Entry) e.kind = Kind::Folder;
+    return e;
+}
 // A folder that cannot be read where a table of it was wanted: gone or replaced, it is stale.
 Error TableError(const Error& e) {
     return e.err == ENOENT || e.err == ENOTDIR ? Error{e.err, Kind::Stale} : Error{e.err, Kind::Entry};
@@ -331,7 +336,7 @@ Status ResolveDir(const paths::Components& c, size_t n, bool useCache, std::stri
         Status r = LookupChild(dirHost, c.items[k], e);
         if (r.Is(Kind::Stale) && useCache) return r;
         if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
-        if (!r) return Error{r.error().err, r.error().kind == Kind::Entry ? Kind::Folder : r.error().kind};
+        if (!r) return OnTheWay(r.error());
         if (!e.exists) return Error{ENOENT, Kind::Folder};
         if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
         dirHost = e.real.empty() ? e.path : e.real;
