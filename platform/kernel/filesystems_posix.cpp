@@ -152,18 +152,22 @@ int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWin
 
 int64_t OwnChangeCheck(const Traits& t) { return std::max(StampWindow(t), kSeenWithin); }
 
-Stamp Stamp::Unsettled(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, false}; }
+namespace {
+int64_t Nanoseconds(const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; }
+}  // namespace
+
+Stamp Stamp::Unsettled(const struct stat& st) {
+    return {st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim), false};
+}
 
 Stamp Stamp::Of(const struct stat& st, const Traits& t, int64_t now) {
-    auto ns = [](const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; };
     Stamp s = Unsettled(st);
-    s.settled = now - std::max(ns(st.st_mtim), ns(st.st_ctim)) >= StampWindow(t);
+    s.settled = now - std::max(s.mtime, s.ctime) >= StampWindow(t);
     return s;
 }
 
 bool Stamp::Unchanged(const struct stat& st) const {
-    return SameEntry(st) && mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
-           ctime.tv_sec == st.st_ctim.tv_sec && ctime.tv_nsec == st.st_ctim.tv_nsec;
+    return SameEntry(st) && mtime == Nanoseconds(st.st_mtim) && ctime == Nanoseconds(st.st_ctim);
 }
 
 }  // namespace wce::kernel::fsinfo

@@ -87,7 +87,8 @@ struct RememberedBits {
         bool operator==(const Key&) const = default;
     };
     struct Hash {
-        size_t operator()(const Key& k) const { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
+        // noexcept: the map then keeps no hash beside each entry.
+        size_t operator()(const Key& k) const noexcept { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
     };
     struct Bits {
         fsinfo::Stamp stamp;
@@ -128,9 +129,9 @@ public:
     // Forgets everything learnt; the mapping itself stays.
     void Forget();
 
-    // The prepared folder, handed over by the helper, or taken (nullptr when there is none).
-    // Never called with the helper's own lock held by the taker: a prepared folder's batch leaves
-    // the helper when it ends.
+    // The folder the helper prepared, handed over (under the helper's lock) or taken (nullptr
+    // when there is none). A taken folder is let go of outside both locks: the end of its batch
+    // waits for the helper to leave it.
     void Keep(std::unique_ptr<ahead::Prepared> p);
     std::unique_ptr<ahead::Prepared> TakePrepared();
 
