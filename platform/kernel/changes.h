@@ -1,7 +1,8 @@
 // Every change this process makes to the names in host folders goes through here, which keeps
 // what the kernel remembers about those folders (namespace.h) up to date, so that no entry point
 // patches a cache by hand. Each call takes an entry resolved by ns::Resolve; a failure with EEXIST
-// means the name was taken, and the folder is then looked at afresh next time.
+// means the name was taken, and the folder is then looked at afresh next time. The temporaries a
+// copy makes beside its target (copy_posix.cpp) are never looked up, so they stay outside.
 #pragma once
 
 #include <sys/types.h>

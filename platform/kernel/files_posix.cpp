@@ -44,7 +44,8 @@ using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     if (DWORD a; lpFileName != nullptr && attrs::Recent(lpFileName, a)) return a;
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
@@ -52,14 +53,16 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 }
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     const Status s = changes::SetAttributes(e, dwFileAttributes);
     return s ? TRUE : Fail(s);
 }
 
 BOOL DeleteFileW(LPCWSTR lpFileName) {
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
@@ -70,7 +73,8 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (Status s = behind::Resolve(lpPathName, e); !s) return Fail(s);
     if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
@@ -84,7 +88,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     behind::Settle(true);
     if (!behind::TakeFailure()) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     const attrs::Location at = e.where();
     host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
@@ -108,7 +113,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (!ResolveExisting(lpFileName, e)) return INVALID_HANDLE_VALUE;
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         SetLastError(ERROR_ACCESS_DENIED);

@@ -139,7 +139,8 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
-    ns::HostEntry e;
+    ns::LocalEntry held;
+    ns::HostEntry& e = *held;
     if (Status s = behind::Resolve(devicePath, e); !s) {
         Fail(s);
         return INVALID_HANDLE_VALUE;

@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,21 @@ struct HostEntry {
         return std::string_view(path).substr(0, nameOffset ? nameOffset - 1 : 0);
     }
     std::string_view name() const { return std::string_view(path).substr(nameOffset); }
+};
+
+// An entry for the length of one call. Its storage (the paths are heap strings) is kept per
+// thread for the next call, and a call made within another (a queued copy made again while a
+// lookup waits for it) takes storage of its own, so nesting is safe.
+class LocalEntry {
+public:
+    LocalEntry();
+    ~LocalEntry();
+    LocalEntry(const LocalEntry&) = delete;
+    LocalEntry& operator=(const LocalEntry&) = delete;
+    HostEntry& operator*() { return *entry_; }
+
+private:
+    std::unique_ptr<HostEntry> entry_;
 };
 
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.

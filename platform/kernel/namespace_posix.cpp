@@ -362,7 +362,8 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
-    std::string dirHost;
+    // A buffer only: nothing called below resolves a path again.
+    thread_local std::string dirHost;
     if (Status s = ResolveDir(c, c.count - 1, useCache, dirHost); !s) return s;
     Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
     if (r.Is(Kind::Stale) && useCache) return r;
@@ -383,6 +384,23 @@ Status Afresh(const Attempt& attempt) {
 
 }  // namespace
 
+namespace {
+thread_local std::vector<std::unique_ptr<HostEntry>> t_spareEntries;
+}  // namespace
+
+LocalEntry::LocalEntry() {
+    if (t_spareEntries.empty()) {
+        entry_ = std::make_unique<HostEntry>();
+        return;
+    }
+    entry_ = std::move(t_spareEntries.back());
+    t_spareEntries.pop_back();
+}
+
+LocalEntry::~LocalEntry() {
+    if (t_spareEntries.size() < 4) t_spareEntries.push_back(std::move(entry_));
+}
+
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
     return Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); });
 }
@@ -399,7 +417,7 @@ bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Err
     paths::Components c;
     failed = {ENOENT};
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
-    std::string dirHost;
+    thread_local std::string dirHost;  // a buffer, as in ResolveOnce
     if (!ResolveDir(c, c.count - 1, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return false;
     const attrs::Location at = out.named();
