@@ -56,10 +56,13 @@ struct Entry {
     State state = State::Queued;
     // Whether a call on name in dir (any name, for an empty one) must wait for this copy.
     bool Touches(std::string_view dir, size_t hash, std::string_view name, uint64_t key) const {
-        if (hash != dirHash || dir != job.dir) return false;
-        if (name.empty() || key == 0 || nameKey == 0) return true;
+        const bool anyName = name.empty() || key == 0 || nameKey == 0;
+        // The keys first: the copies queued are mostly of one folder, whose path would be
+        // compared for each of them.
+        if (hash != dirHash || (!anyName && key != nameKey) || dir != job.dir) return false;
+        if (anyName) return true;
         // Both ASCII here (NameKey): equal but for the case of their letters.
-        return key == nameKey && std::equal(name.begin(), name.end(), job.name.begin(), job.name.end(),
+        return std::equal(name.begin(), name.end(), job.name.begin(), job.name.end(),
                                             [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
     }
 };
