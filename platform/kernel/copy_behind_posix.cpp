@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -143,6 +144,7 @@ public:
         const size_t hash = std::hash<std::string_view>{}(job.dir);
         const uint64_t key = NameKey(job.name);
         jobs_.push_back(Entry{std::move(job), hash, key});
+        Mark(jobs_.back());
         active_.store(true, std::memory_order_release);
         if (sleeping_ && ++waiting_ >= kWakeAt) work_.notify_one();
         return true;
@@ -157,6 +159,10 @@ public:
     bool Touches(std::string_view dir, std::string_view name) const {
         const size_t hash = std::hash<std::string_view>{}(dir);
         const uint64_t key = name.empty() ? 0 : NameKey(name);
+        if (key != 0 && !unfiltered_) {
+            const size_t bit = Bit(hash, key);
+            if (((filter_[bit >> 6] >> (bit & 63)) & 1) == 0) return false;
+        }
         return std::any_of(jobs_.begin(), jobs_.end(),
                            [&](const Entry& e) { return e.Touches(dir, hash, name, key); });
     }
@@ -165,6 +171,7 @@ public:
     // wait, until none is left.
     void Take(bool wait, std::vector<Job>& done, std::vector<Job>& back) {
         std::unique_lock lock(mu_);
+        const size_t queued = jobs_.size();
         for (;;) {
             while (!jobs_.empty() && jobs_.front().state == State::Done) {
                 done.push_back(std::move(jobs_.front().job));
@@ -178,6 +185,11 @@ public:
             }
             if (!wait || jobs_.empty()) break;
             Wait(lock);
+        }
+        if (jobs_.size() != queued) {
+            filter_.fill(0);
+            unfiltered_ = false;
+            for (const Entry& e : jobs_) Mark(e);
         }
         active_.store(!jobs_.empty(), std::memory_order_release);
     }
@@ -198,6 +210,16 @@ public:
     }
 
 private:
+    // One bit of the filter for a name in a folder.
+    static size_t Bit(size_t dirHash, uint64_t key) {
+        return static_cast<size_t>(((dirHash ^ key) * 0x9E3779B97F4A7C15ULL) >> 54);
+    }
+    void Mark(const Entry& e) {
+        if (e.nameKey == 0) unfiltered_ = true;
+        const size_t bit = Bit(e.dirHash, e.nameKey);
+        filter_[bit >> 6] |= uint64_t{1} << (bit & 63);
+    }
+
     Worker() {
         pthread_atfork(nullptr, nullptr, [] { g_forked.store(true, std::memory_order_relaxed); });
         try {
@@ -270,6 +292,11 @@ private:
     bool callerWaits_ = false;
     bool stopping_ = false;
     size_t waiting_ = 0;       // copies queued since the worker fell asleep
+    // Which names in which folders the queued copies will create, 1,024 bits of them: a name
+    // whose bit is clear is none of theirs, and most calls are answered without a look at the
+    // queue. The caller's thread alone uses it.
+    std::array<uint64_t, 16> filter_{};
+    bool unfiltered_ = false;  // a queued name beyond ASCII, which any name may match
     std::thread thread_;       // started last, once everything it reads is there
 };
 

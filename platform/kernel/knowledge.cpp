@@ -19,7 +19,7 @@ void Knowledge::Forget() {
         filesystems.generation.fetch_add(1, std::memory_order_release);
     }
     filesystems.noXattrAt.store(false, std::memory_order_relaxed);
-    folders.dirs.clear();
+    folders.ForgetResolved();
     folders.folded.clear();
     {
         std::lock_guard hold(attributes.lock);

@@ -315,10 +315,40 @@ bool IsMedium(const paths::Components& c) {
 }
 
 // Resolves the first n components as a folder into dirHost.
+// The folder part of devicePath as the caller spelt it, when its last component c holds is the
+// plain name it ends with: that spelling then names the folder of the components before it.
+bool SpeltFolder(std::u16string_view devicePath, const paths::Components& c, std::u16string_view& folder) {
+    if (c.count == 0) return false;
+    const std::u16string_view last = c.items[c.count - 1];
+    const size_t at = static_cast<size_t>(last.data() - devicePath.data());
+    if (at == 0 || at + last.size() != devicePath.size() || devicePath[at - 1] != u'\\') return false;
+    folder = devicePath.substr(0, at - 1);
+    return true;
+}
+
+// Resolves the folder of the last component of devicePath (components c) into dirHost.
 // A folder on the way that is missing or no folder fails as a folder; a stale one, when the
 // cache was used, fails as stale (the caller looks again without it).
-Status ResolveDir(const paths::Components& c, size_t n, bool useCache, std::string& dirHost) {
+Status ResolveDir(std::u16string_view devicePath, const paths::Components& c, bool useCache,
+                  std::string& dirHost) {
     auto& m = M();
+    const size_t n = c.count - 1;
+    std::u16string_view spelt;
+    const bool memo = SpeltFolder(devicePath, c, spelt);
+    if (useCache && memo)
+        for (const Folders::Spelt& s : m.recentDirs)
+            if (s.valid && s.spelt == spelt) {
+                dirHost = s.host;
+                return {};
+            }
+    const auto remember = [&] {
+        if (!memo) return;
+        Folders::Spelt& s = m.recentDirs[m.recentNext];
+        m.recentNext = (m.recentNext + 1) % m.recentDirs.size();
+        s.spelt.assign(spelt);
+        s.host = dirHost;
+        s.valid = true;
+    };
     bool medium = IsMedium(c) && n >= 1;
     dirHost = medium ? m.mediumHost : m.rootHost;
     thread_local std::u16string key;
@@ -328,6 +358,7 @@ Status ResolveDir(const paths::Components& c, size_t n, bool useCache, std::stri
         auto it = m.dirs.find(key);
         if (it != m.dirs.end()) {
             dirHost = it->second;
+            remember();
             return {};
         }
     }
@@ -343,6 +374,7 @@ Status ResolveDir(const paths::Components& c, size_t n, bool useCache, std::stri
     }
     if (m.dirs.size() >= kMaxCachedDirs) m.dirs.clear();
     m.dirs.insert_or_assign(key, dirHost);
+    remember();
     return {};
 }
 
@@ -364,7 +396,7 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
     // A buffer only: nothing called below resolves a path again.
     thread_local std::string dirHost;
-    if (Status s = ResolveDir(c, c.count - 1, useCache, dirHost); !s) return s;
+    if (Status s = ResolveDir(devicePath, c, useCache, dirHost); !s) return s;
     Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
     if (r.Is(Kind::Stale) && useCache) return r;
     // The folder holding the name vanished under the lookup.
@@ -378,7 +410,7 @@ template <class Attempt>
 Status Afresh(const Attempt& attempt) {
     Status r = attempt(true);
     if (!r.Is(Kind::Stale)) return r;
-    M().dirs.clear();
+    M().ForgetResolved();
     return attempt(false);
 }
 
@@ -418,7 +450,7 @@ bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Err
     failed = {ENOENT};
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
     thread_local std::string dirHost;  // a buffer, as in ResolveOnce
-    if (!ResolveDir(c, c.count - 1, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
+    if (!ResolveDir(devicePath, c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return false;
     const attrs::Location at = out.named();
     fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
@@ -454,7 +486,7 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     size_t slash = devicePath.rfind(u'\\');
     pattern = devicePath.substr(slash + 1);
     if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return Error{EINVAL, Kind::BadName};
-    return Afresh([&](bool useCache) { return ResolveDir(c, c.count - 1, useCache, dirHost); });
+    return Afresh([&](bool useCache) { return ResolveDir(devicePath, c, useCache, dirHost); });
 }
 
 Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
