@@ -36,6 +36,27 @@ TEST_F(KernelTest, NamespaceMapsRootAndMediumAndStaysInside) {
     }
 }
 
+// Folders just resolved are remembered by their spelling: every other spelling, and a folder
+// replaced meanwhile, still resolve to what stands there.
+TEST_F(KernelTest, NamespaceRemembersFoldersBySpellingOnly) {
+    Write(root() + "/a/b/x", "b");
+    Write(root() + "/a/c/x", "c");
+    Write(root() + "/a/x", "a");
+    const auto host = [](const char16_t* path) { return HostPathOf(path).value_or("-"); };
+    for (int round = 0; round < 2; ++round) {  // the second round meets what the first left
+        EXPECT_EQ(host(u"\\a\\b\\x"), root() + "/a/b/x");
+        EXPECT_EQ(host(u"\\a\\c\\x"), root() + "/a/c/x");
+        EXPECT_EQ(host(u"\\a\\b\\..\\c\\x"), root() + "/a/c/x");
+        EXPECT_EQ(host(u"\\a\\b\\..\\x"), root() + "/a/x");
+        EXPECT_EQ(host(u"\\A\\B\\x"), root() + "/a/b/x");
+        EXPECT_EQ(host(u"\\a\\b\\.\\x"), root() + "/a/b/x");
+        EXPECT_EQ(host(u"\\a\\b\\.."), root() + "/a");
+    }
+    fs::rename(root() + "/a/b", root() + "/a/old");
+    fs::rename(root() + "/a/c", root() + "/a/B");
+    EXPECT_EQ(host(u"\\a\\b\\x"), root() + "/a/B/x");
+}
+
 TEST_F(KernelTest, NamespaceLinksLeadingOutAreRefusedLinksInsideFollowed) {
     Write(top() + "/outside/secret.txt", "secret");
     Write(root() + "/inside/real.txt", "real");
