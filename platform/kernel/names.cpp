@@ -34,7 +34,14 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
 }  // namespace
 
 void HostToDevice(std::string_view host, std::u16string& out) {
+    out.reserve(out.size() + host.size());
     for (size_t i = 0; i < host.size();) {
+        // Plain ASCII, nearly every name, maps to itself.
+        if (const auto c = static_cast<unsigned char>(host[i]); c < 0x80 && !IsReserved(c)) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
         char32_t cp = 0;
         size_t len = DecodeUtf8(host, i, cp);
         bool collides = cp >= kReservedBase && IsReserved(cp - kReservedBase);
@@ -59,9 +66,12 @@ void HostToDevice(std::string_view host, std::u16string& out) {
 }
 
 Status DeviceToHost(std::u16string_view name, std::string& out) {
+    out.reserve(out.size() + name.size());
     for (size_t i = 0; i < name.size(); ++i) {
         char16_t u = name[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+        if (u < 0x80 && u != 0 && u != u'/' && !IsReserved(u)) {
+            out.push_back(static_cast<char>(u));
+        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
             name[i + 1] <= 0xDFFF) {
             AppendUtf8(0x10000 + ((char32_t(u - 0xD800) << 10) | char32_t(name[++i] - 0xDC00)), out);
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
