@@ -50,6 +50,11 @@ uint64_t NameKey(std::string_view name) {
     return h | 1;
 }
 
+// A copy the worker made: the name it linked, in its host folder.
+struct Made {
+    std::string dir, name;
+};
+
 struct Entry {
     Job job;
     size_t dirHash = 0;
@@ -169,12 +174,12 @@ public:
 
     // Takes the finished copies from the front, then any handed back (all of the rest); with
     // wait, until none is left.
-    void Take(bool wait, std::vector<Job>& done, std::vector<Job>& back) {
+    void Take(bool wait, std::vector<Made>& done, std::vector<Job>& back) {
         std::unique_lock lock(mu_);
         const size_t queued = jobs_.size();
         for (;;) {
             while (!jobs_.empty() && jobs_.front().state == State::Done) {
-                done.push_back(std::move(jobs_.front().job));
+                done.push_back({std::move(jobs_.front().job.dir), std::move(jobs_.front().job.name)});
                 jobs_.pop_front();
             }
             if (!jobs_.empty() && jobs_.front().state == State::Returned) {
@@ -316,9 +321,12 @@ bool Queue(Job& job) {
 void Settle(bool wait) {
     Worker* w = Worker::Instance();
     if (w == nullptr || !w->Active() || !w->Owned() || (!wait && !w->Due())) return;
-    std::vector<Job> done, back;
+    // Kept from call to call: once the queue is half full, every copy takes in what was made.
+    thread_local std::vector<Made> done;
+    std::vector<Job> back;
     w->Take(wait, done, back);
-    for (const Job& j : done) changes::Linked(j.dir, j.name);
+    for (const Made& m : done) changes::Linked(m.dir, m.name);
+    done.clear();
     for (Job& j : back) {
         j.out.reset();  // unlinked: it vanishes
         j.in.reset();

@@ -543,7 +543,9 @@ void NoteClosedFolder(int fd) {
 void NoteAdded(std::string_view dirHost, std::string_view hostName) {
     auto it = M().folded.find(dirHost);
     if (it == M().folded.end()) return;
-    std::u16string dev, key;
+    thread_local std::u16string dev, key;
+    dev.clear();
+    key.clear();
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
     it->second.names += NameDigest(hostName);
@@ -575,7 +577,9 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
         return;
     }
     t.names -= NameDigest(hostName);
-    std::u16string dev, key;
+    thread_local std::u16string dev, key;
+    dev.clear();
+    key.clear();
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
     auto slot = t.byFolded.find(key);
