@@ -72,7 +72,7 @@ Status Normalize(std::u16string_view path, Components& out) {
             if (out.count > 0) --out.count;
             continue;
         }
-        out.items[out.count++] = part;
+        out.items.at[out.count++] = {part.data(), part.size()};
     }
     return {};
 }

@@ -27,7 +27,17 @@ bool MatchPattern(std::u16string_view pattern, std::u16string_view name);
 // The components of an absolute device path after resolving "." and "..". A ".." at the root
 // stays at the root, as on the device, so no spelling climbs above "\".
 struct Components {
-    std::array<std::u16string_view, kMaxPathUnits / 2 + 1> items{};
+    // The first count of them are set; the rest are left as they are, since clearing room for
+    // the longest path would cost more than the rest of a lookup.
+    struct Items {
+        struct Span {
+            const char16_t* data;
+            size_t size;
+        };
+        Span at[kMaxPathUnits / 2 + 1];
+        std::u16string_view operator[](size_t k) const { return {at[k].data, at[k].size}; }
+    };
+    Items items;
     size_t count = 0;
 };
 // Fails with a BadName error for a path empty or not starting with "\", and ENAMETOOLONG for one
