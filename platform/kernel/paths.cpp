@@ -61,18 +61,20 @@ Status Normalize(std::u16string_view path, Components& out) {
     out.count = 0;
     if (path.empty() || path[0] != u'\\') return Error{EINVAL, Kind::BadName};
     if (path.size() > kMaxPathUnits) return Error{ENAMETOOLONG, Kind::BadName};
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t end = path.find(u'\\', i);
-        if (end == std::u16string_view::npos) end = path.size();
-        std::u16string_view part = path.substr(i, end - i);
-        i = end + 1;
-        if (part.empty() || part == u".") continue;
-        if (part == u"..") {
+    // One pass over the characters: every lookup starts here.
+    const char16_t* p = path.data();
+    const size_t n = path.size();
+    for (size_t start = 1, i = 1; i <= n; ++i) {
+        if (i < n && p[i] != u'\\') continue;
+        const size_t len = i - start;
+        const char16_t* part = p + start;
+        start = i + 1;
+        if (len == 0 || (len == 1 && part[0] == u'.')) continue;
+        if (len == 2 && part[0] == u'.' && part[1] == u'.') {
             if (out.count > 0) --out.count;
             continue;
         }
-        out.items.at[out.count++] = {part.data(), part.size()};
+        out.items.at[out.count++] = {part, len};
     }
     return {};
 }
