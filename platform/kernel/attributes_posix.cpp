@@ -76,7 +76,11 @@ ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size
         if (n >= 0 || errno != ENOSYS) return n;
         NoXattrAt().store(true, std::memory_order_relaxed);
     }
-    return host::LGetXattr(where.Full().c_str(), name, buf, size);
+    if (where.dirfd == AT_FDCWD) return host::LGetXattr(where.name, name, buf, size);
+    // By path, built in a kept buffer: this is every file's read where the call is missing.
+    thread_local std::string full;
+    full.assign(where.dir).append("/").append(where.name);
+    return host::LGetXattr(full.c_str(), name, buf, size);
 }
 
 int HexDigit(char c) {

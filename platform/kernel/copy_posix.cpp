@@ -275,7 +275,9 @@ bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const 
 
 // The copy: made here, or, with mayQueue, possibly handed to the worker (copy_behind.h).
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
-    ns::HostEntry src, dst;
+    ns::LocalEntry heldSrc, heldDst;
+    ns::HostEntry& src = *heldSrc;
+    ns::HostEntry& dst = *heldDst;
     // The file opened is the one copied, whole, as its descriptor describes it: it may have
     // grown or been replaced since anyone looked it up.
     host::Fd in;
