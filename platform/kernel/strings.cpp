@@ -1,6 +1,7 @@
 #include "platform/kernel/strings.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <string_view>
 
 #include "platform/kernel/paths.h"
@@ -111,10 +112,16 @@ HRESULT StringCchCopyW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc) {
 
 HRESULT StringCchCopyNW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc, size_t cchToCopy) {
     if (BadDest(pszDest, cchDest)) return STRSAFE_E_INVALID_PARAMETER;
-    Writer w{pszDest, cchDest};
-    for (size_t i = 0; pszSrc != nullptr && i < cchToCopy && pszSrc[i] != 0 && !w.truncated; ++i)
-        w.Put(pszSrc[i]);
-    return w.Finish();
+    // Found first, then moved at once: paths are put together this way for every file copied.
+    const size_t room = cchDest - 1;
+    size_t n = 0;
+    if (pszSrc != nullptr)
+        while (n < cchToCopy && n <= room && pszSrc[n] != 0) ++n;
+    const bool truncated = n > room;
+    if (truncated) n = room;
+    if (n > 0) std::memmove(pszDest, pszSrc, n * sizeof(char16_t));
+    pszDest[n] = 0;
+    return truncated ? STRSAFE_E_INSUFFICIENT_BUFFER : S_OK;
 }
 
 HRESULT StringCchCatW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc) {
