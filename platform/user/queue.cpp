@@ -33,12 +33,15 @@ bool Matches(const MSG& m, HWND hWnd, UINT lo, UINT hi) {
     return (lo == 0 && hi == 0) || (m.message >= lo && m.message <= hi);
 }
 
+LRESULT Deliver(HWND hWnd, const WindowObject& w, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return w.proc ? w.proc(hWnd, msg, wParam, lParam) : DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
 HWND FindPaintable(const std::vector<HWND>& windows, HWND filter) {
     for (HWND h : windows) {
-        auto* w = Lookup(h);
-        if (!(w->style & WS_VISIBLE)) continue;
-        if (w->needsPaint && (!filter || IsDescendant(filter, h))) return h;
-        if (HWND c = FindPaintable(w->children, filter)) return c;
+        if (!(h->style & WS_VISIBLE)) continue;
+        if (h->needsPaint && (!filter || IsDescendant(filter, h))) return h;
+        if (HWND c = FindPaintable(h->children, filter)) return c;
     }
     return nullptr;
 }
@@ -101,8 +104,7 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     auto* w = Lookup(hWnd);
-    if (!w) return 0;
-    return w->proc ? w->proc(hWnd, Msg, wParam, lParam) : DefWindowProcW(hWnd, Msg, wParam, lParam);
+    return w ? Deliver(hWnd, *w, Msg, wParam, lParam) : 0;
 }
 
 BOOL PeekMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
@@ -158,7 +160,7 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     switch (Msg) {
     case WM_PAINT:
         w->needsPaint = false;
-        if (IsVisibleChain(hWnd)) CurrentDisplay().ScreenChanged();
+        if (IsVisibleChain(*w)) CurrentDisplay().ScreenChanged();
         return 0;
     case WM_SETTEXT:
         return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
@@ -195,10 +197,11 @@ BOOL UpdateWindow(HWND hWnd) {
     auto* w = Lookup(hWnd);
     if (!w) return FALSE;
     if (w->needsPaint) {
-        SendMessageW(hWnd, WM_PAINT, 0, 0);
+        Deliver(hWnd, *w, WM_PAINT, 0, 0);
+        // Its procedure may have destroyed it.
         if ((w = Lookup(hWnd)) != nullptr) w->needsPaint = false;
         // The device shows an immediate repaint at once; the display does when a frame is due.
-        if (w && IsVisibleChain(hWnd)) CurrentDisplay().Repainted();
+        if (w && IsVisibleChain(*w)) CurrentDisplay().Repainted();
     }
     return TRUE;
 }

@@ -22,7 +22,7 @@ Tree& TheTree() {
 }
 
 std::vector<HWND>& SiblingsOf(WindowObject& w) {
-    return w.parent ? Lookup(w.parent)->children : TheTree().topLevel;
+    return w.parent ? w.parent->children : TheTree().topLevel;
 }
 
 bool HasCaption(const WindowObject& w) { return (w.style & WS_CAPTION) == WS_CAPTION; }
@@ -95,6 +95,7 @@ HWND CreateWindowObject(WindowKind kind, HWND parent, DWORD style, DWORD exStyle
 }
 
 WindowObject* Lookup(HWND hWnd) {
+    if (!hWnd) return nullptr;  // the end of every parent chain
     auto& windows = TheTree().windows;
     auto it = windows.find(hWnd);
     return it == windows.end() ? nullptr : it->second.get();
@@ -108,28 +109,34 @@ void DestroyAllWindows() {
 }
 
 bool IsEnabledChain(HWND hWnd) {
-    for (auto* w = Lookup(hWnd); w; w = Lookup(w->parent))
+    const WindowObject* w = Lookup(hWnd);
+    if (!w) return false;
+    for (; w; w = w->parent)
         if (w->style & WS_DISABLED) return false;
-    return Lookup(hWnd) != nullptr;
+    return true;
+}
+
+bool IsVisibleChain(const WindowObject& window) {
+    for (const WindowObject* w = &window; w; w = w->parent)
+        if (!(w->style & WS_VISIBLE)) return false;
+    return true;
 }
 
 bool IsVisibleChain(HWND hWnd) {
-    for (auto* w = Lookup(hWnd); w; w = Lookup(w->parent))
-        if (!(w->style & WS_VISIBLE)) return false;
-    return Lookup(hWnd) != nullptr;
+    const WindowObject* w = Lookup(hWnd);
+    return w && IsVisibleChain(*w);
 }
 
 HWND TopLevelOf(HWND hWnd) {
-    auto* w = Lookup(hWnd);
-    while (w && w->parent) {
-        hWnd = w->parent;
-        w = Lookup(hWnd);
-    }
-    return w ? hWnd : nullptr;
+    WindowObject* w = Lookup(hWnd);
+    if (!w) return nullptr;
+    while (w->parent) w = w->parent;
+    return w;
 }
 
 bool IsDescendant(HWND ancestor, HWND hWnd) {
-    for (auto* w = Lookup(hWnd); w; hWnd = w->parent, w = Lookup(hWnd))
+    if (!Lookup(hWnd)) return false;
+    for (; hWnd; hWnd = hWnd->parent)
         if (hWnd == ancestor) return true;
     return false;
 }
@@ -214,7 +221,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
     auto* w = Lookup(hDlg);
     if (!w) return nullptr;
     for (HWND c : w->children)
-        if (Lookup(c)->id == nIDDlgItem) return c;
+        if (c->id == nIDDlgItem) return c;
     return nullptr;
 }
 
@@ -328,7 +335,7 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     auto* w = Lookup(hWnd);
     if (!w) return FALSE;
     w->text = lpString ? lpString : u"";
-    Invalidate(hWnd);
+    w->needsPaint = true;  // even for the same text: the caller asked for it to be drawn
     return TRUE;
 }
 

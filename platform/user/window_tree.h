@@ -62,11 +62,15 @@ struct FontMetrics { int avgWidth = 7; int height = 15; };
 // Window registry.
 HWND CreateWindowObject(WindowKind kind, HWND parent, DWORD style, DWORD exStyle, int id,
                         const RECT& rect, std::u16string text, WNDPROC proc);
+// A handle the tree holds itself (a parent, a child, a top-level window) names a live window:
+// children are freed before their parent and leave its list when destroyed alone. Only a
+// handle from a caller needs Lookup; the ones reached from it are dereferenced as they are.
 WindowObject* Lookup(HWND hWnd);  // nullptr for a window that does not exist
 const std::vector<HWND>& TopLevelWindows();  // bottom of the stacking order first
 void DestroyAllWindows();  // test fixtures start from an empty screen
 bool IsEnabledChain(HWND hWnd);  // it and every ancestor enabled
 bool IsVisibleChain(HWND hWnd);
+bool IsVisibleChain(const WindowObject& w);  // for a window already looked up
 HWND TopLevelOf(HWND hWnd);
 bool IsDescendant(HWND ancestor, HWND hWnd);  // true for hWnd == ancestor
 void Invalidate(HWND hWnd);

@@ -141,5 +141,28 @@ TEST_F(UserQueueTest, UpdateWindowPaintsAtOnceAndTellsTheDisplay) {
     EXPECT_EQ(display->flushes, 1);
 }
 
+// A progress counter repaints even when its text did not change, and only what can be seen
+// reaches the display: the window's own flag is not enough, its ancestors' count too.
+TEST_F(UserQueueTest, UpdateWindowRepaintsTheSameTextAndPresentsOnlyWhatIsShown) {
+    HWND top = TopLevel({0, 0, 100, 100});
+    HWND child = Child(top, 1, {0, 0, 10, 10}, WS_CHILD | WS_VISIBLE, WindowKind::Static, Recorder);
+    Drain();
+    SetWindowTextW(child, u"child");
+    g_seen.clear();
+    UpdateWindow(child);
+    EXPECT_EQ(g_seen, std::vector<UINT>{WM_PAINT});
+    EXPECT_EQ(display->repaints, 1);
+
+    ShowWindow(top, SW_HIDE);
+    const int changes = display->screenChanges;
+    SetWindowTextW(child, u"1 / 2");
+    g_seen.clear();
+    UpdateWindow(child);
+    EXPECT_EQ(g_seen, std::vector<UINT>{WM_PAINT}) << "a hidden window still paints when told to";
+    EXPECT_EQ(display->repaints, 1);
+    EXPECT_EQ(display->screenChanges, changes);
+    EXPECT_FALSE(IsWindowVisible(child));
+}
+
 }  // namespace
 }  // namespace wce::user::testing
