@@ -7,7 +7,7 @@
 #                                    (the disk half takes longest; tmpfs alone, best of 3: 7 min)
 #   QUICK=1 bench/run.sh             development: tmpfs only, 20,000 files, best of 3, no system
 #                                    call counts, no big files (a few minutes)
-#   BASE=<rev> bench/run.sh          the old revision (default 46fa5d3); BASE= runs new only
+#   BASE=<rev> bench/run.sh          the old revision (default 86eabdc); BASE= runs new only
 #   ROUNDS=3                         fewer rounds
 #   PLACES=/dev/shm                  only tmpfs
 #   BENCH_DISK=/path                 where the disk runs happen (default: /var/tmp)
@@ -31,7 +31,7 @@ rounds=${ROUNDS:-$q_rounds}
 strace_on=${STRACE:-$q_strace}
 big_on=${BIG:-$q_big}
 run_timeout=${RUN_TIMEOUT:-120}
-base=${BASE-46fa5d3}
+base=${BASE-86eabdc}
 second_files=20000                      # the second, smaller install
 build=${BENCH_BUILD:-$here/build-bench}
 base_dir=$here/build-bench-base         # worktree in src/, build in build/
