@@ -281,7 +281,13 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
     // The file opened is the one copied, whole, as its descriptor describes it: it may have
     // grown or been replaced since anyone looked it up.
     host::Fd in;
-    if (Status s = ns::OpenExisting(from, src, in); !s) return s;
+    if (Status s = ns::OpenExisting(from, src, in); !s) {
+        // A source that a queued copy is still making is made first, then opened again.
+        if (!mayQueue || !s.Is(ENOENT) || !behind::Touches(src.dir(), src.name())) return s;
+        behind::Settle(true);
+        if (Status failed = behind::TakeFailure(); !failed) return failed;
+        return Copy(from, to, failIfExists, false);
+    }
     const struct stat& st = src.st;
     // Folders, pipes and devices are no files to copy.
     if (!S_ISREG(st.st_mode)) return Error{EACCES};

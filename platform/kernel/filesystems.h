@@ -4,19 +4,20 @@
 // which is remembered, so no file pays for a call that cannot work there.
 //
 // The freshness rule that every cache of host state follows (folder name tables, prepared
-// folders, remembered attributes):
+// folders, remembered attributes; each records and checks it through Stamp below):
 //   A cached view of an entry is trusted while the entry's stamps (device, inode, modification
 //   and change time) equal those recorded when the view was filled, and those recorded stamps
 //   were settled then: older than the filesystem's stamp window (one tick of the coarse clock
 //   on filesystems with fine stamps, NTFS through its FUSE driver among them; 2 s on FAT, other
-//   FUSE filesystems and anything unknown, whose stamps or attribute caches are coarse). Inside the window a later change could leave the stamps as
-//   they were, so an unsettled view is filled again once the window has passed. A view that
-//   this process changed itself is kept up to date in place and checked against the host again
-//   after one window, and at least 50 ms apart (OwnChangeCheck), so a change another process
-//   makes meanwhile is seen within that time; checking a folder this process fills at every
-//   clock tick would cost a listing of it for every few files. Likewise an entry an enumeration
-//   has just delivered answers a query of its attributes without a check while its read is less
-//   than those 50 ms old (kSeenWithin) and this process has changed nothing since (attrs::Recent).
+//   FUSE filesystems and anything unknown, whose stamps or attribute caches are coarse).
+//   Inside the window a later change could leave the stamps as they were, so an unsettled view
+//   is filled again once the window has passed. A view that this process changed itself is kept
+//   up to date in place and checked against the host again after one window, and at least 50 ms
+//   apart (OwnChangeCheck), so a change another process makes meanwhile is seen within that
+//   time; checking a folder this process fills at every clock tick would cost a listing of it
+//   for every few files. Likewise an entry an enumeration has just delivered answers a query of
+//   its attributes without a check while its read is less than those 50 ms old (kSeenWithin)
+//   and this process has changed nothing since (attrs::Recent).
 #pragma once
 
 #include <sys/stat.h>

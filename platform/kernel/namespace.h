@@ -5,9 +5,10 @@
 //
 // Confinement: a component that is a symbolic link is followed only when its fully resolved
 // target lies inside one of the two mapped folders; otherwise the lookup fails with
-// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path, so a walk
-// pays one host lookup per file rather than one per component; a cached folder that has vanished
-// or changed is noticed by the failed lookup below it and resolved afresh. The check is made
+// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path (the last
+// two also by the caller's spelling, found without folding it), so a walk pays one host lookup
+// per file rather than one per component; a cached folder that has vanished or changed is noticed
+// by the failed lookup below it and resolved afresh. The check is made
 // against the tree as it stands: a folder swapped for a link by another process while a call runs
 // is outside what this protects against.
 //

@@ -65,7 +65,9 @@ TEST_F(CopyBehindTest, EveryLaterCallSeesTheCopiesMade) {
     const auto data = Sources(300, 100);
     for (int k = 0; k < 300; ++k)
         ASSERT_TRUE(CopyFileW(Name(u"\\src", k).c_str(), Name(u"\\dst", k).c_str(), TRUE)) << k;
-    // A copy onto a name just queued finds it taken; a lookup finds it; a listing lists all.
+    // A copy from a name just queued copies it; a copy onto one finds it taken; a lookup finds
+    // it; a listing lists all.
+    EXPECT_TRUE(CopyFileW(Name(u"\\dst", 299).c_str(), u"\\src\\again.txt", TRUE)) << GetLastError();
     EXPECT_FALSE(CopyFileW(Name(u"\\src", 0).c_str(), Name(u"\\dst", 299).c_str(), TRUE));
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     EXPECT_EQ(GetFileAttributesW(u"\\DST\\F298.TXT"), FILE_ATTRIBUTE_NORMAL);
@@ -78,6 +80,7 @@ TEST_F(CopyBehindTest, EveryLaterCallSeesTheCopiesMade) {
     EXPECT_EQ(listed, 300);
     EXPECT_TRUE(FlushVolumeW(u"\\dst"));
     for (int k = 0; k < 300; ++k) ASSERT_EQ(Read(hostRoot() + "/dst/f" + std::to_string(k) + ".txt"), data[k]);
+    EXPECT_EQ(Read(hostRoot() + "/src/again.txt"), data[299]);
 }
 
 // A medium that fills up: the failing copy is reported by a later copy or by the flush, the
