@@ -44,7 +44,7 @@ Status FatOpen(const Location& where, host::Fd& fd) {
 
 DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
 
-// DOSATTRIB bits last read per inode, trusted by the freshness rule of filesystems.h: while the
+// The DOSATTRIB word last read per inode, trusted by the freshness rule of filesystems.h: while the
 // inode's stamps stay as they were, and only when they were settled when read (every attribute
 // write moves the change time, but a coarse stamp could hide a second write).
 constexpr size_t kMaxRemembered = 1 << 18;
@@ -141,7 +141,11 @@ Result<DWORD> XattrBits(const Location& where, dev_t dev) {
 
 namespace {
 
-Status WriteXattr(const Location& where, dev_t dev, DWORD hs) {
+Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
+    const dev_t dev = st.st_dev;
+    // A word remembered as it stands that would stay as it is needs neither a read nor a write
+    // (clearing the bits of a file about to be replaced, for every file of a second install).
+    if (DWORD known = 0; Recall(st, known) && ((known & ~kSettable) | hs) == known) return {};
     Result<DWORD> old = DosAttribWord(where, dev);
     if (!old) return old.error();
     DWORD value = (*old & ~kSettable) | hs;
@@ -273,14 +277,14 @@ Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Resul
         return Word(a | (*bits & kSettable));
     }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
-    DWORD hs = 0;
-    if (!Recall(st, hs)) {
+    DWORD word = 0;
+    if (!Recall(st, word)) {
         const Result<DWORD> bits = read != nullptr ? *read : DosAttribWord(where, st.st_dev);
         if (!bits) return bits;
-        hs = *bits & kHiddenSystem;
-        Remember(st, t, hs);
+        word = *bits;
+        Remember(st, t, word);
     }
-    return Word(a | hs);
+    return Word(a | (word & kHiddenSystem));
 }
 
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {
@@ -297,7 +301,7 @@ Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
         if (Status s = WriteMode(where, st, false); !s) return s;
-    if (Status s = WriteXattr(where, st.st_dev, attrs & kHiddenSystem); !s) {
+    if (Status s = WriteXattr(where, st, attrs & kHiddenSystem); !s) {
         if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(where.dirfd, where.name, st.st_mode & 07777);
         return s;
     }

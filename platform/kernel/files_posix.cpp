@@ -113,21 +113,31 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (lpFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
-    if (!ResolveExisting(lpFileName, e)) return INVALID_HANDLE_VALUE;
+    auto f = std::make_unique<FileObject>();
+    // Opened at once, its status read from the open file: no look at the name before. A queued
+    // copy onto the name is made first, as for every call on a name.
+    const int flags = query ? O_PATH : O_RDONLY | O_NONBLOCK;
+    Status s = ns::OpenExisting(lpFileName, e, f->fd, flags);
+    if ((s || s.Is(ENOENT)) && behind::Touches(e.dir(), e.name())) {
+        f->fd.reset();
+        behind::Settle(true);
+        s = ns::OpenExisting(lpFileName, e, f->fd, flags);
+    }
+    if (!s) {
+        Fail(s);
+        return INVALID_HANDLE_VALUE;
+    }
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    auto f = std::make_unique<FileObject>();
     f->hostPath = e.target();
-    const attrs::Location at = e.where();
-    f->fd.reset(host::OpenAt(at.dirfd, at.name, (query ? O_PATH : O_RDONLY) | O_NOFOLLOW));
-    if (!f->fd.valid()) {
-        Fail(HostError());
-        return INVALID_HANDLE_VALUE;
-    }
     return handles::Add(std::move(f));
 }
 

@@ -94,7 +94,7 @@ struct Folders {
     std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
 };
 
-// Hidden and system bits read per inode; the helper thread asks too.
+// The user.DOSATTRIB word read per inode; the helper thread asks too.
 struct RememberedBits {
     struct Key {
         dev_t dev;

@@ -94,7 +94,9 @@ Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 // Opens an existing file for reading, for a caller that wants the file it reads described by the
 // open descriptor (out.st comes from it): the exact spelling is opened at once, and only when
 // that fails is the name looked up as by Resolve. Fails as Resolve, and with ENOENT.
-Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd);
+// flags: how to open it (O_NOFOLLOW is added; a link is followed by the lookup, never by the open).
+Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd,
+                    int flags = O_RDONLY | O_NONBLOCK);
 
 // Resolves the folder part of a path whose last component is a pattern; the pattern is returned
 // as a view into devicePath. Fails as Resolve.

@@ -445,7 +445,7 @@ namespace {
 
 // The exact spelling opened in its folder: the common case needs no look at the name first.
 // The file the exact spelling names, opened; any failure sends the caller to the whole lookup.
-bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Error& failed) {
+bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags, Error& failed) {
     paths::Components c;
     failed = {ENOENT};
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
@@ -453,9 +453,15 @@ bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Err
     if (!ResolveDir(devicePath, c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return false;
     const attrs::Location at = out.named();
-    fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) {
         failed = HostError();
+        return false;
+    }
+    // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines it.
+    if (S_ISLNK(out.st.st_mode)) {
+        fd.reset();
+        failed = {ELOOP};
         return false;
     }
     out.exists = true;
@@ -466,15 +472,15 @@ bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, Err
 
 }  // namespace
 
-Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd) {
+Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
     Error failed;
-    if (OpenExact(devicePath, out, fd, failed)) return {};
+    if (OpenExact(devicePath, out, fd, flags, failed)) return {};
     // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
     if (failed.err != ENOENT && failed.err != ELOOP && failed.err != ENOTDIR) return LookupError(failed);
     if (Status s = Resolve(devicePath, out); !s) return s;
     if (!out.exists) return Error{ENOENT};
     const attrs::Location at = out.where();
-    fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
     return {};
 }

@@ -86,6 +86,10 @@ TEST_F(KernelTest, NamespaceLinksLeadingOutAreRefusedLinksInsideFollowed) {
             EXPECT_EQ(std::string(buf, n), "real");
             CloseHandle(h);
         }
+        // A query handle opens no data, but is confined alike.
+        HANDLE q = CreateFileW(r.path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        EXPECT_EQ(q != INVALID_HANDLE_VALUE, r.readable);
+        if (q != INVALID_HANDLE_VALUE) CloseHandle(q);
         EXPECT_FALSE(CopyFileW(r.path, u"\\copy.txt", FALSE) && !r.readable);
     }
     EXPECT_FALSE(fs::exists(root() + "/copy.txt") && Read(root() + "/copy.txt") == "secret");
