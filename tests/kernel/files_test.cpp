@@ -133,4 +133,9 @@ TEST_F(KernelTest, FilesIdentityIsTheSameWhateverPathReachesIt) {
     EXPECT_EQ(identity(u"\\d", 0), "none");
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(identity(u"\\d\\missing.txt", 0), "none");
+    // A pipe in the tree opens for reading without waiting for a writer that never comes.
+    ASSERT_EQ(mkfifo((root() + "/d/pipe").c_str(), 0644), 0);
+    HANDLE pipe = CreateFileW(u"\\d\\pipe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    CloseHandle(pipe);
 }
