@@ -30,7 +30,10 @@ struct FindObject : handles::Object {
     size_t next = 0;
     std::unique_ptr<ahead::Batch> ahead;  // ended before dir is closed
     ~FindObject() override {
-        if (dir.valid()) ns::NoteClosedFolder(dir.get());
+        if (!dir.valid()) return;
+        ns::NoteClosedFolder(dir.get());
+        // The walk is over: a folder prepared for it would only hold a descriptor until the next.
+        if (Known().folders.open.empty()) Known().TakePrepared().reset();
     }
 };
 
