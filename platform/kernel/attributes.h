@@ -62,6 +62,6 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size);
 // when that read is less than fsinfo::kSeenWithin old and this process has changed nothing since
 // (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
 // read it twice. False: read it.
-bool Recent(std::u16string_view devicePath, DWORD& out);
+bool Recent(const char16_t* devicePath, DWORD& out);
 
 }  // namespace wce::kernel::attrs

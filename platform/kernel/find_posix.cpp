@@ -167,11 +167,14 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 
 }  // namespace
 
-bool attrs::Recent(std::u16string_view devicePath, DWORD& out) {
+bool attrs::Recent(const char16_t* devicePath, DWORD& out) {
     const RecentEntry& r = Known().recent;
-    if (r.path.empty() || devicePath != r.path || Known().Generation() != r.generation ||
-        fsinfo::Now() - r.at >= fsinfo::kSeenWithin)
-        return false;
+    if (r.path.empty() || Known().Generation() != r.generation) return false;
+    // Compared as it is read, in one pass: a shorter path ends in a terminator no path holds.
+    const size_t n = r.path.size();
+    for (size_t k = 0; k < n; ++k)
+        if (devicePath[k] != r.path[k]) return false;
+    if (devicePath[n] != 0 || fsinfo::Now() - r.at >= fsinfo::kSeenWithin) return false;
     out = r.attributes;
     return true;
 }
