@@ -33,9 +33,7 @@ fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
     return fsinfo::TraitsOf(dev, where.Full().c_str());
 }
 
-Status Done(int r) { return r == 0 ? Status() : Status(HostError()); }
-
-Status FatGet(int fd, uint32_t& bits) { return Done(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits)); }
+Status FatGet(int fd, uint32_t& bits) { return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits)); }
 
 Status FatOpen(const Location& where, host::Fd& fd) {
     fd.reset(host::OpenAt(where.dirfd, where.name, O_RDONLY | O_NOFOLLOW));
@@ -168,7 +166,7 @@ Status WriteMode(const Location& where, const struct stat& st, bool readOnly) {
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return {};
-    return Done(host::FChmodAt(where.dirfd, where.name, want));
+    return HostStatus(host::FChmodAt(where.dirfd, where.name, want));
 }
 
 // The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
@@ -192,21 +190,21 @@ Status WriteNtfs(const Location& where, DWORD attrs) {
     const DWORD word = NtfsMerged(old, attrs);
     if (word == old) return {};
     ToBigEndian(word, b);
-    return Done(host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0));
+    return HostStatus(host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0));
 }
 
 Status WriteNewNtfs(int fd, DWORD attrs) {
     unsigned char b[4];
     if (Status s = WordRead(host::FGetXattr(fd, kNtfsName, b, sizeof b)); !s) return s;
     ToBigEndian(NtfsMerged(FromBigEndian(b), attrs), b);
-    return Done(host::FSetXattr(fd, kNtfsName, b, sizeof b, 0));
+    return HostStatus(host::FSetXattr(fd, kNtfsName, b, sizeof b, 0));
 }
 
 Status WriteFat(int fd, DWORD attrs) {
     uint32_t bits = 0;
     if (Status s = FatGet(fd, bits); !s) return s;
     bits = (bits & ~kSettable) | (attrs & kSettable);
-    return Done(host::Ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
+    return HostStatus(host::Ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
 }
 
 }  // namespace

@@ -22,8 +22,6 @@ Status Noted(Status s, const ns::HostEntry& e) {
     return s;
 }
 
-Status Done(int r) { return r == 0 ? Status() : Status(HostError()); }
-
 Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
         if (host::RenameAt2(AT_FDCWD, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0) return {};
@@ -93,7 +91,7 @@ Status NameUnnamed(int fd, const ns::HostEntry& e) {
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     const attrs::Location at = e.named();
     if (exclusive) return Noted(RenameExclusive(temp, at, dev), e);
-    return Noted(Done(host::RenameAt2(AT_FDCWD, temp.c_str(), at.dirfd, at.name, 0)), e);
+    return Noted(HostStatus(host::RenameAt2(AT_FDCWD, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

@@ -61,6 +61,8 @@ bool Busy();
 bool Touches(std::string_view dir, std::string_view name);
 // ns::Resolve, after any queued copy onto the entry's name has been made.
 Status Resolve(std::u16string_view path, ns::HostEntry& e);
+// ns::OpenExisting, the same way.
+Status OpenExisting(std::u16string_view path, ns::HostEntry& e, host::Fd& fd, int flags);
 
 // The caller's own copy, made at once (copy_posix.cpp): what a handed-back copy runs through.
 Status CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists);

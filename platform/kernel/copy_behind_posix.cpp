@@ -220,7 +220,10 @@ private:
         return static_cast<size_t>(((dirHash ^ key) * 0x9E3779B97F4A7C15ULL) >> 54);
     }
     void Mark(const Entry& e) {
-        if (e.nameKey == 0) unfiltered_ = true;
+        if (e.nameKey == 0) {
+            unfiltered_ = true;
+            return;
+        }
         const size_t bit = Bit(e.dirHash, e.nameKey);
         filter_[bit >> 6] |= uint64_t{1} << (bit & 63);
     }
@@ -351,6 +354,15 @@ Status Resolve(std::u16string_view path, ns::HostEntry& e) {
     if (!r || !Touches(e.dir(), e.name())) return r;
     Settle(true);
     return ns::Resolve(path, e);
+}
+
+Status OpenExisting(std::u16string_view path, ns::HostEntry& e, host::Fd& fd, int flags) {
+    Status r = ns::OpenExisting(path, e, fd, flags);
+    // A name a queued copy will create is missing until it is made.
+    if ((!r && !r.Is(ENOENT)) || !Touches(e.dir(), e.name())) return r;
+    fd.reset();
+    Settle(true);
+    return ns::OpenExisting(path, e, fd, flags);
 }
 
 }  // namespace wce::kernel::behind

@@ -281,26 +281,24 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
     // The file opened is the one copied, whole, as its descriptor describes it: it may have
     // grown or been replaced since anyone looked it up.
     host::Fd in;
-    if (Status s = ns::OpenExisting(from, src, in); !s) {
-        // A source that a queued copy is still making is made first, then opened again.
-        if (!mayQueue || !s.Is(ENOENT) || !behind::Touches(src.dir(), src.name())) return s;
+    // A queued copy from or onto either name is made first (its failure is this copy's); then
+    // both are looked at again.
+    const auto madeFirst = [&] {
+        in.reset();
         behind::Settle(true);
-        if (Status failed = behind::TakeFailure(); !failed) return failed;
+        if (Status s = behind::TakeFailure(); !s) return s;
         return Copy(from, to, failIfExists, false);
-    }
+    };
+    if (Status s = ns::OpenExisting(from, src, in); !s)
+        return mayQueue && s.Is(ENOENT) && behind::Touches(src.dir(), src.name()) ? madeFirst() : s;
     const struct stat& st = src.st;
     // Folders, pipes and devices are no files to copy.
     if (!S_ISREG(st.st_mode)) return Error{EACCES};
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
     if (!srcAttrs) return srcAttrs.error();
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
-    // A queued copy onto either name is made first; then both are looked at again.
-    if (mayQueue && (behind::Touches(src.dir(), src.name()) || behind::Touches(dst.dir(), dst.name()))) {
-        in.reset();
-        behind::Settle(true);
-        if (Status s = behind::TakeFailure(); !s) return s;
-        return Copy(from, to, failIfExists, false);
-    }
+    if (mayQueue && (behind::Touches(src.dir(), src.name()) || behind::Touches(dst.dir(), dst.name())))
+        return madeFirst();
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
     if (mayQueue && QueueCopy(from, to, failIfExists, in, st, *srcAttrs, dst)) return {};

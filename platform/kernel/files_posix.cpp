@@ -120,15 +120,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
     auto f = std::make_unique<FileObject>();
-    // Opened at once, its status read from the open file: no look at the name before. A queued
-    // copy onto the name is made first, as for every call on a name.
-    const int flags = query ? O_PATH : O_RDONLY | O_NONBLOCK;
-    Status s = ns::OpenExisting(lpFileName, e, f->fd, flags);
-    if ((s || s.Is(ENOENT)) && behind::Touches(e.dir(), e.name())) {
-        f->fd.reset();
-        behind::Settle(true);
-        s = ns::OpenExisting(lpFileName, e, f->fd, flags);
-    }
+    // Opened at once, its status read from the open file: no look at the name before.
+    const Status s = behind::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
     if (!s) {
         Fail(s);
         return INVALID_HANDLE_VALUE;

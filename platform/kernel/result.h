@@ -41,6 +41,9 @@ private:
     bool ok_ = true;
 };
 
+// The status of a host call that returns 0, or -1 with errno.
+inline Status HostStatus(int r) { return r == 0 ? Status() : Status(HostError()); }
+
 template <class T>
 class [[nodiscard]] Result {
 public:
@@ -49,7 +52,6 @@ public:
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
     const Error& error() const { return error_; }
-    Status status() const { return ok_ ? Status() : Status(error_); }
     const T& operator*() const { return value_; }
     const T* operator->() const { return &value_; }
     T value_or(T other) const { return ok_ ? value_ : other; }
