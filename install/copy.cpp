@@ -81,11 +81,10 @@ struct CopyHooks {
             !install::ComposePath(szDst, top.szDstDir, pszName))
             return false;
         if (bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN)) ShowProgress(pszName);
-        // The target may be the source itself, reached through a link: never delete that.
-        if (install::EntryExists(szDst) && !install::SameEntry(szSrc, szDst)) {
+        // An existing target is made replaceable but not deleted: the copy replaces it in one
+        // step, so a copy that fails leaves the old file in place.
+        if (install::EntryExists(szDst) && !install::SameEntry(szSrc, szDst))
             SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(szDst);
-        }
         return CopyFileW(szSrc, szDst, FALSE) != FALSE;
     }
 

@@ -15,7 +15,6 @@
 
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
-#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/context.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/knowledge.h"
@@ -241,9 +240,9 @@ const Described& Batch::Take(size_t k) {
 bool Batch::Run(unsigned since) {
     const Helper& helper = Helper::Get();
     while (next_ > 0) {
-        // A fault armed meanwhile must fire on the caller's thread, in the caller's order; copies
-        // finished behind the caller have the second processor first (the caller reads the rest).
-        if (cancelled_.load(std::memory_order_relaxed) || Ctx().Armed() || behind::Busy()) break;
+        // A fault armed meanwhile must fire on the caller's thread, in the caller's order (the
+        // caller reads the rest).
+        if (cancelled_.load(std::memory_order_relaxed) || Ctx().Armed()) break;
         if (helper.Newer(since)) return false;
         Slot& s = slots_[next_ - 1];
         unsigned char expected = 0;

@@ -18,9 +18,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/kernel/activity.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/changes.h"
-#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -37,19 +37,22 @@ constexpr size_t kBufferSize = 256 * 1024;
 struct Behind {
     bool on = false;
     dev_t dev = 0;
-    void Written(int out, off_t pos, off_t len) const {
-        if (on) writeback::Written(out, dev, pos, len);
+    Status Written(int out, off_t pos, off_t len) const {
+        return on ? writeback::Written(out, dev, pos, len) : Status();
     }
 };
 
-Status CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
+// Copies from pos up to end, or to the end of the file where end is 0 (a file that reports no
+// size, as some special filesystems do, may still hold data).
+Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
     for (off_t started = pos;;) {
-        ssize_t n = host::PRead(in, buf.get(), kBufferSize, pos);
+        const size_t want = end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
+        ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return HostError();
         if (n == 0 || pos - started >= writeback::kPiece) {
-            behind.Written(out, started, pos - started);
+            if (Status s = behind.Written(out, started, pos - started); !s) return s;
             started = pos;
         }
         if (n == 0) return {};
@@ -66,7 +69,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, const Behind& behind) {
 // Copies the open source, src being its own status, with the fastest means the two filesystems
 // offer; each means refused there is remembered and not tried again.
 Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind& behind) {
-    if (src.st_size == 0) return {};
+    if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
             return {};
@@ -79,7 +82,7 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
             ssize_t n = host::CopyFileRange(in, &pos, out, std::min(left, piece));
             if (n > 0) {
                 left -= static_cast<size_t>(n);
-                behind.Written(out, pos - n, n);
+                if (Status s = behind.Written(out, pos - n, n); !s) return s;
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
@@ -90,7 +93,7 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
         }
         if (pos != 0) return {};
     }
-    return CopyByReadWrite(in, out, pos, behind);
+    return CopyByReadWrite(in, out, pos, src.st_size, behind);
 }
 
 // Appends n in decimal: cheaper than formatting, and it runs for every file copied.
@@ -170,6 +173,10 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
         if (host::FStat(out, &tst) != 0) return HostError();
     dev = tst.st_dev;
+    if (dst.dirfd != AT_FDCWD)
+        writeback::Watch(dev, dst.dirfd, ".");
+    else
+        writeback::Watch(dev, AT_FDCWD, std::string(dst.dir()).c_str());
     const Behind behind{writeback::Applies(dev, fsinfo::TraitsOf(dev, path.c_str())), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     return attrs::WriteNew(out, path, tst, srcAttrs);
@@ -249,62 +256,26 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
     return Place(temp, target, dst, src, failIfExists, dev);
 }
 
-// Hands a checked copy onto a missing target to the worker, where its filesystem lets it write
-// the copy the plain way; false when the caller is to copy.
-bool QueueCopy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, host::Fd& in, const struct stat& st,
-               DWORD srcAttrs, const ns::HostEntry& dst) {
-    // A large file's copy is bound by its data, which a hand-over does not make go faster.
-    constexpr off_t kLargest = 1 << 20;
-    fsinfo::Traits t;
-    const dev_t dev = dst.dirDev;
-    if (dst.exists || st.st_size > kLargest || !dst.dirDevKnown || !dst.real.empty() ||
-        (srcAttrs & attrs::kSettable) != 0 || !fsinfo::KnownTraits(dev, t) || writeback::Applies(dev, t) ||
-        fsinfo::Refused(dev, fsinfo::Feature::Unnamed) || fsinfo::Refused(dev, fsinfo::Feature::LinkUnnamed))
-        return false;
-    const std::string dir(dst.dir());
-    host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
-    if (!out.valid()) return false;  // the caller's own copy learns why
-    behind::Job job{from, to, failIfExists, std::move(in), std::move(out), st.st_size,
-                    !fsinfo::Refused(dev, fsinfo::Feature::Clone, st.st_dev),
-                    !fsinfo::Refused(dev, fsinfo::Feature::CopyRange, st.st_dev),
-                    dir, std::string(dst.name())};
-    if (behind::Queue(job)) return true;
-    in = std::move(job.in);
-    return false;
-}
-
-// The copy: made here, or, with mayQueue, possibly handed to the worker (copy_behind.h).
-Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
+// The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
+// have grown or been replaced since anyone looked it up).
+// sourceFailed: the failure is the source's (it cannot be opened or read as a file).
+Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes) {
     ns::LocalEntry heldSrc, heldDst;
     ns::HostEntry& src = *heldSrc;
     ns::HostEntry& dst = *heldDst;
-    // The file opened is the one copied, whole, as its descriptor describes it: it may have
-    // grown or been replaced since anyone looked it up.
     host::Fd in;
-    // A queued copy from or onto either name is made first (its failure is this copy's); then
-    // both are looked at again.
-    const auto madeFirst = [&] {
-        in.reset();
-        behind::Settle(true);
-        if (Status s = behind::TakeFailure(); !s) return s;
-        return Copy(from, to, failIfExists, false);
-    };
-    if (Status s = ns::OpenExisting(from, src, in); !s)
-        return mayQueue && s.Is(ENOENT) && behind::Touches(src.dir(), src.name()) ? madeFirst() : s;
+    sourceFailed = true;
+    if (Status s = ns::OpenExisting(from, src, in); !s) return s;
     const struct stat& st = src.st;
     // Folders, pipes and devices are no files to copy.
     if (!S_ISREG(st.st_mode)) return Error{EACCES};
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
     if (!srcAttrs) return srcAttrs.error();
+    sourceFailed = false;
+    bytes = st.st_size;
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
-    if (mayQueue && (behind::Touches(src.dir(), src.name()) || behind::Touches(dst.dir(), dst.name())))
-        return madeFirst();
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-    if (mayQueue && QueueCopy(from, to, failIfExists, in, st, *srcAttrs, dst)) return {};
-    // An earlier copy that failed while this one waited for room is reported in its place.
-    if (mayQueue)
-        if (Status s = behind::TakeFailure(); !s) return s;
     if (!dst.exists)
         if (auto r = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists)) return *r;
     std::string temp;
@@ -314,21 +285,18 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool mayQueue) {
 }
 
 }  // namespace
-
-Status behind::CopyNow(LPCWSTR from, LPCWSTR to, BOOL failIfExists) { return Copy(from, to, failIfExists, false); }
-
-Status behind::CopyByReadWrite(int in, int out, off_t pos) { return kernel::CopyByReadWrite(in, out, pos, Behind{}); }
-
-
 }  // namespace wce::kernel
 
 using namespace wce::kernel;
 
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    // Copies made behind earlier calls report here first; a failure among them is this call's.
-    behind::Settle(false);
-    if (Status s = behind::TakeFailure(); !s) return Fail(s);
-    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, behind::Available());
+    bool sourceFailed = false;
+    off_t bytes = 0;
+    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes);
+    if (!s)
+        ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
+    else if (Activity* a = CurrentActivity())
+        a->FileCopied(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
     return s ? TRUE : Fail(s);
 }

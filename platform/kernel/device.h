@@ -14,7 +14,6 @@ struct DeviceConfig {
     std::u16string mediumName = u"Storage Card";
     std::u16string exeName = u"SETUP.exe";     // device file name of the running program
     UINT codePage = 932;                       // the device's ANSI code page
-    bool copyBehind = false;                   // copies may finish behind the caller (copy_behind.h)
 };
 
 // Replaces the active mapping (tests point it at temporary folders).

@@ -14,7 +14,6 @@
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/codepage.h"
-#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/device.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
@@ -135,7 +134,6 @@ std::string SelfExecutable(const char* argv0) {
 }  // namespace
 
 void ConfigureDevice(const DeviceConfig& config) {
-    behind::Settle(true);  // copies queued for the old mapping are made there
     Current() = config;
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
     ForgetHost();
@@ -167,9 +165,6 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
             SettingError("WCE_CODEPAGE", cp, "is not a known code page (932, 1252, 65001, ...)");
         c.codePage = static_cast<UINT>(value);
     }
-    // The program flushes after its copies, which is where a copy finished behind it reports.
-    const char* behind = std::getenv("WCE_COPY_BEHIND");
-    c.copyBehind = behind == nullptr || std::string_view(behind) != "0";
     return c;
 }
 

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/kernel/activity.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/changes.h"
-#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -33,7 +33,7 @@ FILETIME FileTimeOf(const timespec& t) {
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (Status s = behind::Resolve(path, e); !s) return Fail(s);
+    if (Status s = ns::Resolve(path, e); !s) return Fail(s);
     return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
 }
 
@@ -76,9 +76,14 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (Status s = behind::Resolve(lpPathName, e); !s) return Fail(s);
-    if (e.exists) return Fail(ERROR_ALREADY_EXISTS);
-    if (Status s = changes::MakeFolder(e); !s) return Fail(s);
+    Status s = ns::Resolve(lpPathName, e);
+    if (s && e.exists) s = Error{EEXIST};
+    if (s) s = changes::MakeFolder(e);
+    if (!s) {
+        ReportFailure("create folder", lpPathName, s.error().err);
+        return Fail(s);
+    }
+    if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
     return TRUE;
 }
 
@@ -86,8 +91,6 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 // filesystem reaches; so does a filesystem that refuses syncfs. Copies still being made behind
 // the caller are made first; one that failed fails the flush: its data never got there.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
-    behind::Settle(true);
-    if (!behind::TakeFailure()) return Fail(ERROR_LOST_WRITEBEHIND_DATA);
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
@@ -95,9 +98,16 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
+    // The descriptor kept since before the first copy there sees every write-back error since.
+    const int watched = writeback::Watched(dev);
     bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
-    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) && host::SyncFs(fd.get()) != 0) {
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, errno)) return Fail(HostError());
+    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) && host::SyncFs(watched >= 0 ? watched : fd.get()) != 0) {
+        const Error err = HostError();
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, err.err)) {
+            writeback::Settled(dev);
+            ReportFailure("flush", lpPathName, err.err);
+            return Fail(err);
+        }
         all = true;
     }
     if (all && host::SyncAll() != 0) return Fail(HostError());
@@ -121,7 +131,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     ns::HostEntry& e = *held;
     auto f = std::make_unique<FileObject>();
     // Opened at once, its status read from the open file: no look at the name before.
-    const Status s = behind::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
+    const Status s = ns::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
     if (!s) {
         Fail(s);
         return INVALID_HANDLE_VALUE;

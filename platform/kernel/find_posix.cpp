@@ -6,7 +6,6 @@
 
 #include "platform/kernel/ahead.h"
 #include "platform/kernel/attributes.h"
-#include "platform/kernel/copy_behind.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
@@ -119,7 +118,6 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     }
     f->pattern.assign(pattern);
     f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
-    if (behind::Touches(f->dirHost, {})) behind::Settle(true);  // the listing shows every copy made
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (std::unique_ptr<ahead::Prepared> p; f->matchAll && (p = ahead::TakePrepared(f->dirHost))) {
         f->dir = std::move(p->dir);
@@ -144,7 +142,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
-    if (Status s = behind::Resolve(devicePath, e); !s) {
+    if (Status s = ns::Resolve(devicePath, e); !s) {
         Fail(s);
         return INVALID_HANDLE_VALUE;
     }

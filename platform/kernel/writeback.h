@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/kernel/filesystems.h"
+#include "platform/kernel/result.h"
 
 namespace wce::kernel::writeback {
 
@@ -24,8 +25,15 @@ inline constexpr off_t kPiece = 2 << 20;
 bool Applies(dev_t dev, const fsinfo::Traits& t);
 // Bytes [pos, pos + len) of the new file fd on dev have been written: starts their write-back
 // and waits for older data of dev until no more than the bound is left unwritten; small files
-// are settled together by a flush of the filesystem. Never fails.
-void Written(int fd, dev_t dev, off_t pos, off_t len);
+// are settled together by a flush of the filesystem. A write-back error met on the way (of this
+// file or an earlier one) is the caller's failure: that data did not reach the medium.
+Status Written(int fd, dev_t dev, off_t pos, off_t len);
+// Before the first write onto dev: keeps a descriptor of that filesystem, opened from the folder
+// dirfd/dir, whose flush then reports every write-back error from that moment on (a descriptor
+// opened at the flush would see none of those).
+void Watch(dev_t dev, int dirfd, const char* dir);
+// The descriptor Watch keeps for dev, or -1.
+int Watched(dev_t dev);
 // Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
 void Settled(dev_t dev);
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.

@@ -35,6 +35,7 @@ struct Range {
 };
 
 struct Pending {
+    host::Fd watch;        // the filesystem, open since before its first write
     std::deque<Range> ranges;
     off_t bytes = 0;       // started and not yet waited for, in ranges
     off_t small = 0;       // of small files, since the last flush
@@ -58,14 +59,15 @@ off_t Bound(const Pending& p) {
     return std::clamp<off_t>(bound, kBound, kMaxBound);
 }
 
-void WaitOldest(Pending& p) {
+Status WaitOldest(Pending& p) {
     Range& oldest = p.ranges.front();
-    host::SyncFileRange(oldest.fd.get(), oldest.pos, oldest.len,
-                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                            SYNC_FILE_RANGE_WAIT_AFTER);
+    const Status s = HostStatus(host::SyncFileRange(
+        oldest.fd.get(), oldest.pos, oldest.len,
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
     p.bytes -= oldest.len;
     p.done += oldest.len;
     p.ranges.pop_front();
+    return s;
 }
 
 }  // namespace
@@ -74,32 +76,45 @@ bool Applies(dev_t dev, const fsinfo::Traits& t) {
     return !t.memoryBacked && !t.fuse && !fsinfo::Refused(dev, fsinfo::Feature::SyncRange);
 }
 
-void Written(int fd, dev_t dev, off_t pos, off_t len) {
-    if (len <= 0) return;
+Status Written(int fd, dev_t dev, off_t pos, off_t len) {
+    if (len <= 0) return {};
     Pending& p = ByDevice()[dev];
     if (p.first == 0) p.first = Monotonic();
     if (pos == 0 && len < kOneByOne) {
         p.small += len;
-        if (p.small + p.bytes <= Bound(p)) return;
-        host::SyncFs(fd);
+        if (p.small + p.bytes <= Bound(p)) return {};
+        // Through the watching descriptor: the new file's own has not seen earlier errors.
+        const Status s = HostStatus(host::SyncFs(p.watch.valid() ? p.watch.get() : fd));
         p.done += p.small + p.bytes;
         p.small = p.bytes = 0;
         p.ranges.clear();
-        return;
+        return s;
     }
     if (host::SyncFileRange(fd, pos, len, SYNC_FILE_RANGE_WRITE) != 0) {
-        fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, errno);
-        return;
+        const Error e = HostError();
+        return fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, e.err) ? Status() : Status(e);
     }
     Range r;
     r.fd.reset(host::Dup(fd));
     r.pos = pos;
     r.len = len;
-    if (!r.fd.valid()) return;
+    if (!r.fd.valid()) return {};  // only the bound is lost; the final flush still reports
     p.ranges.push_back(std::move(r));
     p.bytes += len;
     // The range just started is never waited for here: the person sees its file while it goes.
-    while (p.ranges.size() > 1 && p.bytes + p.small > Bound(p)) WaitOldest(p);
+    while (p.ranges.size() > 1 && p.bytes + p.small > Bound(p))
+        if (Status s = WaitOldest(p); !s) return s;
+    return {};
+}
+
+void Watch(dev_t dev, int dirfd, const char* dir) {
+    Pending& p = ByDevice()[dev];
+    if (!p.watch.valid()) p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+int Watched(dev_t dev) {
+    auto it = ByDevice().find(dev);
+    return it == ByDevice().end() || !it->second.watch.valid() ? -1 : it->second.watch.get();
 }
 
 void Settled(dev_t dev) { ByDevice().erase(dev); }

@@ -1,0 +1,15 @@
+#include "platform/kernel/activity.h"
+
+namespace wce::kernel {
+namespace {
+Activity* g_listener = nullptr;
+}
+
+void SetActivity(Activity* listener) { g_listener = listener; }
+Activity* CurrentActivity() { return g_listener; }
+
+void ReportFailure(std::string_view action, std::u16string_view path, int err) {
+    if (g_listener != nullptr) g_listener->Failed(action, path, err);
+}
+
+}  // namespace wce::kernel

@@ -1,0 +1,30 @@
+// What the kernel did for the program, for a record kept outside it (a log, progress, the cause of
+// a failure on standard error). The kernel reports; it never depends on anyone listening.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace wce::kernel {
+
+class Activity {
+public:
+    virtual ~Activity() = default;
+    // A file copy completed: the device path of the new file and its size in bytes.
+    virtual void FileCopied(std::u16string_view /*from*/, std::u16string_view /*to*/,
+                            std::uint64_t /*bytes*/) {}
+    // A folder was made at this device path.
+    virtual void FolderCreated(std::u16string_view /*path*/) {}
+    // A call the program relies on failed: what it was doing ("copy", "create folder", "list",
+    // "flush", "verify"), the device path it failed on, and the host's errno.
+    virtual void Failed(std::string_view /*action*/, std::u16string_view /*path*/, int /*err*/) {}
+};
+
+// The one listener, or none (nullptr). Not owned; it must outlive its registration.
+void SetActivity(Activity* listener);
+Activity* CurrentActivity();
+
+// Tells the listener of a failure with this errno, if there is one.
+void ReportFailure(std::string_view action, std::u16string_view path, int err);
+
+}  // namespace wce::kernel
