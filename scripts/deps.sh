@@ -5,7 +5,7 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev lib
       libbenchmark-dev libncurses-dev libpng-dev libfreetype-dev libsdl2-dev
       fonts-ipafont-gothic tmux attr strace ccache
       dosfstools fusefat ntfs-3g fuse3 python3-fusepy e2fsprogs
-      libfontconfig-dev dpkg-dev file patchelf debootstrap)
+      libfontconfig-dev dpkg-dev file patchelf debootstrap scdoc man-db)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
