@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The packages as a technician gets them, made from this build tree: what the .deb depends on and
-# what the archives hold; the packaged SETUP started in a copy of the sample medium installs it,
-# and WCE_MEDIUM still wins over that folder. Usage: package_test.sh BUILD_DIR SOURCE_DIR
+# The packages as a technician gets them, made from this build tree: what the .deb depends on,
+# what the archives hold, that the manual page renders; the packaged SETUP started in a copy of
+# the sample medium installs it, and WCE_MEDIUM still wins over that folder.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 src=$2
 for tool in cpack dpkg-deb dpkg-shlibdeps; do
@@ -20,12 +21,18 @@ for d in fonts-ipafont-gothic libsdl2-2.0-0 libfreetype6 libfontconfig1 libpng16
 done
 tarList=$(tar tzf "$tgz") debList=$(dpkg-deb -c "$deb")
 for f in bin/SETUP share/doc/langsetup/README.md share/doc/langsetup/docs/dialog-idle.png \
-         share/doc/langsetup/examples/medium/SETUP.INI; do
+         share/doc/langsetup/examples/medium/SETUP.INI share/man/man1/SETUP.1.gz; do
   grep -q "/$f\$" <<<"$tarList" || fail "the .tar.gz holds no $f"
   grep -q "/usr/$f\$" <<<"$debList" || fail "the .deb holds no /usr/$f"
 done
 
 dpkg-deb -x "$deb" "$scratch/installed"
+# The manual page renders, with the sections a reader looks for.
+command -v man >/dev/null || fail "man is not installed (scripts/deps.sh installs man-db)"
+page=$(man -l "$scratch/installed/usr/share/man/man1/SETUP.1.gz" 2>&1) || fail "man -l failed: $page"
+for section in NAME SYNOPSIS ENVIRONMENT DISPLAYS 'UNATTENDED RUNS' 'EXIT STATUS' FILES; do
+  grep -q "^$section\$" <<<"$page" || fail "the manual page has no $section: $page"
+done
 "$src/scripts/make-sample.sh" "$scratch" 2>/dev/null
 mkdir "$scratch/empty"
 # Runs the packaged SETUP in folder $1 with the settings that follow, and no others of ours.
