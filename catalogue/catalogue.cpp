@@ -65,7 +65,7 @@ int CSetupDlg::LoadCatalogue()
 
     // 4. Read the lines window by window.
     int n = 0;
-    catalogue::ScanCatalogue(
+    const catalogue::ScanReport report = catalogue::ScanCatalogue(
         static_cast<LONG>(file.GetLength()),
         [&file](LONG offset, BYTE* buffer, UINT count) {
             file.Seek(offset, CFile::begin);
@@ -78,6 +78,8 @@ int CSetupDlg::LoadCatalogue()
     // 5. Release the file and the enumeration.
     file.Close();
     FindClose(hFind);
+    for (const std::string& warning : report.warnings)
+        catalogue::Note(warning);
 
     // 6. Select the first package.
     if (n > 0) {

@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/kernel/wintypes.h"
 
@@ -27,11 +29,25 @@ using ReadAt = std::function<UINT(LONG offset, BYTE* buffer, UINT count)>;
 // Takes one package line of the product section; false stops the reading.
 using OnPackage = std::function<bool(std::u16string_view key, std::u16string_view name)>;
 
+// What the reading saw that the list does not show, for a person reading standard error.
+struct ScanReport {
+    std::vector<std::string> warnings;  // "SETUP.INI:LINE: ..." for each line left out
+};
+
+// Why a key cannot name a package folder beside the program (it would reach outside it, or
+// match other folders); nullptr when it can.
+const char* KeyProblem(std::u16string_view key);
+
 // Reads a catalogue of length bytes window by window, converting each line from the ANSI code
-// page, tracking the product section and handing its package lines on in file order. Stops at
-// a window without a line end and at a read that delivers nothing; a short read is scanned
-// only as far as it delivered.
-void ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage);
+// page, tracking the product section and handing its package lines on in file order; a line
+// whose key has a KeyProblem is left out and reported. Stops at a window without a line end and
+// at a read that delivers nothing; a short read is scanned only as far as it delivered.
+ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage);
+
+// Where the reader's warnings go, one line each; standard error until set otherwise.
+using NoteSink = std::function<void(const std::string& line)>;
+void SetNoteSink(NoteSink sink);
+void Note(const std::string& line);
 
 // Length of a display name cut to fit maxUnits, never splitting a surrogate pair.
 std::size_t FittedNameLength(std::u16string_view name, std::size_t maxUnits);

@@ -123,6 +123,58 @@ TEST(CatalogueReader, LineAndSectionRules)
     }
 }
 
+// A key names the folder PRODUCT<key> beside the program: one that could name anything else is
+// left out with a warning, and a catalogue left with none is invalid.
+TEST(CatalogueReader, KeysThatCouldLeaveThePackageFolderAreNotListed)
+{
+    struct KeyRow {
+        std::string key;
+        const char* why;  // nullptr: listed
+    };
+    const KeyRow rows[] = {
+        {"\\..\\..\\Private", "holds a path separator"},
+        {"1/../2", "holds a path separator"},
+        {"..", "holds \"..\""},
+        {"a..b", "holds \"..\""},
+        {"*", "holds a wildcard"},
+        {"1?", "holds a wildcard"},
+        {"1\t2", "holds a control character"},
+        {"1\x1B", "holds a control character"},
+        {"1\xC2\x85", "holds a control character"},  // U+0085 in UTF-8
+        {"1.2 x", nullptr},
+        {"", nullptr},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.key);
+        wce::kernel::DeviceConfig config;
+        config.codePage = 65001;
+        ScratchDevice device(config);
+        device.WriteCatalogue("[PRODUCT]\r\n1=First\r\n" + row.key + "=Bad\r\n");
+        std::vector<std::string> notes;
+        catalogue::SetNoteSink([&](const std::string& line) { notes.push_back(line); });
+        const Outcome out = ReadCatalogue();
+        catalogue::SetNoteSink(nullptr);
+        if (row.why == nullptr) {
+            EXPECT_EQ(out.items, (std::vector<std::u16string>{u"First", u"Bad"}));
+            EXPECT_TRUE(notes.empty());
+            continue;
+        }
+        EXPECT_EQ(out.items, std::vector<std::u16string>{u"First"});
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_EQ(notes[0].rfind("SETUP.INI:3: key \"", 0), 0u) << notes[0];
+        EXPECT_NE(notes[0].find(row.why), std::string::npos) << notes[0];
+        EXPECT_EQ(notes[0].find_first_of("\t\x1B"), std::string::npos) << "controls are spelt out";
+    }
+
+    ScratchDevice device;
+    device.WriteCatalogue("[PRODUCT]\r\n\\..\\..\\Private=Mine\r\n../x=Yours\r\n");
+    catalogue::SetNoteSink([](const std::string&) {});
+    const Outcome out = ReadCatalogue();
+    catalogue::SetNoteSink(nullptr);
+    EXPECT_EQ(out.result, 0) << "only refused keys: nothing to offer";
+    EXPECT_EQ(out.messages, kInvalid);
+}
+
 TEST(CatalogueReader, ListHoldsTheFirstHundredPackages)
 {
     ScratchDevice device;

@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(key.size() + 1 + name.size() < catalogue::kWindowBytes);
             Check(key.find(u'\0') == key.npos && name.find(u'\0') == name.npos);
             Check(catalogue::FittedNameLength(name, 31) <= 31);
+            Check(catalogue::KeyProblem(key) == nullptr);
             return ++packages < 1000;
         });
     return 0;
