@@ -63,6 +63,7 @@ struct CopyHooks {
 
     // A file or folder that cannot be placed is a failure, never a silent omission.
     bool Overlong() { return false; }
+    bool Unreadable() { return false; }
 
     bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName)
     {

@@ -12,6 +12,8 @@ struct CountHooks {
     bool Pass() { return true; }
     // An entry whose path cannot be composed cannot be read by it either: it is not counted.
     bool Overlong() { return true; }
+    // The count has no failure of its own; the copy that follows reports the folder.
+    bool Unreadable() { return true; }
     bool EnterDir(WalkFrame*, int, LPCWSTR) { return true; }
 
     bool File(const WalkFrame& top, LPCWSTR pszName)

@@ -4,6 +4,7 @@
 //   bool Root(WalkFrame& root)        fills what else frame 0 needs; false fails the walk
 //   bool Pass()                       runs at the start of every pass; false fails the walk
 //   bool Overlong()                   a path would not fit its buffer: true skips the entry
+//   bool Unreadable()                 a folder that exists cannot be listed: true skips it
 //   bool EnterDir(WalkFrame* frames, int depth, LPCWSTR name)   the new frame's own steps
 //   bool File(const WalkFrame& top, LPCWSTR name)               a fresh file
 // A failing walk has ended every enumeration it opened.
@@ -47,6 +48,7 @@ public:
         switch (OpenTop()) {
             case Open::Overlong: m_depth = -1; return m_hooks.Overlong();
             case Open::Nothing: m_depth = -1; return true;
+            case Open::Unreadable: m_depth = -1; return m_hooks.Unreadable();
             case Open::Opened: break;
         }
         while (m_depth >= 0) {
@@ -57,7 +59,7 @@ public:
     }
 
 private:
-    enum class Open { Opened, Nothing, Overlong };
+    enum class Open { Opened, Nothing, Overlong, Unreadable };
 
     bool OnePass()
     {
@@ -84,7 +86,9 @@ private:
         WalkFrame* frames = m_rpStack;
         ComposePath(frames[m_depth].szSrcDir, frames[m_depth - 1].szSrcDir, m_entry.cFileName, u"\\");
         if (!m_hooks.EnterDir(frames, m_depth, m_entry.cFileName)) return Fail(m_depth - 1);
-        if (OpenTop() != Open::Opened) {
+        const Open opened = OpenTop();
+        if (opened == Open::Unreadable && !m_hooks.Unreadable()) return Fail(m_depth - 1);
+        if (opened != Open::Opened) {
             --m_depth;
             m_bFresh = false;
         }
@@ -102,7 +106,7 @@ private:
         for (int k = 0; k < m_depth; ++k)
             if (m_ids[k] == m_ids[m_depth]) return Open::Nothing;
         HANDLE hEnum = FindFirstFileW(szPattern, &m_entry);
-        if (hEnum == INVALID_HANDLE_VALUE) return Open::Nothing;
+        if (hEnum == INVALID_HANDLE_VALUE) return Absent(GetLastError()) ? Open::Nothing : Open::Unreadable;
         top.hEnum = hEnum;
         m_bFresh = true;
         return Open::Opened;
@@ -118,6 +122,14 @@ private:
         FindClose(top.hEnum);
         --m_depth;
         m_bFresh = false;
+    }
+
+    // Only an empty folder, or one that is gone or no folder, has nothing to walk; any other
+    // failure to list it (no permission, an I/O error) is no reason to leave it out unnoticed.
+    static bool Absent(DWORD dwError)
+    {
+        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
+               dwError == ERROR_NO_MORE_FILES;
     }
 
     // Ends the enumerations of frames 0 to nTop, the root's first.

@@ -56,6 +56,8 @@ public:
     // The helper's side: the first folder entry after the caller's position not yet prepared.
     bool NextFolder(size_t& k);
 
+    // Set (by the destructor) before the owner waits in Remove; read under the helper's lock.
+    bool Cancelled() const { return cancelled_.load(std::memory_order_acquire); }
     const std::string& DirHost() const { return dirHost_; }
     int DirFd() const { return dirfd_; }
     const ns::DirListing& Listing() const { return *listing_; }

@@ -128,7 +128,9 @@ private:
             lock.unlock();
             const bool finished = current_->Run(since);
             lock.lock();
-            if (!finished) queue_.push_front(current_);
+            // A batch cancelled meanwhile is being freed by its owner, who waits in Remove for
+            // this very moment: it must not go back on the queue.
+            if (!finished && !current_->Cancelled()) queue_.push_front(current_);
             current_ = nullptr;
             left_.notify_all();
         }
@@ -198,7 +200,7 @@ std::unique_ptr<Batch> Batch::Start(int dirfd, const std::string& dirHost,
 void Batch::Adopt() { Helper::Get().Add(this, false); }
 
 Batch::~Batch() {
-    cancelled_.store(true, std::memory_order_relaxed);
+    cancelled_.store(true, std::memory_order_release);
     Helper::Get().Remove(this);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/kernel/ahead.h"
+#include "platform/kernel/activity.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
@@ -58,22 +59,33 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
     data.cFileName[n] = 0;
 }
 
-// The entry's status and word; false for an entry that vanished, leads out of the mapped
-// folders through a link, or cannot be read; such entries are not part of the device's view.
+// The entry's status and word; false for an entry that vanished or leads out of the mapped
+// folders through a link: such entries are not part of the device's view. An entry that is there
+// but cannot be read is still delivered, as a plain file when even its status cannot be read, so
+// that the caller meets the failure when it opens it instead of leaving the entry out unnoticed.
 // at: when the reads began.
-bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at) {
+bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
+    if (err == ENOENT) return false;
+    st = {};
+    attributes = FILE_ATTRIBUTE_NORMAL;
+    read = false;
+    return true;
+}
+
+bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at,
+              bool& wordRead) {
     thread_local std::string leaf;
     leaf.assign(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
     const Result<DWORD>* bits = nullptr;
     if (f.ahead) {
         const ahead::Described& d = f.ahead->Take(k);
-        if (!d.found) return false;
+        if (!d.found) return Unreadable(d.found.error().err, st, attributes, wordRead);
         st = d.st;
         if (d.bitsRead) bits = &d.bits;
         at = d.at;
     } else if (at = fsinfo::Now(); host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
+        return Unreadable(errno, st, attributes, wordRead);
     }
     Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {
@@ -83,8 +95,11 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
         if (!ns::FollowConfined(where.Full(), target, st)) return false;
         read = attrs::Read(target, st);
     }
-    attributes = read.value_or(0);
-    return read.ok();
+    // Attributes that cannot be read leave a file plain here; read by its path, it counts as
+    // hidden, and its copy reports why it cannot be read.
+    attributes = read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
+    wordRead = read.ok();
+    return true;
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
@@ -97,9 +112,15 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         struct stat st {};
         DWORD attributes = 0;
         int64_t at = 0;
-        if (!Describe(f, k, st, attributes, at)) continue;
+        bool wordRead = true;
+        if (!Describe(f, k, st, attributes, at, wordRead)) continue;
         FillData(st, attributes, name, data);
         RecentEntry& recent = Known().recent;
+        // A word not read is not remembered: asked for by path, it is read (and fails) again.
+        if (!wordRead) {
+            recent.path.clear();
+            return true;
+        }
         recent.path.assign(f.prefix).append(name);
         recent.attributes = attributes;
         recent.at = at;
@@ -126,6 +147,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         if (f->ahead) f->ahead->Adopt();
     } else {
         if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
+            if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) ReportFailure("list", f->prefix, s.error().err);
             Fail(s);
             return INVALID_HANDLE_VALUE;
         }

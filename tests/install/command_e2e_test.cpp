@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "tests/install/install_test_util.h"
@@ -25,12 +26,13 @@ protected:
         WriteFile(Medium() / "SETUP.INI", "[PRODUCT]\r\n1=One\r\n2=Two\r\n");
     }
 
-    Outcome Run(const std::string& script)
+    // prefix: a command the program runs under (dropping privileges, say).
+    Outcome Run(const std::string& script, const std::string& prefix = "")
     {
         WriteFile(m_tmp.path() / "script", script);
         const std::string cmd = "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() +
                                 "' WCE_MEDIUM='" + Medium().string() + "' WCE_SCRIPT='" +
-                                (m_tmp.path() / "script").string() + "' '" SETUP_BINARY "' </dev/null";
+                                (m_tmp.path() / "script").string() + "' " + prefix + " '" SETUP_BINARY "' </dev/null";
         Outcome o;
         FILE* p = ::popen(cmd.c_str(), "r");
         if (!p) return o;
@@ -142,6 +144,33 @@ TEST_F(InstallCommandE2E, SecondPackageAfterTheFirst)
     EXPECT_TRUE(fs::exists(SetApp() / "one.txt"));
     EXPECT_TRUE(fs::exists(SetApp() / "two.txt"));
     EXPECT_TRUE(fs::exists(Tav() / "two.dat"));
+}
+
+// Root reads everything; without its override rights, unreadable package entries are real.
+TEST_F(InstallCommandE2E, UnreadablePackageEntriesFailTheInstallInsteadOfBeingLeftOut)
+{
+    if (std::system("setpriv --help >/dev/null 2>&1") != 0) GTEST_SKIP() << "setpriv is missing";
+    const std::string unprivileged = "setpriv --bounding-set=-dac_override,-dac_read_search";
+    const fs::path pkg = Medium() / "PRODUCT1";
+    struct Row {
+        const char* what;
+        fs::path locked;
+        const char* expected;
+    } rows[] = {
+        {"a file no one may read", pkg / "SETAPP" / "a.txt", kFailed},
+        {"a folder no one may list", pkg / "TAV" / "sub", kFailed},
+        {"nothing locked", {}, kCompleted},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(pkg);
+        WriteFile(pkg / "SETAPP" / "a.txt", "a");
+        WriteFile(pkg / "TAV" / "sub" / "b.txt", "b");
+        if (!row.locked.empty()) fs::permissions(row.locked, fs::perms::none);
+        const Outcome o = Run("click 1001\nok\nclose\n", unprivileged);
+        if (!row.locked.empty()) fs::permissions(row.locked, fs::perms::owner_all);
+        EXPECT_EQ(Occurrences(o.out, row.expected), 1) << o.out;
+    }
 }
 
 }  // namespace
