@@ -1,10 +1,17 @@
 #!/usr/bin/python3
 """Mirrors folder SRC at MOUNT, writing no faster than MBPS megabytes a second, like a slow card.
 
-Usage: slow-medium.py SRC MOUNT MBPS   (stays in the foreground; unmount MOUNT to end it)
+Usage: slow-medium.py SRC MOUNT MBPS [--uncached] [--real BYTES]
+  MBPS 0         writes at full speed
+  --uncached     every read and write reaches this program (no page cache of MOUNT's files), as
+                 every read of a card reaches the card
+  --real BYTES   a counterfeit card: writes beyond BYTES of a file are accepted and dropped, and
+                 reads there return zeros (implies --uncached, or the host would serve the lie's
+                 truth from its cache)
+Stays in the foreground; unmount MOUNT to end it.
 """
+import argparse
 import os
-import sys
 import threading
 import time
 
@@ -15,9 +22,10 @@ STAT_KEYS = ('st_mode', 'st_size', 'st_uid', 'st_gid', 'st_nlink',
 
 
 class SlowFolder(Operations):
-    def __init__(self, root, rate):
-        self.root, self.rate = root, rate
-        self.lock, self.free_at = threading.Lock(), time.monotonic()
+    def __init__(self, root, rate, real=None):
+        self.root, self.rate, self.real = root, rate, real
+        # Not "lock": that name is fusepy's file-lock operation.
+        self.bandwidth, self.free_at = threading.Lock(), time.monotonic()
 
     def _path(self, path):
         return os.path.join(self.root, path.lstrip('/'))
@@ -36,15 +44,26 @@ class SlowFolder(Operations):
         return os.open(self._path(path), os.O_CREAT | os.O_RDWR, mode)
 
     def read(self, path, size, offset, fh):
-        return os.pread(fh, size, offset)
+        data = os.pread(fh, size, offset)
+        if self.real is not None and offset + len(data) > self.real:
+            kept = max(0, self.real - offset)
+            data = data[:kept] + bytes(len(data) - kept)
+        return data
 
     def write(self, path, data, offset, fh):
         # One medium: each write waits for its turn on the shared bandwidth.
-        with self.lock:
-            self.free_at = max(self.free_at, time.monotonic()) + len(data) / self.rate
-            wait = self.free_at - time.monotonic()
-        if wait > 0:
-            time.sleep(wait)
+        if self.rate:
+            with self.bandwidth:
+                self.free_at = max(self.free_at, time.monotonic()) + len(data) / self.rate
+                wait = self.free_at - time.monotonic()
+            if wait > 0:
+                time.sleep(wait)
+        if self.real is not None and offset + len(data) > self.real:
+            # The card says it took everything; only what lies below its real capacity stays.
+            kept = max(0, self.real - offset)
+            if kept:
+                os.pwrite(fh, data[:kept], offset)
+            return len(data)
         return os.pwrite(fh, data, offset)
 
     def truncate(self, path, length, fh=None):
@@ -58,7 +77,16 @@ class SlowFolder(Operations):
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 4:
-        sys.exit(__doc__.strip())
-    src, mount, mbps = sys.argv[1], sys.argv[2], float(sys.argv[3])
-    FUSE(SlowFolder(os.path.realpath(src), mbps * 1e6), mount, foreground=True, big_writes=True)
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('src')
+    parser.add_argument('mount')
+    parser.add_argument('mbps', type=float)
+    parser.add_argument('--uncached', action='store_true')
+    parser.add_argument('--real', type=int)
+    args = parser.parse_args()
+    if args.mbps < 0 or (args.real is not None and args.real < 0):
+        parser.error('MBPS and BYTES must not be negative')
+    FUSE(SlowFolder(os.path.realpath(args.src), args.mbps * 1e6, args.real), args.mount,
+         foreground=True, big_writes=True,
+         direct_io=args.uncached or args.real is not None)
