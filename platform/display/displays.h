@@ -37,8 +37,12 @@ ScriptParse ParseScript(const std::string& text, const std::string& sourceName);
 // A script over parsed actions; source names it in messages about actions that find nothing.
 std::unique_ptr<Script> MakeScript(std::vector<ScriptAction> actions, std::string source);
 
-// Reads and checks the whole script ("-" is standard input). A malformed line is reported on
-// stderr with its line number and the process exits with status 2.
+// The largest script read: far more than any list of actions, far less than memory.
+inline constexpr std::size_t kMaxScriptBytes = 1 << 20;
+
+// Reads and checks the whole script ("-" is standard input; an empty one has no actions). An
+// unreadable script, one larger than kMaxScriptBytes, or a malformed line (named by its number)
+// is reported on stderr and the process exits with status 2.
 std::unique_ptr<Script> LoadScript(const std::string& source);
 
 // What an absent user does when the script is used up: OK to a message box, else the dialog's

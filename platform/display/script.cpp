@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <sstream>
 
 #include "platform/display/displays.h"
@@ -173,25 +171,37 @@ std::unique_ptr<Script> MakeScript(std::vector<ScriptAction> actions, std::strin
     return std::make_unique<ScriptRun>(std::move(actions), std::move(source));
 }
 
+namespace {
+
+[[noreturn]] void ScriptError(const std::string& what) {
+    std::fprintf(stderr, "WCE_SCRIPT: %s\n", what.c_str());
+    std::exit(2);
+}
+
+// The whole script, read no further than one byte past the limit (WCE_SCRIPT=/dev/zero ends).
+std::string ReadScript(const std::string& source, const std::string& name) {
+    FILE* file = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
+    if (file == nullptr) ScriptError("cannot read \"" + source + "\": " + std::strerror(errno));
+    std::string text;
+    char buffer[65536];
+    std::size_t got = 0;
+    while (text.size() <= kMaxScriptBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    const int err = std::ferror(file) ? errno : 0;
+    if (file != stdin) std::fclose(file);
+    if (err != 0) ScriptError("cannot read \"" + name + "\": " + std::strerror(err));
+    if (text.size() > kMaxScriptBytes)
+        ScriptError("\"" + name + "\" is larger than 1 MB (" + std::to_string(kMaxScriptBytes) +
+                    " bytes); a script is a short list of actions");
+    return text;
+}
+
+}  // namespace
+
 std::unique_ptr<Script> LoadScript(const std::string& source) {
-    std::ostringstream text;
     const std::string name = source == "-" ? "standard input" : source;
-    if (source == "-") {
-        text << std::cin.rdbuf();
-    } else {
-        std::ifstream file(source, std::ios::binary);
-        if (!file || !(text << file.rdbuf())) {
-            const int err = errno;
-            std::fprintf(stderr, "WCE_SCRIPT: cannot read \"%s\": %s\n", source.c_str(),
-                         err ? std::strerror(err) : "not a readable file");
-            std::exit(2);
-        }
-    }
-    ScriptParse parsed = ParseScript(text.str(), name);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "WCE_SCRIPT: %s\n", parsed.error.c_str());
-        std::exit(2);
-    }
+    ScriptParse parsed = ParseScript(ReadScript(source, name), name);
+    if (!parsed.error.empty()) ScriptError(parsed.error);
     return MakeScript(std::move(parsed.actions), name);
 }
 

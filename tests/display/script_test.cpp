@@ -57,6 +57,30 @@ TEST(DisplayScriptDeathTest, MalformedOrUnreadableScriptExitsWithStatus2) {
     EXPECT_EXIT(LoadScript(path + ".missing"), ::testing::ExitedWithCode(2), "cannot read .*missing");
 }
 
+// Sizes at the edge of the limit, an endless file and an empty one, read as a file.
+TEST(DisplayScriptDeathTest, ScriptSizeIsBoundedAndAnEmptyScriptIsNone) {
+    const std::string dir = ::testing::TempDir();
+    const auto write = [&](const char* name, std::size_t bytes) {
+        const std::string path = dir + name;
+        std::string text(bytes, '#');
+        for (std::size_t at = 99; at < bytes; at += 100) text[at] = '\n';
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+        return path;
+    };
+    for (const std::string& path : {write("empty_script", 0), write("full_script", kMaxScriptBytes)}) {
+        SCOPED_TRACE(path);
+        const auto script = LoadScript(path);
+        ASSERT_NE(script, nullptr);
+        EXPECT_TRUE(script->Exhausted());
+    }
+    EXPECT_EXIT(LoadScript(write("big_script", kMaxScriptBytes + 1)), ::testing::ExitedWithCode(2),
+                "big_script\" is larger than 1 MB");
+    EXPECT_EXIT(LoadScript("/dev/zero"), ::testing::ExitedWithCode(2), "/dev/zero\" is larger than 1 MB");
+    EXPECT_EXIT(LoadScript(dir), ::testing::ExitedWithCode(2), "cannot read .*Is a directory");
+}
+
 TEST(DisplayScriptDeathTest, BadDisplaySettingExitsWithStatus2) {
     EXPECT_EXIT(
         {

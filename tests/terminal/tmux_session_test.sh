@@ -50,6 +50,7 @@ sample() {
 # interactive shell would drop the rest of the line after a signal).
 cat >"$work/run.sh" <<EOF
 #!/usr/bin/env bash
+ulimit -c 0  # the core-dumping signals below leave no core files
 WCE_DISPLAY=terminal WCE_ROOT="\$1/device" WCE_MEDIUM="\$1/medium" "$setup"
 echo "STATUS=\$?"
 EOF
@@ -61,10 +62,14 @@ setup_pid() {
     [ -n "$runner" ] && pgrep -P "$runner" -x SETUP | head -1
 }
 
-# The terminal is usable again: the shell runs a command and the line discipline echoes.
+# The terminal is usable again: the shell runs a command and the line discipline echoes; the
+# cursor shows, the normal screen is back and mouse reports are off.
 expect_restored() {
     t send-keys -t wce "clear; stty -a | tr ' ;' '\n\n' | grep -cxE 'echo|icanon' | sed 's/^/MODES=/'" Enter
     expect "MODES=2" "$1: echo and canonical input restored"
+    local flags
+    flags=$(t display -p -t wce 'cursor=#{cursor_flag} alternate=#{alternate_on} mouse=#{mouse_any_flag}')
+    [ "$flags" = "cursor=1 alternate=0 mouse=0" ] || fail "$1: terminal modes restored ($flags)"
 }
 
 t -f /dev/null new-session -d -s wce -x 100 -y 30 \
@@ -158,19 +163,41 @@ expect "STATUS=1" "the stop path ends with status 1"
 expect_restored "stop path"
 
 # Signals: the terminal is restored and the process ends by the signal.
-for sig in INT TERM HUP SEGV; do
+for sig in INT TERM HUP SEGV QUIT ABRT; do
     dir=$(sample "sig$sig")
     run_setup "$dir"
     expect ">English" "start before SIG$sig"
     pid=$(setup_pid)
     if [ -z "$pid" ]; then fail "no SETUP process for SIG$sig"; continue; fi
-    kill -s "$sig" "$pid"
+    if [ "$sig" = QUIT ]; then t send-keys -t wce 'C-\'; else kill -s "$sig" "$pid"; fi
     status=$((128 + $(kill -l "$sig")))
     # A sanitizer build reports a SIGSEGV (on the restored terminal), then exits its own way.
     wait_for "STATUS=$status" || { wait_for "STATUS=" && screen | grep -q "Sanitizer"; } ||
         fail "SIG$sig ends the process by the signal"
     expect_restored "SIG$sig"
 done
+
+# A terminal description whose sgr0 nearly fills the restore sequence by itself: the rest is
+# still sent whole (it once ran past the end of its buffer and lost the normal screen).
+if command -v tic >/dev/null; then
+    long=$(printf '\\E[m%.0s' $(seq 1 79))
+    printf 'wce-longsgr0|screen with a long sgr0,\n\tsgr0=%s,\n\tuse=screen,\n' "$long" >"$work/long.ti"
+    if tic -x -o "$work/terminfo" "$work/long.ti" 2>/dev/null; then
+        dir=$(sample longsgr0)
+        t send-keys -t wce "clear; TERM=wce-longsgr0 TERMINFO=$work/terminfo $work/run.sh $dir" Enter
+        expect ">English" "start with a long sgr0"
+        pid=$(setup_pid)
+        if [ -n "$pid" ]; then
+            kill -s TERM "$pid"
+            expect "STATUS=143" "SIGTERM with a long sgr0"
+            expect_restored "long sgr0"
+        else
+            fail "no SETUP process with a long sgr0"
+        fi
+    else
+        echo "tic could not compile a test entry: long sgr0 not tried"
+    fi
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"

@@ -12,7 +12,8 @@ struct SessionInfo {
 // Puts the terminal into the display's mode (cbreak, no echo, keypad, mouse, hidden cursor).
 // Draws on standard output when it is a terminal, else on /dev/tty; reads standard input when it
 // is a terminal, else /dev/tty. Registers the restoration with atexit and for SIGINT, SIGTERM,
-// SIGHUP and the crash signals (which restore, then end the process by the same signal).
+// SIGHUP and every signal that dumps core (SIGQUIT, SIGSEGV, ...), which restore, then end the
+// process by the same signal.
 // False with a sentence in error when there is no usable terminal.
 bool OpenSession(SessionInfo& info, std::string& error);
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 
 namespace wce::terminal {
@@ -22,7 +23,7 @@ struct RestoreState {
     int termiosFd = -1;
     bool haveTermios = false;
     struct termios saved {};
-    char sequence[256] = {};
+    char sequence[512] = {};
     std::size_t sequenceLength = 0;
 };
 RestoreState g_restore;
@@ -30,37 +31,53 @@ SCREEN* g_screen = nullptr;
 FILE* g_tty = nullptr;
 bool g_atexitRegistered = false;
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
+// The stopping signals, and every signal whose default action dumps core.
+constexpr int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGILL,  SIGABRT, SIGFPE,
+                            SIGSEGV, SIGBUS,  SIGTRAP, SIGSYS,  SIGXCPU, SIGXFSZ};
 constexpr std::size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 // What each signal did before us (the default, or e.g. a sanitizer's report), done after us.
 struct sigaction g_previous[kSignalCount];
 
-void AppendCapability(const char* name) {
-    char* value = tigetstr(name);
-    if (value == nullptr || value == reinterpret_cast<char*>(-1)) return;
-    std::size_t length = std::strlen(value);
-    if (g_restore.sequenceLength + length >= sizeof g_restore.sequence) return;
-    std::memcpy(g_restore.sequence + g_restore.sequenceLength, value, length);
-    g_restore.sequenceLength += length;
+std::string_view Capability(const char* name) {
+    const char* value = tigetstr(name);
+    if (value == nullptr || value == reinterpret_cast<char*>(-1)) return {};
+    return value;
 }
 
-// The bytes that undo curses mode, sent by a signal handler that cannot call endwin.
+// The bytes that undo curses mode, sent by a signal handler that cannot call endwin. The
+// terminal description sets their lengths: what does not fit is left out, least needed first,
+// and never cut.
 void PrepareRestoreSequence() {
-    g_restore.sequenceLength = 0;
-    AppendCapability("sgr0");
-    AppendCapability("cnorm");
-    AppendCapability("rmkx");
-    char* mouse = tigetstr("kmous");
-    if (mouse != nullptr && mouse != reinterpret_cast<char*>(-1) && *mouse != '\0') {
-        static constexpr char kMouseOff[] = "\033[?1006l\033[?1002l\033[?1000l";
-        std::memcpy(g_restore.sequence + g_restore.sequenceLength, kMouseOff,
-                    sizeof kMouseOff - 1);
-        g_restore.sequenceLength += sizeof kMouseOff - 1;
+    static constexpr std::string_view kMouseOff = "\033[?1006l\033[?1002l\033[?1000l";
+    struct Piece {
+        std::string_view bytes;
+        int need;  // the lowest is left out first
+    };
+    Piece pieces[] = {
+        {Capability("sgr0"), 0},
+        {Capability("cnorm"), 4},
+        {Capability("rmkx"), 1},
+        {Capability("kmous").empty() ? std::string_view() : kMouseOff, 3},
+        {Capability("rmcup"), 2},
+    };
+    std::size_t total = 0;
+    for (const Piece& p : pieces) total += p.bytes.size();
+    for (int need = 0; total > sizeof g_restore.sequence; ++need) {
+        for (Piece& p : pieces) {
+            if (p.need != need) continue;
+            total -= p.bytes.size();
+            p.bytes = {};
+        }
     }
-    AppendCapability("rmcup");
+    g_restore.sequenceLength = 0;
+    for (const Piece& p : pieces) {
+        std::memcpy(g_restore.sequence + g_restore.sequenceLength, p.bytes.data(), p.bytes.size());
+        g_restore.sequenceLength += p.bytes.size();
+    }
 }
 
 void RestoreFromSignal(int sig) {
+    const int savedErrno = errno;
     if (g_restore.open) {
         g_restore.open = 0;
         if (g_restore.outFd >= 0 && g_restore.sequenceLength > 0) {
@@ -74,6 +91,7 @@ void RestoreFromSignal(int sig) {
         if (kSignals[i] == sig) sigaction(sig, &g_previous[i], nullptr);
     }
     raise(sig);
+    errno = savedErrno;
 }
 
 void InstallSignalHandlers() {
