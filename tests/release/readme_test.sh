@@ -50,8 +50,8 @@ if [ "$mode" = card ]; then
   }
   # A driver may still be writing the image for a moment after its unmount returns.
   eventually() { for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done; return 1; }
-  fatHolds() { fsck.fat -n -l "$co/card.img" | grep -q "^Checking file $1\( (\|\$\)"; }
-  ntfsHolds() { ntfsls -p "${1%/*}" "$co/card.img" | grep -qx "${1##*/}"; }
+  fatHolds() { grep -q "^Checking file $1\( (\|\$\)" <<<"$(fsck.fat -n -l "$co/card.img")"; }
+  ntfsHolds() { grep -qx "${1##*/}" <<<"$(ntfsls -p "${1%/*}" "$co/card.img")"; }
   recipe README.md
   eventually fatHolds /ROMDisk2/PROGRAM/SETAPP/Help/Help.txt ||
     fail "the FAT image holds no installed file: $(fsck.fat -n -l "$co/card.img")"
@@ -112,9 +112,11 @@ while IFS=$'\t' read -r key cmd; do
     *) fail "no test tries this command of $key: $cmd" ;;
   esac
 done < <(grep -v ' console	' <<<"$blocks")
-# Commands in the text: the page in the build tree renders; the scripts named exist.
-grep -q '`man -l build/man/SETUP.1`' "$src/README.md" && man -l "$build/man/SETUP.1" | grep -q '^NAME$' ||
+# Commands in the text: the page in the build tree renders, one area's tests are found, the
+# scripts named exist.
+grep -q '`man -l build/man/SETUP.1`' "$src/README.md" && grep -q '^NAME$' <<<"$(man -l "$build/man/SETUP.1")" ||
   fail "man -l build/man/SETUP.1 does not show the manual page"
+grep -q 'Test *#' <<<"$(ctest --test-dir "$build" -N -R Kernel)" || fail "ctest -R Kernel finds no tests"
 for s in $(cat "$src/README.md" "$src/docs/"*.md | grep -o '`\(scripts\|bench\|tests\)/[^` ]*\.\(sh\|py\)' | cut -c2- | sort -u); do
   script "$s"
 done
