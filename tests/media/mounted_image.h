@@ -97,9 +97,10 @@ inline std::string Read(const fs::path& p)
 // A host folder of our own, removed with everything in it.
 class ScratchDir {
 public:
-    ScratchDir()
+    // base picks the filesystem (for example /dev/shm for memory).
+    explicit ScratchDir(const fs::path& base = fs::temp_directory_path())
     {
-        std::string tmpl = (fs::temp_directory_path() / "wce-media-XXXXXX").string();
+        std::string tmpl = (base / "wce-media-XXXXXX").string();
         if (mkdtemp(tmpl.data())) dir_ = tmpl;
     }
     ~ScratchDir()
