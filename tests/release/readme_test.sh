@@ -3,7 +3,8 @@
 # drift. They run in a scratch checkout whose sources are the tree's (linked) and whose
 # build/ is BUILD_DIR; cmake and ctest there only log, so the two commands are tried without a
 # second build or suite. Commands too slow for CI (packages, a slow card) are checked for their
-# documented form; the card-image recipes run in the "card" mode (root and FUSE).
+# documented form; the card-image recipes run in the "card" mode (root and FUSE). The settings
+# the README and the manual page list are the ones the code reads.
 # Usage: readme_test.sh BUILD_DIR SOURCE_DIR [card]
 set -euo pipefail
 build=$(realpath "$1") src=$(realpath "$2") mode=${3:-commands}
@@ -120,4 +121,11 @@ grep -q 'Test *#' <<<"$(ctest --test-dir "$build" -N -R Kernel)" || fail "ctest 
 for s in $(cat "$src/README.md" "$src/docs/"*.md | grep -o '`\(scripts\|bench\|tests\)/[^` ]*\.\(sh\|py\)' | cut -c2- | sort -u); do
   script "$s"
 done
+# The settings the code reads are the README's and the manual page's, no more and no fewer.
+names() { grep -oE 'WCE(_|\\_)[A-Z_\\]+' | tr -d '\\' | sort -u | paste -sd' '; }
+code=$(grep -rhoE '(getenv|Setting)\("WCE_[A-Z_]+"' "$src/platform" "$src/app" | names)
+readme=$(grep -E '^\| `WCE_' "$src/README.md" | cut -d'|' -f2 | names)
+page=$(grep -E '^\*WCE.*\*$' "$src/docs/SETUP.1.scd" | names)
+[ "$readme" = "$code" ] && [ "$page" = "$code" ] ||
+  fail "settings read: $code"$'\n'"in the README: $readme"$'\n'"in the manual page: $page"
 echo "README: the two commands, $examples examples and the other commands hold"
