@@ -163,11 +163,12 @@ make_package() {
     printf '[PRODUCT]\r\n1=Bench\r\n' >"$1/SETUP.INI"
 }
 
-# The scripted, headless install of package $2 (default: the one timed) onto $dev; fails unless
-# it reports completion. $1: extra settings.
+# The scripted, headless install of package $2 (default: the one timed) onto $dev; fails, with
+# its messages on standard error, unless it reports completion. $1: extra settings.
 ours() {
     echo "env $1 WCE_ROOT='$dev' WCE_MEDIUM='${2:-$work/medium}' WCE_SCRIPT='$work/script' \
-WCE_DISPLAY=headless '$setup' | grep -F 'Installation has been completed.' >/dev/null"
+WCE_DISPLAY=headless '$setup' >'$work/ours.out' && \
+grep -qF 'Installation has been completed.' '$work/ours.out' || { grep '^message:' '$work/ours.out' >&2; false; }"
 }
 theirs() {
     local pkg=${1:-$work/medium}
@@ -180,7 +181,8 @@ now() { date +%s%N; }
 timed() {
     local t0 t1
     t0=$(now)
-    timeout -k 10 "$run_timeout" bash -c "$1" >/dev/null 2>&1 </dev/null || { say "   failed: $1"; echo fail; return; }
+    timeout -k 10 "$run_timeout" bash -c "$1" >/dev/null 2>"$work/run.err" </dev/null ||
+        { say "   failed: $1"; tail -n 3 "$work/run.err" >&2; echo fail; return; }
     t1=$(now)
     echo $(( (t1 - t0) / 1000 ))
 }
