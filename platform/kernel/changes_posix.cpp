@@ -22,22 +22,25 @@ Status Noted(Status s, const ns::HostEntry& e) {
     return s;
 }
 
+// temp: a name in the folder of to.
 Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::RenameAt2(AT_FDCWD, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0) return {};
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, errno)) return HostError();
+        if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0) return {};
+        const Error e = HostError();
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
     }
     if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
-        if (host::LinkAt(AT_FDCWD, temp.c_str(), to.dirfd, to.name, 0) == 0) {
-            host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+        if (host::LinkAt(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) {
+            host::UnlinkAt(to.dirfd, temp.c_str(), 0);
             return {};
         }
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, errno)) return HostError();
+        const Error e = HostError();
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, e.err)) return e;
     }
     host::Fd claim(host::OpenAt(to.dirfd, to.name, O_WRONLY | O_CREAT | O_EXCL, 0666));
     if (!claim.valid()) return HostError();
     claim.reset();
-    if (host::RenameAt2(AT_FDCWD, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
+    if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
     const Error failed = HostError();
     host::UnlinkAt(to.dirfd, to.name, 0);
     return failed;
@@ -68,7 +71,7 @@ Status RemoveFile(const ns::HostEntry& e) {
     return {};
 }
 
-Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
+static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     if (host::LinkAt(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return {};
     if (errno != ENOENT && errno != EPERM) return HostError();
     char proc[32];
@@ -78,10 +81,6 @@ Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     return errno == ENOENT ? Error{EOPNOTSUPP} : HostError();
 }
 
-void Linked(std::string_view dir, std::string_view name) {
-    Known().NoteChange();
-    ns::NoteAdded(dir, name);
-}
 
 Status NameUnnamed(int fd, const ns::HostEntry& e) {
     const attrs::Location at = e.named();
@@ -91,7 +90,7 @@ Status NameUnnamed(int fd, const ns::HostEntry& e) {
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     const attrs::Location at = e.named();
     if (exclusive) return Noted(RenameExclusive(temp, at, dev), e);
-    return Noted(HostStatus(host::RenameAt2(AT_FDCWD, temp.c_str(), at.dirfd, at.name, 0)), e);
+    return Noted(HostStatus(host::RenameAt2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

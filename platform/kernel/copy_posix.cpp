@@ -4,6 +4,7 @@
 // and a new file left unfinished by a killed process leaves nothing behind.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -106,54 +107,86 @@ void AppendNumber(std::string& s, unsigned long n) {
 }
 
 constexpr std::string_view kTempPrefix = ".wce-copy-";
+constexpr std::string_view kTempSuffix = ".tmp";
 
-// Removes what copies of processes that no longer run left in dir: a process killed while it
-// wrote a file under a temporary name (where the filesystem has no unnamed files) leaves it.
-// Each folder is swept once per process, before the first temporary is made there.
-void SweepDeadTemps(std::string_view dir) {
+// Exactly the names CreateTemp makes: prefix, pid, '-', counter, suffix.
+bool IsTempName(std::string_view name) {
+    if (name.size() <= kTempPrefix.size() + kTempSuffix.size() || !name.starts_with(kTempPrefix) ||
+        !name.ends_with(kTempSuffix))
+        return false;
+    name = name.substr(kTempPrefix.size(), name.size() - kTempPrefix.size() - kTempSuffix.size());
+    const size_t dash = name.find('-');
+    const auto digits = [](std::string_view d) {
+        return !d.empty() && d.size() <= 20 && d.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dash != std::string_view::npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
+}
+
+// A writer holds an exclusive lock on its temporary for as long as it writes, so a temporary
+// that can be locked is left over from a writer that is gone, whatever process namespace or
+// host it ran in. Between its creation and its lock a temporary is empty: an empty one is
+// left alone until it is older than that moment can last.
+constexpr time_t kLockGrace = 60;
+
+// Removes what copies of writers that are gone left in the folder dirfd: a process killed while
+// it wrote a file under a temporary name leaves it. Each folder is swept once per process,
+// before the first temporary is made there.
+void SweepDeadTemps(int dirfd, std::string_view dir) {
     static std::unordered_set<std::string> swept;
     if (swept.size() > 4096) swept.clear();
     if (!swept.emplace(dir).second) return;
     ns::DirListing listing;
-    if (!ns::ReadListing(std::string(dir), listing)) return;
+    host::Fd list(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
+    if (!list.valid() || !ns::ReadListingOf(list.get(), listing)) return;
     for (const auto& e : listing.entries) {
-        std::string_view name = listing.name(e);
-        if (name.substr(0, kTempPrefix.size()) != kTempPrefix) continue;
-        const std::string pid(name.substr(kTempPrefix.size()));
-        const unsigned long owner = std::strtoul(pid.c_str(), nullptr, 10);
-        if (owner == 0 || kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) continue;
-        host::UnlinkAt(AT_FDCWD, std::string(dir).append("/").append(name).c_str(), 0);
+        const std::string name(listing.name(e));
+        if (!IsTempName(name)) continue;
+        host::Fd fd(host::OpenAt(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+        struct stat st {};
+        if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            (st.st_size == 0 && st.st_mtime > time(nullptr) - kLockGrace) ||
+            host::Flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        host::UnlinkAt(dirfd, name.c_str(), 0);
     }
 }
 
-// Removes a temporary that will not be placed; its data is let go of first, so no descriptor
-// keeps it alive (FUSE would leave it behind as a hidden file).
-void DropTemp(const std::string& temp) {
-    writeback::Abandon(temp);
-    host::UnlinkAt(AT_FDCWD, temp.c_str(), 0);
+// Removes the temporary temp (a name in the folder dirfd) that will not be placed; its data is
+// let go of first, so no descriptor keeps it alive (FUSE would leave it behind as a hidden file).
+void DropTemp(int dirfd, const std::string& temp) {
+    writeback::Abandon(dirfd, temp.c_str());
+    host::UnlinkAt(dirfd, temp.c_str(), 0);
 }
 
-// Creates a fresh temporary file in dir; O_EXCL with a per-process counter keeps it unique (a
-// forked child that inherits the remembered pid only meets EEXIST and moves on).
-Status CreateTemp(std::string_view dir, std::string& tempPath, host::Fd& fd) {
+// Creates a fresh temporary file in the folder of dst, locked for as long as fd stays open; O_EXCL
+// with a per-process counter keeps it unique (a forked child that inherits the remembered pid
+// only meets EEXIST and moves on).
+Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
     static const auto pid = static_cast<unsigned long>(getpid());
     static unsigned long counter = 0;
-    SweepDeadTemps(dir);
+    SweepDeadTemps(dst.dirfd, dst.dir());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath.assign(dir).append("/").append(kTempPrefix);
-        AppendNumber(tempPath, pid);
-        tempPath.push_back('-');
-        AppendNumber(tempPath, ++counter);
-        tempPath.append(".tmp");
-        fd.reset(host::OpenAt(AT_FDCWD, tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-        if (fd.valid()) return {};
-        if (errno != EEXIST) return HostError();
+        temp.assign(kTempPrefix);
+        AppendNumber(temp, pid);
+        temp.push_back('-');
+        AppendNumber(temp, ++counter);
+        temp.append(kTempSuffix);
+        fd.reset(host::OpenAt(dst.dirfd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+        if (!fd.valid() && errno != EEXIST) return HostError();
+        if (!fd.valid()) continue;
+        if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
+        // Where the host has no locks, the grace period alone keeps a sweep off a live temporary.
+        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return {};
+        fd.reset();
+        host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
     }
     return Error{EEXIST};
 }
 
 // Checks an existing target: a folder, the source itself, a hidden or read-only file are refused.
+// A link is replaced itself, never written through, so what it leads to is not asked about.
 Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
+    if (!dst.real.empty()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
     if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return Error{EISDIR};
     if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return Error{EBUSY, Kind::SameFile};
     if (failIfExists) return Error{EEXIST, Kind::Taken};
@@ -163,20 +196,20 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
     return {};
 }
 
-// Fills the just-created file out with the source's data and attributes; path names it, or its
-// folder when it has no name yet. The device it lies on goes to dev.
+// Fills the just-created file out in the folder of dst with the source's data and attributes.
+// The device it lies on goes to dev.
 Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
-            const std::string& path, dev_t& dev) {
+               dev_t& dev) {
+    // The folder's path, for what is learnt of its filesystem on first sight.
+    thread_local std::string path;
+    path.assign(dst.dir());
     // The new file's own status is needed only for its mode or an unknown device.
     struct stat tst {};
     tst.st_dev = dst.dirDev;
     if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
         if (host::FStat(out, &tst) != 0) return HostError();
     dev = tst.st_dev;
-    if (dst.dirfd != AT_FDCWD)
-        writeback::Watch(dev, dst.dirfd, ".");
-    else
-        writeback::Watch(dev, AT_FDCWD, std::string(dst.dir()).c_str());
+    writeback::Watch(dev, dst.dirfd, ".");
     const Behind behind{writeback::Applies(dev, fsinfo::TraitsOf(dev, path.c_str())), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     return attrs::WriteNew(out, path, tst, srcAttrs);
@@ -186,12 +219,13 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
 Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                  std::string& temp, dev_t& dev) {
     host::Fd out;
-    if (Status s = CreateTemp(dst.dir(), temp, out); !s) return s;
-    Status s = FillNew(in, out.get(), src, srcAttrs, dst, temp, dev);
+    if (Status s = CreateTemp(dst, temp, out); !s) return s;
+    Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
     if (s && host::Close(out.release()) != 0) s = HostError();
     if (!s) {
+        writeback::Abandon(out.get());
         out.reset();
-        DropTemp(temp);
+        host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
     }
     return s;
 }
@@ -203,20 +237,21 @@ Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const 
     Status s = changes::Rename(temp, dst, failIfExists || dst.presumed, dev);
     if (s.Is(EEXIST) && dst.presumed && !failIfExists) {
         s = ns::Resolve(target, dst);
+        if (s) s = ns::Confine(dst);
         if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
         if (s) s = changes::Rename(temp, dst, false, dev);
     } else if (s.Is(EEXIST) && failIfExists) {
         s = Error{EEXIST, Kind::Taken};
     }
-    if (!s) DropTemp(temp);
+    if (!s) DropTemp(dst.dirfd, temp);
     return s;
 }
 
 // The device of the target's folder, for remembering what its filesystem refused.
-dev_t FolderDevice(const ns::HostEntry& dst, const std::string& dir) {
+dev_t FolderDevice(const ns::HostEntry& dst) {
     if (dst.dirDevKnown) return dst.dirDev;
     struct stat st {};
-    return host::FStatAt(AT_FDCWD, dir.c_str(), &st, 0) == 0 ? st.st_dev : 0;
+    return host::FStat(dst.dirfd, &st) == 0 ? st.st_dev : 0;
 }
 
 // Copies onto a missing target through an unnamed file: its result, or none when the folder's
@@ -227,17 +262,16 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
         return std::nullopt;
-    const std::string dir(dst.dir());
-    host::Fd out(host::OpenAt(AT_FDCWD, dir.c_str(), O_WRONLY | O_TMPFILE, 0666));
+    host::Fd out(host::OpenAt(dst.dirfd, ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int err = errno == EISDIR ? EOPNOTSUPP : errno;
-        if (!fsinfo::NoteRefusal(FolderDevice(dst, dir), fsinfo::Feature::Unnamed, err))
+        if (!fsinfo::NoteRefusal(FolderDevice(dst), fsinfo::Feature::Unnamed, err))
             return Status(Error{err});
         return std::nullopt;
     }
     dev_t dev = 0;
-    if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dir, dev); !s) {
+    if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev); !s) {
         writeback::Abandon(out.get());
         return s;
     }
@@ -246,6 +280,7 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
     if (named.Is(EEXIST)) {
         if (failIfExists) return Status(Error{EEXIST, Kind::Taken});
         if (Status s = ns::Resolve(target, dst); !s) return s;
+        if (Status s = ns::Confine(dst); !s) return s;
         if (dst.exists)
             if (Status s = CheckTarget(dst, src, FALSE); !s) return s;
     } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
@@ -274,6 +309,8 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     sourceFailed = false;
     bytes = st.st_size;
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
+    // Everything written from here on lands in the target's folder as it was looked up.
+    if (Status s = ns::Confine(dst); !s) return s;
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
     if (!dst.exists)
@@ -285,6 +322,24 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
 }
 
 }  // namespace
+
+Status changes::Detach(ns::HostEntry& e) {
+    const attrs::Location at = e.named();
+    host::Fd in(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError();
+    const Result<DWORD> a = attrs::Read(at, st);
+    if (!a) return a.error();
+    std::string temp;
+    dev_t dev = 0;
+    if (Status s = WriteTemp(in.get(), st, *a, e, temp, dev); !s) return s;
+    if (Status s = changes::Rename(temp, e, false, dev); !s) {
+        DropTemp(e.dirfd, temp);
+        return s;
+    }
+    return HostStatus(host::FStatAt(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
+}
+
 }  // namespace wce::kernel
 
 using namespace wce::kernel;

@@ -108,7 +108,9 @@ std::u16string ExeNameOf(const std::string& hostExe) {
 // Whether a folder holds the catalogue under any case of its name, as the device would find it.
 bool HoldsCatalogue(const std::string& folder) {
     ns::DirListing listing;
-    if (!ns::ReadListing(folder, listing)) return false;
+    // Not a folder of the device (there is none yet): opened as it is.
+    host::Fd fd(host::OpenAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY));
+    if (!fd.valid() || !ns::ReadListingOf(fd.get(), listing)) return false;
     for (const auto& e : listing.entries)
         if (strcasecmp(std::string(listing.name(e)).c_str(), "SETUP.INI") == 0) return true;
     return false;

@@ -33,13 +33,16 @@ BOOL FindClose(HANDLE hFindFile);
 
 // INVALID_FILE_ATTRIBUTES (all bits set) on failure.
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
-// FILE_ATTRIBUTE_NORMAL clears hidden, system and read-only.
+// FILE_ATTRIBUTE_NORMAL clears hidden, system and read-only. A symbolic link is left as it is
+// (what it leads to is not changed through it), and a file with several names gets a copy of
+// its own first, so no other name of it sees the change.
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 
 // Fails with ERROR_ACCESS_DENIED on a read-only file, as the device does.
 BOOL DeleteFileW(LPCWSTR lpFileName);
 // The target gets the source's data and its hidden / read-only attributes. An existing hidden or
-// read-only target is refused (ERROR_ACCESS_DENIED). A failed copy leaves the old target (or no
+// read-only target is refused (ERROR_ACCESS_DENIED); a target that is a symbolic link is
+// replaced by the copy, never written through. A failed copy leaves the old target (or no
 // target) and no partial file behind.
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
 // Fails with ERROR_PATH_NOT_FOUND without its parent, ERROR_ALREADY_EXISTS when taken.

@@ -56,7 +56,11 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
-    const Status s = changes::SetAttributes(e, dwFileAttributes);
+    // A link is not written through: a copy onto its name replaces the link itself.
+    if (!e.real.empty()) return TRUE;
+    Status s = ns::Confine(e);
+    if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = changes::Detach(e);
+    if (s) s = changes::SetAttributes(e, dwFileAttributes);
     return s ? TRUE : Fail(s);
 }
 
@@ -68,6 +72,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) return Fail(a.error());
     if (*a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (Status s = ns::Confine(e); !s) return Fail(s);
     if (Status s = changes::RemoveFile(e); !s) return Fail(s);
     return TRUE;
 }
@@ -78,6 +83,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = ns::Resolve(lpPathName, e);
     if (s && e.exists) s = Error{EEXIST};
+    if (s) s = ns::Confine(e);
     if (s) s = changes::MakeFolder(e);
     if (!s) {
         ReportFailure("create folder", lpPathName, s.error().err);

@@ -47,6 +47,9 @@ struct Ops {
     ssize_t (*readlink)(const char* path, char* buf, size_t n);
     int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
     int (*dup)(int fd);
+    // openat2 with its resolve flags; ENOSYS where the running kernel lacks the call.
+    int (*openat2)(int dirfd, const char* path, int flags, unsigned long long resolve);
+    int (*flock)(int fd, int op);
 };
 
 // The host's own calls.
@@ -88,6 +91,8 @@ int StatFs(const char* path, struct statfs* st);
 ssize_t ReadLink(const char* path, char* buf, size_t n);
 int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
 int Dup(int fd);
+int OpenAt2(int dirfd, const char* path, int flags, unsigned long long resolve);
+int Flock(int fd, int op);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -36,6 +37,18 @@ ssize_t RealGetXattrAt(int d, const char* p, int f, const char* n, void* v, size
         return -1;
     }
     return ::syscall(kGetXattrAt, d, p, f, n, &args, sizeof args);
+}
+
+int RealOpenAt2(int d, const char* p, int f, unsigned long long resolve) {
+#ifdef SYS_openat2
+    struct {
+        std::uint64_t flags, mode, resolve;
+    } how{static_cast<std::uint64_t>(f), 0, resolve};
+    return static_cast<int>(::syscall(SYS_openat2, d, p, &how, sizeof how));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 const Ops kReal = {
@@ -76,6 +89,8 @@ const Ops kReal = {
     [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
     [](int od, const char* op, int nd, const char* np, int f) { return ::linkat(od, op, nd, np, f); },
     [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
+    RealOpenAt2,
+    [](int fd, int op) { return ::flock(fd, op); },
 };
 
 // Applies a due fault: sets errno and tells the wrapper to return its failure value.
@@ -167,5 +182,9 @@ int LinkAt(int od, const char* op, int nd, const char* np, int f) {
     return Faulted(HostOp::Link) ? -1 : Ctx().ops().linkat(od, op, nd, np, f);
 }
 int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd); }
+int Flock(int fd, int op) { return Ctx().ops().flock(fd, op); }
+int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
+    return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
+}
 
 }  // namespace wce::kernel::host

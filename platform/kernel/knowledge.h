@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/kernel/filesystems.h"
+#include "platform/kernel/host_ops.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {
@@ -87,9 +88,17 @@ struct Folders {
     };
     std::array<Spelt, 2> recentDirs;
     size_t recentNext = 0;
+    // The mapped folders opened, from which changes reach their folders without following links.
+    struct Base {
+        std::string host;
+        host::Fd fd;
+    };
+    std::array<Base, 4> bases;
+    size_t basesNext = 0;
     void ForgetResolved() {
         dirs.clear();
         for (Spelt& s : recentDirs) s.valid = false;
+        for (Base& b : bases) b = Base{};
     }
     std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
 };

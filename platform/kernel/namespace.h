@@ -49,6 +49,7 @@ struct HostEntry {
     // a read or a change, then names it relative to that folder, so all of them meet the folder
     // the enumeration lists even if its path comes to name another meanwhile.
     int dirfd = AT_FDCWD;
+    std::shared_ptr<const host::Fd> dirHold;  // keeps dirfd open when the entry holds it
     bool dirDevKnown = false;  // dirDev holds the device of the folder part of path
     dev_t dirDev = 0;
     // The name itself (a link, not its target): what a change of names acts on.
@@ -80,6 +81,14 @@ public:
 private:
     std::unique_ptr<HostEntry> entry_;
 };
+
+// The folder at dirHost (inside a mapped folder), opened without following any link below the
+// mapped folder, so that what is done in it stays there even if a folder on the way is swapped
+// for a link meanwhile. Fails with ELOOP or EXDEV when one has been, as Folder when one is gone.
+Result<host::Fd> OpenConfined(std::string_view dirHost, int flags);
+// Before a change in e's folder: names e relative to that folder opened as OpenConfined does
+// (unless an enumeration already holds it open). A folder swapped for a link fails with EACCES.
+Status Confine(HostEntry& e);
 
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.
 // Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is

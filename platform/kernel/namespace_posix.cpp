@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 
 #include <algorithm>
 #include <atomic>
@@ -205,6 +206,83 @@ int OpenFolderFd(std::string_view dirHost) {
     return AT_FDCWD;
 }
 
+// The mapped folder dirHost lies in, as configured or resolved: the longest that holds it.
+std::string_view BaseOf(std::string_view dirHost) {
+    const auto& m = M();
+    std::string_view base;
+    for (const std::string* b : {&m.rootHost, &m.mediumHost, &m.rootReal, &m.mediumReal})
+        if (b->size() > base.size() && Within(dirHost, *b)) base = *b;
+    return base;
+}
+
+// The folder rel below the open folder base, opened with flags, every step a folder and none a
+// link: the host's own confined lookup where the kernel has one, else one step at a time.
+int OpenBeneath(int base, const std::string& rel, int flags) {
+    static bool noOpenAt2 = false;
+    if (!noOpenAt2) {
+        const int fd = host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG)) return fd;
+        noOpenAt2 = true;
+    }
+    const size_t last = rel.rfind('/');
+    host::Fd cur(host::Dup(base));
+    for (size_t i = 0; cur.valid() && last != std::string::npos && i <= last;) {
+        const size_t end = rel.find('/', i);
+        const std::string step = rel.substr(i, end - i);
+        i = end + 1;
+        if (step == "..") return errno = EXDEV, -1;
+        host::Fd next(host::OpenAt(cur.get(), step.c_str(), O_PATH | O_NOFOLLOW));
+        struct stat st {};
+        if (!next.valid() || host::FStat(next.get(), &st) != 0) return -1;
+        if (!S_ISDIR(st.st_mode)) return errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR, -1;
+        cur = std::move(next);
+    }
+    const std::string leaf = last == std::string::npos ? rel : rel.substr(last + 1);
+    if (!cur.valid()) return -1;
+    if (leaf == "..") return errno = EXDEV, -1;
+    return host::OpenAt(cur.get(), leaf.c_str(), flags | O_DIRECTORY | O_NOFOLLOW);
+}
+
+}  // namespace
+
+Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
+    auto& m = M();
+    const std::string_view base = BaseOf(dirHost);
+    if (base.empty()) return Error{EACCES};
+    Folders::Base* b = nullptr;
+    for (Folders::Base& h : m.bases)
+        if (h.fd.valid() && h.host == base) b = &h;
+    if (b == nullptr) {
+        // The mapped folder itself is the user's setting, links and all.
+        host::Fd fd(host::OpenAt(AT_FDCWD, std::string(base).c_str(), O_PATH | O_DIRECTORY));
+        if (!fd.valid()) return HostError(Kind::Folder);
+        b = &m.bases[m.basesNext++ % m.bases.size()];
+        b->host.assign(base);
+        b->fd = std::move(fd);
+    }
+    host::Fd fd(dirHost.size() == base.size()
+                    ? host::OpenAt(b->fd.get(), ".", flags | O_DIRECTORY)
+                    : OpenBeneath(b->fd.get(), std::string(dirHost.substr(base.size() + 1)), flags));
+    if (!fd.valid()) return HostError(Kind::Folder);
+    return fd;
+}
+
+Status Confine(HostEntry& e) {
+    if (e.dirfd != AT_FDCWD || e.nameOffset == 0) return {};
+    Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
+    if (!fd) {
+        // A folder on the way swapped for a link (or gone) since it was looked up.
+        const Error& err = fd.error();
+        return err.err == ELOOP || err.err == EXDEV ? Error{EACCES} : err;
+    }
+    auto held = std::make_shared<host::Fd>(fd.Take());
+    e.dirfd = held->get();
+    e.dirHold = std::move(held);
+    return {};
+}
+
+namespace {
+
 // Starts out as the entry name would be in the host folder dirHost, not yet looked at.
 Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
     out.path.assign(dirHost).push_back('/');
@@ -212,6 +290,7 @@ Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntr
     out.exists = false;
     out.presumed = false;
     out.real.clear();
+    out.dirHold.reset();
     out.dirfd = OpenFolderFd(dirHost);
     out.dirDevKnown = false;
     if (Status s = names::DeviceToHost(name, out.path); !s) return s;
@@ -383,6 +462,7 @@ Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.nameOffset = 0;
     out.real.clear();
     out.dirfd = AT_FDCWD;
+    out.dirHold.reset();
     out.dirDevKnown = false;
     out.presumed = false;
     out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
@@ -430,6 +510,7 @@ LocalEntry::LocalEntry() {
 }
 
 LocalEntry::~LocalEntry() {
+    entry_->dirHold.reset();  // the folder held for this call is not kept open by a spare
     if (t_spareEntries.size() < 4) t_spareEntries.push_back(std::move(entry_));
 }
 
@@ -498,8 +579,9 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
 Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
     out.names.clear();
     out.entries.clear();
-    host::Fd fd(host::OpenAt(AT_FDCWD, dirHost.c_str(), O_RDONLY | O_DIRECTORY));
-    if (!fd.valid()) return HostError(Kind::Folder);
+    Result<host::Fd> opened = OpenConfined(dirHost, O_RDONLY);
+    if (!opened) return Error{opened.error().err, Kind::Folder};
+    host::Fd fd = opened.Take();
     if (Status s = ReadListingOf(fd.get(), out); !s) return s;
     if (keep != nullptr) *keep = std::move(fd);
     return {};

@@ -55,6 +55,8 @@ public:
     const T& operator*() const { return value_; }
     const T* operator->() const { return &value_; }
     T value_or(T other) const { return ok_ ? value_ : other; }
+    // Moves the value out, for values that cannot be copied.
+    T Take() { return std::move(value_); }
 
 private:
     T value_{};

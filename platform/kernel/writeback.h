@@ -39,7 +39,7 @@ void Settled(dev_t dev);
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
 void Abandon(dev_t dev, ino_t ino);
 void Abandon(int fd);
-void Abandon(const std::string& path);
+void Abandon(int dirfd, const char* name);
 void Reset();
 
 }  // namespace wce::kernel::writeback

@@ -137,9 +137,9 @@ void Abandon(int fd) {
     Abandon(st.st_dev, st.st_ino);
 }
 
-void Abandon(const std::string& path) {
+void Abandon(int dirfd, const char* name) {
     struct stat st {};
-    if (ByDevice().empty() || host::FStatAt(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (ByDevice().empty() || host::FStatAt(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
     Abandon(st.st_dev, st.st_ino);
 }
 

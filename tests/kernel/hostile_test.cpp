@@ -1,0 +1,124 @@
+// The kernel against a host that changes under it, fails underneath it, or holds what is not
+// ours: nothing written outside the device, no error lost, nothing of anyone else's removed.
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "platform/kernel/context.h"
+#include "tests/kernel/kernel_fixture.h"
+
+using namespace wce::kernel;
+
+namespace {
+
+std::string Outside(const std::string& top) { return top + "/outside"; }
+
+}  // namespace
+
+// A folder already used, swapped for a link out of the device: the next copy does not follow it.
+TEST_F(KernelTest, HostileFolderSwappedForALinkOutIsNotFollowed) {
+    Write(medium() + "/a.txt", "a");
+    fs::create_directories(root() + "/inbox");
+    fs::create_directories(Outside(top()));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\inbox\\a.txt", FALSE));
+    fs::rename(root() + "/inbox", top() + "/was-inbox");
+    fs::create_directory_symlink(Outside(top()), root() + "/inbox");
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\inbox\\b.txt", FALSE));
+    EXPECT_FALSE(CreateDirectoryW(u"\\inbox\\sub", nullptr));
+    EXPECT_TRUE(fs::is_empty(Outside(top())));
+}
+
+// Resetting a destination's attributes never reaches a file through a link: a symbolic link to
+// the medium, or a second name of a file outside the device.
+TEST_F(KernelTest, HostileAttributeResetDoesNotActThroughLinks) {
+    Write(medium() + "/ro.txt", "medium");
+    chmod((medium() + "/ro.txt").c_str(), 0444);
+    SetDosAttrib(medium() + "/ro.txt", "0x2");
+    fs::create_symlink(medium() + "/ro.txt", root() + "/sym.txt");
+    fs::create_directories(Outside(top()));
+    Write(Outside(top()) + "/ext.txt", "outside");
+    chmod((Outside(top()) + "/ext.txt").c_str(), 0444);
+    fs::create_hard_link(Outside(top()) + "/ext.txt", root() + "/hard.txt");
+    Write(medium() + "/new.txt", "new");
+
+    for (const char16_t* target : {u"\\sym.txt", u"\\hard.txt"}) {
+        EXPECT_TRUE(SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL));
+        EXPECT_TRUE(CopyFileW(u"\\Storage Card\\new.txt", target, FALSE)) << GetLastError();
+    }
+    struct stat st {};
+    ASSERT_EQ(stat((medium() + "/ro.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(Read(medium() + "/ro.txt"), "medium");
+    ASSERT_EQ(stat((Outside(top()) + "/ext.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(Read(Outside(top()) + "/ext.txt"), "outside");
+    EXPECT_FALSE(fs::is_symlink(root() + "/sym.txt"));
+    EXPECT_EQ(Read(root() + "/sym.txt"), "new");
+    EXPECT_EQ(Read(root() + "/hard.txt"), "new");
+}
+
+// The sweep removes only temporaries in our exact format whose writer is proven gone: one it can
+// lock, and, while empty, older than the moment between a temporary's creation and its lock.
+TEST_F(KernelTest, HostileSweepRemovesOnlyTemporariesOfGoneWriters) {
+    Write(medium() + "/a.txt", "a");
+    const std::string dir = root() + "/d";
+    fs::create_directories(dir);
+    const std::string userFile = dir + "/.wce-copy-40000-notes.txt", stale = dir + "/.wce-copy-1-2.tmp",
+                      live = dir + "/.wce-copy-3-4.tmp", young = dir + "/.wce-copy-5-6.tmp";
+    for (const std::string& p : {userFile, stale, live}) Write(p, "x");
+    Write(young, "");
+    const utimbuf old{time(nullptr) - 3600, time(nullptr) - 3600};
+    for (const std::string& p : {userFile, stale, live}) utime(p.c_str(), &old);
+    host::Fd held(open(live.c_str(), O_RDONLY));
+    ASSERT_EQ(flock(held.get(), LOCK_EX), 0);  // a writer still at work, in any process
+
+    Write(root() + "/d/a.txt", "old");  // replacing makes a temporary, which sweeps first
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\d\\a.txt", FALSE));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(userFile));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(young));
+}
+
+// A write-back error at any flush point fails the copy or the flush that meets it.
+TEST_F(KernelTest, HostileWriteBackErrorsReachTheResult) {
+    Write(medium() + "/big.bin", std::string(3 << 20, 'b'));  // written back in pieces
+    struct Row {
+        const char* what;
+        HostOp op;
+        bool copyFails;
+    } rows[] = {
+        {"a piece's write-back", HostOp::SyncRange, true},
+        {"the final flush", HostOp::SyncFs, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        fs::remove(root() + "/big.bin");
+        ForgetHost();
+        FaultScope faults;
+        faults.Fail(r.op, 1, EIO, true);
+        const BOOL copied = CopyFileW(u"\\Storage Card\\big.bin", u"\\big.bin", FALSE);
+        EXPECT_EQ(copied == FALSE, r.copyFails);
+        if (copied) {
+            EXPECT_FALSE(FlushVolumeW(u"\\"));
+        }
+        EXPECT_GE(FaultsFired(r.op), 1);
+    }
+}
+
+// Enumerations ended while newer ones arrive: the helper never takes up a batch that is gone
+// (run it under ThreadSanitizer or AddressSanitizer to see a fault here).
+TEST_F(KernelTest, HostileEnumerationsCancelledWhileNewerArrive) {
+    for (const char* dir : {"a", "b", "c"})
+        for (int i = 0; i < 40; ++i) Write(root() + "/" + dir + "/f" + std::to_string(i), "x");
+    Ctx().SetSharing(Sharing::Racing);
+    WIN32_FIND_DATAW fd;
+    for (int round = 0; round < 300; ++round) {
+        HANDLE a = FindFirstFileW(u"\\a\\*.*", &fd);
+        HANDLE b = FindFirstFileW(u"\\b\\*.*", &fd);
+        ASSERT_TRUE(FindClose(a));
+        HANDLE c = FindFirstFileW(u"\\c\\*.*", &fd);
+        ASSERT_TRUE(FindClose(b));
+        ASSERT_TRUE(FindClose(c));
+    }
+}
