@@ -63,5 +63,7 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size);
 // (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
 // read it twice. False: read it.
 bool Recent(const char16_t* devicePath, DWORD& out);
+// Whether that entry is the one the last enumeration delivered, as a regular file.
+bool RecentlyRegular(const char16_t* devicePath);
 
 }  // namespace wce::kernel::attrs

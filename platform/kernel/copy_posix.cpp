@@ -26,6 +26,7 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/namespace.h"
 #include "platform/kernel/writeback.h"
 
@@ -129,10 +130,10 @@ bool IsTempName(std::string_view name) {
 constexpr time_t kLockGrace = 60;
 
 // Removes what copies of writers that are gone left in the folder dirfd: a process killed while
-// it wrote a file under a temporary name leaves it. Each folder is swept once per process,
-// before the first temporary is made there.
+// it wrote a file under a temporary name leaves it. Each folder is swept before the first
+// temporary made there after a flush (an install's copies end with one).
 void SweepDeadTemps(int dirfd, std::string_view dir) {
-    static std::unordered_set<std::string> swept;
+    auto& swept = Known().swept;
     if (swept.size() > 4096) swept.clear();
     if (!swept.emplace(dir).second) return;
     ns::DirListing listing;
@@ -300,6 +301,13 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     ns::HostEntry& dst = *heldDst;
     host::Fd in;
     sourceFailed = true;
+    // A source not just enumerated as a regular file is looked at before it is opened: a device
+    // or a pipe on a medium is never opened.
+    if (!attrs::RecentlyRegular(from)) {
+        if (Status s = ns::Resolve(from, src); !s) return s;
+        if (!src.exists) return Error{ENOENT};
+        if (!S_ISREG(src.st.st_mode)) return Error{EACCES};
+    }
     if (Status s = ns::OpenExisting(from, src, in); !s) return s;
     const struct stat& st = src.st;
     // Folders, pipes and devices are no files to copy.

@@ -11,6 +11,7 @@
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 #include "platform/kernel/namespace.h"
 #include "platform/kernel/writeback.h"
 
@@ -104,6 +105,7 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
+    Known().swept.clear();  // the next copies look for what a failed one left behind
     // The descriptor kept since before the first copy there sees every write-back error since.
     const int watched = writeback::Watched(dev);
     bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);

@@ -123,6 +123,7 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         }
         recent.path.assign(f.prefix).append(name);
         recent.attributes = attributes;
+        recent.regular = S_ISREG(st.st_mode);
         recent.at = at;
         recent.generation = Known().Generation();
         return true;
@@ -186,6 +187,11 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 }  // namespace
+
+bool attrs::RecentlyRegular(const char16_t* devicePath) {
+    DWORD ignored;
+    return Known().recent.regular && Recent(devicePath, ignored);
+}
 
 bool attrs::Recent(const char16_t* devicePath, DWORD& out) {
     const RecentEntry& r = Known().recent;

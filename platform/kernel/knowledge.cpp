@@ -26,6 +26,7 @@ void Knowledge::Forget() {
         attributes.byInode.clear();
     }
     recent = RecentEntry{};
+    swept.clear();
     TakePrepared().reset();
 }
 

@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -126,6 +127,7 @@ struct RememberedBits {
 struct RecentEntry {
     std::u16string path;
     DWORD attributes = 0;
+    bool regular = false;     // a regular file (a link's target)
     int64_t at = 0;           // when it was read
     unsigned generation = 0;  // Knowledge::Generation() then
 };
@@ -144,6 +146,8 @@ public:
     RememberedBits attributes;
     RecentEntry recent;
     PreparedSlot prepared;
+    // Folders swept of dead temporaries (copy_posix.cpp) since the last flush.
+    std::unordered_set<std::string> swept;
 
     // Every change this process makes moves the generation: what was read before it may be out
     // of date.

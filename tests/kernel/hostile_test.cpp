@@ -122,3 +122,23 @@ TEST_F(KernelTest, HostileEnumerationsCancelledWhileNewerArrive) {
         ASSERT_TRUE(FindClose(c));
     }
 }
+
+// A source's size is taken from the open file: one that reports none (as some special files do)
+// is read to its end, and one that reports less than it holds is copied to that size.
+TEST_F(KernelTest, HostileSourceSizeAsTheOpenFileReportsIt) {
+    Write(medium() + "/five.txt", "12345");
+    for (off_t reported : {0, 3}) {
+        SCOPED_TRACE(reported);
+        static off_t s_reported;
+        s_reported = reported;
+        host::Table().fstatat = [](int d, const char* p, struct stat* st, int f) {
+            const int r = host::RealOps().fstatat(d, p, st, f);
+            if (r == 0 && S_ISREG(st->st_mode) && st->st_size == 5) st->st_size = s_reported;
+            return r;
+        };
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\five.txt", u"\\copy.txt", FALSE)) << GetLastError();
+        host::RestoreOps();
+        EXPECT_EQ(Read(root() + "/copy.txt"), reported == 0 ? "12345" : "123");
+        fs::remove(root() + "/copy.txt");
+    }
+}
