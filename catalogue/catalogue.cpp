@@ -22,7 +22,7 @@ bool AddProduct(CSetupDlg& dlg, int& n, std::u16string_view key, std::u16string_
 {
     if (n >= MAX_PRODUCTS)
         return false;
-    // A key cut to fit would name another package's folder: such an entry is not offered.
+    // The reader refuses longer keys; the table's bound is kept here all the same.
     if (key.size() > static_cast<std::size_t>(MAX_KEY_LEN))
         return true;
     std::copy(key.begin(), key.end(), dlg.m_aszProductKeys[n]);
@@ -73,19 +73,21 @@ int CSetupDlg::LoadCatalogue()
         },
         [this, &n](std::u16string_view key, std::u16string_view name) {
             return AddProduct(*this, n, key, name);
-        });
+        },
+        MAX_KEY_LEN);
 
     // 5. Release the file and the enumeration.
     file.Close();
     FindClose(hFind);
     for (const std::string& warning : report.warnings)
-        catalogue::Note(warning);
+        catalogue::Note(catalogue::NoteKind::Warning, warning);
 
     // 6. Select the first package.
     if (n > 0) {
         m_lbProducts.SetCurSel(0);
         return 1;
     }
+    catalogue::Note(catalogue::NoteKind::Cause, report.whyNoPackage);
     AfxMessageBox(u"Invalid SETUP.INI");
     return 0;
 }

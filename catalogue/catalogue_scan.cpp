@@ -41,7 +41,7 @@ std::string LineRef(int line) { return "SETUP.INI:" + std::to_string(line) + ": 
 
 }  // namespace
 
-const char* KeyProblem(std::u16string_view key)
+const char* KeyProblem(std::u16string_view key, std::size_t maxUnits)
 {
     if (key.find(u'\\') != key.npos || key.find(u'/') != key.npos)
         return "holds a path separator";
@@ -51,7 +51,33 @@ const char* KeyProblem(std::u16string_view key)
         return "holds a wildcard";
     if (std::any_of(key.begin(), key.end(), IsControl))
         return "holds a control character";
+    // A key cut to fit would name another package's folder.
+    if (key.size() > maxUnits)
+        return "is longer than the key table holds";
     return nullptr;
+}
+
+bool IsValidUtf8(std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const int more = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2
+                                                : b >= 0xF0 && b <= 0xF4 ? 3 : -1;
+        if (more < 0 || bytes.size() - i <= static_cast<std::size_t>(more))
+            return false;
+        char32_t cp = more == 0 ? b : b & (0x3F >> more);
+        for (int k = 1; k <= more; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
 }
 
 std::optional<LineEnd> FindLineEnd(const BYTE* window, int size)
@@ -67,9 +93,147 @@ std::optional<LineEnd> FindLineEnd(const BYTE* window, int size)
     return std::nullopt;
 }
 
-ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage)
+namespace {
+
+std::size_t Count(std::string_view text, std::string_view what)
 {
-    ScanReport report;
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+// A line that would be the product header but for case, blanks or bytes before it.
+bool NearlyProductHeader(std::u16string_view text)
+{
+    std::u16string upper(text);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    return upper.find(u"[PRODUCT]") != upper.npos;
+}
+
+// What the reading learnt beside the packages, put into words when it ends.
+class Reading {
+public:
+    explicit Reading(bool empty) : m_empty(empty) {}
+
+    void Line(int line, std::string_view bytes, std::u16string_view text)
+    {
+        CheckEncoding(line, bytes, text);
+        if (text == u"[PRODUCT]") {
+            if (m_sectionLine == 0)
+                m_sectionLine = line;
+        } else if (m_nearHeaderLine == 0 && NearlyProductHeader(text)) {
+            m_nearHeaderLine = line;
+        }
+    }
+    void Package(int line, std::u16string_view key, const char* problem)
+    {
+        ++m_packageLines;
+        if (problem == nullptr) {
+            ++m_listed;
+            return;
+        }
+        m_lastRefused = LineRef(line) + "key " + Quoted(key) + " " + problem + "; the entry is not listed";
+        m_report.warnings.push_back(m_lastRefused);
+    }
+    void ListFull(int line)
+    {
+        m_stop = LineRef(line) + "the list is full: this entry and the lines after it are not read";
+    }
+    void NoLineEnd(int line, const BYTE* window, int size)
+    {
+        const bool lfAlone = std::find(window, window + size, kLF) != window + size;
+        m_stop = LineRef(line) + (lfAlone ? "the line ends in LF alone where CR LF is needed"
+                                          : "no CR LF ends the line within 260 bytes") +
+                 ", so the reading stops here";
+    }
+    void Unreadable(int line) { m_stop = LineRef(line) + "the file could not be read from here on"; }
+
+    ScanReport Finish()
+    {
+        if (!m_stop.empty() && m_listed > 0)
+            m_report.warnings.push_back(m_stop);
+        if (m_badLine > 0) {
+            m_report.warnings.push_back(LineRef(m_badLine) + "bytes that are not text in code page " +
+                                        std::to_string(GetACP()) + More(m_badLines) +
+                                        (m_badAllUtf8 ? "; they read as UTF-8: set WCE_CODEPAGE=65001" : ""));
+        } else if (m_utf8Line > 0 && !m_otherNonAscii) {
+            m_report.warnings.push_back(LineRef(m_utf8Line) + "the text reads as UTF-8, not as code page " +
+                                        std::to_string(GetACP()) + More(m_utf8Lines) +
+                                        "; if names show wrongly, set WCE_CODEPAGE=65001");
+        }
+        m_report.whyNoPackage = WhyNoPackage();
+        return std::move(m_report);
+    }
+
+private:
+    static std::string More(int lines)
+    {
+        return lines > 1 ? " (and on " + std::to_string(lines - 1) + " more lines)" : "";
+    }
+
+    // Text not valid in the code page converts to U+FFFD, which no valid byte of one gives but
+    // the UTF-8 spelling of U+FFFD itself.
+    void CheckEncoding(int line, std::string_view bytes, std::u16string_view text)
+    {
+        const bool utf8 = GetACP() == CP_UTF8;
+        const auto replaced = static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\xFFFD'));
+        if (replaced > (utf8 ? Count(bytes, "\xEF\xBF\xBD") : 0)) {
+            m_badLine = m_badLine ? m_badLine : line;
+            ++m_badLines;
+            m_badAllUtf8 = m_badAllUtf8 && IsValidUtf8(bytes);
+            return;
+        }
+        if (utf8 || std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+            return;
+        if (!IsValidUtf8(bytes)) {
+            m_otherNonAscii = true;
+            return;
+        }
+        m_utf8Line = m_utf8Line ? m_utf8Line : line;
+        ++m_utf8Lines;
+    }
+
+    std::string WhyNoPackage() const
+    {
+        if (m_empty)
+            return "SETUP.INI: the file is empty";
+        if (m_listed == 0 && !m_lastRefused.empty())
+            return m_lastRefused + ", and no other is";
+        if (m_sectionLine == 0 || m_packageLines == 0) {
+            if (!m_stop.empty())
+                return m_stop;
+        }
+        if (m_sectionLine == 0 && m_nearHeaderLine > 0)
+            return LineRef(m_nearHeaderLine) + "the line is not exactly [PRODUCT]: the header is in capitals, "
+                                               "alone on its line, with nothing before it (not even a "
+                                               "byte-order mark)";
+        if (m_sectionLine == 0)
+            return "SETUP.INI: no line is [PRODUCT], the header of the package list";
+        return LineRef(m_sectionLine) + "the [PRODUCT] section holds no KEY=NAME line";
+    }
+
+    ScanReport m_report;
+    bool m_empty;
+    int m_sectionLine = 0;
+    int m_nearHeaderLine = 0;
+    int m_packageLines = 0;
+    int m_listed = 0;
+    std::string m_lastRefused;
+    std::string m_stop;
+    int m_badLine = 0, m_badLines = 0;
+    bool m_badAllUtf8 = true;
+    int m_utf8Line = 0, m_utf8Lines = 0;
+    bool m_otherNonAscii = false;
+};
+
+}  // namespace
+
+ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage, std::size_t maxKeyUnits)
+{
+    Reading reading(length <= 0);
     BYTE szLine[kWindowBytes];
     WCHAR wszLine[kWindowBytes];
     bool inSection = false;
@@ -78,30 +242,36 @@ ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onP
         const UINT want = static_cast<UINT>(std::min<LONG>(length - pos, kWindowBytes));
         // The file may have shrunk since its length was taken: scan only what arrived.
         const UINT got = std::min(readAt(pos, szLine, want), want);
-        if (got == 0)
-            return report;
+        if (got == 0) {
+            reading.Unreadable(lineNo);
+            break;
+        }
         const int chunk = static_cast<int>(got);
         const std::optional<LineEnd> end = FindLineEnd(szLine, chunk);
-        if (!end)
-            return report;
+        if (!end) {
+            reading.NoLineEnd(lineNo, szLine, chunk);
+            break;
+        }
         szLine[end->textBytes] = 0;
         wszLine[0] = 0;
         MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(szLine), -1, wszLine, chunk);
         wszLine[chunk - 1] = 0;  // a conversion that did not fit leaves its text unterminated
         const std::u16string_view line(wszLine);
+        reading.Line(lineNo, reinterpret_cast<const char*>(szLine), line);
         if (!line.empty() && line.front() == u'[') {
             inSection = line == u"[PRODUCT]";
         } else if (const auto eq = line.find(u'='); inSection && eq != line.npos) {
             const std::u16string_view key = line.substr(0, eq);
-            if (const char* problem = KeyProblem(key))
-                report.warnings.push_back(LineRef(lineNo) + "key " + Quoted(key) + " " + problem +
-                                          "; the entry is not listed");
-            else if (!onPackage(key, line.substr(eq + 1)))
-                return report;
+            const char* problem = KeyProblem(key, maxKeyUnits);
+            reading.Package(lineNo, key, problem);
+            if (problem == nullptr && !onPackage(key, line.substr(eq + 1))) {
+                reading.ListFull(lineNo);
+                break;
+            }
         }
         pos += end->advance;
     }
-    return report;
+    return reading.Finish();
 }
 
 namespace {
@@ -114,10 +284,10 @@ NoteSink& Sink()
 
 void SetNoteSink(NoteSink sink) { Sink() = std::move(sink); }
 
-void Note(const std::string& line)
+void Note(NoteKind kind, const std::string& line)
 {
     if (Sink())
-        Sink()(line);
+        Sink()(kind, line);
     else
         std::fprintf(stderr, "%s\n", line.c_str());
 }

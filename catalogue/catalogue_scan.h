@@ -29,25 +29,37 @@ using ReadAt = std::function<UINT(LONG offset, BYTE* buffer, UINT count)>;
 // Takes one package line of the product section; false stops the reading.
 using OnPackage = std::function<bool(std::u16string_view key, std::u16string_view name)>;
 
-// What the reading saw that the list does not show, for a person reading standard error.
+// What the reading saw that the list does not show, for a person reading standard error; every
+// line starts "SETUP.INI:LINE: " or "SETUP.INI: ".
 struct ScanReport {
-    std::vector<std::string> warnings;  // "SETUP.INI:LINE: ..." for each line left out
+    std::vector<std::string> warnings;  // lines left out, text not valid in the code page
+    std::string whyNoPackage;           // what is wrong, should no package have been listed
 };
 
-// Why a key cannot name a package folder beside the program (it would reach outside it, or
-// match other folders); nullptr when it can.
-const char* KeyProblem(std::u16string_view key);
+// Why a key cannot name its package folder beside the program (it would reach outside it,
+// match other folders, or not fit the key table); nullptr when it can.
+const char* KeyProblem(std::u16string_view key, std::size_t maxUnits = std::u16string_view::npos);
 
 // Reads a catalogue of length bytes window by window, converting each line from the ANSI code
 // page, tracking the product section and handing its package lines on in file order; a line
-// whose key has a KeyProblem is left out and reported. Stops at a window without a line end and
-// at a read that delivers nothing; a short read is scanned only as far as it delivered.
-ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage);
+// whose key has a KeyProblem (keys of at most maxKeyUnits) is left out and reported. Stops at a
+// window without a line end and at a read that delivers nothing; a short read is scanned only
+// as far as it delivered.
+ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage,
+                         std::size_t maxKeyUnits = std::u16string_view::npos);
 
-// Where the reader's warnings go, one line each; standard error until set otherwise.
-using NoteSink = std::function<void(const std::string& line)>;
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// Where the reader's notes go, one line each; standard error at once until set otherwise.
+enum class NoteKind {
+    Warning,  // stands alone
+    Cause,    // explains the failure message that the reader shows next
+};
+using NoteSink = std::function<void(NoteKind kind, const std::string& line)>;
 void SetNoteSink(NoteSink sink);
-void Note(const std::string& line);
+void Note(NoteKind kind, const std::string& line);
 
 // Length of a display name cut to fit maxUnits, never splitting a surrogate pair.
 std::size_t FittedNameLength(std::u16string_view name, std::size_t maxUnits);

@@ -43,16 +43,22 @@ protected:
 struct Outcome {
     int result;
     std::vector<std::u16string> items, keys;
-    std::string messages;  // what the message boxes printed
+    std::string messages;            // what the message boxes printed
+    std::vector<std::string> notes;  // "warning: LINE" or "cause: LINE"
 };
 
 Outcome ReadCatalogue()
 {
     shell_test::UseProbeDisplay();
     CatalogueProbe dlg;
+    std::vector<std::string> notes;
+    catalogue::SetNoteSink([&](catalogue::NoteKind kind, const std::string& line) {
+        notes.push_back((kind == catalogue::NoteKind::Cause ? "cause: " : "warning: ") + line);
+    });
     testing::internal::CaptureStdout();
     dlg.DoModal();
-    Outcome out{dlg.result, dlg.items, dlg.keys, testing::internal::GetCapturedStdout()};
+    catalogue::SetNoteSink(nullptr);
+    Outcome out{dlg.result, dlg.items, dlg.keys, testing::internal::GetCapturedStdout(), notes};
     if (out.result == 1) {
         EXPECT_EQ(dlg.sel, 0) << "the first entry is selected";
     }
@@ -150,10 +156,8 @@ TEST(CatalogueReader, KeysThatCouldLeaveThePackageFolderAreNotListed)
         config.codePage = 65001;
         ScratchDevice device(config);
         device.WriteCatalogue("[PRODUCT]\r\n1=First\r\n" + row.key + "=Bad\r\n");
-        std::vector<std::string> notes;
-        catalogue::SetNoteSink([&](const std::string& line) { notes.push_back(line); });
         const Outcome out = ReadCatalogue();
-        catalogue::SetNoteSink(nullptr);
+        const std::vector<std::string>& notes = out.notes;
         if (row.why == nullptr) {
             EXPECT_EQ(out.items, (std::vector<std::u16string>{u"First", u"Bad"}));
             EXPECT_TRUE(notes.empty());
@@ -161,18 +165,64 @@ TEST(CatalogueReader, KeysThatCouldLeaveThePackageFolderAreNotListed)
         }
         EXPECT_EQ(out.items, std::vector<std::u16string>{u"First"});
         ASSERT_EQ(notes.size(), 1u);
-        EXPECT_EQ(notes[0].rfind("SETUP.INI:3: key \"", 0), 0u) << notes[0];
+        EXPECT_EQ(notes[0].rfind("warning: SETUP.INI:3: key \"", 0), 0u) << notes[0];
         EXPECT_NE(notes[0].find(row.why), std::string::npos) << notes[0];
         EXPECT_EQ(notes[0].find_first_of("\t\x1B"), std::string::npos) << "controls are spelt out";
     }
 
     ScratchDevice device;
     device.WriteCatalogue("[PRODUCT]\r\n\\..\\..\\Private=Mine\r\n../x=Yours\r\n");
-    catalogue::SetNoteSink([](const std::string&) {});
     const Outcome out = ReadCatalogue();
-    catalogue::SetNoteSink(nullptr);
     EXPECT_EQ(out.result, 0) << "only refused keys: nothing to offer";
     EXPECT_EQ(out.messages, kInvalid);
+}
+
+// What is wrong, and on which line, goes to standard error: the cause of an invalid catalogue,
+// and warnings for lines not read or text not valid in the code page.
+TEST(CatalogueReader, NotesSayWhatIsWrongAndWhere)
+{
+    struct NoteRow {
+        const char* name;
+        std::string bytes;
+        std::vector<std::string> notes;  // each the start of one note
+        UINT codePage = 932;
+    };
+    const std::string japanese8 = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+    const NoteRow rows[] = {
+        {"empty", "", {"cause: SETUP.INI: the file is empty"}},
+        {"LF alone", "[PRODUCT]\n1=A\n", {"cause: SETUP.INI:1: the line ends in LF alone where CR LF is needed"}},
+        {"header in lower case", "[product]\r\n1=A\r\n", {"cause: SETUP.INI:1: the line is not exactly [PRODUCT]"}},
+        {"byte-order mark", "\xEF\xBB\xBF[PRODUCT]\r\n1=A\r\n",
+         {"warning: SETUP.INI:1: bytes that are not text in code page 932; they read as UTF-8",
+          "cause: SETUP.INI:1: the line is not exactly [PRODUCT]"}},
+        {"no header", "[OTHER]\r\n1=A\r\n", {"cause: SETUP.INI: no line is [PRODUCT]"}},
+        {"no package line", "[PRODUCT]\r\nnothing\r\n",
+         {"cause: SETUP.INI:1: the [PRODUCT] section holds no KEY=NAME line"}},
+        {"last line unread", "[PRODUCT]\r\n1=A\r\n2=B", {"warning: SETUP.INI:3: no CR LF ends the line"}},
+        {"key too long", "[PRODUCT]\r\n1=A\r\n12345678901234567=B\r\n",
+         {"warning: SETUP.INI:3: key \"12345678901234567\" is longer than the key table holds"}},
+        {"UTF-8 not valid in 932", "[PRODUCT]\r\n1=A\r\n3=" + japanese8 + "\r\n",
+         {"warning: SETUP.INI:3: bytes that are not text in code page 932; they read as UTF-8: set "
+          "WCE_CODEPAGE=65001"}},
+        {"UTF-8 that 932 reads too", "[PRODUCT]\r\n1=Espa\xC3\xB1" "ol\r\n2=Fran\xC3\xA7" "ais\r\n",
+         {"warning: SETUP.INI:2: the text reads as UTF-8, not as code page 932 (and on 1 more lines); if names "
+          "show wrongly, set WCE_CODEPAGE=65001"}},
+        {"code page 1252 read as UTF-8", "[PRODUCT]\r\n1=Fran\xE7" "ais\r\n",
+         {"warning: SETUP.INI:2: bytes that are not text in code page 65001\n"}, 65001},
+        {"U+FFFD itself in UTF-8", "[PRODUCT]\r\n1=\xEF\xBF\xBD\r\n", {}, 65001},
+        {"code page 932", "[PRODUCT]\r\n3=\x93\xFA\x96\x7B\x8C\xEA\r\n", {}},
+    };
+    for (const NoteRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        wce::kernel::DeviceConfig config;
+        config.codePage = row.codePage;
+        ScratchDevice device(config);
+        device.WriteCatalogue(row.bytes);
+        const Outcome out = ReadCatalogue();
+        ASSERT_EQ(out.notes.size(), row.notes.size()) << testing::PrintToString(out.notes);
+        for (std::size_t i = 0; i < row.notes.size(); ++i)
+            EXPECT_EQ((out.notes[i] + "\n").rfind(row.notes[i], 0), 0u) << out.notes[i];
+    }
 }
 
 TEST(CatalogueReader, ListHoldsTheFirstHundredPackages)
