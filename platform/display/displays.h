@@ -9,11 +9,13 @@
 
 namespace wce::display {
 
-// A parsed WCE_SCRIPT: one action a line (select N, click ID, key NAME, ok, close, dump).
+// A parsed WCE_SCRIPT: one action a line (select N / key=K / name=N, click ID, key NAME, ok,
+// close, dump, screenshot FILE).
 class Script {
 public:
     virtual ~Script() = default;
-    // Delivers the next action: posts its input, or prints the dump. False when used up.
+    // Delivers the next action: posts its input, or prints the dump. False when used up. An
+    // action that cannot be taken ends the process with status 2 (StopScript).
     virtual bool DeliverNext() = 0;
     virtual bool Exhausted() const = 0;
 };
@@ -34,7 +36,7 @@ struct ScriptParse {
     std::string error;
 };
 ScriptParse ParseScript(const std::string& text, const std::string& sourceName);
-// A script over parsed actions; source names it in messages about actions that find nothing.
+// A script over parsed actions; source names it in messages about actions that cannot be taken.
 std::unique_ptr<Script> MakeScript(std::vector<ScriptAction> actions, std::string source);
 
 // The largest script read: far more than any list of actions, far less than memory.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/render/font.h"
 #include "platform/render/screen.h"
@@ -74,6 +75,7 @@ std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     }
     const char* scriptVar = std::getenv("WCE_SCRIPT");
     std::unique_ptr<Script> script = (scriptVar && *scriptVar) ? LoadScript(scriptVar) : nullptr;
+    SetScripted(script != nullptr);
     if (name == "headless") return MakeHeadlessDisplay(std::move(script));
     if (name == "terminal") return Terminal(std::move(script));
     if (name == "window") return Window(std::move(script));

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
+#include "platform/display/install_record.h"
 
 namespace wce::display {
 namespace {
@@ -12,9 +14,15 @@ constexpr int kMaxAbsentAnswers = 10000;
 
 class HeadlessDisplay : public wce::user::Display {
 public:
-    explicit HeadlessDisplay(std::unique_ptr<Script> script) : m_script(std::move(script)) {}
+    explicit HeadlessDisplay(std::unique_ptr<Script> script) : m_script(std::move(script)) {
+        // Nobody watches a screen: a long install says how it gets on, on stderr.
+        EnableProgressLines(true);
+    }
+
+    void Poll() override { ProgressTick(); }
 
     void WaitForInput() override {
+        ObserveScreen();
         while (m_script && !m_script->Exhausted()) {
             m_script->DeliverNext();
             if (wce::user::HasQueuedMessages()) return;
@@ -24,6 +32,9 @@ public:
                          kMaxAbsentAnswers);
             std::exit(2);
         }
+        if (!m_script && m_absentAnswers == 1)
+            Report("headless without a script (WCE_SCRIPT), as there is no terminal or desktop or as WCE_DISPLAY "
+                   "says: nobody can answer, so an absent user's answers close the dialog");
         AnswerAsAbsentUser();
         if (wce::user::HasQueuedMessages()) return;
         std::fputs("nothing is shown that an absent user could answer; ending the program\n", stderr);

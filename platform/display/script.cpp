@@ -8,13 +8,18 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/render/png.h"
+#include "platform/user/window_tree.h"
 
 namespace wce::display {
 namespace {
 
-enum class ArgKind { None, Number, Key, Text };
+enum class ArgKind { None, Number, Entry, Key, Text };
+
+constexpr std::string_view kByKey = "key=";
+constexpr std::string_view kByName = "name=";
 
 struct KeyName { std::string_view name; WPARAM vk; bool shift; };
 constexpr KeyName kKeys[] = {
@@ -36,34 +41,84 @@ const KeyName* FindKey(const std::string& name) {
     return nullptr;
 }
 
-bool RunSelect(const ScriptAction& a) { return wce::user::InjectSelectListItem(static_cast<int>(a.number)); }
-bool RunClick(const ScriptAction& a) { return wce::user::InjectClickControl(static_cast<int>(a.number)); }
-bool RunOk(const ScriptAction&) { return wce::user::InjectMessageBoxOk(); }
-bool RunClose(const ScriptAction&) { return wce::user::InjectCaptionOk(); }
-
-bool RunKey(const ScriptAction& a) {
-    const KeyName* k = FindKey(a.arg);
-    wce::user::InjectKey(k->vk, k->shift);
-    return true;
+// The list box a click would reach first: topmost window first, as the injections search.
+const wce::user::WindowView* FindList(const std::vector<wce::user::WindowView>& views) {
+    for (auto it = views.rbegin(); it != views.rend(); ++it) {
+        if (!it->visible) continue;
+        if (it->kind == wce::user::WindowKind::ListBox) return &*it;
+        if (const auto* inner = FindList(it->children)) return inner;
+    }
+    return nullptr;
 }
 
-bool RunDump(const ScriptAction&) {
+// The one entry of texts equal to text (first: any of them); -1 when there is none, -2 when
+// several match and the first was not asked for.
+int IndexOf(const std::vector<std::u16string>& texts, const std::string& text, bool first) {
+    int found = -1;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (wce::user::Utf16ToUtf8(texts[i]) != text) continue;
+        if (found >= 0) return -2;
+        found = static_cast<int>(i);
+        if (first) break;
+    }
+    return found;
+}
+
+// Index of the entry a "select" names; -1 when it names none, -2 when it names several.
+int EntryOf(const ScriptAction& a) {
+    if (a.arg.rfind(kByKey, 0) == 0) {
+        // Entries with one key install the same folders: the first stands for them all.
+        return IndexOf(ListKeys(), a.arg.substr(kByKey.size()), true);
+    }
+    if (a.arg.rfind(kByName, 0) == 0) {
+        const auto screen = wce::user::SnapshotScreen();
+        const wce::user::WindowView* list = FindList(screen);
+        return list ? IndexOf(list->items, a.arg.substr(kByName.size()), false) : -1;
+    }
+    return static_cast<int>(a.number);
+}
+
+// Each action returns why it could not be taken, or "" once its input is posted.
+std::string RunSelect(const ScriptAction& a) {
+    const int index = EntryOf(a);
+    if (index >= 0 && wce::user::InjectSelectListItem(index)) return "";
+    if (index == -2) return "several entries have that name";
+    if (a.arg.rfind(kByKey, 0) == 0) return "no entry has that key";
+    if (a.arg.rfind(kByName, 0) == 0) return "no entry has that name";
+    return "no list box shows that entry";
+}
+std::string RunClick(const ScriptAction& a) {
+    return wce::user::InjectClickControl(static_cast<int>(a.number)) ? "" : "no control with that ID is shown";
+}
+std::string RunOk(const ScriptAction&) {
+    return wce::user::InjectMessageBoxOk() ? "" : "no message box is shown";
+}
+std::string RunClose(const ScriptAction&) {
+    return wce::user::InjectCaptionOk() ? "" : "no dialog with a caption OK button is shown";
+}
+
+std::string RunKey(const ScriptAction& a) {
+    const KeyName* k = FindKey(a.arg);
+    wce::user::InjectKey(k->vk, k->shift);
+    return "";
+}
+
+std::string RunDump(const ScriptAction&) {
     const std::string dump = wce::user::DumpScreen();
     std::fwrite(dump.data(), 1, dump.size(), stdout);
     std::fflush(stdout);
-    return true;
+    return "";
 }
 
 // The PNG of the screen now; the second form leaves out the message boxes on top, which is how
 // the screen looked when the first of them opened (the last moment of a copy, say).
-bool Screenshot(const ScriptAction& a, wce::render::ScreenshotOf what) {
+std::string Screenshot(const ScriptAction& a, wce::render::ScreenshotOf what) {
     std::string error;
-    if (wce::render::WriteScreenshotPng(a.arg, &error, what)) return true;
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return false;
+    if (wce::render::WriteScreenshotPng(a.arg, &error, what)) return "";
+    return "no screenshot was written: " + error;
 }
-bool RunScreenshot(const ScriptAction& a) { return Screenshot(a, wce::render::ScreenshotOf::Screen); }
-bool RunScreenshotBelow(const ScriptAction& a) {
+std::string RunScreenshot(const ScriptAction& a) { return Screenshot(a, wce::render::ScreenshotOf::Screen); }
+std::string RunScreenshotBelow(const ScriptAction& a) {
     return Screenshot(a, wce::render::ScreenshotOf::BelowMessages);
 }
 
@@ -72,18 +127,17 @@ struct ActionSpec {
     std::string_view name;
     ArgKind arg;
     long maxNumber;
-    bool (*run)(const ScriptAction&);
-    const char* nothingToDo;  // why the action found nothing to act on
+    std::string (*run)(const ScriptAction&);
 };
 constexpr ActionSpec kActions[] = {
-    {"select", ArgKind::Number, 0x7FFFFFFF, RunSelect, "no list box shows that entry"},
-    {"click", ArgKind::Number, 0xFFFF, RunClick, "no control with that ID is shown"},
-    {"key", ArgKind::Key, 0, RunKey, ""},
-    {"ok", ArgKind::None, 0, RunOk, "no message box is shown"},
-    {"close", ArgKind::None, 0, RunClose, "no dialog with a caption OK button is shown"},
-    {"dump", ArgKind::None, 0, RunDump, ""},
-    {"screenshot", ArgKind::Text, 0, RunScreenshot, "no screenshot was written"},
-    {"screenshot-below-message", ArgKind::Text, 0, RunScreenshotBelow, "no screenshot was written"},
+    {"select", ArgKind::Entry, 0x7FFFFFFF, RunSelect},
+    {"click", ArgKind::Number, 0xFFFF, RunClick},
+    {"key", ArgKind::Key, 0, RunKey},
+    {"ok", ArgKind::None, 0, RunOk},
+    {"close", ArgKind::None, 0, RunClose},
+    {"dump", ArgKind::None, 0, RunDump},
+    {"screenshot", ArgKind::Text, 0, RunScreenshot},
+    {"screenshot-below-message", ArgKind::Text, 0, RunScreenshotBelow},
 };
 
 const ActionSpec* FindAction(const std::string& name) {
@@ -109,6 +163,11 @@ std::string CheckArgument(const ActionSpec& def, ScriptAction& action) {
                "PageUp, PageDown)";
     case ArgKind::Text:
         return action.arg.empty() ? "\"" + action.name + "\" needs an argument" : "";
+    case ArgKind::Entry:
+        if (action.arg.rfind(kByKey, 0) == 0 || action.arg.rfind(kByName, 0) == 0) return "";
+        if (CheckArgument({def.name, ArgKind::Number, def.maxNumber, def.run}, action).empty()) return "";
+        return "\"" + action.name + "\" needs an entry number from 0 to " + std::to_string(def.maxNumber) +
+               ", key=KEY or name=NAME, not \"" + action.arg + "\"";
     case ArgKind::Number: {
         const char* end = action.arg.data() + action.arg.size();
         auto [p, ec] = std::from_chars(action.arg.data(), end, action.number);
@@ -130,9 +189,10 @@ public:
         if (Exhausted()) return false;
         const ScriptAction& a = m_actions[m_next++];
         const ActionSpec* def = FindAction(a.name);
-        if (!def->run(a))
-            std::fprintf(stderr, "%s:%d: %s%s%s: %s; going on with the next action\n", m_source.c_str(), a.line,
-                         a.name.c_str(), a.arg.empty() ? "" : " ", a.arg.c_str(), def->nothingToDo);
+        const std::string why = def->run(a);
+        if (!why.empty())
+            StopScript(m_source + ":" + std::to_string(a.line) + ": " + a.name + (a.arg.empty() ? "" : " ") + a.arg +
+                       ": " + why + "; the script stops here");
         return true;
     }
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/user/window_tree.h"
 
@@ -29,10 +30,11 @@ TEST(DisplayScriptTest, MalformedLinesNameTheSourceAndLine) {
     struct Row { const char* text; const char* error; };
     const Row rows[] = {
         {"jump 3\n", "f:1: unknown action \"jump\""},
-        {"dump\nselect\n", "f:2: \"select\" needs a number from 0 to 2147483647, not \"\""},
-        {"select -1\n", "f:1: \"select\" needs a number from 0 to 2147483647, not \"-1\""},
-        {"select 1x\n", "f:1: \"select\" needs a number from 0 to 2147483647, not \"1x\""},
-        {"select 99999999999\n", "f:1: \"select\" needs a number from 0 to 2147483647, not \"99999999999\""},
+        {"dump\nselect\n", "f:2: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"\""},
+        {"select -1\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"-1\""},
+        {"select 1x\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"1x\""},
+        {"select Key=1\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
+                           "\"Key=1\""},
         {"click 70000\n", "f:1: \"click\" needs a number from 0 to 65535, not \"70000\""},
         {"#\n\nkey Delete\n", "f:3: unknown key \"Delete\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
                               "PageUp, PageDown)"},
@@ -141,7 +143,7 @@ protected:
 TEST_F(DisplayHeadlessTest, ActionsArriveOneWaitAtATimeThenTheAbsentUserCloses) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const LRESULT result = Run("select 2\nkey Up\nclick 1001\ndump\nok\nok\nselect 9\ndump\n");
+    const LRESULT result = Run("select 2\nkey Up\nclick 1001\ndump\nclick 1001\nok\ndump\n");
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, IDOK) << "the used-up script leaves the caption OK to the absent user";
@@ -154,17 +156,52 @@ TEST_F(DisplayHeadlessTest, ActionsArriveOneWaitAtATimeThenTheAbsentUserCloses) 
                    "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=0\n" + controls +
                    "messagebox \"T\" text=\"done\"\n"
                    "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=1\n" + controls);
-    EXPECT_NE(err.find("t:6: ok: no message box is shown"), std::string::npos) << err;
-    EXPECT_NE(err.find("t:7: select 9: no list box shows that entry"), std::string::npos) << err;
+    EXPECT_EQ(err, "") << "a click that the disabled dialog ignores is a step taken";
+}
+
+TEST_F(DisplayHeadlessTest, SelectByKeyAndByName) {
+    DeclareListKeys([] { return std::vector<std::u16string>{u"k0", u"k1", u"k1"}; });
+    Run("select key=k1\nselect name=c\nselect key=k0\nclose\n");
+    DeclareListKeys(nullptr);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"command 1003/1", "command 1003/1", "command 1003/1", "command 1/0"}));
+}
+
+using DisplayHeadlessDeathTest = DisplayHeadlessTest;
+
+// A step that cannot be taken ends the run at once, naming its line: the click after it never
+// reaches the dialog.
+TEST_F(DisplayHeadlessDeathTest, AStepThatCannotBeTakenEndsTheRunWithStatus2) {
+    struct Row { const char* script; const char* error; };
+    const Row rows[] = {
+        {"select 3\nclick 1001\n", "^t:1: select 3: no list box shows that entry; the script stops here\n$"},
+        {"dump\nselect name=d\nclick 1001\n", "t:2: select name=d: no entry has that name"},
+        {"select key=a\nclick 1001\n", "t:1: select key=a: no entry has that key"},
+        {"click 4242\nclick 1001\n", "t:1: click 4242: no control with that ID is shown"},
+        {"ok\nclick 1001\n", "t:1: ok: no message box is shown"},
+        {"click 1001\nok\nok\n", "t:3: ok: no message box is shown"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.script);
+        EXPECT_EXIT(
+            {
+                Run(row.script);
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(2), row.error);
+    }
 }
 
 TEST_F(DisplayHeadlessTest, WithoutAScriptTheAbsentUserAnswersEverything) {
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     wce::user::SetDisplay(MakeHeadlessDisplay(nullptr));
     EXPECT_EQ(MessageBoxW(nullptr, u"alone", u"T", MB_OK), IDOK);
     HWND dlg = CreateDialogIndirectParamW(nullptr, &kTemplate, nullptr, DlgProc, 0);
     EXPECT_EQ(RunModalLoop(dlg), IDOK);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "message: T: alone\n");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("headless without a script (WCE_SCRIPT)", 0), 0u) << "said once, before the first answer";
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
 }
 
 TEST_F(DisplayHeadlessTest, ADisabledDialogWithNothingToAnswerEndsInsteadOfHanging) {

@@ -51,9 +51,10 @@ public:
     fs::path Device() const { return base_ / "device"; }
     fs::path Medium() const { return base_ / "medium"; }
 
-    // Runs the program with the given script (none when empty) and extra settings. Inherited
-    // WCE_ settings are dropped so that every run starts from the same profile.
-    RunResult Run(const std::string& script, const std::map<std::string, std::string>& extra = {}) const
+    // Runs the program with the given script (none when empty), extra settings and arguments.
+    // Inherited WCE_ settings are dropped so that every run starts from the same profile.
+    RunResult Run(const std::string& script, const std::map<std::string, std::string>& extra = {},
+                  const std::vector<std::string>& args = {}) const
     {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e)
@@ -68,11 +69,11 @@ public:
         }
         for (const auto& [k, v] : extra)
             env.push_back(k + "=" + v);
-        return Spawn(env);
+        return Spawn(env, args);
     }
 
 private:
-    RunResult Spawn(const std::vector<std::string>& env) const
+    RunResult Spawn(const std::vector<std::string>& env, const std::vector<std::string>& args) const
     {
         const fs::path out = base_ / "stdout.txt", err = base_ / "stderr.txt";
         std::vector<char*> envp;
@@ -85,8 +86,11 @@ private:
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             alarm(60);  // a hung program fails its test instead of the whole run
-            char* argv[] = {const_cast<char*>(SETUP_BINARY), nullptr};
-            execve(SETUP_BINARY, argv, envp.data());
+            std::vector<char*> argv{const_cast<char*>(SETUP_BINARY)};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execve(SETUP_BINARY, argv.data(), envp.data());
             _exit(127);
         }
         int status = 0;

@@ -20,14 +20,14 @@ void Check(bool ok)
         std::abort();
 }
 
-enum class Arg { None, Number, Key, Text };
+enum class Arg { None, Number, Entry, Key, Text };
 struct Known {
     std::string_view name;
     Arg arg;
     long maxNumber;
 };
 constexpr Known kKnown[] = {
-    {"select", Arg::Number, 0x7FFFFFFF}, {"click", Arg::Number, 0xFFFF}, {"key", Arg::Key, 0},
+    {"select", Arg::Entry, 0x7FFFFFFF}, {"click", Arg::Number, 0xFFFF}, {"key", Arg::Key, 0},
     {"ok", Arg::None, 0},                {"close", Arg::None, 0},        {"dump", Arg::None, 0},
     {"screenshot", Arg::Text, 0},        {"screenshot-below-message", Arg::Text, 0},
 };
@@ -73,7 +73,8 @@ void CheckWellFormed(const ScriptParse& p, const std::string& source)
         Check(a.arg.find('\n') == std::string::npos);
         Check(a.arg.empty() || (!Blank(a.arg.front()) && !Blank(a.arg.back())));
         Check((k->arg == Arg::None) == a.arg.empty());
-        if (k->arg == Arg::Number)
+        const bool byKeyOrName = a.arg.rfind("key=", 0) == 0 || a.arg.rfind("name=", 0) == 0;
+        if (k->arg == Arg::Number || (k->arg == Arg::Entry && !byKeyOrName))
             Check(Decimal(a.arg) == a.number && a.number <= k->maxNumber);
     }
 }

@@ -1,5 +1,7 @@
 // The terminal display: draws the emulated screen with curses and turns keys and mouse clicks
 // into device input.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/display/frame_pacer.h"
 #include "platform/display/terminal/cell_grid.h"
@@ -214,6 +217,7 @@ void TerminalDisplay::WaitForPerson() {
 }
 
 void TerminalDisplay::WaitForInput() {
+    wce::display::ObserveScreen();
     Present();
     if (!SessionOpen()) {
         wce::display::AnswerAsAbsentUser();
@@ -243,6 +247,8 @@ std::unique_ptr<wce::user::Display> MakeTerminalDisplay(std::unique_ptr<Script> 
         std::fprintf(stderr, "WCE_DISPLAY=terminal: %s\n", error.c_str());
         std::exit(2);
     }
+    // Lines for stderr would land on the picture: they wait until the terminal is restored.
+    HoldReports(isatty(STDERR_FILENO) != 0);
     return std::make_unique<terminal::TerminalDisplay>(std::move(script), info.ownsStdout);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/display/frame_pacer.h"
 #include "platform/display/window/window_input.h"
@@ -195,6 +196,7 @@ void WindowDisplay::WaitForPerson() {
 }
 
 void WindowDisplay::WaitForInput() {
+    ObserveScreen();
     Present();
     if (PumpEvents()) return;
     // Closing the host window ends the run as an absent user would, script or not.

@@ -1,0 +1,110 @@
+// The outcome, causes and held stderr lines of a run without a person.
+#include "platform/display/automation.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/display/install_record.h"
+#include "platform/user/display.h"
+
+namespace wce::display {
+namespace {
+
+struct State {
+    std::vector<MessageMeaning> meanings;
+    std::function<std::vector<std::u16string>()> listKeys;
+    HWND seenBox = nullptr;  // the message box last observed, while it shows
+    std::u16string seenText;
+    int lastOutcome = 0;
+    std::u16string lastOutcomeText;
+    bool scripted = false;
+    bool hold = false;
+    std::vector<std::string> held;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+const wce::user::WindowView* TopMessageBox(const std::vector<wce::user::WindowView>& screen) {
+    for (auto it = screen.rbegin(); it != screen.rend(); ++it)
+        if (it->kind == wce::user::WindowKind::MessageBox) return &*it;
+    return nullptr;
+}
+
+std::u16string MessageText(const wce::user::WindowView& box) {
+    for (const auto& child : box.children)
+        if (child.kind == wce::user::WindowKind::Static) return child.text;
+    return {};
+}
+
+void Noticed(const std::u16string& text) {
+    for (const MessageMeaning& m : S().meanings) {
+        if (m.text != text) continue;
+        if (m.cause)
+            if (const std::string line = m.cause(); !line.empty()) Report(line);
+        if (m.outcome >= 0) {
+            S().lastOutcome = m.outcome;
+            S().lastOutcomeText = text;
+            RecordOutcome(m.outcome);
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+void DeclareMessages(std::vector<MessageMeaning> meanings) { S().meanings = std::move(meanings); }
+
+void DeclareListKeys(std::function<std::vector<std::u16string>()> keys) { S().listKeys = std::move(keys); }
+
+std::vector<std::u16string> ListKeys() { return S().listKeys ? S().listKeys() : std::vector<std::u16string>{}; }
+
+void ObserveScreen() {
+    const auto screen = wce::user::SnapshotScreen();
+    const wce::user::WindowView* box = TopMessageBox(screen);
+    if (box == nullptr) {
+        S().seenBox = nullptr;
+        return;
+    }
+    std::u16string text = MessageText(*box);
+    // A box is taken once, however many waits it stays for.
+    if (box->hwnd == S().seenBox && text == S().seenText) return;
+    S().seenBox = box->hwnd;
+    S().seenText = text;
+    Noticed(text);
+}
+
+const std::u16string& LastOutcomeText() { return S().lastOutcomeText; }
+
+void Report(const std::string& line) {
+    if (S().hold) {
+        S().held.push_back(line);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+void HoldReports(bool hold) { S().hold = hold; }
+
+void ReleaseReports() {
+    S().hold = false;
+    for (const std::string& line : S().held) Report(line);
+    S().held.clear();
+}
+
+void SetScripted(bool scripted) { S().scripted = scripted; }
+bool Scripted() { return S().scripted; }
+
+int ExitStatus(int status) { return status == 0 && S().scripted ? S().lastOutcome : status; }
+
+void StopScript(const std::string& line) {
+    Report(line);
+    wce::user::CurrentDisplay().Shutdown();
+    ReleaseReports();
+    std::exit(2);
+}
+
+}  // namespace wce::display

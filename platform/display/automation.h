@@ -1,0 +1,48 @@
+// What a run without a person reports beyond the screen: its outcome in the exit status, the
+// cause of a failure and other notes on standard error.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace wce::display {
+
+// What one of the program's messages means to an unattended run. The program's start-up
+// declares them: the platform knows no message of its own.
+struct MessageMeaning {
+    std::u16string text;
+    int outcome = -1;                    // a scripted run's exit status if it is the last outcome; -1: none
+    std::function<std::string()> cause;  // the line that follows the message on stderr ("": none)
+};
+void DeclareMessages(std::vector<MessageMeaning> meanings);
+
+// The keys of the list's entries in list order, for "select key=K" (declared by the program's
+// start-up; none by default).
+void DeclareListKeys(std::function<std::vector<std::u16string>()> keys);
+std::vector<std::u16string> ListKeys();
+
+// Every display calls this when the program waits for input: a message box that has newly
+// appeared counts as the outcome it stands for, and its cause goes to stderr.
+void ObserveScreen();
+// The text of the last outcome message seen ("" before any).
+const std::u16string& LastOutcomeText();
+
+// A line for standard error; while a display draws on the terminal that stderr shows, lines are
+// held until ReleaseReports (the host's start-up calls it after the display shut down).
+void Report(const std::string& line);
+void HoldReports(bool hold);
+void ReleaseReports();
+
+// Whether a script drives the run (set when the display is chosen).
+void SetScripted(bool scripted);
+bool Scripted();
+// The exit status of a run whose program returned status: a scripted run that ends normally
+// gives its last outcome (0 when no install was made).
+int ExitStatus(int status);
+
+// A script step that cannot be taken: the line is reported, the display shut down, and the
+// process exits with status 2 before anything further happens.
+[[noreturn]] void StopScript(const std::string& line);
+
+}  // namespace wce::display

@@ -1,0 +1,32 @@
+// The record of what an install did, from what the kernel reports: the log (WCE_LOG), progress
+// lines on standard error in unattended runs, and the cause of a failed copy.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace wce::display {
+
+// Reads WCE_LOG (truncating the file it names) and starts listening to the kernel. A log that
+// cannot be opened is reported on stderr and the process exits with status 2.
+void StartInstallRecord();
+
+// The file counter the program shows (done, total), for progress lines; declared by the
+// program's start-up.
+void DeclareFileCounter(std::function<std::pair<int, int>()> counter);
+
+// Progress lines on stderr: a line every few seconds once an install has run for a while.
+void EnableProgressLines(bool enable);
+// Looks at the clock during long work (a display's Poll), so that a line is due on time.
+void ProgressTick();
+
+// An outcome message appeared: the log gets its last line ("completed" or "failed" with the
+// counts) and the counts start again for the next install.
+void RecordOutcome(int status);
+
+// The device path and the system's error text of the failure the kernel last reported since
+// the last outcome; a sentence saying that none was reported otherwise.
+std::string CopyFailureCause();
+
+}  // namespace wce::display
