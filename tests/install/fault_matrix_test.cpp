@@ -255,8 +255,9 @@ TEST_P(InstallFaultMatrix, EveryFaultFailsCleanlyOrCompletesWhole) {
                     int nth = planned;
                     Outcome o = Install(op, nth, err);
                     // A folder listed again after a pause can shift the count: fail the run's own
-                    // last use.
-                    if (!o.fired && o.calls[i] > 0 && o.calls[i] < nth) {
+                    // last use instead.
+                    for (int again = 0; again < 3 && !o.fired && o.calls[i] > 0 && o.calls[i] < nth;
+                         ++again) {
                         before = Prepare(older);
                         o = Install(op, nth = o.calls[i], err);
                     }
@@ -289,7 +290,7 @@ TEST_P(InstallFaultMatrix, EveryFaultFailsCleanlyOrCompletesWhole) {
     EXPECT_GT(fired, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, InstallFaultMatrix,
+INSTANTIATE_TEST_SUITE_P(Faults, InstallFaultMatrix,
                          ::testing::Values(Medium{"tmpfs", nullptr, "/dev/shm"},
                                            Medium{"disk", nullptr, "/var/tmp"},
                                            Medium{"fat", &media::kFat, nullptr},
