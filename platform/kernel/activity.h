@@ -27,4 +27,9 @@ Activity* CurrentActivity();
 // Tells the listener of a failure with this errno, if there is one.
 void ReportFailure(std::string_view action, std::u16string_view path, int err);
 
+// Runs between the pieces of long work the program waits for inside one call (reading back what
+// was written), so that the displays keep painting and input waits as during a copy.
+void SetIdleHook(void (*hook)());
+void Idle();
+
 }  // namespace wce::kernel

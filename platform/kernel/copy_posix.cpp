@@ -28,6 +28,7 @@
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/knowledge.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/verify.h"
 #include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
@@ -295,7 +296,14 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
 // The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
 // have grown or been replaced since anyone looked it up).
 // sourceFailed: the failure is the source's (it cannot be opened or read as a file).
-Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes) {
+// readBack: the target's filesystem and whether what is copied there is read back at its flush.
+struct ReadBack {
+    dev_t dev = 0;
+    bool applies = false;
+};
+
+Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes,
+            ReadBack& readBack) {
     ns::LocalEntry heldSrc, heldDst;
     ns::HostEntry& src = *heldSrc;
     ns::HostEntry& dst = *heldDst;
@@ -319,6 +327,8 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
     // Everything written from here on lands in the target's folder as it was looked up.
     if (Status s = ns::Confine(dst); !s) return s;
+    readBack.dev = FolderDevice(dst);
+    readBack.applies = verify::Applies(readBack.dev, std::string(dst.dir()).c_str());
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
     if (!dst.exists)
@@ -356,10 +366,15 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     bool sourceFailed = false;
     off_t bytes = 0;
-    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes);
-    if (!s)
+    ReadBack readBack;
+    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, readBack);
+    if (!s) {
         ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
-    else if (Activity* a = CurrentActivity())
+        verify::Abandon();
+        return Fail(s);
+    }
+    if (readBack.applies) verify::Written(readBack.dev, lpExistingFileName, lpNewFileName);
+    if (Activity* a = CurrentActivity())
         a->FileCopied(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
-    return s ? TRUE : Fail(s);
+    return TRUE;
 }

@@ -14,6 +14,7 @@ struct DeviceConfig {
     std::u16string mediumName = u"Storage Card";
     std::u16string exeName = u"SETUP.exe";     // device file name of the running program
     UINT codePage = 932;                       // the device's ANSI code page
+    int verify = -1;                           // read-back: 0 off, 1 on, -1 where not in memory
 };
 
 // Replaces the active mapping (tests point it at temporary folders).

@@ -167,6 +167,11 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
             SettingError("WCE_CODEPAGE", cp, "is not a known code page (932, 1252, 65001, ...)");
         c.codePage = static_cast<UINT>(value);
     }
+    if (const char* v = std::getenv("WCE_VERIFY")) {
+        const std::string_view value(v);
+        if (value != "0" && value != "1") SettingError("WCE_VERIFY", v, "must be 0 (no read-back) or 1 (read back)");
+        c.verify = value == "1";
+    }
     return c;
 }
 

@@ -52,6 +52,7 @@ DWORD FromErrno(int err) {
     case ENOTSUP: return ERROR_NOT_SUPPORTED;
     case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
     case EILSEQ: return ERROR_NO_UNICODE_TRANSLATION;
+    case EBADMSG: return ERROR_CRC;
     case ENODEV:
     case ENXIO:
     case ENOMEDIUM: return ERROR_NOT_READY;

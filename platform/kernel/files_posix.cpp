@@ -13,6 +13,7 @@
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/knowledge.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/verify.h"
 #include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
@@ -120,6 +121,11 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     }
     if (all && host::SyncAll() != 0) return Fail(HostError());
     writeback::Settled(dev);
+    std::u16string failed;
+    if (Status s = verify::Check(dev, failed); !s) {
+        ReportFailure("read back", failed, s.error().err);
+        return Fail(s);
+    }
     return TRUE;
 }
 

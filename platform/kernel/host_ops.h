@@ -50,6 +50,7 @@ struct Ops {
     // openat2 with its resolve flags; ENOSYS where the running kernel lacks the call.
     int (*openat2)(int dirfd, const char* path, int flags, unsigned long long resolve);
     int (*flock)(int fd, int op);
+    int (*fadvise)(int fd, off_t pos, off_t n, int advice);
 };
 
 // The host's own calls.
@@ -93,6 +94,7 @@ int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int
 int Dup(int fd);
 int OpenAt2(int dirfd, const char* path, int flags, unsigned long long resolve);
 int Flock(int fd, int op);
+int FAdvise(int fd, off_t pos, off_t n, int advice);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

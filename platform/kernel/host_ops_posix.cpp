@@ -91,6 +91,7 @@ const Ops kReal = {
     [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
     RealOpenAt2,
     [](int fd, int op) { return ::flock(fd, op); },
+    [](int fd, off_t pos, off_t n, int advice) { return ::posix_fadvise(fd, pos, n, advice); },
 };
 
 // Applies a due fault: sets errno and tells the wrapper to return its failure value.
@@ -183,6 +184,7 @@ int LinkAt(int od, const char* op, int nd, const char* np, int f) {
 }
 int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd); }
 int Flock(int fd, int op) { return Ctx().ops().flock(fd, op); }
+int FAdvise(int fd, off_t pos, off_t n, int advice) { return Ctx().ops().fadvise(fd, pos, n, advice); }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
 }

@@ -27,6 +27,7 @@ void Knowledge::Forget() {
     }
     recent = RecentEntry{};
     swept.clear();
+    written.clear();
     TakePrepared().reset();
 }
 

@@ -148,6 +148,8 @@ public:
     PreparedSlot prepared;
     // Folders swept of dead temporaries (copy_posix.cpp) since the last flush.
     std::unordered_set<std::string> swept;
+    // Copies made onto each filesystem since its last flush, to be read back (verify.h).
+    std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>> written;
 
     // Every change this process makes moves the generation: what was read before it may be out
     // of date.

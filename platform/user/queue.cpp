@@ -1,6 +1,7 @@
 // The thread's message queue, painting and the display slot.
 #include <algorithm>
 
+#include "platform/kernel/activity.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {
@@ -210,3 +211,18 @@ BOOL GdiFlush() {
     CurrentDisplay().Flush();
     return TRUE;
 }
+
+namespace {
+
+// Long work inside one kernel call (reading back what was written) drains the queue as a copy
+// does between files, so the displays keep painting while the program waits for it.
+void DrainPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+[[maybe_unused]] const bool kIdleHooked = (wce::kernel::SetIdleHook(&DrainPending), true);
+
+}  // namespace

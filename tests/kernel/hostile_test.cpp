@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include "platform/kernel/activity.h"
 #include "platform/kernel/context.h"
 #include "tests/kernel/kernel_fixture.h"
 
@@ -141,4 +142,36 @@ TEST_F(KernelTest, HostileSourceSizeAsTheOpenFileReportsIt) {
         EXPECT_EQ(Read(root() + "/copy.txt"), reported == 0 ? "12345" : "123");
         fs::remove(root() + "/copy.txt");
     }
+}
+
+// What the medium gives back after the flush is compared with the package's file: a difference
+// fails the flush and names the file; with read-back off, nothing is read.
+TEST_F(KernelTest, HostileReadBackFindsWhatTheMediumDoesNotHold) {
+    struct Listener : Activity {
+        std::u16string failed;
+        void Failed(std::string_view, std::u16string_view path, int) override { failed = path; }
+    } listener;
+    SetActivity(&listener);
+    Write(medium() + "/a.bin", std::string(3 << 20, 'a'));
+    for (int verify : {1, 0}) {
+        SCOPED_TRACE(verify);
+        DeviceConfig c = CurrentDevice();
+        c.verify = verify;
+        ConfigureDevice(c);
+        for (bool lying : {false, true}) {
+            ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE));
+            if (lying) {
+                std::fstream f(root() + "/a.bin", std::ios::in | std::ios::out | std::ios::binary);
+                f.seekp(2 << 20);
+                f.put('x');
+            }
+            const bool flagged = lying && verify == 1;
+            EXPECT_EQ(FlushVolumeW(u"\\"), flagged ? FALSE : TRUE);
+            if (flagged) {
+                EXPECT_EQ(GetLastError(), ERROR_CRC);
+                EXPECT_EQ(listener.failed, u"\\a.bin");
+            }
+        }
+    }
+    SetActivity(nullptr);
 }

@@ -1,0 +1,28 @@
+// Read-back: after a filesystem has been flushed, every file copied onto it is read again from
+// the medium (its cached pages let go of first) and compared with the file it was copied from,
+// so that a card that drops or garbles writes fails the install instead of passing it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/kernel/result.h"
+
+namespace wce::kernel::verify {
+
+// Whether files copied onto the filesystem dev (at hostPath) are read back: as the setting says,
+// else wherever the filesystem is not in memory.
+bool Applies(dev_t dev, const char* hostPath);
+// A copy from one device path to another onto dev completed: it is read back at dev's flush.
+void Written(dev_t dev, std::u16string_view from, std::u16string_view to);
+// A copy failed: the work it belonged to has failed already, and what waited to be read back is
+// forgotten (it may be changed or gone by the next flush).
+void Abandon();
+// Reads back and compares every file written onto dev since its last flush, and forgets them.
+// A file that differs fails with EBADMSG, one that cannot be read as its read failed; failed
+// then holds its device path. idle runs between pieces of work, for the displays.
+Status Check(dev_t dev, std::u16string& failed);
+
+}  // namespace wce::kernel::verify
