@@ -91,13 +91,15 @@ std::vector<std::u16string> ListedKeys()
 void Declare()
 {
     using wce::display::MessageMeaning;
+    using wce::display::Outcome;
     wce::display::DeclareMessages({
-        MessageMeaning{u"Installation has been completed.", 0, nullptr},
-        MessageMeaning{u"Failed in copying files.", 3, wce::display::CopyFailureCause},
-        MessageMeaning{u"Not found SETUP.INI", -1, WhereNotFound},
-        MessageMeaning{u"Failed in opening SETUP.INI", -1, WhyNotOpened},
-        MessageMeaning{u"Invalid SETUP.INI", -1, [] { return CatalogueCause(); }},
-        MessageMeaning{u"Failed in allocating memory.", -1, [] { return std::string("out of memory"); }},
+        MessageMeaning{u"Installation has been completed.", Outcome::Succeeded, nullptr},
+        MessageMeaning{u"Failed in copying files.", Outcome::Failed, wce::display::CopyFailureCause},
+        MessageMeaning{u"Not found SETUP.INI", Outcome::StartupFailed, WhereNotFound},
+        MessageMeaning{u"Failed in opening SETUP.INI", Outcome::StartupFailed, WhyNotOpened},
+        MessageMeaning{u"Invalid SETUP.INI", Outcome::StartupFailed, [] { return CatalogueCause(); }},
+        MessageMeaning{u"Failed in allocating memory.", Outcome::StartupFailed,
+                       [] { return std::string("out of memory"); }},
     });
     wce::display::DeclareListKeys(ListedKeys);
     wce::display::DeclareFileCounter([]() -> std::pair<int, int> {

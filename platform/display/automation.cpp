@@ -17,6 +17,7 @@ struct State {
     std::u16string seenText;
     int lastOutcome = 0;
     std::u16string lastOutcomeText;
+    bool startupFailed = false;
     bool scripted = false;
     bool hold = false;
     std::vector<std::string> held;
@@ -44,10 +45,11 @@ void Noticed(const std::u16string& text) {
         if (m.text != text) continue;
         if (m.cause)
             if (const std::string line = m.cause(); !line.empty()) Report(line);
-        if (m.outcome >= 0) {
-            S().lastOutcome = m.outcome;
+        if (m.outcome == Outcome::StartupFailed) S().startupFailed = true;
+        if (m.outcome == Outcome::Succeeded || m.outcome == Outcome::Failed) {
+            S().lastOutcome = m.outcome == Outcome::Succeeded ? 0 : 3;
             S().lastOutcomeText = text;
-            RecordOutcome(m.outcome);
+            RecordOutcome(S().lastOutcome);
         }
         return;
     }
@@ -104,7 +106,7 @@ void StopScript(const std::string& line) {
     Report(line);
     wce::user::CurrentDisplay().Shutdown();
     ReleaseReports();
-    std::exit(2);
+    std::exit(S().startupFailed ? 1 : 2);
 }
 
 }  // namespace wce::display

@@ -10,9 +10,15 @@ namespace wce::display {
 
 // What one of the program's messages means to an unattended run. The program's start-up
 // declares them: the platform knows no message of its own.
+enum class Outcome {
+    None,           // says nothing of the run's outcome
+    Succeeded,      // the work asked for was done: a scripted run exits 0
+    Failed,         // it failed: a scripted run exits 3, unless later work succeeds
+    StartupFailed,  // the program is stopping (status 1), whatever the script asks next
+};
 struct MessageMeaning {
     std::u16string text;
-    int outcome = -1;                    // a scripted run's exit status if it is the last outcome; -1: none
+    Outcome outcome = Outcome::None;
     std::function<std::string()> cause;  // the line that follows the message on stderr ("": none)
 };
 void DeclareMessages(std::vector<MessageMeaning> meanings);
@@ -42,7 +48,8 @@ bool Scripted();
 int ExitStatus(int status);
 
 // A script step that cannot be taken: the line is reported, the display shut down, and the
-// process exits with status 2 before anything further happens.
+// process exits before anything further happens: with status 2, or 1 once start-up failed
+// (the script did not go wrong; the start did).
 [[noreturn]] void StopScript(const std::string& line);
 
 }  // namespace wce::display

@@ -111,11 +111,12 @@ std::string RunDump(const ScriptAction&) {
 }
 
 // The PNG of the screen now; the second form leaves out the message boxes on top, which is how
-// the screen looked when the first of them opened (the last moment of a copy, say).
+// the screen looked when the first of them opened (the last moment of a copy, say). A picture
+// not written is reported, and the run goes on: it is a record, not a step of the user's.
 std::string Screenshot(const ScriptAction& a, wce::render::ScreenshotOf what) {
     std::string error;
-    if (wce::render::WriteScreenshotPng(a.arg, &error, what)) return "";
-    return "no screenshot was written: " + error;
+    if (!wce::render::WriteScreenshotPng(a.arg, &error, what)) Report(error);
+    return "";
 }
 std::string RunScreenshot(const ScriptAction& a) { return Screenshot(a, wce::render::ScreenshotOf::Screen); }
 std::string RunScreenshotBelow(const ScriptAction& a) {

@@ -189,6 +189,13 @@ TEST_F(DisplayHeadlessDeathTest, AStepThatCannotBeTakenEndsTheRunWithStatus2) {
             },
             ::testing::ExitedWithCode(2), row.error);
     }
+    EXPECT_EXIT(
+        {
+            wce::user::SetDisplay(MakeHeadlessDisplay(MakeScript(ParseScript("close\n", "t").actions, "t")));
+            MessageBoxW(nullptr, u"alone", u"T", MB_OK);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "t:1: close: no dialog with a caption OK button is shown");
 }
 
 TEST_F(DisplayHeadlessTest, WithoutAScriptTheAbsentUserAnswersEverything) {
