@@ -81,7 +81,7 @@ int EntryOf(const ScriptAction& a) {
 // Each action returns why it could not be taken, or "" once its input is posted.
 std::string RunSelect(const ScriptAction& a) {
     const int index = EntryOf(a);
-    if (index >= 0 && wce::user::InjectSelectListItem(index)) return "";
+    if (index >= 0) return wce::user::InjectSelectListItem(index) ? "" : "no list box shows that entry";
     if (index == -2) return "several entries have that name";
     if (a.arg.rfind(kByKey, 0) == 0) return "no entry has that key";
     if (a.arg.rfind(kByName, 0) == 0) return "no entry has that name";
