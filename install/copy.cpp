@@ -83,9 +83,9 @@ struct CopyHooks {
             return false;
         if (bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN)) ShowProgress(pszName);
         // An existing target is made replaceable but not deleted: the copy replaces it in one
-        // step, so a copy that fails leaves the old file in place.
-        if (install::EntryExists(szDst) && !install::SameEntry(szSrc, szDst))
-            SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
+        // step, so a copy that fails leaves the old file in place. The reset never acts through
+        // a link, so a target that is the source reached through one keeps the source intact.
+        if (install::EntryExists(szDst)) SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
         return CopyFileW(szSrc, szDst, FALSE) != FALSE;
     }
 

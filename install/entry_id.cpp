@@ -18,9 +18,4 @@ EntryId EntryIdOf(LPCWSTR pszDevicePath)
             (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
 }
 
-bool SameEntry(LPCWSTR pszPathA, LPCWSTR pszPathB)
-{
-    return EntryIdOf(pszPathA) == EntryIdOf(pszPathB);
-}
-
 }  // namespace install

@@ -17,7 +17,4 @@ struct EntryId {
 // Follows links. An invalid id (equal to nothing) when the path does not resolve or cannot be read.
 EntryId EntryIdOf(LPCWSTR pszDevicePath);
 
-// True only when both paths resolve to one and the same existing entry.
-bool SameEntry(LPCWSTR pszPathA, LPCWSTR pszPathB);
-
 }  // namespace install

@@ -126,9 +126,8 @@ bool IsTempName(std::string_view name) {
 
 // A writer holds an exclusive lock on its temporary for as long as it writes, so a temporary
 // that can be locked is left over from a writer that is gone, whatever process namespace or
-// host it ran in. Between its creation and its lock a temporary is empty: an empty one is
-// left alone until it is older than that moment can last.
-constexpr time_t kLockGrace = 60;
+// host it ran in (one taken in the moment between its creation and its lock is made again by
+// its writer, WriteAndPlace).
 
 // Removes what copies of writers that are gone left in the folder dirfd: a process killed while
 // it wrote a file under a temporary name leaves it. Each folder is swept before the first
@@ -146,7 +145,6 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
         host::Fd fd(host::OpenAt(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
         struct stat st {};
         if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            (st.st_size == 0 && st.st_mtime > time(nullptr) - kLockGrace) ||
             host::Flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
         host::UnlinkAt(dirfd, name.c_str(), 0);
@@ -177,7 +175,7 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
         if (!fd.valid() && errno != EEXIST) return HostError();
         if (!fd.valid()) continue;
         if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
-        // Where the host has no locks, the grace period alone keeps a sweep off a live temporary.
+        // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
         if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return {};
         fd.reset();
         host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
@@ -249,6 +247,20 @@ Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const 
     return s;
 }
 
+// Writes a temporary beside the target and renames it over. A temporary is unlocked for a moment
+// after it is made, and a sweep by another install may take it for a dead writer's then: the
+// copy is then made once more, under a new name.
+Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst, LPCWSTR target,
+                     BOOL failIfExists) {
+    for (int attempt = 0;; ++attempt) {
+        std::string temp;
+        dev_t dev = 0;
+        if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev); !s) return s;
+        const Status s = Place(temp, target, dst, src, failIfExists, dev);
+        if (!s.Is(ENOENT) || attempt > 0) return s;
+    }
+}
+
 // The device of the target's folder, for remembering what its filesystem refused.
 dev_t FolderDevice(const ns::HostEntry& dst) {
     if (dst.dirDevKnown) return dst.dirDev;
@@ -289,8 +301,7 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
         return named;
     }
     std::string temp;
-    if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev); !s) return s;
-    return Place(temp, target, dst, src, failIfExists, dev);
+    return WriteAndPlace(in, src, srcAttrs, dst, target, failIfExists);
 }
 
 // The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
@@ -333,10 +344,7 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
     if (!dst.exists)
         if (auto r = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists)) return *r;
-    std::string temp;
-    dev_t dev = 0;
-    if (Status s = WriteTemp(in.get(), st, *srcAttrs, dst, temp, dev); !s) return s;
-    return Place(temp, to, dst, st, failIfExists, dev);
+    return WriteAndPlace(in.get(), st, *srcAttrs, dst, to, failIfExists);
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     // A link is not written through: a copy onto its name replaces the link itself.
     if (!e.real.empty()) return TRUE;
+    // Attributes already as asked change nothing (the common case: a plain file made plain).
+    const DWORD wanted = dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
+    if (const Result<DWORD> now = attrs::Read(e.where(), e.st); now && (*now & attrs::kSettable) == wanted)
+        return TRUE;
     Status s = ns::Confine(e);
     if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = changes::Detach(e);
     if (s) s = changes::SetAttributes(e, dwFileAttributes);

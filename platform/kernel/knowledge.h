@@ -30,6 +30,7 @@
 
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/namespace.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {
@@ -96,10 +97,28 @@ struct Folders {
     };
     std::array<Base, 4> bases;
     size_t basesNext = 0;
+    // The folder the last change was made in, opened that way, and the clock tick it was opened in.
+    struct Held {
+        std::string host;
+        std::shared_ptr<host::Fd> fd;
+        int64_t tick = -1;
+    };
+    Held lastConfined;
+    // The last path resolved (namespace_posix.cpp), with when and in which generation.
+    struct Resolved {
+        bool valid = false;
+        std::u16string path;
+        ns::HostEntry entry;
+        int64_t at = 0;
+        unsigned generation = 0;
+    };
+    Resolved lastResolved;
     void ForgetResolved() {
         dirs.clear();
         for (Spelt& s : recentDirs) s.valid = false;
         for (Base& b : bases) b = Base{};
+        lastConfined = Held{};
+        lastResolved.valid = false;
     }
     std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
 };

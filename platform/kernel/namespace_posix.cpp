@@ -269,15 +269,23 @@ Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
 
 Status Confine(HostEntry& e) {
     if (e.dirfd != AT_FDCWD || e.nameOffset == 0) return {};
-    Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
-    if (!fd) {
-        // A folder on the way swapped for a link (or gone) since it was looked up.
-        const Error& err = fd.error();
-        return err.err == ELOOP || err.err == EXDEV ? Error{EACCES} : err;
+    // The folder the last change was made in is kept for one clock tick: a copying walk fills
+    // one folder file after file.
+    Folders::Held& last = M().lastConfined;
+    const int64_t tick = CurrentTick(fsinfo::Now());
+    if (last.fd == nullptr || last.tick != tick || last.host != e.dir()) {
+        Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
+        if (!fd) {
+            // A folder on the way swapped for a link (or gone) since it was looked up.
+            const Error& err = fd.error();
+            return err.err == ELOOP || err.err == EXDEV ? Error{EACCES} : err;
+        }
+        last.host.assign(e.dir());
+        last.fd = std::make_shared<host::Fd>(fd.Take());
+        last.tick = tick;
     }
-    auto held = std::make_shared<host::Fd>(fd.Take());
-    e.dirfd = held->get();
-    e.dirHold = std::move(held);
+    e.dirHold = last.fd;
+    e.dirfd = last.fd->get();
     return {};
 }
 
@@ -514,12 +522,49 @@ LocalEntry::~LocalEntry() {
     if (t_spareEntries.size() < 4) t_spareEntries.push_back(std::move(entry_));
 }
 
+namespace {
+
+// The last path resolved answers again within the clock tick it was resolved in, while this
+// process has changed nothing since: a walk asks whether a target exists, makes it writable and
+// copies onto it, three lookups of one name in a row. Another process's change is seen from the
+// next tick on, as everywhere.
+bool Remembered(std::u16string_view devicePath, HostEntry& out) {
+    const Folders::Resolved& r = M().lastResolved;
+    if (!r.valid || r.generation != Known().Generation() || r.path != devicePath ||
+        CurrentTick(fsinfo::Now()) != CurrentTick(r.at))
+        return false;
+    out = r.entry;
+    out.dirfd = out.nameOffset == 0 ? AT_FDCWD : OpenFolderFd(out.dir());
+    return true;
+}
+
+Status Remember(std::u16string_view devicePath, const HostEntry& e, int64_t at, Status s) {
+    Folders::Resolved& r = M().lastResolved;
+    r.valid = s.ok() && !e.presumed;
+    if (!r.valid) return s;
+    r.path.assign(devicePath);
+    r.entry = e;
+    r.entry.dirHold.reset();  // descriptors are the caller's; the next one opens its own
+    r.entry.dirfd = AT_FDCWD;
+    r.at = at;
+    r.generation = Known().Generation();
+    return s;
+}
+
+}  // namespace
+
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
-    return Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); });
+    if (Remembered(devicePath, out)) return {};
+    const int64_t at = fsinfo::Now();
+    return Remember(devicePath, out, at,
+                    Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); }));
 }
 
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    return Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); });
+    if (Remembered(devicePath, out)) return {};
+    const int64_t at = fsinfo::Now();
+    return Remember(devicePath, out, at,
+                    Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); }));
 }
 
 namespace {
