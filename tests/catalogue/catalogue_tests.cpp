@@ -47,6 +47,18 @@ struct Outcome {
     std::vector<std::string> notes;  // "warning: LINE" or "cause: LINE"
 };
 
+Outcome ReadCatalogue();
+
+// The catalogue bytes read on a scratch device with the code page given.
+Outcome ReadCatalogueOf(const std::string& bytes, UINT codePage)
+{
+    wce::kernel::DeviceConfig config;
+    config.codePage = codePage;
+    ScratchDevice device(config);
+    device.WriteCatalogue(bytes);
+    return ReadCatalogue();
+}
+
 Outcome ReadCatalogue()
 {
     shell_test::UseProbeDisplay();
@@ -116,11 +128,7 @@ TEST(CatalogueReader, LineAndSectionRules)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        wce::kernel::DeviceConfig config;
-        config.codePage = row.codePage;
-        ScratchDevice device(config);
-        device.WriteCatalogue(row.bytes);
-        const Outcome out = ReadCatalogue();
+        const Outcome out = ReadCatalogueOf(row.bytes, row.codePage);
         EXPECT_EQ(out.result, row.items.empty() ? 0 : 1);
         EXPECT_EQ(out.items, row.items);
         EXPECT_EQ(out.keys, row.keys);
@@ -214,11 +222,7 @@ TEST(CatalogueReader, NotesSayWhatIsWrongAndWhere)
     };
     for (const NoteRow& row : rows) {
         SCOPED_TRACE(row.name);
-        wce::kernel::DeviceConfig config;
-        config.codePage = row.codePage;
-        ScratchDevice device(config);
-        device.WriteCatalogue(row.bytes);
-        const Outcome out = ReadCatalogue();
+        const Outcome out = ReadCatalogueOf(row.bytes, row.codePage);
         ASSERT_EQ(out.notes.size(), row.notes.size()) << testing::PrintToString(out.notes);
         for (std::size_t i = 0; i < row.notes.size(); ++i)
             EXPECT_EQ((out.notes[i] + "\n").rfind(row.notes[i], 0), 0u) << out.notes[i];

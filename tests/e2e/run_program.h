@@ -116,4 +116,11 @@ inline std::vector<std::string> LinesStartingWith(const std::string& text, const
     return lines;
 }
 
+// The bundled sample medium, copied into the scratch medium folder.
+inline void CopySampleMedium(const Scratch& s)
+{
+    std::filesystem::copy(std::filesystem::path(SOURCE_DIR) / "examples/medium", s.Medium(),
+                          std::filesystem::copy_options::recursive);
+}
+
 }  // namespace e2e

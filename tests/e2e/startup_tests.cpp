@@ -7,14 +7,10 @@
 
 namespace {
 
+using e2e::CopySampleMedium;
 using e2e::LinesStartingWith;
 using e2e::Scratch;
 namespace fs = std::filesystem;
-
-void CopySampleMedium(const Scratch& s)
-{
-    fs::copy(fs::path(SOURCE_DIR) / "examples/medium", s.Medium(), fs::copy_options::recursive);
-}
 
 std::vector<std::string> DeviceFiles(const Scratch& s)
 {
