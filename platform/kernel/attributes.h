@@ -38,16 +38,6 @@ Result<DWORD> Read(const Location& where, const struct stat& st);
 inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
     return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
 }
-// The attribute word an entry on device dev keeps in an extended attribute: user.DOSATTRIB, or
-// the NTFS word where the filesystem has one; 0 when it has none or its filesystem keeps no user
-// attributes. Safe to call from any thread.
-Result<DWORD> XattrBits(const Location& where, dev_t dev);
-// Whether the hidden / system bits of the inode st describes are remembered and still current
-// (Read then needs no extended-attribute read). Safe to call from any thread.
-bool Recalls(const struct stat& st);
-// As Read, with what XattrBits gave for the entry (nullptr: read it here when needed), for
-// entries described by another thread.
-Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Result<DWORD>* bits);
 // Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them); fails with
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
 Status Write(const Location& where, const struct stat& st, DWORD attrs);

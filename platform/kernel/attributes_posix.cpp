@@ -49,7 +49,6 @@ constexpr size_t kMaxRemembered = 1 << 18;
 
 bool Recall(const struct stat& st, DWORD& bits) {
     RememberedBits& r = Known().attributes;
-    std::lock_guard hold(r.lock);
     auto it = r.byInode.find({st.st_dev, st.st_ino});
     if (it == r.byInode.end() || !it->second.stamp.Trusted(st)) return false;
     bits = it->second.bits;
@@ -60,12 +59,11 @@ void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
     if (!t.fineStamps || !stamp.settled) return;
     RememberedBits& r = Known().attributes;
-    std::lock_guard hold(r.lock);
     if (r.byInode.size() >= kMaxRemembered) r.byInode.clear();
     r.byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
 }
 
-// Whether the running kernel has getxattrat; asked once, by the first read (of any thread).
+// Whether the running kernel has getxattrat; asked once, by the first read.
 std::atomic<bool>& NoXattrAt() { return Known().filesystems.noXattrAt; }
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
@@ -129,15 +127,6 @@ Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
     if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err)) return DWORD{0};
     return n.error();
 }
-
-}  // namespace
-
-Result<DWORD> XattrBits(const Location& where, dev_t dev) {
-    return TraitsAt(where, dev).store == fsinfo::AttrStore::NtfsXattr ? NtfsWord(where)
-                                                                   : DosAttribWord(where, dev);
-}
-
-namespace {
 
 Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
     const dev_t dev = st.st_dev;
@@ -252,14 +241,7 @@ std::string Location::Full() const {
     return full.append("/").append(name);
 }
 
-Result<DWORD> Read(const Location& where, const struct stat& st) { return ReadWith(where, st, nullptr); }
-
-bool Recalls(const struct stat& st) {
-    DWORD bits = 0;
-    return Recall(st, bits);
-}
-
-Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Result<DWORD>* read) {
+Result<DWORD> Read(const Location& where, const struct stat& st) {
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);
     if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
@@ -270,14 +252,14 @@ Result<DWORD> ReadWith(const Location& where, const struct stat& st, const Resul
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if (t.store == fsinfo::AttrStore::NtfsXattr) {
-        const Result<DWORD> bits = read != nullptr ? *read : NtfsWord(where);
+        const Result<DWORD> bits = NtfsWord(where);
         if (!bits) return bits;
         return Word(a | (*bits & kSettable));
     }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
     if (!Recall(st, word)) {
-        const Result<DWORD> bits = read != nullptr ? *read : DosAttribWord(where, st.st_dev);
+        const Result<DWORD> bits = DosAttribWord(where, st.st_dev);
         if (!bits) return bits;
         word = *bits;
         Remember(st, t, word);

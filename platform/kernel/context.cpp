@@ -2,11 +2,10 @@
 
 #include <time.h>
 
-#include <cstdlib>
 
 namespace wce::kernel {
 
-// Never destroyed: the threads it stops at exit read it until they end.
+// Never destroyed: static objects may still make host calls while the process exits.
 Context& Ctx() {
     static Context* c = new Context;
     return *c;
@@ -14,21 +13,16 @@ Context& Ctx() {
 
 host::Ops& Context::Table() {
     replaced_.store(true, std::memory_order_relaxed);
-    QuiesceAll();
     return ops_;
 }
 
 void Context::RestoreOps() {
-    replaced_.store(true, std::memory_order_relaxed);
-    QuiesceAll();
     ops_ = host::RealOps();
     replaced_.store(false, std::memory_order_relaxed);
 }
 
 void Context::Inject(HostOp op, int nth, int err, bool persistent) {
-    // Armed first, so the threads stop making calls; the fault is written once they have.
     anyFault_.store(true, std::memory_order_relaxed);
-    QuiesceAll();
     faults_[Index(op)] = Fault{nth < 1 ? 1 : nth, err, persistent, false};
 }
 
@@ -57,33 +51,6 @@ int64_t Context::Now() const {
     timespec now{};
     clock_gettime(CLOCK_REALTIME_COARSE, &now);
     return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
-}
-
-void Context::Adopt(Thread* t) {
-    for (size_t k = 0; k < threads_.size(); ++k) {
-        Thread* none = nullptr;
-        if (threads_[k].load() == t) return;
-        if (threads_[k].compare_exchange_strong(none, t)) {
-            if (k == 0) std::atexit([] { Ctx().StopAll(); });
-            return;
-        }
-    }
-    std::abort();  // more kinds of thread than slots: a programming error
-}
-
-void Context::QuiesceAll() {
-    for (auto& slot : threads_)
-        if (Thread* t = slot.load()) t->Quiesce();
-}
-
-void Context::StopAll() {
-    for (size_t k = threads_.size(); k-- > 0;)
-        if (Thread* t = threads_[k].load()) t->Stop();
-}
-
-void Context::SetSharing(Sharing s) {
-    QuiesceAll();
-    sharing_.store(s, std::memory_order_relaxed);
 }
 
 // The public forms (faults.h, host_ops.h, filesystems.h).

@@ -67,72 +67,34 @@ Traits Probe(const char* hostPath) {
 
 }  // namespace
 
-// Asked several times for every file copied: answered from a per-thread copy while nothing new
-// has been learnt.
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
-    struct Last {
-        unsigned generation = 0;
-        std::pair<dev_t, dev_t> key;
-        unsigned bits = 0;
-    };
-    thread_local Last last;
-    auto& k = K();
-    const std::pair<dev_t, dev_t> key{dev, PairKeyed(f) ? srcDev : 0};
-    const unsigned generation = k.generation.load(std::memory_order_acquire);
-    if (last.generation != generation || last.key != key) {
-        std::lock_guard<std::mutex> hold(k.lock);
-        auto it = k.refused.find(key);
-        last = {generation, key, it == k.refused.end() ? 0u : it->second};
-    }
-    return (last.bits >> static_cast<unsigned>(f)) & 1u;
+    const auto& refused = K().refused;
+    auto it = refused.find({dev, PairKeyed(f) ? srcDev : 0});
+    return it != refused.end() && ((it->second >> static_cast<unsigned>(f)) & 1u);
 }
 
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
     if (!MeansNotHere(f, err)) return false;
-    auto& k = K();
-    std::lock_guard<std::mutex> hold(k.lock);
-    k.refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
-    k.generation.fetch_add(1, std::memory_order_release);
+    K().refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
     return true;
 }
 
 Traits TraitsOf(dev_t dev, const char* hostPath) {
     Traits t;
     if (KnownTraits(dev, t)) return t;
-    t = Probe(hostPath);
-    auto& k = K();
-    std::lock_guard<std::mutex> hold(k.lock);
-    auto [it, added] = k.traits.emplace(dev, t);
-    if (added) k.generation.fetch_add(1, std::memory_order_release);
-    return it->second;
+    return K().traits.emplace(dev, Probe(hostPath)).first->second;
 }
 
 bool KnownTraits(dev_t dev, Traits& out) {
-    struct Last {
-        unsigned generation = 0;
-        dev_t dev = 0;
-        Traits traits;
-    };
-    thread_local Last last;
-    auto& k = K();
-    const unsigned generation = k.generation.load(std::memory_order_acquire);
-    if (last.generation == generation && last.dev == dev) {
-        out = last.traits;
-        return true;
-    }
-    std::lock_guard<std::mutex> hold(k.lock);
-    auto it = k.traits.find(dev);
-    if (it == k.traits.end()) return false;
-    last = {generation, dev, it->second};
+    const auto& traits = K().traits;
+    auto it = traits.find(dev);
+    if (it == traits.end()) return false;
     out = it->second;
     return true;
 }
 
 void NoteFoldsCase(dev_t dev, bool folds) {
-    auto& k = K();
-    std::lock_guard<std::mutex> hold(k.lock);
-    if (auto it = k.traits.find(dev); it != k.traits.end()) it->second.foldsCase = folds ? 1 : 0;
-    k.generation.fetch_add(1, std::memory_order_release);
+    if (auto it = K().traits.find(dev); it != K().traits.end()) it->second.foldsCase = folds ? 1 : 0;
 }
 
 int64_t Now() { return Ctx().Now(); }

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/kernel/ahead.h"
 #include "platform/kernel/activity.h"
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/errors.h"
@@ -28,12 +27,8 @@ struct FindObject : handles::Object {
     std::u16string prefix;  // the device path of the folder, as the caller spelt it, with its backslash
     bool matchAll = false;
     size_t next = 0;
-    std::unique_ptr<ahead::Batch> ahead;  // ended before dir is closed
     ~FindObject() override {
-        if (!dir.valid()) return;
-        ns::NoteClosedFolder(dir.get());
-        // The walk is over: a folder prepared for it would only hold a descriptor until the next.
-        if (Known().folders.open.empty()) Known().TakePrepared().reset();
+        if (dir.valid()) ns::NoteClosedFolder(dir.get());
     }
 };
 
@@ -77,19 +72,12 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
     thread_local std::string leaf;
     leaf.assign(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    const Result<DWORD>* bits = nullptr;
-    if (f.ahead) {
-        const ahead::Described& d = f.ahead->Take(k);
-        if (!d.found) return Unreadable(d.found.error().err, st, attributes, wordRead);
-        st = d.st;
-        if (d.bitsRead) bits = &d.bits;
-        at = d.at;
-    } else if (at = fsinfo::Now(); host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    at = fsinfo::Now();
+    if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Unreadable(errno, st, attributes, wordRead);
-    }
     Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {
-        read = attrs::ReadWith(where, st, bits);
+        read = attrs::Read(where, st);
     } else {
         std::string target;
         if (!ns::FollowConfined(where.Full(), target, st)) return false;
@@ -141,18 +129,10 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     f->pattern.assign(pattern);
     f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    if (std::unique_ptr<ahead::Prepared> p; f->matchAll && (p = ahead::TakePrepared(f->dirHost))) {
-        f->dir = std::move(p->dir);
-        f->listing = std::move(p->listing);
-        f->ahead = std::move(p->batch);
-        if (f->ahead) f->ahead->Adopt();
-    } else {
-        if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
-            if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) ReportFailure("list", f->prefix, s.error().err);
-            Fail(s);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (f->matchAll) f->ahead = ahead::Batch::Start(f->dir.get(), f->dirHost, f->listing);
+    if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) ReportFailure("list", f->prefix, s.error().err);
+        Fail(s);
+        return INVALID_HANDLE_VALUE;
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());
     if (!Advance(*f, data)) {

@@ -1,15 +1,13 @@
 // What the kernel has learnt about the host, held by one object: what each filesystem offers, the
 // folders standing for the device, the name tables of the folders it looked into, the attribute
-// bits it read, the entry an enumeration has just delivered and the folder the enumeration helper
-// prepared. Each view is checked by the one freshness rule of filesystems.h (fsinfo::Stamp);
+// bits it read, the entry an enumeration has just delivered, the folders swept of temporaries and
+// the copies waiting to be read back. Each view is checked by the one freshness rule of filesystems.h (fsinfo::Stamp);
 // every change this process makes reaches it through changes.h, which keeps it up to date; and it
 // is forgotten as a whole when the mapping changes or a test fakes the host (Forget).
 //
 // The modules that read the host fill their part (namespace_posix.cpp the folders,
 // attributes_posix.cpp the bits, filesystems_posix.cpp the filesystems, find_posix.cpp the recent
-// entry, ahead_posix.cpp the prepared folder); this header only says what there is. The
-// Win32-shaped calls run on one thread at a time; the parts the helper thread reads too carry
-// their own lock.
+// entry); this header only says what there is. The Win32-shaped calls run on one thread at a time.
 #pragma once
 
 #include <sys/stat.h>
@@ -35,10 +33,6 @@
 
 namespace wce::kernel {
 
-namespace ahead {
-struct Prepared;
-}
-
 struct U16Hash {
     using is_transparent = void;
     size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
@@ -50,10 +44,8 @@ struct StrHash {
 
 // What each filesystem offers, keyed by device.
 struct FilesystemFacts {
-    std::mutex lock;  // the helper thread reads them too
     std::unordered_map<dev_t, fsinfo::Traits> traits;
     std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
-    std::atomic<unsigned> generation{1};  // moves whenever they change, for per-thread copies
     std::atomic<bool> noXattrAt{false};   // the running kernel lacks getxattrat
 };
 
@@ -123,7 +115,7 @@ struct Folders {
     std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
 };
 
-// The user.DOSATTRIB word read per inode; the helper thread asks too.
+// The user.DOSATTRIB word read per inode.
 struct RememberedBits {
     struct Key {
         dev_t dev;
@@ -138,7 +130,6 @@ struct RememberedBits {
         fsinfo::Stamp stamp;
         DWORD bits;
     };
-    std::mutex lock;
     std::unordered_map<Key, Bits, Hash> byInode;
 };
 
@@ -151,20 +142,12 @@ struct RecentEntry {
     unsigned generation = 0;  // Knowledge::Generation() then
 };
 
-// The folder the helper opened and listed ahead of the walk; one at a time.
-struct PreparedSlot {
-    std::mutex lock;
-    std::unique_ptr<ahead::Prepared> folder;
-    std::atomic<bool> held{false};
-};
-
 class Knowledge {
 public:
     FilesystemFacts filesystems;
     Folders folders;
     RememberedBits attributes;
     RecentEntry recent;
-    PreparedSlot prepared;
     // Folders swept of dead temporaries (copy_posix.cpp) since the last flush.
     std::unordered_set<std::string> swept;
     // Copies made onto each filesystem since its last flush, to be read back (verify.h).
@@ -178,11 +161,6 @@ public:
     // Forgets everything learnt; the mapping itself stays.
     void Forget();
 
-    // The folder the helper prepared, handed over (under the helper's lock) or taken (nullptr
-    // when there is none). A taken folder is let go of outside both locks: the end of its batch
-    // waits for the helper to leave it.
-    void Keep(std::unique_ptr<ahead::Prepared> p);
-    std::unique_ptr<ahead::Prepared> TakePrepared();
 
 private:
     std::atomic<unsigned> generation_{0};

@@ -43,7 +43,7 @@ struct Pending {
     int64_t first = 0;     // when the first range was started
 };
 
-// Copies run on one thread; the helper thread never writes.
+// The kernel has no threads of its own: what is tracked is the caller's.
 std::unordered_map<dev_t, Pending>& ByDevice() {
     static std::unordered_map<dev_t, Pending> m;
     return m;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/context.h"
 #include "tests/kernel/kernel_fixture.h"
 
 using namespace wce::kernel;
@@ -103,23 +102,6 @@ TEST_F(KernelTest, HostileWriteBackErrorsReachTheResult) {
     }
 }
 
-// Enumerations ended while newer ones arrive: the helper never takes up a batch that is gone
-// (run it under ThreadSanitizer or AddressSanitizer to see a fault here).
-TEST_F(KernelTest, HostileEnumerationsCancelledWhileNewerArrive) {
-    for (const char* dir : {"a", "b", "c"})
-        for (int i = 0; i < 40; ++i) Write(root() + "/" + dir + "/f" + std::to_string(i), "x");
-    Ctx().SetSharing(Sharing::Racing);
-    WIN32_FIND_DATAW fd;
-    for (int round = 0; round < 300; ++round) {
-        HANDLE a = FindFirstFileW(u"\\a\\*.*", &fd);
-        HANDLE b = FindFirstFileW(u"\\b\\*.*", &fd);
-        ASSERT_TRUE(FindClose(a));
-        HANDLE c = FindFirstFileW(u"\\c\\*.*", &fd);
-        ASSERT_TRUE(FindClose(b));
-        ASSERT_TRUE(FindClose(c));
-    }
-}
-
 // A source's size is taken from the open file: one that reports none (as some special files do)
 // is read to its end, and one that reports less than it holds is copied to that size.
 TEST_F(KernelTest, HostileSourceSizeAsTheOpenFileReportsIt) {
@@ -170,4 +152,14 @@ TEST_F(KernelTest, HostileReadBackFindsWhatTheMediumDoesNotHold) {
         }
     }
     SetActivity(nullptr);
+}
+
+// Only a regular file is opened as a source: a pipe or a device on a medium is refused unopened.
+TEST_F(KernelTest, HostileSourceThatIsNoFileIsNeverOpened) {
+    ASSERT_EQ(mkfifo((medium() + "/pipe").c_str(), 0644), 0);
+    FaultScope counting;
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\pipe", u"\\pipe", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(HostCallCount(HostOp::Open), 0);
+    EXPECT_FALSE(fs::exists(root() + "/pipe"));
 }
