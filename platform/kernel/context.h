@@ -52,6 +52,7 @@ private:
     std::array<std::atomic<int>, kOps> fired_{};
     std::array<Fault, kOps> faults_{};
     std::atomic<bool> anyFault_{false};
+    std::atomic<bool> observed_{false};  // a test has armed or cleared faults: calls are counted
     std::atomic<ClockFn> clock_{nullptr};
 };
 

@@ -14,7 +14,8 @@ enum class HostOp {
 // call and every later one fail.
 void InjectFault(HostOp op, int nth, int err, bool persistent = false);
 void ClearFaults();
-// Calls of op since the last ClearFaults().
+// Calls of op since the last ClearFaults() (counted only from the first InjectFault or
+// ClearFaults of the process on, so that the program itself never counts).
 int HostCallCount(HostOp op);
 // Calls of op failed by an injected fault since the last ClearFaults(): a test proves with it
 // that its fault happened, not only that the outcome looked like one.
