@@ -251,10 +251,17 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
         return Word(fat & kFatKept);
     }
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    // NTFS's word is remembered as the DOSATTRIB one is: a walk asks for it several times a file,
+    // and on FUSE every read is a round trip to the driver.
     if (t.store == fsinfo::AttrStore::NtfsXattr) {
-        const Result<DWORD> bits = NtfsWord(where);
-        if (!bits) return bits;
-        return Word(a | (*bits & kSettable));
+        DWORD word = 0;
+        if (!Recall(st, word)) {
+            const Result<DWORD> bits = NtfsWord(where);
+            if (!bits) return bits;
+            word = *bits & kSettable;
+            Remember(st, t, word);
+        }
+        return Word(a | word);
     }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
