@@ -2,7 +2,7 @@
 # Builds everything and runs the installer on the bundled sample medium against a scratch device.
 # The repository is never written: medium and device are copied to a scratch folder first.
 #   scripts/run.sh                 interactive (terminal, or a window on a desktop)
-#   WCE_SCRIPT=file scripts/run.sh unattended (see README: Automation)
+#   WCE_SCRIPT=file scripts/run.sh unattended (see README: Unattended runs)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/build.sh" "$here/build" >&2
