@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/display/automation.h"
@@ -61,7 +62,9 @@ public:
         Log("folder " + Field(path));
     }
     void Failed(std::string_view action, std::u16string_view path, int err) override {
-        const std::string what = std::string(action) + " " + Field(path) + ": " + std::strerror(err);
+        // The kernel's read-back tells a difference by EBADMSG, whose own text says nothing here.
+        const char* why = err == EBADMSG ? "the medium gave back other data than was written" : std::strerror(err);
+        const std::string what = std::string(action) + " " + Field(path) + ": " + why;
         m_failure = "cannot " + what;
         Log("error " + what);
     }
