@@ -124,14 +124,12 @@ bool IsTempName(std::string_view name) {
     return dash != std::string_view::npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
 }
 
-// A writer holds an exclusive lock on its temporary for as long as it writes, so a temporary
-// that can be locked is left over from a writer that is gone, whatever process namespace or
-// host it ran in (one taken in the moment between its creation and its lock is made again by
-// its writer, WriteAndPlace).
-
 // Removes what copies of writers that are gone left in the folder dirfd: a process killed while
-// it wrote a file under a temporary name leaves it. Each folder is swept before the first
-// temporary made there after a flush (an install's copies end with one).
+// it wrote a file under a temporary name leaves it. A writer holds an exclusive lock on its
+// temporary for as long as it writes, so one that can be locked is a gone writer's, whatever
+// process namespace or host it ran in (one taken in the moment between its creation and its lock
+// is made again by its writer, WriteAndPlace). Each folder is swept before the first temporary
+// made there after a flush (an install's copies end with one).
 void SweepDeadTemps(int dirfd, std::string_view dir) {
     auto& swept = Known().swept;
     if (swept.size() > 4096) swept.clear();
