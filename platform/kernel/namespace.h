@@ -8,9 +8,9 @@
 // ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path (the last
 // two also by the caller's spelling, found without folding it), so a walk pays one host lookup
 // per file rather than one per component; a cached folder that has vanished or changed is noticed
-// by the failed lookup below it and resolved afresh. The check is made
-// against the tree as it stands: a folder swapped for a link by another process while a call runs
-// is outside what this protects against.
+// by the failed lookup below it and resolved afresh. Changes and listings are made in folders
+// opened from the mapped folder without following links (Confine, OpenConfined), so a folder
+// swapped for a link after it was looked up is refused there, never followed.
 //
 // While an enumeration holds a folder open, lookups of names in that folder are made relative to
 // it (one name for the host to look up instead of the whole path). The open folder is the one the

@@ -1,0 +1,182 @@
+// Host folders of the device reached without following links: where changes are made and folders
+// are listed, so that a folder swapped for a link after it was looked up is never followed.
+#include <dirent.h>
+#include <limits.h>
+#include <linux/openat2.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "platform/kernel/filesystems.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
+#include "platform/kernel/namespace.h"
+#include "platform/kernel/namespace_internal.h"
+
+namespace wce::kernel::ns {
+namespace {
+
+bool Within(std::string_view path, std::string_view base) {
+    if (base.empty()) return false;
+    if (base == "/") return true;
+    return path.substr(0, base.size()) == base && (path.size() == base.size() || path[base.size()] == '/');
+}
+
+// The mapped folder dirHost lies in, as configured or resolved: the longest that holds it.
+std::string_view BaseOf(std::string_view dirHost) {
+    const auto& m = M();
+    std::string_view base;
+    for (const std::string* b : {&m.rootHost, &m.mediumHost, &m.rootReal, &m.mediumReal})
+        if (b->size() > base.size() && Within(dirHost, *b)) base = *b;
+    return base;
+}
+
+// The folder rel below the open folder base, opened with flags, every step a folder and none a
+// link: the host's own confined lookup where the kernel has one, else one step at a time.
+int OpenBeneath(int base, const std::string& rel, int flags) {
+    static bool noOpenAt2 = false;
+    if (!noOpenAt2) {
+        const int fd = host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG)) return fd;
+        noOpenAt2 = true;
+    }
+    const size_t last = rel.rfind('/');
+    host::Fd cur(host::Dup(base));
+    for (size_t i = 0; cur.valid() && last != std::string::npos && i <= last;) {
+        const size_t end = rel.find('/', i);
+        const std::string step = rel.substr(i, end - i);
+        i = end + 1;
+        if (step == "..") return errno = EXDEV, -1;
+        host::Fd next(host::OpenAt(cur.get(), step.c_str(), O_PATH | O_NOFOLLOW));
+        struct stat st {};
+        if (!next.valid() || host::FStat(next.get(), &st) != 0) return -1;
+        if (!S_ISDIR(st.st_mode)) return errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR, -1;
+        cur = std::move(next);
+    }
+    const std::string leaf = last == std::string::npos ? rel : rel.substr(last + 1);
+    if (!cur.valid()) return -1;
+    if (leaf == "..") return errno = EXDEV, -1;
+    return host::OpenAt(cur.get(), leaf.c_str(), flags | O_DIRECTORY | O_NOFOLLOW);
+}
+
+}  // namespace
+
+Status Canonical(const std::string& in, std::string& out) {
+    std::string rest = in;
+    out.clear();
+    size_t i = 0;
+    int links = 0;
+    char buf[PATH_MAX];
+    while (i < rest.size()) {
+        if (rest[i] == '/') { ++i; continue; }
+        size_t end = std::min(rest.find('/', i), rest.size());
+        std::string_view comp(rest.data() + i, end - i);
+        i = end;
+        if (comp == ".") continue;
+        if (comp == "..") { out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/')); continue; }
+        std::string cand = out + "/" + std::string(comp);
+        struct stat st {};
+        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
+        if (!S_ISLNK(st.st_mode)) { out = std::move(cand); continue; }
+        if (++links > 40) return Error{ELOOP};
+        ssize_t n = host::ReadLink(cand.c_str(), buf, sizeof buf);
+        if (n < 0) return HostError();
+        std::string target(buf, static_cast<size_t>(n));
+        rest = target + "/" + rest.substr(i);
+        i = 0;
+        if (!target.empty() && target[0] == '/') out.clear();
+    }
+    if (out.empty()) out.assign(1, '/');
+    return {};
+}
+
+Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
+    auto& m = M();
+    const std::string_view base = BaseOf(dirHost);
+    if (base.empty()) return Error{EACCES};
+    Folders::Base* b = nullptr;
+    for (Folders::Base& h : m.bases)
+        if (h.fd.valid() && h.host == base) b = &h;
+    if (b == nullptr) {
+        // The mapped folder itself is the user's setting, links and all.
+        host::Fd fd(host::OpenAt(AT_FDCWD, std::string(base).c_str(), O_PATH | O_DIRECTORY));
+        if (!fd.valid()) return HostError(Kind::Folder);
+        b = &m.bases[m.basesNext++ % m.bases.size()];
+        b->host.assign(base);
+        b->fd = std::move(fd);
+    }
+    host::Fd fd(dirHost.size() == base.size()
+                    ? host::OpenAt(b->fd.get(), ".", flags | O_DIRECTORY)
+                    : OpenBeneath(b->fd.get(), std::string(dirHost.substr(base.size() + 1)), flags));
+    if (!fd.valid()) return HostError(Kind::Folder);
+    return fd;
+}
+
+Status Confine(HostEntry& e) {
+    if (e.dirfd != AT_FDCWD || e.nameOffset == 0) return {};
+    // The folder the last change was made in is kept for one clock tick: a copying walk fills
+    // one folder file after file.
+    Folders::Held& last = M().lastConfined;
+    const int64_t tick = CurrentTick(fsinfo::Now());
+    if (last.fd == nullptr || last.tick != tick || last.host != e.dir()) {
+        Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
+        if (!fd) {
+            // A folder on the way swapped for a link (or gone) since it was looked up.
+            const Error& err = fd.error();
+            return err.err == ELOOP || err.err == EXDEV ? Error{EACCES} : err;
+        }
+        last.host.assign(e.dir());
+        last.fd = std::make_shared<host::Fd>(fd.Take());
+        last.tick = tick;
+    }
+    e.dirHold = last.fd;
+    e.dirfd = last.fd->get();
+    return {};
+}
+
+Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {
+    if (Status s = Canonical(hostPath, target); !s) return s;
+    const auto& m = M();
+    if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
+    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? Status() : Status(HostError());
+}
+
+Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
+    out.names.clear();
+    out.entries.clear();
+    Result<host::Fd> opened = OpenConfined(dirHost, O_RDONLY);
+    if (!opened) return Error{opened.error().err, Kind::Folder};
+    host::Fd fd = opened.Take();
+    if (Status s = ReadListingOf(fd.get(), out); !s) return s;
+    if (keep != nullptr) *keep = std::move(fd);
+    return {};
+}
+
+Status ReadListingOf(int dirfd, DirListing& out) {
+    out.names.clear();
+    out.entries.clear();
+    thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
+    for (;;) {
+        ssize_t n = host::GetDents(dirfd, buf.get(), 64 * 1024);
+        if (n < 0) return HostError(Kind::Folder);
+        if (n == 0) break;
+        for (ssize_t pos = 0; pos < n;) {
+            auto* d = reinterpret_cast<dirent64*>(buf.get() + pos);
+            pos += d->d_reclen;
+            std::string_view nm(d->d_name);
+            if (nm == "." || nm == "..") continue;
+            out.entries.push_back({static_cast<uint32_t>(out.names.size()),
+                                   static_cast<uint16_t>(nm.size()), d->d_type});
+            out.names += nm;
+        }
+    }
+    std::sort(out.entries.begin(), out.entries.end(),
+              [&](const auto& a, const auto& b) { return out.name(a) < out.name(b); });
+    return {};
+}
+
+}  // namespace wce::kernel::ns

@@ -1,0 +1,206 @@
+// The name tables of the folders the namespace looked into: each folder's names by their folded
+// form, for lookups that ignore case, kept by the freshness rule and by this process's changes.
+#include <dirent.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "platform/kernel/filesystems.h"
+#include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
+#include "platform/kernel/namespace.h"
+#include "platform/kernel/namespace_internal.h"
+#include "platform/kernel/names.h"
+#include "platform/kernel/paths.h"
+
+namespace wce::kernel::ns {
+namespace {
+
+constexpr size_t kMaxFoldedTables = 512;
+
+// Records that t holds what the folder (status st) held at time now.
+FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct stat& st,
+                      int64_t now) {
+    t.stamp = fsinfo::Stamp::Of(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.ownChange = false;
+    t.verifiedAt = now;
+    t.checkedTick = CurrentTick(now);
+    return t;
+}
+
+// An empty table for a folder with status st, read at time now; older tables go when too many.
+FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t now, bool made) {
+    auto& m = M();
+    if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
+    FoldedTable& t = m.folded[dirHost];
+    t = FoldedTable{};
+    t.made = made;
+    return Verified(t, dirHost, st, now);
+}
+
+// A name's share of a folder's digest: the digest of a set of names is the sum of their shares,
+// so a change of one name updates it, and a folder listed again is compared without a new table.
+uint64_t NameDigest(std::string_view name) {
+    uint64_t h = std::hash<std::string_view>{}(name);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 33);
+}
+
+uint64_t ListingDigest(const DirListing& listing) {
+    uint64_t sum = 0;
+    for (const auto& e : listing.entries) sum += NameDigest(listing.name(e));
+    return sum;
+}
+
+// Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
+// looked up with its case turned, finds the same file or not.
+void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
+    fsinfo::Traits traits;
+    if (!fsinfo::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
+    for (const auto& e : listing.entries) {
+        std::string name(listing.name(e));
+        auto isLetter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+        if (std::none_of(name.begin(), name.end(), isLetter)) continue;
+        std::string turned = name;
+        for (char& c : turned) {
+            const int u = static_cast<unsigned char>(c);
+            c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
+        }
+        struct stat a {}, b {};
+        const std::string base = dirHost + "/";
+        if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
+        const bool found = host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
+        fsinfo::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
+        return;
+    }
+}
+
+Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
+    DirListing listing;
+    if (Status s = ReadListing(dirHost, listing); !s) return s.error();
+    const uint64_t digest = ListingDigest(listing);
+    auto old = M().folded.find(dirHost);
+    const bool same = old != M().folded.end() && old->second.stamp.ino == st.st_ino;
+    // A folder that holds just the names the table knows (this process's own changes) keeps it.
+    if (same && old->second.names == digest) return &Verified(old->second, dirHost, st, now);
+    FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
+    t.names = digest;
+    LearnCaseFolding(dirHost, listing, st.st_dev);
+    std::u16string dev, key;
+    for (const auto& e : listing.entries) {
+        dev.clear();
+        key.clear();
+        names::HostToDevice(listing.name(e), dev);
+        paths::AppendFolded(dev, key);
+        // Sorted input: the first name of a folded group is the byte-order smallest.
+        if (!t.byFolded.try_emplace(key, listing.name(e)).second) ++t.collisions;
+    }
+    return &t;
+}
+
+// Whether a table may answer for its folder, by the freshness rule; a change of our own is
+// taken in, provisionally, until the folder is due to be checked against the host again.
+bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
+    if (!t.stamp.SameEntry(st)) return false;
+    if (t.stamp.Trusted(st)) return true;
+    const bool same = t.stamp.Unchanged(st);
+    const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
+    const int64_t due = t.ownChange ? fsinfo::OwnChangeCheck(traits) : fsinfo::StampWindow(traits);
+    if (!(same || t.ownChange) || now - t.verifiedAt >= due) return false;
+    t.stamp = fsinfo::Stamp::Unsettled(st);
+    t.ownChange = false;
+    return true;
+}
+
+}  // namespace
+
+// The empty table that stands for a folder whose filesystem ignores case: it knows no names.
+FoldedTable& FoldingFolder() {
+    thread_local FoldedTable none;
+    return none;
+}
+
+// The folded-name table of a folder, filled again only when the freshness rule asks for it; the
+// folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
+// pay a status read of the folder for every name it looks up there. A folder that cannot be read
+// fails as a folder.
+Result<FoldedTable*> TableFor(const std::string& dirHost) {
+    const int64_t now = fsinfo::Now();
+    const int64_t tick = CurrentTick(now);
+    auto it = M().folded.find(dirHost);
+    if (it != M().folded.end() && it->second.checkedTick == tick) return &it->second;
+    struct stat st {};
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
+    if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
+    // Where the host ignores case itself, its answer covers every spelling: no table is needed.
+    if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
+        if (it != M().folded.end()) M().folded.erase(it);
+        FoldingFolder().stamp = fsinfo::Stamp::Unsettled(st);
+        return &FoldingFolder();
+    }
+    if (it != M().folded.end() && StillFresh(it->second, st, now)) {
+        it->second.checkedTick = tick;
+        return &it->second;
+    }
+    return Rebuild(dirHost, st, now);
+}
+
+bool MadeAndFresh(const std::string& dirHost) {
+    auto it = M().folded.find(dirHost);
+    return it != M().folded.end() && it->second.made &&
+           it->second.checkedTick == CurrentTick(fsinfo::Now());
+}
+
+void NoteAdded(std::string_view dirHost, std::string_view hostName) {
+    auto it = M().folded.find(dirHost);
+    if (it == M().folded.end()) return;
+    thread_local std::u16string dev, key;
+    dev.clear();
+    key.clear();
+    names::HostToDevice(hostName, dev);
+    paths::AppendFolded(dev, key);
+    it->second.names += NameDigest(hostName);
+    auto [slot, added] = it->second.byFolded.try_emplace(key, hostName);
+    if (!added && slot->second != hostName) {
+        ++it->second.collisions;
+        if (std::string_view(hostName) < slot->second) slot->second = hostName;
+    }
+    it->second.ownChange = true;
+}
+
+void NoteMadeFolder(const std::string& dirHost) {
+    struct stat st {};
+    const int64_t now = fsinfo::Now();
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
+    NewTable(dirHost, st, now, true);
+}
+
+void NoteStale(std::string_view dirHost) {
+    if (auto it = M().folded.find(dirHost); it != M().folded.end()) M().folded.erase(it);
+}
+
+void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
+    auto it = M().folded.find(dirHost);
+    if (it == M().folded.end()) return;
+    FoldedTable& t = it->second;
+    if (t.collisions > 0) {
+        M().folded.erase(it);
+        return;
+    }
+    t.names -= NameDigest(hostName);
+    thread_local std::u16string dev, key;
+    dev.clear();
+    key.clear();
+    names::HostToDevice(hostName, dev);
+    paths::AppendFolded(dev, key);
+    auto slot = t.byFolded.find(key);
+    if (slot != t.byFolded.end() && slot->second == hostName) t.byFolded.erase(slot);
+    t.ownChange = true;
+}
+
+}  // namespace wce::kernel::ns
