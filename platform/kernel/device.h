@@ -20,7 +20,7 @@ struct DeviceConfig {
 // Replaces the active mapping (tests point it at temporary folders).
 void ConfigureDevice(const DeviceConfig& config);
 const DeviceConfig& CurrentDevice();
-// Forgets everything learnt about the host (knowledge.h) and the data tracked for write-back:
+// Forgets everything learnt about the host and tracked of it (knowledge.h):
 // for tests that fake or change the host behind the kernel's back.
 void ForgetHost();
 

@@ -21,7 +21,6 @@
 #include "platform/kernel/knowledge.h"
 #include "platform/kernel/names.h"
 #include "platform/kernel/namespace.h"
-#include "platform/kernel/writeback.h"
 
 namespace wce::kernel {
 
@@ -142,10 +141,7 @@ void ConfigureDevice(const DeviceConfig& config) {
     ResetCodePage();
 }
 
-void ForgetHost() {
-    Known().Forget();
-    writeback::Reset();
-}
+void ForgetHost() { Known().Forget(); }
 
 const DeviceConfig& CurrentDevice() { return Current(); }
 

@@ -20,6 +20,7 @@ void Knowledge::Forget() {
     recent = RecentEntry{};
     swept.clear();
     written.clear();
+    writeback.clear();
 }
 
 }  // namespace wce::kernel

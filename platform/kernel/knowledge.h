@@ -29,6 +29,7 @@
 #include "platform/kernel/filesystems.h"
 #include "platform/kernel/host_ops.h"
 #include "platform/kernel/namespace.h"
+#include "platform/kernel/writeback.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {
@@ -150,6 +151,8 @@ public:
     RecentEntry recent;
     // Folders swept of dead temporaries (copy_posix.cpp) since the last flush.
     std::unordered_set<std::string> swept;
+    // Data written and not yet known to be on each filesystem's medium (writeback.h).
+    std::unordered_map<dev_t, writeback::Pending> writeback;
     // Copies made onto each filesystem since its last flush, to be read back (verify.h).
     std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>> written;
 

@@ -8,9 +8,12 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <deque>
 #include <string>
 
 #include "platform/kernel/filesystems.h"
+#include "platform/kernel/host_ops.h"
 #include "platform/kernel/result.h"
 
 namespace wce::kernel::writeback {
@@ -40,6 +43,19 @@ void Settled(dev_t dev);
 void Abandon(dev_t dev, ino_t ino);
 void Abandon(int fd);
 void Abandon(int dirfd, const char* name);
-void Reset();
+
+// What is tracked of one filesystem (kept in Known().writeback).
+struct Range {
+    host::Fd fd;
+    off_t pos = 0, len = 0;
+};
+struct Pending {
+    host::Fd watch;     // the filesystem, open since before its first write
+    std::deque<Range> ranges;
+    off_t bytes = 0;    // started and not yet waited for, in ranges
+    off_t small = 0;    // of small files, since the last flush
+    off_t done = 0;     // waited for since first
+    int64_t first = 0;  // when the first range was started
+};
 
 }  // namespace wce::kernel::writeback

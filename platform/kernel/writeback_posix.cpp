@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/kernel/host_ops.h"
+#include "platform/kernel/knowledge.h"
 
 namespace wce::kernel::writeback {
 namespace {
@@ -29,25 +30,7 @@ int64_t Monotonic() {
     return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
 }
 
-struct Range {
-    host::Fd fd;
-    off_t pos = 0, len = 0;
-};
-
-struct Pending {
-    host::Fd watch;        // the filesystem, open since before its first write
-    std::deque<Range> ranges;
-    off_t bytes = 0;       // started and not yet waited for, in ranges
-    off_t small = 0;       // of small files, since the last flush
-    off_t done = 0;        // waited for since first
-    int64_t first = 0;     // when the first range was started
-};
-
-// The kernel has no threads of its own: what is tracked is the caller's.
-std::unordered_map<dev_t, Pending>& ByDevice() {
-    static std::unordered_map<dev_t, Pending> m;
-    return m;
-}
+std::unordered_map<dev_t, Pending>& ByDevice() { return Known().writeback; }
 
 // A quarter second of writing at the pace the medium has shown so far, and kBound until it has
 // shown one: a fast disk is hardly ever waited for, a slow card after every few megabytes.
@@ -143,6 +126,5 @@ void Abandon(int dirfd, const char* name) {
     Abandon(st.st_dev, st.st_ino);
 }
 
-void Reset() { ByDevice().clear(); }
 
 }  // namespace wce::kernel::writeback
