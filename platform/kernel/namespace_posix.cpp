@@ -305,39 +305,34 @@ Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
 namespace {
 
 // The exact spelling opened in its folder: the common case needs no look at the name first.
-// The file the exact spelling names, opened; any failure sends the caller to the whole lookup.
-bool OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags, Error& failed) {
+// The file the exact spelling names, opened; ENOENT for anything that needs the whole lookup.
+Status OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
     paths::Components c;
-    failed = {ENOENT};
-    if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return false;
+    if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return Error{ENOENT};
     thread_local std::string dirHost;  // a buffer, as in ResolveOnce
     if (!ResolveDir(devicePath, c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
-        return false;
+        return Error{ENOENT};
     const attrs::Location at = out.named();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
-    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) {
-        failed = HostError();
-        return false;
-    }
+    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
     // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines it.
     if (S_ISLNK(out.st.st_mode)) {
         fd.reset();
-        failed = {ELOOP};
-        return false;
+        return Error{ELOOP};
     }
     out.exists = true;
     out.dirDevKnown = true;
     out.dirDev = out.st.st_dev;
-    return true;
+    return {};
 }
 
 }  // namespace
 
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
-    Error failed;
-    if (OpenExact(devicePath, out, fd, flags, failed)) return {};
+    const Status exact = OpenExact(devicePath, out, fd, flags);
+    if (exact) return {};
     // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
-    if (failed.err != ENOENT && failed.err != ELOOP && failed.err != ENOTDIR) return LookupError(failed);
+    if (!exact.Is(ENOENT) && !exact.Is(ELOOP) && !exact.Is(ENOTDIR)) return LookupError(exact.error());
     if (Status s = Resolve(devicePath, out); !s) return s;
     if (!out.exists) return Error{ENOENT};
     const attrs::Location at = out.where();
