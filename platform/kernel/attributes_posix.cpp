@@ -69,7 +69,7 @@ std::atomic<bool>& NoXattrAt() { return Known().filesystems.noXattrAt; }
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!NoXattrAt().load(std::memory_order_relaxed)) {
         ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
-        if (n >= 0 || errno != ENOSYS) return n;
+        if (n >= 0 || HostError().err != ENOSYS) return n;
         NoXattrAt().store(true, std::memory_order_relaxed);
     }
     if (where.dirfd == AT_FDCWD) return host::LGetXattr(where.name, name, buf, size);
@@ -141,8 +141,9 @@ Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
     // Extended attributes are set by path: the host has no call relative to a folder for it.
     const std::string path = where.Full();
     if (value == 0) {
-        if (host::LRemoveXattr(path.c_str(), kXattrName) == 0 || errno == ENODATA) return {};
-        return HostError();
+        if (host::LRemoveXattr(path.c_str(), kXattrName) == 0) return {};
+        const Error e = HostError();
+        return e.err == ENODATA ? Status() : Status(e);
     }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
@@ -306,14 +307,12 @@ Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD at
     if (DWORD hs = attrs & kHiddenSystem; hs && !fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) {
         char text[16];
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
-        if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0 &&
-            !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, errno))
-            return HostError();
+        if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0)
+            if (const Error e = HostError(); !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, e.err)) return e;
     }
     if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, fsinfo::Feature::Chmod))
-        if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0 &&
-            !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, errno))
-            return HostError();
+        if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0)
+            if (const Error e = HostError(); !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, e.err)) return e;
     return {};
 }
 

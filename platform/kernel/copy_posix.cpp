@@ -52,7 +52,6 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behi
     for (off_t started = pos;;) {
         const size_t want = end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
-        if (n < 0 && errno == EINTR) continue;
         if (n < 0) return HostError();
         if (n == 0 || pos - started >= writeback::kPiece) {
             if (Status s = behind.Written(out, started, pos - started); !s) return s;
@@ -61,7 +60,6 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behi
         if (n == 0) return {};
         for (ssize_t done = 0; done < n;) {
             ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
             if (w < 0) return HostError();
             done += w;
         }
@@ -89,9 +87,8 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
-            if (errno == EINTR) continue;
-            if (pos != 0 || !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, errno, src.st_dev))
-                return HostError();
+            const Error e = HostError();
+            if (pos != 0 || !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, e.err, src.st_dev)) return e;
             break;
         }
         if (pos != 0) return {};
@@ -174,7 +171,7 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
         if (!fd.valid()) continue;
         if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
-        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return {};
+        if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP) return {};
         fd.reset();
         host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
     }
@@ -277,7 +274,8 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
     host::Fd out(host::OpenAt(dst.dirfd, ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
-        const int err = errno == EISDIR ? EOPNOTSUPP : errno;
+        const int opened = HostError().err;
+        const int err = opened == EISDIR ? EOPNOTSUPP : opened;
         if (!fsinfo::NoteRefusal(FolderDevice(dst), fsinfo::Feature::Unnamed, err))
             return Status(Error{err});
         return std::nullopt;

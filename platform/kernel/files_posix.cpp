@@ -218,7 +218,6 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
     auto* out = static_cast<char*>(lpBuffer);
     while (done < nNumberOfBytesToRead) {
         ssize_t n = host::PRead(f->fd.get(), out + done, nNumberOfBytesToRead - done, f->position);
-        if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Fail(HostError());
         if (n == 0) break;
         done += static_cast<DWORD>(n);

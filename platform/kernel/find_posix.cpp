@@ -74,7 +74,7 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
     at = fsinfo::Now();
     if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Unreadable(errno, st, attributes, wordRead);
+        return Unreadable(HostError().err, st, attributes, wordRead);
     Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {
         read = attrs::Read(where, st);

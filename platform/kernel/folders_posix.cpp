@@ -37,30 +37,34 @@ std::string_view BaseOf(std::string_view dirHost) {
 
 // The folder rel below the open folder base, opened with flags, every step a folder and none a
 // link: the host's own confined lookup where the kernel has one, else one step at a time.
-int OpenBeneath(int base, const std::string& rel, int flags) {
+Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
     static bool noOpenAt2 = false;
     if (!noOpenAt2) {
-        const int fd = host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG)) return fd;
+        host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS));
+        if (fd.valid()) return fd;
+        const Error e = HostError(Kind::Folder);
+        if (e.err != ENOSYS && e.err != EPERM && e.err != E2BIG) return e;
         noOpenAt2 = true;
     }
     const size_t last = rel.rfind('/');
     host::Fd cur(host::Dup(base));
-    for (size_t i = 0; cur.valid() && last != std::string::npos && i <= last;) {
+    if (!cur.valid()) return HostError(Kind::Folder);
+    for (size_t i = 0; last != std::string::npos && i <= last;) {
         const size_t end = rel.find('/', i);
         const std::string step = rel.substr(i, end - i);
         i = end + 1;
-        if (step == "..") return errno = EXDEV, -1;
+        if (step == "..") return Error{EXDEV, Kind::Folder};
         host::Fd next(host::OpenAt(cur.get(), step.c_str(), O_PATH | O_NOFOLLOW));
         struct stat st {};
-        if (!next.valid() || host::FStat(next.get(), &st) != 0) return -1;
-        if (!S_ISDIR(st.st_mode)) return errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR, -1;
+        if (!next.valid() || host::FStat(next.get(), &st) != 0) return HostError(Kind::Folder);
+        if (!S_ISDIR(st.st_mode)) return Error{S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR, Kind::Folder};
         cur = std::move(next);
     }
     const std::string leaf = last == std::string::npos ? rel : rel.substr(last + 1);
-    if (!cur.valid()) return -1;
-    if (leaf == "..") return errno = EXDEV, -1;
-    return host::OpenAt(cur.get(), leaf.c_str(), flags | O_DIRECTORY | O_NOFOLLOW);
+    if (leaf == "..") return Error{EXDEV, Kind::Folder};
+    host::Fd fd(host::OpenAt(cur.get(), leaf.c_str(), flags | O_DIRECTORY | O_NOFOLLOW));
+    if (!fd.valid()) return HostError(Kind::Folder);
+    return fd;
 }
 
 }  // namespace
@@ -109,9 +113,9 @@ Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
         b->host.assign(base);
         b->fd = std::move(fd);
     }
-    host::Fd fd(dirHost.size() == base.size()
-                    ? host::OpenAt(b->fd.get(), ".", flags | O_DIRECTORY)
-                    : OpenBeneath(b->fd.get(), std::string(dirHost.substr(base.size() + 1)), flags));
+    if (dirHost.size() > base.size())
+        return OpenBeneath(b->fd.get(), std::string(dirHost.substr(base.size() + 1)), flags);
+    host::Fd fd(host::OpenAt(b->fd.get(), ".", flags | O_DIRECTORY));
     if (!fd.valid()) return HostError(Kind::Folder);
     return fd;
 }

@@ -114,14 +114,23 @@ int OpenAt(int d, const char* p, int f, mode_t m) {
     return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
 }
 int Close(int fd) { return Faulted(HostOp::Close) ? (Ctx().ops().close(fd), -1) : Ctx().ops().close(fd); }
+// Data calls a signal interrupted are made again here, so no caller has to look for EINTR.
+template <class Call>
+ssize_t Restarted(Call call) {
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
 ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
-    return Faulted(HostOp::Read) ? -1 : Ctx().ops().pread(fd, b, n, pos);
+    return Faulted(HostOp::Read) ? -1 : Restarted([&] { return Ctx().ops().pread(fd, b, n, pos); });
 }
 ssize_t Read(int fd, void* b, size_t n) {
-    return Faulted(HostOp::Read) ? -1 : Ctx().ops().read(fd, b, n);
+    return Faulted(HostOp::Read) ? -1 : Restarted([&] { return Ctx().ops().read(fd, b, n); });
 }
 ssize_t Write(int fd, const void* b, size_t n) {
-    return Faulted(HostOp::Write) ? -1 : Ctx().ops().write(fd, b, n);
+    return Faulted(HostOp::Write) ? -1 : Restarted([&] { return Ctx().ops().write(fd, b, n); });
 }
 int FStatAt(int d, const char* p, struct stat* st, int f) {
     return Faulted(HostOp::Stat) ? -1 : Ctx().ops().fstatat(d, p, st, f);
@@ -165,7 +174,8 @@ int Ioctl(int fd, unsigned long r, void* a) {
     return Faulted(HostOp::Ioctl) ? -1 : Ctx().ops().ioctl(fd, r, a);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
-    return Faulted(HostOp::CopyRange) ? -1 : Ctx().ops().copy_file_range(in, pos, out, n);
+    return Faulted(HostOp::CopyRange) ? -1
+                                       : Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
 }
 int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().syncfs(fd); }
 int SyncAll() { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().sync(); }

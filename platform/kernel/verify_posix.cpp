@@ -32,7 +32,6 @@ Status Open(std::u16string_view path, host::Fd& fd, struct stat& st) {
 Status ReadFully(int fd, char* buf, size_t n, off_t pos) {
     for (size_t done = 0; done < n;) {
         const ssize_t r = host::PRead(fd, buf + done, n - done, pos + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR) continue;
         if (r < 0) return HostError();
         if (r == 0) return Error{EBADMSG};  // shorter than it says it is
         done += static_cast<size_t>(r);
