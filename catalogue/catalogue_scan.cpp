@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/kernel/codepage.h"
-#include "platform/kernel/utf8.h"
+#include "platform/kernel/ns/utf8.h"
 
 namespace catalogue {
 

@@ -12,15 +12,15 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/attributes.h"
+#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/codepage.h"
 #include "platform/kernel/device.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/names.h"
-#include "platform/kernel/namespace.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/names.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel {
 

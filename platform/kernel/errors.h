@@ -2,7 +2,7 @@
 // becomes a device error code, at the edge where a Win32-shaped call returns.
 #pragma once
 
-#include "platform/kernel/result.h"
+#include "platform/kernel/host/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {

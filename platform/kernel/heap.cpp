@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/kernel/errors.h"
-#include "platform/kernel/host_ops.h"
+#include "platform/kernel/host/host_ops.h"
 
 namespace wce::kernel {
 namespace {

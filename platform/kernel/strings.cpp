@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/kernel/paths.h"
+#include "platform/kernel/ns/paths.h"
 
 namespace {
 

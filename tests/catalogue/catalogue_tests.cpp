@@ -7,7 +7,7 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "dialog/setup_dlg.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/files.h"
 #include "tests/dialog/shell_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "dialog/setup_dlg.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/heap.h"
 #include "tests/dialog/shell_fixture.h"
 

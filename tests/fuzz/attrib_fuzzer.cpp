@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/kernel/attributes.h"
+#include "platform/kernel/services/attributes.h"
 
 namespace attrs = wce::kernel::attrs;
 

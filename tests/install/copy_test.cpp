@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/display/displays.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/strings.h"
 #include "platform/user/display.h"
 #include "tests/install/dialog_host.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "dialog/setup_dlg.h"
-#include "platform/kernel/faults.h"
-#include "platform/kernel/filesystems.h"
+#include "platform/kernel/host/faults.h"
+#include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/heap.h"
 #include "tests/install/install_test_util.h"
 

@@ -19,7 +19,7 @@
 
 #include "platform/display/displays.h"
 #include "platform/kernel/device.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/strings.h"
 #include "platform/user/display.h"

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "kernel_fixture.h"
-#include "platform/kernel/attributes.h"
+#include "platform/kernel/services/attributes.h"
 
 using namespace wce::kernel;
 

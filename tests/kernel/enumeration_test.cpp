@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kernel_fixture.h"
-#include "platform/kernel/context.h"
+#include "platform/kernel/host/context.h"
 
 using namespace wce::kernel;
 

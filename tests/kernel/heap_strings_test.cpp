@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/heap.h"
 #include "platform/kernel/strings.h"
 

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "platform/kernel/device.h"
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/files.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/kernel/errors.h"
-#include "platform/kernel/names.h"
-#include "platform/kernel/paths.h"
+#include "platform/kernel/ns/names.h"
+#include "platform/kernel/ns/paths.h"
 
 using namespace wce::kernel;
 

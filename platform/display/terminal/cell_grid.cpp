@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "platform/kernel/utf8.h"
+#include "platform/kernel/ns/utf8.h"
 
 namespace wce::terminal {
 namespace {

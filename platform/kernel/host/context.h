@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/kernel/faults.h"
-#include "platform/kernel/host_ops.h"
+#include "platform/kernel/host/faults.h"
+#include "platform/kernel/host/host_ops.h"
 
 namespace wce::kernel {
 

@@ -12,9 +12,9 @@
 #include <deque>
 #include <string>
 
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/result.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/result.h"
 
 namespace wce::kernel::writeback {
 

@@ -13,10 +13,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/kernel/attributes.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 
 namespace wce::kernel::attrs {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/namespace.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel::changes {
 

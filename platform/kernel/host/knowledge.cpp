@@ -1,4 +1,4 @@
-#include "platform/kernel/knowledge.h"
+#include "platform/kernel/host/knowledge.h"
 
 
 namespace wce::kernel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/result.h"
+#include "platform/kernel/host/result.h"
 
 namespace wce::kernel::verify {
 

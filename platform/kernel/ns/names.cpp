@@ -1,5 +1,5 @@
-#include "platform/kernel/names.h"
-#include "platform/kernel/utf8.h"
+#include "platform/kernel/ns/names.h"
+#include "platform/kernel/ns/utf8.h"
 
 namespace wce::kernel::names {
 namespace {

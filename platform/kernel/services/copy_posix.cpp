@@ -20,16 +20,16 @@
 #include <utility>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/attributes.h"
-#include "platform/kernel/changes.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/namespace.h"
-#include "platform/kernel/verify.h"
-#include "platform/kernel/writeback.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/verify.h"
+#include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kernel/handles.h"
+#include "platform/kernel/services/handles.h"
 
 #include <cstdint>
 #include <vector>

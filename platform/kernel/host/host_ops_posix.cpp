@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/context.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/context.h"
 
 namespace wce::kernel::host {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kernel/context.h"
+#include "platform/kernel/host/context.h"
 
 #include <time.h>
 

@@ -1,14 +1,14 @@
-#include "platform/kernel/changes.h"
+#include "platform/kernel/ns/changes.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 
 #include <cerrno>
 
-#include "platform/kernel/attributes.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 
 namespace wce::kernel::changes {
 namespace {

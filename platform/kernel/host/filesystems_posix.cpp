@@ -1,4 +1,4 @@
-#include "platform/kernel/filesystems.h"
+#include "platform/kernel/host/filesystems.h"
 
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -12,9 +12,9 @@
 #include <utility>
 #include <unordered_map>
 
-#include "platform/kernel/context.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
+#include "platform/kernel/host/context.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 
 namespace wce::kernel::fsinfo {
 namespace {

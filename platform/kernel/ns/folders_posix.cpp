@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/namespace.h"
-#include "platform/kernel/namespace_internal.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/ns/namespace_internal.h"
 
 namespace wce::kernel::ns {
 namespace {

@@ -5,16 +5,16 @@
 #include <string>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/attributes.h"
+#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/handles.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/names.h"
-#include "platform/kernel/namespace.h"
-#include "platform/kernel/paths.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/services/handles.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/names.h"
+#include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/ns/paths.h"
 
 namespace wce::kernel {
 namespace {

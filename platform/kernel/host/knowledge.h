@@ -26,10 +26,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/namespace.h"
-#include "platform/kernel/writeback.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/writeback.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel {

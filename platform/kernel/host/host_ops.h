@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/kernel/faults.h"
+#include "platform/kernel/host/faults.h"
 
 namespace wce::kernel::host {
 

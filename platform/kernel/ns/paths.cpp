@@ -1,4 +1,4 @@
-#include "platform/kernel/paths.h"
+#include "platform/kernel/ns/paths.h"
 
 namespace wce::kernel::paths {
 

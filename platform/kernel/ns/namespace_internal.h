@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/result.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/host/result.h"
 
 namespace wce::kernel::ns {
 

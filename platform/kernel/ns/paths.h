@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/result.h"
+#include "platform/kernel/host/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::paths {

@@ -6,13 +6,13 @@
 #include <memory>
 
 #include "platform/kernel/errors.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/names.h"
-#include "platform/kernel/namespace.h"
-#include "platform/kernel/namespace_internal.h"
-#include "platform/kernel/paths.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/names.h"
+#include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/ns/namespace_internal.h"
+#include "platform/kernel/ns/paths.h"
 
 namespace wce::kernel::ns {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kernel/verify.h"
+#include "platform/kernel/services/verify.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,10 +10,10 @@
 
 #include "platform/kernel/activity.h"
 #include "platform/kernel/device.h"
-#include "platform/kernel/filesystems.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
-#include "platform/kernel/namespace.h"
+#include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel::verify {
 namespace {

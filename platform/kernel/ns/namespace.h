@@ -31,9 +31,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/kernel/attributes.h"
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/result.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {

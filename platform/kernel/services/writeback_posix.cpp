@@ -1,4 +1,4 @@
-#include "platform/kernel/writeback.h"
+#include "platform/kernel/services/writeback.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <deque>
 #include <unordered_map>
 
-#include "platform/kernel/host_ops.h"
-#include "platform/kernel/knowledge.h"
+#include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 
 namespace wce::kernel::writeback {
 namespace {
