@@ -51,9 +51,11 @@ Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t
 Status MakeFolder(const ns::HostEntry& e) {
     const attrs::Location at = e.named();
     // ENOENT: the folder to hold it vanished meanwhile.
-    const Status made = host::MkdirAt(at.dirfd, at.name, 0777) == 0
-                            ? Status()
-                            : Status(HostError(errno == ENOENT ? Kind::Folder : Kind::Entry));
+    Status made;
+    if (host::MkdirAt(at.dirfd, at.name, 0777) != 0) {
+        const Error e = HostError();
+        made = Error{e.err, e.err == ENOENT ? Kind::Folder : Kind::Entry};
+    }
     if (Noted(made, e)) ns::NoteMadeFolder(e.path);
     return made;
 }
@@ -73,12 +75,13 @@ Status RemoveFile(const ns::HostEntry& e) {
 
 static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     if (host::LinkAt(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return {};
-    if (errno != ENOENT && errno != EPERM) return HostError();
+    if (const Error e = HostError(); e.err != ENOENT && e.err != EPERM) return e;
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
     if (host::LinkAt(AT_FDCWD, proc, dirfd, name, AT_SYMLINK_FOLLOW) == 0) return {};
     // Without /proc the link by path cannot be made either.
-    return errno == ENOENT ? Error{EOPNOTSUPP} : HostError();
+    const Error e = HostError();
+    return e.err == ENOENT ? Error{EOPNOTSUPP} : e;
 }
 
 

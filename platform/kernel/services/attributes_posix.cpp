@@ -111,7 +111,7 @@ Result<size_t> ReadDosAttrib(const Location& where, std::vector<char>& buf) {
     for (;;) {
         ssize_t n = GetXattr(where, kXattrName, buf.data(), buf.size());
         if (n >= 0) return static_cast<size_t>(n);
-        if (errno != ERANGE) return HostError();
+        if (const Error e = HostError(); e.err != ERANGE) return e;
         ssize_t size = GetXattr(where, kXattrName, nullptr, 0);
         if (size < 0) return HostError();
         buf.resize(static_cast<size_t>(size) + 1);
@@ -148,7 +148,8 @@ Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
     if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
-    return errno == EOPNOTSUPP ? Error{ENOTSUP} : HostError();
+    const Error e = HostError();
+    return e.err == EOPNOTSUPP ? Error{ENOTSUP} : e;
 }
 
 Status WriteMode(const Location& where, const struct stat& st, bool readOnly) {

@@ -74,7 +74,8 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
         if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
             return {};
-        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, errno, src.st_dev)) return HostError();
+        const Error e = HostError();
+        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, e.err, src.st_dev)) return e;
     }
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
@@ -167,8 +168,10 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
         AppendNumber(temp, ++counter);
         temp.append(kTempSuffix);
         fd.reset(host::OpenAt(dst.dirfd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-        if (!fd.valid() && errno != EEXIST) return HostError();
-        if (!fd.valid()) continue;
+        if (!fd.valid()) {
+            if (const Error e = HostError(); e.err != EEXIST) return e;
+            continue;
+        }
         if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
         if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP) return {};
