@@ -5,14 +5,20 @@ namespace {
 Activity* g_listener = nullptr;
 }
 
-void SetActivity(Activity* listener) { g_listener = listener; }
-Activity* CurrentActivity() { return g_listener; }
+void SetActivity(Activity* listener) {
+    g_listener = listener;
+}
+Activity* CurrentActivity() {
+    return g_listener;
+}
 
 namespace {
 void (*g_idle)() = nullptr;
 }
 
-void SetIdleHook(void (*hook)()) { g_idle = hook; }
+void SetIdleHook(void (*hook)()) {
+    g_idle = hook;
+}
 void Idle() {
     if (g_idle != nullptr) g_idle();
 }

@@ -8,7 +8,7 @@
 namespace wce::kernel {
 
 class Activity {
-public:
+  public:
     virtual ~Activity() = default;
     // A file copy completed: the device path of the new file and its size in bytes.
     virtual void FileCopied(std::u16string_view /*from*/, std::u16string_view /*to*/,

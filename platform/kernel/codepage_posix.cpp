@@ -12,26 +12,46 @@ namespace wce::kernel {
 
 const char* IconvNameOf(UINT codePage) {
     switch (codePage) {
-    case 437: return "CP437";
-    case 850: return "CP850";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1252: return "CP1252";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1257: return "CP1257";
-    case 1258: return "CP1258";
-    case 20127: return "ASCII";
-    case 28591: return "ISO-8859-1";
-    case CP_UTF8: return "UTF-8";
-    default: return nullptr;
+        case 437:
+            return "CP437";
+        case 850:
+            return "CP850";
+        case 874:
+            return "CP874";
+        case 932:
+            return "CP932";
+        case 936:
+            return "CP936";
+        case 949:
+            return "CP949";
+        case 950:
+            return "CP950";
+        case 1250:
+            return "CP1250";
+        case 1251:
+            return "CP1251";
+        case 1252:
+            return "CP1252";
+        case 1253:
+            return "CP1253";
+        case 1254:
+            return "CP1254";
+        case 1255:
+            return "CP1255";
+        case 1256:
+            return "CP1256";
+        case 1257:
+            return "CP1257";
+        case 1258:
+            return "CP1258";
+        case 20127:
+            return "ASCII";
+        case 28591:
+            return "ISO-8859-1";
+        case CP_UTF8:
+            return "UTF-8";
+        default:
+            return nullptr;
     }
 }
 
@@ -113,11 +133,15 @@ void Convert(iconv_t cd, const char* src, size_t len, Sink& sink) {
 
 }  // namespace
 
-void ResetCodePage() { Conv().Close(); }
+void ResetCodePage() {
+    Conv().Close();
+}
 
 }  // namespace wce::kernel
 
-UINT GetACP() { return wce::kernel::CurrentDevice().codePage; }
+UINT GetACP() {
+    return wce::kernel::CurrentDevice().codePage;
+}
 
 int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
@@ -132,7 +156,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    size_t len = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    size_t len =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     Sink sink{cchWideChar > 0 ? lpWideCharStr : nullptr, static_cast<size_t>(cchWideChar)};
     Convert(Conv().cd, lpMultiByteStr, len, sink);
     if (sink.overflow) {

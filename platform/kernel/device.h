@@ -9,12 +9,12 @@
 namespace wce::kernel {
 
 struct DeviceConfig {
-    std::string hostRoot;                      // host folder standing for the device root "\"
-    std::string hostMedium;                    // host folder standing for "\<mediumName>"
+    std::string hostRoot;    // host folder standing for the device root "\"
+    std::string hostMedium;  // host folder standing for "\<mediumName>"
     std::u16string mediumName = u"Storage Card";
-    std::u16string exeName = u"SETUP.exe";     // device file name of the running program
-    UINT codePage = 932;                       // the device's ANSI code page
-    int verify = -1;                           // read-back: 0 off, 1 on, -1 where not in memory
+    std::u16string exeName = u"SETUP.exe";  // device file name of the running program
+    UINT codePage = 932;                    // the device's ANSI code page
+    int verify = -1;                        // read-back: 0 off, 1 on, -1 where not in memory
 };
 
 // Replaces the active mapping (tests point it at temporary folders).

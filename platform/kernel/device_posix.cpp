@@ -1,18 +1,17 @@
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/codepage.h"
 #include "platform/kernel/device.h"
 #include "platform/kernel/errors.h"
@@ -21,6 +20,7 @@
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel {
 
@@ -76,9 +76,9 @@ std::string DefaultDeviceRoot() {
 
 // Creates the standard folders of a fresh device; existing ones are left as they are.
 void PrepareFreshDevice(const std::string& root) {
-    static const char* const kFolders[] = {"", "/ROMDisk", "/ROMDisk/PROGRAM", "/ROMDisk/PROGRAM/TAV",
-                                           "/ROMDisk2", "/ROMDisk2/PROGRAM",
-                                           "/ROMDisk2/PROGRAM/SETAPP"};
+    static const char* const kFolders[] = {
+        "",          "/ROMDisk",          "/ROMDisk/PROGRAM",        "/ROMDisk/PROGRAM/TAV",
+        "/ROMDisk2", "/ROMDisk2/PROGRAM", "/ROMDisk2/PROGRAM/SETAPP"};
     std::string parent = root.substr(0, root.rfind('/'));
     if (!IsDirectory(parent)) {
         // The data folder itself may be missing on a fresh account: create its chain.
@@ -141,9 +141,13 @@ void ConfigureDevice(const DeviceConfig& config) {
     ResetCodePage();
 }
 
-void ForgetHost() { Known().Forget(); }
+void ForgetHost() {
+    Known().Forget();
+}
 
-const DeviceConfig& CurrentDevice() { return Current(); }
+const DeviceConfig& CurrentDevice() {
+    return Current();
+}
 
 DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
     DeviceConfig c;
@@ -165,7 +169,8 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
     }
     if (const char* v = std::getenv("WCE_VERIFY")) {
         const std::string_view value(v);
-        if (value != "0" && value != "1") SettingError("WCE_VERIFY", v, "must be 0 (no read-back) or 1 (read back)");
+        if (value != "0" && value != "1")
+            SettingError("WCE_VERIFY", v, "must be 0 (no read-back) or 1 (read back)");
         c.verify = value == "1";
     }
     return c;

@@ -6,8 +6,12 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD dwErrCode) {
+    t_lastError = dwErrCode;
+}
 
 namespace wce::kernel {
 namespace {
@@ -19,44 +23,64 @@ struct Case {
     DWORD code;
 };
 constexpr Case kCases[] = {
-    {Kind::Folder, ENOENT, ERROR_PATH_NOT_FOUND},   // a folder on the way is missing
+    {Kind::Folder, ENOENT, ERROR_PATH_NOT_FOUND},  // a folder on the way is missing
     {Kind::Folder, ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {Kind::Stale, 0, ERROR_PATH_NOT_FOUND},         // gone again when looked up afresh
+    {Kind::Stale, 0, ERROR_PATH_NOT_FOUND},  // gone again when looked up afresh
     {Kind::BadName, ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
     {Kind::BadName, 0, ERROR_INVALID_NAME},
-    {Kind::Taken, 0, ERROR_FILE_EXISTS},             // CopyFileW's "fail if it exists"
-    {Kind::SameFile, 0, ERROR_SHARING_VIOLATION},    // the file is open as the source
+    {Kind::Taken, 0, ERROR_FILE_EXISTS},           // CopyFileW's "fail if it exists"
+    {Kind::SameFile, 0, ERROR_SHARING_VIOLATION},  // the file is open as the source
 };
 
 DWORD FromErrno(int err) {
     switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOTSUP: return ERROR_NOT_SUPPORTED;
-    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
-    case EILSEQ: return ERROR_NO_UNICODE_TRANSLATION;
-    case EBADMSG: return ERROR_CRC;
-    case ENODEV:
-    case ENXIO:
-    case ENOMEDIUM: return ERROR_NOT_READY;
-    default: return ERROR_GEN_FAILURE;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case EROFS:
+            return ERROR_WRITE_PROTECT;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EBUSY:
+        case ETXTBSY:
+            return ERROR_SHARING_VIOLATION;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOTSUP:
+            return ERROR_NOT_SUPPORTED;
+        case ELOOP:
+            return ERROR_CANT_RESOLVE_FILENAME;
+        case EILSEQ:
+            return ERROR_NO_UNICODE_TRANSLATION;
+        case EBADMSG:
+            return ERROR_CRC;
+        case ENODEV:
+        case ENXIO:
+        case ENOMEDIUM:
+            return ERROR_NOT_READY;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 

@@ -8,14 +8,20 @@
 namespace wce::kernel {
 
 DWORD Win32Of(const Error& e);
-inline DWORD Win32Of(const Status& s) { return s.ok() ? ERROR_SUCCESS : Win32Of(s.error()); }
+inline DWORD Win32Of(const Status& s) {
+    return s.ok() ? ERROR_SUCCESS : Win32Of(s.error());
+}
 
 // Records err as the last error and returns FALSE, so failure paths read `return Fail(...)`.
 inline BOOL Fail(DWORD err) {
     SetLastError(err);
     return FALSE;
 }
-inline BOOL Fail(const Error& e) { return Fail(Win32Of(e)); }
-inline BOOL Fail(const Status& s) { return Fail(Win32Of(s)); }
+inline BOOL Fail(const Error& e) {
+    return Fail(Win32Of(e));
+}
+inline BOOL Fail(const Status& s) {
+    return Fail(Win32Of(s));
+}
 
 }  // namespace wce::kernel

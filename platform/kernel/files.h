@@ -25,7 +25,8 @@ using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 // Starts an enumeration of a pattern ("dir\*.*" or another wildcard in the last component) or of
 // one exact path. Returns INVALID_HANDLE_VALUE (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
 // ERROR_FILENAME_EXCED_RANGE, ...) when there is no entry to give: an empty, missing or
-// non-directory folder. "." and ".." are never delivered. Order: sorted by the bytes of the host names.
+// non-directory folder. "." and ".." are never delivered. Order: sorted by the bytes of the host
+// names.
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
 // FALSE with ERROR_NO_MORE_FILES at the end.
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
@@ -74,8 +75,8 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh);
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
                      DWORD dwMoveMethod);
 // A short count at the end of the file is success.
-BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
-              DWORD* lpNumberOfBytesRead, void* lpOverlapped);
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              void* lpOverlapped);
 BOOL CloseHandle(HANDLE hObject);
 
 struct BY_HANDLE_FILE_INFORMATION {

@@ -13,12 +13,16 @@ namespace {
 
 // Each block carries the size last asked for, ahead of the caller's bytes, keeping their alignment.
 constexpr size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
-                                                                       : sizeof(size_t);
+                                                                      : sizeof(size_t);
 
 HANDLE const kProcessHeap = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x4EA9));
 
-char* BaseOf(const void* mem) { return const_cast<char*>(static_cast<const char*>(mem)) - kHeader; }
-size_t& SizeOf(char* base) { return *reinterpret_cast<size_t*>(base); }
+char* BaseOf(const void* mem) {
+    return const_cast<char*>(static_cast<const char*>(mem)) - kHeader;
+}
+size_t& SizeOf(char* base) {
+    return *reinterpret_cast<size_t*>(base);
+}
 
 LPVOID Place(char* base, size_t oldSize, size_t newSize, DWORD flags) {
     SizeOf(base) = newSize;
@@ -32,7 +36,9 @@ LPVOID Place(char* base, size_t oldSize, size_t newSize, DWORD flags) {
 
 using namespace wce::kernel;
 
-HANDLE GetProcessHeap() { return kProcessHeap; }
+HANDLE GetProcessHeap() {
+    return kProcessHeap;
+}
 
 LPVOID HeapAlloc(HANDLE /*hHeap*/, DWORD dwFlags, SIZE_T dwBytes) {
     if (dwBytes > SIZE_MAX - kHeader) {

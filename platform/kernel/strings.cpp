@@ -17,8 +17,10 @@ struct Writer {
     size_t len = 0;
     bool truncated = false;
     void Put(char16_t c) {
-        if (len + 1 < cch) dest[len++] = c;
-        else truncated = true;
+        if (len + 1 < cch)
+            dest[len++] = c;
+        else
+            truncated = true;
     }
     void Put(std::u16string_view s) {
         for (char16_t c : s) Put(c);
@@ -29,7 +31,9 @@ struct Writer {
     }
 };
 
-bool BadDest(LPWSTR dest, size_t cch) { return dest == nullptr || cch == 0 || cch > kMaxCch; }
+bool BadDest(LPWSTR dest, size_t cch) {
+    return dest == nullptr || cch == 0 || cch > kMaxCch;
+}
 
 void PutNumber(Writer& w, unsigned long long v, bool negative, size_t width, bool left, bool zero) {
     char16_t digits[24];
@@ -58,36 +62,53 @@ void Format(Writer& w, LPCWSTR fmt, va_list args) {
         bool left = false, zero = false;
         size_t width = 0;
         for (;; ++p) {
-            if (p[1] == u'-') left = true;
-            else if (p[1] == u'0') zero = true;
-            else break;
+            if (p[1] == u'-')
+                left = true;
+            else if (p[1] == u'0')
+                zero = true;
+            else
+                break;
         }
         while (p[1] >= u'0' && p[1] <= u'9') width = width * 10 + static_cast<size_t>(*++p - u'0');
         while (p[1] == u'l' || p[1] == u'h') ++p;
         switch (*++p) {
-        case u'd': {
-            long long v = va_arg(args, int);
-            PutNumber(w, v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
-                      v < 0, width, left, zero);
-            break;
-        }
-        case u'u': PutNumber(w, va_arg(args, unsigned), false, width, left, zero); break;
-        case u'c': w.Put(static_cast<char16_t>(va_arg(args, int))); break;
-        case u's': {
-            LPCWSTR s = va_arg(args, LPCWSTR);
-            w.Put(s != nullptr ? std::u16string_view(s) : std::u16string_view(u"(null)"));
-            break;
-        }
-        case u'%': w.Put(u'%'); break;
-        case 0: return;  // a lone '%' ends the format
-        default: w.Put(u'%'); w.Put(*p); break;
+            case u'd': {
+                long long v = va_arg(args, int);
+                PutNumber(w,
+                          v < 0 ? 0ULL - static_cast<unsigned long long>(v)
+                                : static_cast<unsigned long long>(v),
+                          v < 0, width, left, zero);
+                break;
+            }
+            case u'u':
+                PutNumber(w, va_arg(args, unsigned), false, width, left, zero);
+                break;
+            case u'c':
+                w.Put(static_cast<char16_t>(va_arg(args, int)));
+                break;
+            case u's': {
+                LPCWSTR s = va_arg(args, LPCWSTR);
+                w.Put(s != nullptr ? std::u16string_view(s) : std::u16string_view(u"(null)"));
+                break;
+            }
+            case u'%':
+                w.Put(u'%');
+                break;
+            case 0:
+                return;  // a lone '%' ends the format
+            default:
+                w.Put(u'%');
+                w.Put(*p);
+                break;
         }
     }
 }
 
 }  // namespace
 
-int lstrlenW(LPCWSTR s) { return s == nullptr ? 0 : static_cast<int>(std::u16string_view(s).size()); }
+int lstrlenW(LPCWSTR s) {
+    return s == nullptr ? 0 : static_cast<int>(std::u16string_view(s).size());
+}
 
 int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     std::u16string_view x(a ? a : u""), y(b ? b : u"");

@@ -11,8 +11,12 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT STRSAFE_E_INSUFFICIENT_BUFFER = static_cast<HRESULT>(0x8007007AL);
 inline constexpr HRESULT STRSAFE_E_INVALID_PARAMETER = static_cast<HRESULT>(0x80070057L);
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Bounded copy / append into a buffer of cchDest units. On overflow the destination holds the
 // truncated, terminated text and STRSAFE_E_INSUFFICIENT_BUFFER is returned.

@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-
 namespace wce::kernel {
 
 // Never destroyed: static objects may still make host calls while the process exits.
@@ -58,10 +57,20 @@ int64_t Context::Now() const {
 }
 
 // The public forms (faults.h, host_ops.h, filesystems.h).
-void InjectFault(HostOp op, int nth, int err, bool persistent) { Ctx().Inject(op, nth, err, persistent); }
-void ClearFaults() { Ctx().ClearFaults(); }
-int HostCallCount(HostOp op) { return Ctx().Calls(op); }
-int FaultsFired(HostOp op) { return Ctx().Fired(op); }
-bool FaultsArmed() { return Ctx().Armed(); }
+void InjectFault(HostOp op, int nth, int err, bool persistent) {
+    Ctx().Inject(op, nth, err, persistent);
+}
+void ClearFaults() {
+    Ctx().ClearFaults();
+}
+int HostCallCount(HostOp op) {
+    return Ctx().Calls(op);
+}
+int FaultsFired(HostOp op) {
+    return Ctx().Fired(op);
+}
+bool FaultsArmed() {
+    return Ctx().Armed();
+}
 
 }  // namespace wce::kernel

@@ -13,7 +13,7 @@
 namespace wce::kernel {
 
 class Context {
-public:
+  public:
     // The live host calls (host::Table, host::RestoreOps).
     host::Ops& Table();
     void RestoreOps();
@@ -33,7 +33,7 @@ public:
     int64_t Now() const;
     void SetClock(ClockFn clock) { clock_.store(clock, std::memory_order_relaxed); }
 
-private:
+  private:
     static constexpr size_t Index(HostOp op) { return static_cast<size_t>(op); }
     static constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
     struct Fault {

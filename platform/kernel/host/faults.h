@@ -5,8 +5,26 @@
 namespace wce::kernel {
 
 enum class HostOp {
-    Open, Close, Read, Write, Stat, ReadDir, Mkdir, Unlink, Rename, Chmod,
-    GetXattr, SetXattr, Ioctl, CopyRange, SyncFs, Realloc, StatFs, ReadLink, Link, SyncRange,
+    Open,
+    Close,
+    Read,
+    Write,
+    Stat,
+    ReadDir,
+    Mkdir,
+    Unlink,
+    Rename,
+    Chmod,
+    GetXattr,
+    SetXattr,
+    Ioctl,
+    CopyRange,
+    SyncFs,
+    Realloc,
+    StatFs,
+    ReadLink,
+    Link,
+    SyncRange,
     Count_
 };
 
@@ -25,7 +43,7 @@ bool FaultsArmed();
 
 // Clears all faults when it goes out of scope.
 class FaultScope {
-public:
+  public:
     FaultScope() = default;
     FaultScope(const FaultScope&) = delete;
     FaultScope& operator=(const FaultScope&) = delete;

@@ -50,10 +50,10 @@ enum class AttrStore : unsigned char {
 
 struct Traits {
     AttrStore store = AttrStore::Xattr;
-    bool fineStamps = false;  // stamps that move on every change, at the coarse clock's tick
-    bool fuse = false;        // data passes through a user-space driver
+    bool fineStamps = false;    // stamps that move on every change, at the coarse clock's tick
+    bool fuse = false;          // data passes through a user-space driver
     bool memoryBacked = false;  // tmpfs and the like: nothing to write back
-    int8_t foldsCase = -1;    // lookups ignore case: 1 yes, 0 no, -1 not known yet
+    int8_t foldsCase = -1;      // lookups ignore case: 1 yes, 0 no, -1 not known yet
 };
 
 // Whether f was refused on dev (for Clone and CopyRange: from srcDev to dev).

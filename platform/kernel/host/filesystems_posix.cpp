@@ -1,5 +1,3 @@
-#include "platform/kernel/host/filesystems.h"
-
 #include <linux/magic.h>
 #include <sys/statfs.h>
 #include <time.h>
@@ -9,10 +7,11 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/kernel/host/context.h"
+#include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 
@@ -24,21 +23,27 @@ constexpr long kXfsMagic = 0x58465342;
 constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
 
-FilesystemFacts& K() { return Known().filesystems; }
+FilesystemFacts& K() {
+    return Known().filesystems;
+}
 
-
-bool PairKeyed(Feature f) { return f == Feature::Clone || f == Feature::CopyRange; }
+bool PairKeyed(Feature f) {
+    return f == Feature::Clone || f == Feature::CopyRange;
+}
 
 bool MeansNotHere(Feature f, int err) {
     switch (err) {
-    case EINVAL:
-    case ENOSYS:
-    case EOPNOTSUPP:
-    case ENOTTY:
-    case EXDEV: return true;
-    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
-    case EPERM: return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod;
-    default: return false;
+        case EINVAL:
+        case ENOSYS:
+        case EOPNOTSUPP:
+        case ENOTTY:
+        case EXDEV:
+            return true;
+        // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
+        case EPERM:
+            return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod;
+        default:
+            return false;
     }
 }
 
@@ -94,12 +99,17 @@ bool KnownTraits(dev_t dev, Traits& out) {
 }
 
 void NoteFoldsCase(dev_t dev, bool folds) {
-    if (auto it = K().traits.find(dev); it != K().traits.end()) it->second.foldsCase = folds ? 1 : 0;
+    if (auto it = K().traits.find(dev); it != K().traits.end())
+        it->second.foldsCase = folds ? 1 : 0;
 }
 
-int64_t Now() { return Ctx().Now(); }
+int64_t Now() {
+    return Ctx().Now();
+}
 
-void SetClock(ClockFn clock) { Ctx().SetClock(clock); }
+void SetClock(ClockFn clock) {
+    Ctx().SetClock(clock);
+}
 
 int64_t Tick() {
     static const int64_t tick = [] {
@@ -110,12 +120,18 @@ int64_t Tick() {
     return tick;
 }
 
-int64_t StampWindow(const Traits& t) { return t.fineStamps ? Tick() : kCoarseWindow; }
+int64_t StampWindow(const Traits& t) {
+    return t.fineStamps ? Tick() : kCoarseWindow;
+}
 
-int64_t OwnChangeCheck(const Traits& t) { return std::max(StampWindow(t), kSeenWithin); }
+int64_t OwnChangeCheck(const Traits& t) {
+    return std::max(StampWindow(t), kSeenWithin);
+}
 
 namespace {
-int64_t Nanoseconds(const timespec& ts) { return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec; }
+int64_t Nanoseconds(const timespec& ts) {
+    return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
+}
 }  // namespace
 
 Stamp Stamp::Unsettled(const struct stat& st) {

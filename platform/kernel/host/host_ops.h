@@ -32,8 +32,7 @@ struct Ops {
     // flags: AT_SYMLINK_NOFOLLOW; ENOSYS where the running kernel lacks the call.
     ssize_t (*getxattrat)(int dirfd, const char* path, int flags, const char* name, void* value,
                           size_t size);
-    int (*lsetxattr)(const char* path, const char* name, const void* value, size_t size,
-                     int flags);
+    int (*lsetxattr)(const char* path, const char* name, const void* value, size_t size, int flags);
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
     int (*lremovexattr)(const char* path, const char* name);
     int (*ioctl)(int fd, unsigned long request, void* arg);
@@ -98,7 +97,7 @@ int FAdvise(int fd, off_t pos, off_t n, int advice);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {
-public:
+  public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(Fd&& o) noexcept : fd_(o.release()) {}
@@ -121,7 +120,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -8,12 +8,12 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
-#include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/context.h"
+#include "platform/kernel/host/host_ops.h"
 
 namespace wce::kernel::host {
 namespace {
@@ -77,7 +77,9 @@ const Ops kReal = {
     },
     [](const char* p, const char* n) { return ::lremovexattr(p, n); },
     [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
-    [](int in, off_t* pos, int out, size_t n) { return ::copy_file_range(in, pos, out, nullptr, n, 0); },
+    [](int in, off_t* pos, int out, size_t n) {
+        return ::copy_file_range(in, pos, out, nullptr, n, 0);
+    },
     [](int fd) { return ::syncfs(fd); },
     [] {
         ::sync();
@@ -87,7 +89,9 @@ const Ops kReal = {
     [](void* p, size_t n) { return std::realloc(p, n); },
     [](const char* p, struct statfs* st) { return ::statfs(p, st); },
     [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
-    [](int od, const char* op, int nd, const char* np, int f) { return ::linkat(od, op, nd, np, f); },
+    [](int od, const char* op, int nd, const char* np, int f) {
+        return ::linkat(od, op, nd, np, f);
+    },
     [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
     RealOpenAt2,
     [](int fd, int op) { return ::flock(fd, op); },
@@ -105,15 +109,25 @@ bool Faulted(HostOp op) {
 
 }  // namespace
 
-const Ops& RealOps() { return kReal; }
-Ops& Table() { return Ctx().Table(); }
-void RestoreOps() { Ctx().RestoreOps(); }
-bool OpsAreReal() { return Ctx().OpsAreReal(); }
+const Ops& RealOps() {
+    return kReal;
+}
+Ops& Table() {
+    return Ctx().Table();
+}
+void RestoreOps() {
+    Ctx().RestoreOps();
+}
+bool OpsAreReal() {
+    return Ctx().OpsAreReal();
+}
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
     return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
 }
-int Close(int fd) { return Faulted(HostOp::Close) ? (Ctx().ops().close(fd), -1) : Ctx().ops().close(fd); }
+int Close(int fd) {
+    return Faulted(HostOp::Close) ? (Ctx().ops().close(fd), -1) : Ctx().ops().close(fd);
+}
 // Data calls a signal interrupted are made again here, so no caller has to look for EINTR.
 template <class Call>
 ssize_t Restarted(Call call) {
@@ -135,7 +149,9 @@ ssize_t Write(int fd, const void* b, size_t n) {
 int FStatAt(int d, const char* p, struct stat* st, int f) {
     return Faulted(HostOp::Stat) ? -1 : Ctx().ops().fstatat(d, p, st, f);
 }
-int FStat(int fd, struct stat* st) { return FStatAt(fd, "", st, AT_EMPTY_PATH); }
+int FStat(int fd, struct stat* st) {
+    return FStatAt(fd, "", st, AT_EMPTY_PATH);
+}
 ssize_t GetDents(int fd, void* b, size_t n) {
     return Faulted(HostOp::ReadDir) ? -1 : Ctx().ops().getdents(fd, b, n);
 }
@@ -151,7 +167,9 @@ int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
 int FChmodAt(int d, const char* p, mode_t m) {
     return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmodat(d, p, m);
 }
-int FChmod(int fd, mode_t m) { return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmod(fd, m); }
+int FChmod(int fd, mode_t m) {
+    return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmod(fd, m);
+}
 ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
     return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().lgetxattr(p, n, v, s);
 }
@@ -174,15 +192,22 @@ int Ioctl(int fd, unsigned long r, void* a) {
     return Faulted(HostOp::Ioctl) ? -1 : Ctx().ops().ioctl(fd, r, a);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
-    return Faulted(HostOp::CopyRange) ? -1
-                                       : Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
+    return Faulted(HostOp::CopyRange)
+               ? -1
+               : Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
 }
-int SyncFs(int fd) { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().syncfs(fd); }
-int SyncAll() { return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().sync(); }
+int SyncFs(int fd) {
+    return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().syncfs(fd);
+}
+int SyncAll() {
+    return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().sync();
+}
 int SyncFileRange(int fd, off_t pos, off_t n, unsigned f) {
     return Faulted(HostOp::SyncRange) ? -1 : Ctx().ops().sync_file_range(fd, pos, n, f);
 }
-void* Realloc(void* p, size_t n) { return Faulted(HostOp::Realloc) ? nullptr : Ctx().ops().realloc(p, n); }
+void* Realloc(void* p, size_t n) {
+    return Faulted(HostOp::Realloc) ? nullptr : Ctx().ops().realloc(p, n);
+}
 int StatFs(const char* p, struct statfs* st) {
     return Faulted(HostOp::StatFs) ? -1 : Ctx().ops().statfs(p, st);
 }
@@ -192,9 +217,15 @@ ssize_t ReadLink(const char* p, char* b, size_t n) {
 int LinkAt(int od, const char* op, int nd, const char* np, int f) {
     return Faulted(HostOp::Link) ? -1 : Ctx().ops().linkat(od, op, nd, np, f);
 }
-int Dup(int fd) { return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd); }
-int Flock(int fd, int op) { return Ctx().ops().flock(fd, op); }
-int FAdvise(int fd, off_t pos, off_t n, int advice) { return Ctx().ops().fadvise(fd, pos, n, advice); }
+int Dup(int fd) {
+    return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd);
+}
+int Flock(int fd, int op) {
+    return Ctx().ops().flock(fd, op);
+}
+int FAdvise(int fd, off_t pos, off_t n, int advice) {
+    return Ctx().ops().fadvise(fd, pos, n, advice);
+}
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
 }

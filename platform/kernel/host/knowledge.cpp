@@ -1,6 +1,5 @@
 #include "platform/kernel/host/knowledge.h"
 
-
 namespace wce::kernel {
 
 // Never destroyed: static objects may still ask it while the process exits.

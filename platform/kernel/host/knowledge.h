@@ -1,9 +1,10 @@
 // What the kernel has learnt about the host, held by one object: what each filesystem offers, the
 // folders standing for the device, the name tables of the folders it looked into, the attribute
 // bits it read, the entry an enumeration has just delivered, the folders swept of temporaries and
-// the copies waiting to be read back. Each view is checked by the one freshness rule of filesystems.h (fsinfo::Stamp);
-// every change this process makes reaches it through changes.h, which keeps it up to date; and it
-// is forgotten as a whole when the mapping changes or a test fakes the host (Forget).
+// the copies waiting to be read back. Each view is checked by the one freshness rule of
+// filesystems.h (fsinfo::Stamp); every change this process makes reaches it through changes.h,
+// which keeps it up to date; and it is forgotten as a whole when the mapping changes or a test
+// fakes the host (Forget).
 //
 // The modules that read the host fill their part (namespace_posix.cpp the folders,
 // attributes_posix.cpp the bits, filesystems_posix.cpp the filesystems, find_posix.cpp the recent
@@ -47,16 +48,16 @@ struct StrHash {
 struct FilesystemFacts {
     std::unordered_map<dev_t, fsinfo::Traits> traits;
     std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
-    std::atomic<bool> noXattrAt{false};   // the running kernel lacks getxattrat
+    std::atomic<bool> noXattrAt{false};                   // the running kernel lacks getxattrat
 };
 
 // A folder's names by their folded form.
 struct FoldedTable {
-    fsinfo::Stamp stamp;      // the folder's stamps when the table was last checked
-    bool ownChange = false;   // this process changed the folder since: its stamps moved
-    int64_t verifiedAt = 0;   // when the table was last filled from the host
-    int collisions = 0;       // names that fold alike; removing one then needs a rescan
-    uint64_t names = 0;       // digest of every host name the folder holds
+    fsinfo::Stamp stamp;     // the folder's stamps when the table was last checked
+    bool ownChange = false;  // this process changed the folder since: its stamps moved
+    int64_t verifiedAt = 0;  // when the table was last filled from the host
+    int collisions = 0;      // names that fold alike; removing one then needs a rescan
+    uint64_t names = 0;      // digest of every host name the folder holds
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
     int64_t checkedTick = -1;  // the clock tick in which the stamps were last compared
     bool made = false;         // this process made the folder: names in it are its own doing
@@ -125,7 +126,9 @@ struct RememberedBits {
     };
     struct Hash {
         // noexcept: the map then keeps no hash beside each entry.
-        size_t operator()(const Key& k) const noexcept { return std::hash<ino_t>{}(k.ino) * 31 + k.dev; }
+        size_t operator()(const Key& k) const noexcept {
+            return std::hash<ino_t>{}(k.ino) * 31 + k.dev;
+        }
     };
     struct Bits {
         fsinfo::Stamp stamp;
@@ -144,7 +147,7 @@ struct RecentEntry {
 };
 
 class Knowledge {
-public:
+  public:
     FilesystemFacts filesystems;
     Folders folders;
     RememberedBits attributes;
@@ -164,8 +167,7 @@ public:
     // Forgets everything learnt; the mapping itself stays.
     void Forget();
 
-
-private:
+  private:
     std::atomic<unsigned> generation_{0};
 };
 

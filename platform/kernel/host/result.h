@@ -24,10 +24,12 @@ struct Error {
 };
 
 // The errno of the host call that has just failed, read at once.
-inline Error HostError(Kind kind = Kind::Entry) { return {errno, kind}; }
+inline Error HostError(Kind kind = Kind::Entry) {
+    return {errno, kind};
+}
 
 class [[nodiscard]] Status {
-public:
+  public:
     Status() = default;
     Status(Error e) : error_(e), ok_(false) {}  // NOLINT: a failure converts implicitly
     bool ok() const { return ok_; }
@@ -36,17 +38,19 @@ public:
     bool Is(Kind k) const { return !ok_ && error_.kind == k; }
     bool Is(int err) const { return !ok_ && error_.err == err; }
 
-private:
+  private:
     Error error_{};
     bool ok_ = true;
 };
 
 // The status of a host call that returns 0, or -1 with errno.
-inline Status HostStatus(int r) { return r == 0 ? Status() : Status(HostError()); }
+inline Status HostStatus(int r) {
+    return r == 0 ? Status() : Status(HostError());
+}
 
 template <class T>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : value_(std::move(value)) {}  // NOLINT
     Result(Error e) : error_(e), ok_(false) {}     // NOLINT
     bool ok() const { return ok_; }
@@ -58,7 +62,7 @@ public:
     // Moves the value out, for values that cannot be copied.
     T Take() { return std::move(value_); }
 
-private:
+  private:
     T value_{};
     Error error_{};
     bool ok_ = true;

@@ -26,10 +26,11 @@ Status NameUnnamed(int fd, const ns::HostEntry& e);
 Status Detach(ns::HostEntry& e);
 // Sets the attributes of the existing entry e (attrs::Write).
 Status SetAttributes(const ns::HostEntry& e, DWORD attrs);
-// Renames the finished file temp, a name in the folder of e, to the name e names. Exclusive: only where nothing is there;
-// where the filesystem on dev has no exclusive rename, a hard link does the same, and where it
-// has no links either, an exclusive create claims the name and a plain rename fills it (a
-// process killed between the two leaves an empty file under the name, never a torn one).
+// Renames the finished file temp, a name in the folder of e, to the name e names. Exclusive: only
+// where nothing is there; where the filesystem on dev has no exclusive rename, a hard link does the
+// same, and where it has no links either, an exclusive create claims the name and a plain rename
+// fills it (a process killed between the two leaves an empty file under the name, never a torn
+// one).
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev);
 
 }  // namespace wce::kernel::changes

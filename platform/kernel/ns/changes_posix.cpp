@@ -1,14 +1,13 @@
-#include "platform/kernel/ns/changes.h"
-
 #include <fcntl.h>
 #include <stdio.h>
 
 #include <cerrno>
 
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/changes.h"
+#include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel::changes {
 namespace {
@@ -25,7 +24,8 @@ Status Noted(Status s, const ns::HostEntry& e) {
 // temp: a name in the folder of to.
 Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0) return {};
+        if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0)
+            return {};
         const Error e = HostError();
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
     }
@@ -83,7 +83,6 @@ static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     const Error e = HostError();
     return e.err == ENOENT ? Error{EOPNOTSUPP} : e;
 }
-
 
 Status NameUnnamed(int fd, const ns::HostEntry& e) {
     const attrs::Location at = e.named();

@@ -1,10 +1,9 @@
 // Host folders of the device reached without following links: where changes are made and folders
 // are listed, so that a folder swapped for a link after it was looked up is never followed.
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <linux/openat2.h>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,7 +22,8 @@ namespace {
 bool Within(std::string_view path, std::string_view base) {
     if (base.empty()) return false;
     if (base == "/") return true;
-    return path.substr(0, base.size()) == base && (path.size() == base.size() || path[base.size()] == '/');
+    return path.substr(0, base.size()) == base &&
+           (path.size() == base.size() || path[base.size()] == '/');
 }
 
 // The mapped folder dirHost lies in, as configured or resolved: the longest that holds it.
@@ -40,7 +40,8 @@ std::string_view BaseOf(std::string_view dirHost) {
 Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
     static bool noOpenAt2 = false;
     if (!noOpenAt2) {
-        host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS));
+        host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY,
+                                  RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS));
         if (fd.valid()) return fd;
         const Error e = HostError(Kind::Folder);
         if (e.err != ENOSYS && e.err != EPERM && e.err != E2BIG) return e;
@@ -76,16 +77,26 @@ Status Canonical(const std::string& in, std::string& out) {
     int links = 0;
     char buf[PATH_MAX];
     while (i < rest.size()) {
-        if (rest[i] == '/') { ++i; continue; }
+        if (rest[i] == '/') {
+            ++i;
+            continue;
+        }
         size_t end = std::min(rest.find('/', i), rest.size());
         std::string_view comp(rest.data() + i, end - i);
         i = end;
         if (comp == ".") continue;
-        if (comp == "..") { out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/')); continue; }
+        if (comp == "..") {
+            out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/'));
+            continue;
+        }
         std::string cand = out + "/" + std::string(comp);
         struct stat st {};
-        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
-        if (!S_ISLNK(st.st_mode)) { out = std::move(cand); continue; }
+        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return HostError();
+        if (!S_ISLNK(st.st_mode)) {
+            out = std::move(cand);
+            continue;
+        }
         if (++links > 40) return Error{ELOOP};
         ssize_t n = host::ReadLink(cand.c_str(), buf, sizeof buf);
         if (n < 0) return HostError();
@@ -146,7 +157,9 @@ Status FollowConfined(const std::string& hostPath, std::string& target, struct s
     if (Status s = Canonical(hostPath, target); !s) return s;
     const auto& m = M();
     if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
-    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? Status() : Status(HostError());
+    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+               ? Status()
+               : Status(HostError());
 }
 
 Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {

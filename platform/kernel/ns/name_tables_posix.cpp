@@ -1,7 +1,6 @@
 // The name tables of the folders the namespace looked into: each folder's names by their folded
 // form, for lookups that ignore case, kept by the freshness rule and by this process's changes.
 #include <dirent.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -12,9 +11,9 @@
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/namespace_internal.h"
-#include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/paths.h"
 
 namespace wce::kernel::ns {
@@ -71,10 +70,12 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
             const int u = static_cast<unsigned char>(c);
             c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
         }
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         const std::string base = dirHost + "/";
         if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
-        const bool found = host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool found =
+            host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
         fsinfo::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
         return;
     }
@@ -176,7 +177,9 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
 void NoteMadeFolder(const std::string& dirHost) {
     struct stat st {};
     const int64_t now = fsinfo::Now();
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode))
+        return;
     NewTable(dirHost, st, now, true);
 }
 

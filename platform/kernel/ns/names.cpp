@@ -1,4 +1,5 @@
 #include "platform/kernel/ns/names.h"
+
 #include "platform/kernel/ns/utf8.h"
 
 namespace wce::kernel::names {
@@ -9,8 +10,17 @@ constexpr char16_t kByteEscapeBase = 0xDC00;
 
 bool IsReserved(char32_t c) {
     switch (c) {
-    case '\\': case ':': case '*': case '?': case '"': case '<': case '>': case '|': return true;
-    default: return false;
+        case '\\':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -18,8 +28,11 @@ bool IsReserved(char32_t c) {
 size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
     auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
     unsigned char c = b(0);
-    size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    size_t len = c < 0x80                 ? 1
+                 : c >= 0xC2 && c <= 0xDF ? 2
+                 : c >= 0xE0 && c <= 0xEF ? 3
+                 : c >= 0xF0 && c <= 0xF4 ? 4
+                                          : 0;
     if (len == 0 || i + len > s.size()) return 0;
     cp = len == 1 ? c : len == 2 ? c & 0x1Fu : len == 3 ? c & 0x0Fu : c & 0x07u;
     for (size_t k = 1; k < len; ++k) {
@@ -48,8 +61,8 @@ void HostToDevice(std::string_view host, std::u16string& out) {
         if (len == 0 || collides) {
             size_t n = len == 0 ? 1 : len;
             for (size_t k = 0; k < n; ++k)
-                out.push_back(static_cast<char16_t>(
-                    kByteEscapeBase + static_cast<unsigned char>(host[i + k])));
+                out.push_back(static_cast<char16_t>(kByteEscapeBase +
+                                                    static_cast<unsigned char>(host[i + k])));
             i += n;
         } else if (IsReserved(cp)) {
             out.push_back(static_cast<char16_t>(kReservedBase + cp));
@@ -72,8 +85,9 @@ Status DeviceToHost(std::u16string_view name, std::string& out) {
         if (u < 0x80 && u != 0 && u != u'/' && !IsReserved(u)) {
             out.push_back(static_cast<char>(u));
         } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            AppendUtf8(0x10000 + ((char32_t(u - 0xD800) << 10) | char32_t(name[++i] - 0xDC00)), out);
+                   name[i + 1] <= 0xDFFF) {
+            AppendUtf8(0x10000 + ((char32_t(u - 0xD800) << 10) | char32_t(name[++i] - 0xDC00)),
+                       out);
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out.push_back(static_cast<char>(u - kByteEscapeBase));
         } else if ((u >= 0xD800 && u <= 0xDFFF) || IsReserved(u) || u == u'/' || u == 0) {

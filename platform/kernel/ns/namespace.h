@@ -31,26 +31,26 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
+#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {
 
 struct HostEntry {
-    std::string path;        // host path (existing names as they are spelt on the host)
-    size_t nameOffset = 0;   // where the last component starts in path
-    bool exists = false;     // false: path names where the entry would be created
-    bool presumed = false;   // exists == false taken from the folder's name table, not looked up
-    struct stat st {};       // valid when exists (a link's target, for links inside the folders)
-    std::string real;        // for a link: its resolved target inside the mapped folders
+    std::string path;       // host path (existing names as they are spelt on the host)
+    size_t nameOffset = 0;  // where the last component starts in path
+    bool exists = false;    // false: path names where the entry would be created
+    bool presumed = false;  // exists == false taken from the folder's name table, not looked up
+    struct stat st {};      // valid when exists (a link's target, for links inside the folders)
+    std::string real;       // for a link: its resolved target inside the mapped folders
     // The open folder holding the entry, when an enumeration has one: every call on the entry,
     // a read or a change, then names it relative to that folder, so all of them meet the folder
     // the enumeration lists even if its path comes to name another meanwhile.
     int dirfd = AT_FDCWD;
     std::shared_ptr<const host::Fd> dirHold;  // keeps dirfd open when the entry holds it
-    bool dirDevKnown = false;  // dirDev holds the device of the folder part of path
+    bool dirDevKnown = false;                 // dirDev holds the device of the folder part of path
     dev_t dirDev = 0;
     // The name itself (a link, not its target): what a change of names acts on.
     attrs::Location named() const {
@@ -58,7 +58,9 @@ struct HostEntry {
         return {dirfd, path.c_str() + nameOffset, dir()};
     }
     // The file that reads, opens and attribute changes act on: a link's target, else the name.
-    attrs::Location where() const { return real.empty() ? named() : attrs::Location{AT_FDCWD, real.c_str(), {}}; }
+    attrs::Location where() const {
+        return real.empty() ? named() : attrs::Location{AT_FDCWD, real.c_str(), {}};
+    }
     // The same file's host path, for what outlives the call (an open handle).
     const std::string& target() const { return real.empty() ? path : real; }
     std::string_view dir() const {
@@ -71,14 +73,14 @@ struct HostEntry {
 // thread for the next call, and a call made within another (a queued copy made again while a
 // lookup waits for it) takes storage of its own, so nesting is safe.
 class LocalEntry {
-public:
+  public:
     LocalEntry();
     ~LocalEntry();
     LocalEntry(const LocalEntry&) = delete;
     LocalEntry& operator=(const LocalEntry&) = delete;
     HostEntry& operator*() { return *entry_; }
 
-private:
+  private:
     std::unique_ptr<HostEntry> entry_;
 };
 

@@ -12,8 +12,12 @@
 
 namespace wce::kernel::ns {
 
-inline Folders& M() { return Known().folders; }
-inline int64_t CurrentTick(int64_t now) { return now / fsinfo::Tick(); }
+inline Folders& M() {
+    return Known().folders;
+}
+inline int64_t CurrentTick(int64_t now) {
+    return now / fsinfo::Tick();
+}
 
 // Absolute path with every link followed, walked component by component so that each step goes
 // through the host table.

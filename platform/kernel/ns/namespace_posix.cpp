@@ -63,12 +63,14 @@ Error OnTheWay(Error e) {
 }
 // A folder that cannot be read where a table of it was wanted: gone or replaced, it is stale.
 Error TableError(const Error& e) {
-    return e.err == ENOENT || e.err == ENOTDIR ? Error{e.err, Kind::Stale} : Error{e.err, Kind::Entry};
+    return e.err == ENOENT || e.err == ENOTDIR ? Error{e.err, Kind::Stale}
+                                               : Error{e.err, Kind::Entry};
 }
 
 // Answers a lookup from the folder's existing name table: one look at the folder instead of
 // one at the name and one at the folder when the name is missing. False when there is no table.
-bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out, Status& r) {
+bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out,
+                   Status& r) {
     if (M().folded.find(dirHost) == M().folded.end()) return false;
     Result<FoldedTable*> table = TableFor(dirHost);
     if (!table) {
@@ -139,11 +141,13 @@ bool IsMedium(const paths::Components& c) {
 // Resolves the first n components as a folder into dirHost.
 // The folder part of devicePath as the caller spelt it, when its last component c holds is the
 // plain name it ends with: that spelling then names the folder of the components before it.
-bool SpeltFolder(std::u16string_view devicePath, const paths::Components& c, std::u16string_view& folder) {
+bool SpeltFolder(std::u16string_view devicePath, const paths::Components& c,
+                 std::u16string_view& folder) {
     if (c.count == 0) return false;
     const std::u16string_view last = c.items[c.count - 1];
     const size_t at = static_cast<size_t>(last.data() - devicePath.data());
-    if (at == 0 || at + last.size() != devicePath.size() || devicePath[at - 1] != u'\\') return false;
+    if (at == 0 || at + last.size() != devicePath.size() || devicePath[at - 1] != u'\\')
+        return false;
     folder = devicePath.substr(0, at - 1);
     return true;
 }
@@ -291,15 +295,17 @@ Status Remember(std::u16string_view devicePath, const HostEntry& e, int64_t at, 
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
     if (Remembered(devicePath, out)) return {};
     const int64_t at = fsinfo::Now();
-    return Remember(devicePath, out, at,
-                    Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); }));
+    return Remember(devicePath, out, at, Afresh([&](bool useCache) {
+                        return ResolveOnce(devicePath, out, useCache, false);
+                    }));
 }
 
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
     if (Remembered(devicePath, out)) return {};
     const int64_t at = fsinfo::Now();
-    return Remember(devicePath, out, at,
-                    Afresh([&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); }));
+    return Remember(devicePath, out, at, Afresh([&](bool useCache) {
+                        return ResolveOnce(devicePath, out, useCache, true);
+                    }));
 }
 
 namespace {
@@ -310,12 +316,14 @@ Status OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, i
     paths::Components c;
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return Error{ENOENT};
     thread_local std::string dirHost;  // a buffer, as in ResolveOnce
-    if (!ResolveDir(devicePath, c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
+    if (!ResolveDir(devicePath, c, true, dirHost) ||
+        !BeginEntry(dirHost, c.items[c.count - 1], out))
         return Error{ENOENT};
     const attrs::Location at = out.named();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
-    // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines it.
+    // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines
+    // it.
     if (S_ISLNK(out.st.st_mode)) {
         fd.reset();
         return Error{ELOOP};
@@ -332,7 +340,8 @@ Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd
     const Status exact = OpenExact(devicePath, out, fd, flags);
     if (exact) return {};
     // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
-    if (!exact.Is(ENOENT) && !exact.Is(ELOOP) && !exact.Is(ENOTDIR)) return LookupError(exact.error());
+    if (!exact.Is(ENOENT) && !exact.Is(ELOOP) && !exact.Is(ENOTDIR))
+        return LookupError(exact.error());
     if (Status s = Resolve(devicePath, out); !s) return s;
     if (!out.exists) return Error{ENOENT};
     const attrs::Location at = out.where();
@@ -347,11 +356,14 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     size_t slash = devicePath.rfind(u'\\');
     pattern = devicePath.substr(slash + 1);
-    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern) return Error{EINVAL, Kind::BadName};
+    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern)
+        return Error{EINVAL, Kind::BadName};
     return Afresh([&](bool useCache) { return ResolveDir(devicePath, c, useCache, dirHost); });
 }
 
-void NoteOpenFolder(const std::string& dirHost, int fd) { M().open.push_back({dirHost, fd}); }
+void NoteOpenFolder(const std::string& dirHost, int fd) {
+    M().open.push_back({dirHost, fd});
+}
 
 void NoteClosedFolder(int fd) {
     auto& open = M().open;

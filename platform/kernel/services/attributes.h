@@ -3,13 +3,13 @@
 // driver the word Windows keeps (system.ntfs_attrib_be); elsewhere read-only is the owner's write
 // permission and hidden / system live in the user.DOSATTRIB extended attribute as hex text
 // ("0x2"), which is also what file servers put first in their binary form. A filesystem with
-// none of these (FAT through FUSE) keeps no attributes: its files read as plain ones. A folder is never made read-only on the host (that
-// would stop files being created in it), so the read-only bit of a folder only reports its mode.
+// none of these (FAT through FUSE) keeps no attributes: its files read as plain ones. A folder is
+// never made read-only on the host (that would stop files being created in it), so the read-only
+// bit of a folder only reports its mode.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <string_view>
@@ -20,8 +20,8 @@
 namespace wce::kernel::attrs {
 
 inline constexpr char kXattrName[] = "user.DOSATTRIB";
-inline constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                   FILE_ATTRIBUTE_SYSTEM;
+inline constexpr DWORD kSettable =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // An entry named relative to an open folder, so that a walk does not make the host look up the
 // whole path again; dir is that folder's host path, for the calls that have no relative form.

@@ -1,7 +1,7 @@
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,16 +13,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel::attrs {
 namespace {
 
-constexpr DWORD kFatKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kFatKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_DIRECTORY;
 constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr char kNtfsName[] = "system.ntfs_attrib_be";
 
@@ -33,14 +33,18 @@ fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
     return fsinfo::TraitsOf(dev, where.Full().c_str());
 }
 
-Status FatGet(int fd, uint32_t& bits) { return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits)); }
+Status FatGet(int fd, uint32_t& bits) {
+    return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
+}
 
 Status FatOpen(const Location& where, host::Fd& fd) {
     fd.reset(host::OpenAt(where.dirfd, where.name, O_RDONLY | O_NOFOLLOW));
     return fd.valid() ? Status() : Status(HostError());
 }
 
-DWORD Word(DWORD bits) { return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits; }
+DWORD Word(DWORD bits) {
+    return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
+}
 
 // The DOSATTRIB word last read per inode, trusted by the freshness rule of filesystems.h: while the
 // inode's stamps stay as they were, and only when they were settled when read (every attribute
@@ -64,7 +68,9 @@ void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
 }
 
 // Whether the running kernel has getxattrat; asked once, by the first read.
-std::atomic<bool>& NoXattrAt() { return Known().filesystems.noXattrAt; }
+std::atomic<bool>& NoXattrAt() {
+    return Known().filesystems.noXattrAt;
+}
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!NoXattrAt().load(std::memory_order_relaxed)) {
@@ -124,7 +130,8 @@ Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
     Result<size_t> n = ReadDosAttrib(where, buf);
     if (n) return ParseDosAttrib(buf.data(), *n);
     const int err = n.error().err;
-    if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err)) return DWORD{0};
+    if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err))
+        return DWORD{0};
     return n.error();
 }
 
@@ -147,7 +154,8 @@ Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
     }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
-    if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
+    if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0)
+        return {};
     const Error e = HostError();
     return e.err == EOPNOTSUPP ? Error{ENOTSUP} : e;
 }
@@ -224,7 +232,8 @@ DWORD ParseDosAttrib(const char* value, size_t size) {
     const auto* rec = reinterpret_cast<const unsigned char*>(value) + textLen + 1;
     const size_t recLen = size - textLen - 1;
     auto u32 = [&](size_t at) {
-        return static_cast<DWORD>(rec[at] | rec[at + 1] << 8 | rec[at + 2] << 16 | rec[at + 3] << 24);
+        return static_cast<DWORD>(rec[at] | rec[at + 1] << 8 | rec[at + 2] << 16 |
+                                  rec[at + 3] << 24);
     };
     if (recLen < 8) return 0;
     unsigned version = rec[0] | rec[1] << 8;
@@ -291,7 +300,8 @@ Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     if (!readOnly)
         if (Status s = WriteMode(where, st, false); !s) return s;
     if (Status s = WriteXattr(where, st, attrs & kHiddenSystem); !s) {
-        if (!readOnly && !S_ISDIR(st.st_mode)) host::FChmodAt(where.dirfd, where.name, st.st_mode & 07777);
+        if (!readOnly && !S_ISDIR(st.st_mode))
+            host::FChmodAt(where.dirfd, where.name, st.st_mode & 07777);
         return s;
     }
     return readOnly ? WriteMode(where, st, true) : Status();
@@ -309,11 +319,15 @@ Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD at
         char text[16];
         int len = std::snprintf(text, sizeof text, "0x%x", hs);
         if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0)
-            if (const Error e = HostError(); !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, e.err)) return e;
+            if (const Error e = HostError();
+                !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, e.err))
+                return e;
     }
     if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, fsinfo::Feature::Chmod))
         if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0)
-            if (const Error e = HostError(); !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, e.err)) return e;
+            if (const Error e = HostError();
+                !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, e.err))
+                return e;
     return {};
 }
 

@@ -4,30 +4,29 @@
 // and a new file left unfinished by a killed process leaves nothing behind.
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/file.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <unordered_set>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/services/attributes.h"
-#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
 
@@ -50,7 +49,8 @@ struct Behind {
 Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
     for (off_t started = pos;;) {
-        const size_t want = end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
+        const size_t want =
+            end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
         if (n < 0) return HostError();
         if (n == 0 || pos - started >= writeback::kPiece) {
@@ -89,7 +89,9 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
             }
             if (n == 0) return {};  // the source shrank meanwhile
             const Error e = HostError();
-            if (pos != 0 || !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, e.err, src.st_dev)) return e;
+            if (pos != 0 ||
+                !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, e.err, src.st_dev))
+                return e;
             break;
         }
         if (pos != 0) return {};
@@ -117,9 +119,11 @@ bool IsTempName(std::string_view name) {
     name = name.substr(kTempPrefix.size(), name.size() - kTempPrefix.size() - kTempSuffix.size());
     const size_t dash = name.find('-');
     const auto digits = [](std::string_view d) {
-        return !d.empty() && d.size() <= 20 && d.find_first_not_of("0123456789") == std::string_view::npos;
+        return !d.empty() && d.size() <= 20 &&
+               d.find_first_not_of("0123456789") == std::string_view::npos;
     };
-    return dash != std::string_view::npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
+    return dash != std::string_view::npos && digits(name.substr(0, dash)) &&
+           digits(name.substr(dash + 1));
 }
 
 // Removes what copies of writers that are gone left in the folder dirfd: a process killed while
@@ -174,7 +178,8 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
         }
         if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
-        if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP) return {};
+        if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
+            return {};
         fd.reset();
         host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
     }
@@ -186,7 +191,8 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
 Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
     if (!dst.real.empty()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
     if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return Error{EISDIR};
-    if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino) return Error{EBUSY, Kind::SameFile};
+    if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino)
+        return Error{EBUSY, Kind::SameFile};
     if (failIfExists) return Error{EEXIST, Kind::Taken};
     const Result<DWORD> a = attrs::Read(dst.where(), dst.st);
     if (!a) return a.error();
@@ -248,8 +254,8 @@ Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const 
 // Writes a temporary beside the target and renames it over. A temporary is unlocked for a moment
 // after it is made, and a sweep by another install may take it for a dead writer's then: the
 // copy is then made once more, under a new name.
-Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst, LPCWSTR target,
-                     BOOL failIfExists) {
+Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
+                     LPCWSTR target, BOOL failIfExists) {
     for (int attempt = 0;; ++attempt) {
         std::string temp;
         dev_t dev = 0;
@@ -270,7 +276,7 @@ dev_t FolderDevice(const ns::HostEntry& dst) {
 // filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
 // checked and replaced, and a file the kernel would not name is copied again the named way.
 std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
-                  ns::HostEntry& dst, BOOL failIfExists) {
+                                  ns::HostEntry& dst, BOOL failIfExists) {
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
         return std::nullopt;
@@ -370,11 +376,13 @@ Status changes::Detach(ns::HostEntry& e) {
 using namespace wce::kernel;
 
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
-    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
     bool sourceFailed = false;
     off_t bytes = 0;
     ReadBack readBack;
-    const Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, readBack);
+    const Status s =
+        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, readBack);
     if (!s) {
         ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
         verify::Abandon();

@@ -4,15 +4,15 @@
 #include <string>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/services/attributes.h"
-#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
-#include "platform/kernel/services/handles.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/handles.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
 
@@ -61,8 +61,10 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     // A link is not written through: a copy onto its name replaces the link itself.
     if (!e.real.empty()) return TRUE;
     // Attributes already as asked change nothing (the common case: a plain file made plain).
-    const DWORD wanted = dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
-    if (const Result<DWORD> now = attrs::Read(e.where(), e.st); now && (*now & attrs::kSettable) == wanted)
+    const DWORD wanted =
+        dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
+    if (const Result<DWORD> now = attrs::Read(e.where(), e.st);
+        now && (*now & attrs::kSettable) == wanted)
         return TRUE;
     Status s = ns::Confine(e);
     if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = changes::Detach(e);
@@ -113,8 +115,10 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     Known().swept.clear();  // the next copies look for what a failed one left behind
     // The descriptor kept since before the first copy there sees every write-back error since.
     const int watched = writeback::Watched(dev);
-    bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
-    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) && host::SyncFs(watched >= 0 ? watched : fd.get()) != 0) {
+    bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse ||
+               fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
+    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) &&
+        host::SyncFs(watched >= 0 ? watched : fd.get()) != 0) {
         const Error err = HostError();
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, err.err)) {
             writeback::Settled(dev);
@@ -186,10 +190,13 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
-    std::int64_t distance = lpDistanceToMoveHigh == nullptr
-        ? lDistanceToMove
-        : static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-                                    static_cast<std::uint32_t>(lDistanceToMove));
+    std::int64_t distance =
+        lpDistanceToMoveHigh == nullptr
+            ? lDistanceToMove
+            : static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh))
+                   << 32) |
+                  static_cast<std::uint32_t>(lDistanceToMove));
     std::int64_t base = 0;
     struct stat st {};
     if (dwMoveMethod == 1) base = f->position;
@@ -203,13 +210,14 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
         return INVALID_SET_FILE_POINTER;
     }
     f->position = base + distance;
-    if (lpDistanceToMoveHigh != nullptr) *lpDistanceToMoveHigh = static_cast<LONG>(f->position >> 32);
+    if (lpDistanceToMoveHigh != nullptr)
+        *lpDistanceToMoveHigh = static_cast<LONG>(f->position >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(f->position);
 }
 
-BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
-              DWORD* lpNumberOfBytesRead, void* /*lpOverlapped*/) {
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              void* /*lpOverlapped*/) {
     auto* f = handles::Get<FileObject>(hFile);
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
     if (f == nullptr) return Fail(ERROR_INVALID_HANDLE);

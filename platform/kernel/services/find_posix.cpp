@@ -5,16 +5,16 @@
 #include <string>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
-#include "platform/kernel/services/handles.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
+#include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/handles.h"
 
 namespace wce::kernel {
 namespace {
@@ -24,7 +24,8 @@ struct FindObject : handles::Object {
     std::string dirHost;
     host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
-    std::u16string prefix;  // the device path of the folder, as the caller spelt it, with its backslash
+    std::u16string
+        prefix;  // the device path of the folder, as the caller spelt it, with its backslash
     bool matchAll = false;
     size_t next = 0;
     ~FindObject() override {
@@ -85,7 +86,8 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
     }
     // Attributes that cannot be read leave a file plain here; read by its path, it counts as
     // hidden, and its copy reports why it cannot be read.
-    attributes = read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
+    attributes =
+        read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
     wordRead = read.ok();
     return true;
 }

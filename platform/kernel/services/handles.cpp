@@ -60,8 +60,12 @@ bool Remove(HANDLE h) {
     return true;
 }
 
-int Count() { return T().live; }
+int Count() {
+    return T().live;
+}
 
 }  // namespace wce::kernel::handles
 
-int wce::kernel::OpenHandleCount() { return handles::Count(); }
+int wce::kernel::OpenHandleCount() {
+    return handles::Count();
+}

@@ -1,5 +1,3 @@
-#include "platform/kernel/services/verify.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -14,6 +12,7 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/verify.h"
 
 namespace wce::kernel::verify {
 namespace {
@@ -43,14 +42,16 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos) {
 // reach the medium (on a FUSE filesystem, its driver).
 Status Compare(std::u16string_view from, std::u16string_view to) {
     host::Fd src, dst;
-    struct stat sst {}, dstst {};
+    struct stat sst {
+    }, dstst{};
     if (Status s = Open(to, dst, dstst); !s) return s;
     if (Status s = Open(from, src, sst); !s) return s;
     if (sst.st_size != dstst.st_size) return Error{EBADMSG};
     host::FAdvise(dst.get(), 0, 0, POSIX_FADV_DONTNEED);
     thread_local std::unique_ptr<char[]> a(new char[kBlock]), b(new char[kBlock]);
     for (off_t pos = 0; pos < dstst.st_size; pos += static_cast<off_t>(kBlock)) {
-        const auto n = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kBlock), dstst.st_size - pos));
+        const auto n =
+            static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kBlock), dstst.st_size - pos));
         if (Status s = ReadFully(dst.get(), a.get(), n, pos); !s) return s;
         if (Status s = ReadFully(src.get(), b.get(), n, pos); !s) return s;
         if (std::memcmp(a.get(), b.get(), n) != 0) return Error{EBADMSG};
@@ -71,7 +72,9 @@ void Written(dev_t dev, std::u16string_view from, std::u16string_view to) {
     Known().written[dev].emplace_back(std::u16string(from), std::u16string(to));
 }
 
-void Abandon() { Known().written.clear(); }
+void Abandon() {
+    Known().written.clear();
+}
 
 Status Check(dev_t dev, std::u16string& failed) {
     auto it = Known().written.find(dev);

@@ -1,9 +1,9 @@
 // Write-behind: a copied file's data is sent to its medium as soon as it is written, and the data
 // still unwritten on a filesystem is kept under a bound (about a quarter second of the medium's
-// writing) by waiting for the oldest of it before more is copied. Progress shown per file then follows what has reached the medium, and the
-// flush at the end of a tree is short. Filesystems in memory are left alone, and so are FUSE
-// filesystems, whose writes reach their driver at once; where the host cannot start a
-// write-back, nothing is done and the copy goes on.
+// writing) by waiting for the oldest of it before more is copied. Progress shown per file then
+// follows what has reached the medium, and the flush at the end of a tree is short. Filesystems in
+// memory are left alone, and so are FUSE filesystems, whose writes reach their driver at once;
+// where the host cannot start a write-back, nothing is done and the copy goes on.
 #pragma once
 
 #include <sys/types.h>
@@ -50,7 +50,7 @@ struct Range {
     off_t pos = 0, len = 0;
 };
 struct Pending {
-    host::Fd watch;     // the filesystem, open since before its first write
+    host::Fd watch;  // the filesystem, open since before its first write
     std::deque<Range> ranges;
     off_t bytes = 0;    // started and not yet waited for, in ranges
     off_t small = 0;    // of small files, since the last flush

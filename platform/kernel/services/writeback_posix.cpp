@@ -1,8 +1,5 @@
-#include "platform/kernel/services/writeback.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
-
 #include <time.h>
 
 #include <algorithm>
@@ -12,6 +9,7 @@
 
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel::writeback {
 namespace {
@@ -30,7 +28,9 @@ int64_t Monotonic() {
     return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
 }
 
-std::unordered_map<dev_t, Pending>& ByDevice() { return Known().writeback; }
+std::unordered_map<dev_t, Pending>& ByDevice() {
+    return Known().writeback;
+}
 
 // A quarter second of writing at the pace the medium has shown so far, and kBound until it has
 // shown one: a fast disk is hardly ever waited for, a slow card after every few megabytes.
@@ -92,7 +92,8 @@ Status Written(int fd, dev_t dev, off_t pos, off_t len) {
 
 void Watch(dev_t dev, int dirfd, const char* dir) {
     Pending& p = ByDevice()[dev];
-    if (!p.watch.valid()) p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!p.watch.valid())
+        p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 int Watched(dev_t dev) {
@@ -100,7 +101,9 @@ int Watched(dev_t dev) {
     return it == ByDevice().end() || !it->second.watch.valid() ? -1 : it->second.watch.get();
 }
 
-void Settled(dev_t dev) { ByDevice().erase(dev); }
+void Settled(dev_t dev) {
+    ByDevice().erase(dev);
+}
 
 void Abandon(dev_t dev, ino_t ino) {
     auto it = ByDevice().find(dev);
@@ -125,6 +128,5 @@ void Abandon(int dirfd, const char* name) {
     if (ByDevice().empty() || host::FStatAt(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
     Abandon(st.st_dev, st.st_ino);
 }
-
 
 }  // namespace wce::kernel::writeback
