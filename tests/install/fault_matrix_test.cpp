@@ -146,8 +146,16 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
 
     // A fresh device, or one holding an older version of every file; the kernel starts cold.
     Tree Prepare(bool older) {
-        fs::remove_all(device_ / "ROMDisk");
-        fs::remove_all(device_ / "ROMDisk2");
+        wce::kernel::ForgetHost();  // lets go of the folders the kernel holds in the old tree
+        // A FUSE driver lets go of a file removed while open (.fuse_hidden*) only once its last
+        // close has reached it, which may come just after the close returned.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            std::error_code ec;
+            fs::remove_all(device_ / "ROMDisk", ec);
+            if (!ec) fs::remove_all(device_ / "ROMDisk2", ec);
+            if (!ec) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         fs::create_directories(device_ / "ROMDisk/PROGRAM/TAV");
         fs::create_directories(device_ / "ROMDisk2/PROGRAM/SETAPP");
         wce::kernel::ForgetHost();

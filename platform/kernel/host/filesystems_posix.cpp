@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 

@@ -305,21 +305,15 @@ std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs
     } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
         return named;
     }
-    std::string temp;
     return WriteAndPlace(in, src, srcAttrs, dst, target, failIfExists);
 }
 
 // The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
 // have grown or been replaced since anyone looked it up).
-// sourceFailed: the failure is the source's (it cannot be opened or read as a file).
-// readBack: the target's filesystem and whether what is copied there is read back at its flush.
-struct ReadBack {
-    dev_t dev = 0;
-    bool applies = false;
-};
-
+// sourceFailed: the failure is the source's (it cannot be opened or read as a file). dstDev: the
+// target's filesystem.
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes,
-            ReadBack& readBack) {
+            dev_t& dstDev) {
     ns::LocalEntry heldSrc, heldDst;
     ns::HostEntry& src = *heldSrc;
     ns::HostEntry& dst = *heldDst;
@@ -343,8 +337,7 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
     // Everything written from here on lands in the target's folder as it was looked up.
     if (Status s = ns::Confine(dst); !s) return s;
-    readBack.dev = FolderDevice(dst);
-    readBack.applies = verify::Applies(readBack.dev, std::string(dst.dir()).c_str());
+    dstDev = FolderDevice(dst);
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
     if (!dst.exists)
@@ -380,15 +373,15 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return Fail(ERROR_INVALID_PARAMETER);
     bool sourceFailed = false;
     off_t bytes = 0;
-    ReadBack readBack;
+    dev_t dev = 0;
     const Status s =
-        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, readBack);
+        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, dev);
     if (!s) {
         ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
         verify::Abandon();
         return Fail(s);
     }
-    if (readBack.applies) verify::Written(readBack.dev, lpExistingFileName, lpNewFileName);
+    if (verify::Applies(dev)) verify::Written(dev, lpExistingFileName, lpNewFileName);
     if (Activity* a = CurrentActivity())
         a->FileCopied(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
     return TRUE;

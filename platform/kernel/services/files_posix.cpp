@@ -102,8 +102,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 }
 
 // A FUSE driver writes to its medium through the host's own caches, which only a flush of every
-// filesystem reaches; so does a filesystem that refuses syncfs. Copies still being made behind
-// the caller are made first; one that failed fails the flush: its data never got there.
+// filesystem reaches; so does a filesystem that refuses syncfs. Once flushed, what was copied
+// there is read back (verify.h).
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::LocalEntry held;
     ns::HostEntry& e = *held;
@@ -127,7 +127,11 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
         }
         all = true;
     }
-    if (all && host::SyncAll() != 0) return Fail(HostError());
+    if (all && host::SyncAll() != 0) {
+        const Error err = HostError();
+        ReportFailure("flush", lpPathName, err.err);
+        return Fail(err);
+    }
     writeback::Settled(dev);
     std::u16string failed;
     if (Status s = verify::Check(dev, failed); !s) {

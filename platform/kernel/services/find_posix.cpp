@@ -55,11 +55,8 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
     data.cFileName[n] = 0;
 }
 
-// The entry's status and word; false for an entry that vanished or leads out of the mapped
-// folders through a link: such entries are not part of the device's view. An entry that is there
-// but cannot be read is still delivered, as a plain file when even its status cannot be read, so
-// that the caller meets the failure when it opens it instead of leaving the entry out unnoticed.
-// at: when the reads began.
+// An entry whose status read failed with err: gone (false), or there but unreadable, then
+// delivered as a plain file whose word was not read.
 bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
     if (err == ENOENT) return false;
     st = {};
@@ -68,6 +65,10 @@ bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
     return true;
 }
 
+// The entry's status and word; false for an entry that vanished or leads out of the mapped
+// folders through a link: such entries are not part of the device's view. An entry that is there
+// but cannot be read is still delivered, so that the caller meets the failure when it opens it
+// instead of leaving the entry out unnoticed. at: when the reads began.
 bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at,
               bool& wordRead) {
     thread_local std::string leaf;

@@ -12,9 +12,9 @@
 
 namespace wce::kernel::verify {
 
-// Whether files copied onto the filesystem dev (at hostPath) are read back: as the setting says,
-// else wherever the filesystem is not in memory.
-bool Applies(dev_t dev, const char* hostPath);
+// Whether files copied onto the filesystem dev are read back: as the setting says, else wherever
+// the filesystem is not known to be in memory (a copy there has learnt what it is).
+bool Applies(dev_t dev);
 // A copy from one device path to another onto dev completed: it is read back at dev's flush.
 void Written(dev_t dev, std::u16string_view from, std::u16string_view to);
 // A copy failed: the work it belonged to has failed already, and what waited to be read back is
@@ -22,7 +22,7 @@ void Written(dev_t dev, std::u16string_view from, std::u16string_view to);
 void Abandon();
 // Reads back and compares every file written onto dev since its last flush, and forgets them.
 // A file that differs fails with EBADMSG, one that cannot be read as its read failed; failed
-// then holds its device path. idle runs between pieces of work, for the displays.
+// then holds its device path. The idle hook (activity.h) runs between pieces of work.
 Status Check(dev_t dev, std::u16string& failed);
 
 }  // namespace wce::kernel::verify

@@ -62,10 +62,11 @@ Status Compare(std::u16string_view from, std::u16string_view to) {
 
 }  // namespace
 
-bool Applies(dev_t dev, const char* hostPath) {
+bool Applies(dev_t dev) {
     const int setting = CurrentDevice().verify;
     if (setting >= 0) return setting == 1;
-    return !fsinfo::TraitsOf(dev, hostPath).memoryBacked;
+    fsinfo::Traits t;
+    return !fsinfo::KnownTraits(dev, t) || !t.memoryBacked;
 }
 
 void Written(dev_t dev, std::u16string_view from, std::u16string_view to) {
