@@ -1,5 +1,7 @@
-// Fault injection at the host boundary: every host system call of the kernel part goes through
-// one table, so a test can fail the n-th call of an operation with an errno of its choice.
+// Fault injection at the host boundary, for tests: a layer over the table of host calls
+// (host_ops.h), put in place by the first InjectFault or ClearFaults, counts the calls of each
+// operation and fails the n-th with an errno of the test's choice. The program itself never
+// links it, so its own calls go straight to the table.
 #pragma once
 
 namespace wce::kernel {
@@ -32,14 +34,11 @@ enum class HostOp {
 // call and every later one fail.
 void InjectFault(HostOp op, int nth, int err, bool persistent = false);
 void ClearFaults();
-// Calls of op since the last ClearFaults() (counted only from the first InjectFault or
-// ClearFaults of the process on, so that the program itself never counts).
+// Calls of op since the last ClearFaults() (counted from the first InjectFault or ClearFaults on).
 int HostCallCount(HostOp op);
 // Calls of op failed by an injected fault since the last ClearFaults(): a test proves with it
 // that its fault happened, not only that the outcome looked like one.
 int FaultsFired(HostOp op);
-// Whether any fault is armed; work is then kept on the calling thread, where faults fire in order.
-bool FaultsArmed();
 
 // Clears all faults when it goes out of scope.
 class FaultScope {

@@ -1,6 +1,6 @@
 // The table of host system calls behind the kernel services. Every call of the kernel part goes
-// through the wrappers below, which count calls and apply injected faults (faults.h) before the
-// table entry runs; tests may also replace an entry to imitate a host they cannot provide.
+// through the wrappers below and on through the table; tests replace an entry to imitate a host
+// they cannot provide, or put a whole layer over the table (the faults of faults.h).
 #pragma once
 
 #include <sys/stat.h>
@@ -8,8 +8,6 @@
 #include <sys/types.h>
 
 #include <cstddef>
-
-#include "platform/kernel/host/faults.h"
 
 namespace wce::kernel::host {
 
@@ -54,12 +52,13 @@ struct Ops {
 
 // The host's own calls.
 const Ops& RealOps();
-// The live table (held by the kernel context, context.h); tests may overwrite entries and call
-// RestoreOps() afterwards. Both first wait until no other thread works through the table.
+// The host's table (held by the kernel context, context.h); tests may overwrite entries and call
+// RestoreOps() afterwards.
 Ops& Table();
 void RestoreOps();
-// Whether the table is the real one; only then may another thread make calls through it.
-bool OpsAreReal();
+// Sends every call through over, whose entries go on to Table() themselves; nullptr takes the
+// layer away.
+void Layer(const Ops* over);
 
 int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
 int Close(int fd);

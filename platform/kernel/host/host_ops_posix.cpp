@@ -98,15 +98,6 @@ const Ops kReal = {
     [](int fd, off_t pos, off_t n, int advice) { return ::posix_fadvise(fd, pos, n, advice); },
 };
 
-// Applies a due fault: sets errno and tells the wrapper to return its failure value.
-bool Faulted(HostOp op) {
-    if (int e = Ctx().Tick(op)) {
-        errno = e;
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 const Ops& RealOps() {
@@ -118,15 +109,15 @@ Ops& Table() {
 void RestoreOps() {
     Ctx().RestoreOps();
 }
-bool OpsAreReal() {
-    return Ctx().OpsAreReal();
+void Layer(const Ops* over) {
+    Ctx().Layer(over);
 }
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
-    return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
+    return Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
 }
 int Close(int fd) {
-    return Faulted(HostOp::Close) ? (Ctx().ops().close(fd), -1) : Ctx().ops().close(fd);
+    return Ctx().ops().close(fd);
 }
 // Data calls a signal interrupted are made again here, so no caller has to look for EINTR.
 template <class Call>
@@ -138,87 +129,85 @@ ssize_t Restarted(Call call) {
 }
 
 ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
-    return Faulted(HostOp::Read) ? -1 : Restarted([&] { return Ctx().ops().pread(fd, b, n, pos); });
+    return Restarted([&] { return Ctx().ops().pread(fd, b, n, pos); });
 }
 ssize_t Read(int fd, void* b, size_t n) {
-    return Faulted(HostOp::Read) ? -1 : Restarted([&] { return Ctx().ops().read(fd, b, n); });
+    return Restarted([&] { return Ctx().ops().read(fd, b, n); });
 }
 ssize_t Write(int fd, const void* b, size_t n) {
-    return Faulted(HostOp::Write) ? -1 : Restarted([&] { return Ctx().ops().write(fd, b, n); });
+    return Restarted([&] { return Ctx().ops().write(fd, b, n); });
 }
 int FStatAt(int d, const char* p, struct stat* st, int f) {
-    return Faulted(HostOp::Stat) ? -1 : Ctx().ops().fstatat(d, p, st, f);
+    return Ctx().ops().fstatat(d, p, st, f);
 }
 int FStat(int fd, struct stat* st) {
     return FStatAt(fd, "", st, AT_EMPTY_PATH);
 }
 ssize_t GetDents(int fd, void* b, size_t n) {
-    return Faulted(HostOp::ReadDir) ? -1 : Ctx().ops().getdents(fd, b, n);
+    return Ctx().ops().getdents(fd, b, n);
 }
 int MkdirAt(int d, const char* p, mode_t m) {
-    return Faulted(HostOp::Mkdir) ? -1 : Ctx().ops().mkdirat(d, p, m);
+    return Ctx().ops().mkdirat(d, p, m);
 }
 int UnlinkAt(int d, const char* p, int f) {
-    return Faulted(HostOp::Unlink) ? -1 : Ctx().ops().unlinkat(d, p, f);
+    return Ctx().ops().unlinkat(d, p, f);
 }
 int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
-    return Faulted(HostOp::Rename) ? -1 : Ctx().ops().renameat2(od, op, nd, np, f);
+    return Ctx().ops().renameat2(od, op, nd, np, f);
 }
 int FChmodAt(int d, const char* p, mode_t m) {
-    return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmodat(d, p, m);
+    return Ctx().ops().fchmodat(d, p, m);
 }
 int FChmod(int fd, mode_t m) {
-    return Faulted(HostOp::Chmod) ? -1 : Ctx().ops().fchmod(fd, m);
+    return Ctx().ops().fchmod(fd, m);
 }
 ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().lgetxattr(p, n, v, s);
+    return Ctx().ops().lgetxattr(p, n, v, s);
 }
 ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().fgetxattr(fd, n, v, s);
+    return Ctx().ops().fgetxattr(fd, n, v, s);
 }
 ssize_t GetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
-    return Faulted(HostOp::GetXattr) ? -1 : Ctx().ops().getxattrat(d, p, f, n, v, s);
+    return Ctx().ops().getxattrat(d, p, f, n, v, s);
 }
 int LSetXattr(const char* p, const char* n, const void* v, size_t s, int f) {
-    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().lsetxattr(p, n, v, s, f);
+    return Ctx().ops().lsetxattr(p, n, v, s, f);
 }
 int FSetXattr(int fd, const char* n, const void* v, size_t s, int f) {
-    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().fsetxattr(fd, n, v, s, f);
+    return Ctx().ops().fsetxattr(fd, n, v, s, f);
 }
 int LRemoveXattr(const char* p, const char* n) {
-    return Faulted(HostOp::SetXattr) ? -1 : Ctx().ops().lremovexattr(p, n);
+    return Ctx().ops().lremovexattr(p, n);
 }
 int Ioctl(int fd, unsigned long r, void* a) {
-    return Faulted(HostOp::Ioctl) ? -1 : Ctx().ops().ioctl(fd, r, a);
+    return Ctx().ops().ioctl(fd, r, a);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
-    return Faulted(HostOp::CopyRange)
-               ? -1
-               : Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
+    return Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
 }
 int SyncFs(int fd) {
-    return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().syncfs(fd);
+    return Ctx().ops().syncfs(fd);
 }
 int SyncAll() {
-    return Faulted(HostOp::SyncFs) ? -1 : Ctx().ops().sync();
+    return Ctx().ops().sync();
 }
 int SyncFileRange(int fd, off_t pos, off_t n, unsigned f) {
-    return Faulted(HostOp::SyncRange) ? -1 : Ctx().ops().sync_file_range(fd, pos, n, f);
+    return Ctx().ops().sync_file_range(fd, pos, n, f);
 }
 void* Realloc(void* p, size_t n) {
-    return Faulted(HostOp::Realloc) ? nullptr : Ctx().ops().realloc(p, n);
+    return Ctx().ops().realloc(p, n);
 }
 int StatFs(const char* p, struct statfs* st) {
-    return Faulted(HostOp::StatFs) ? -1 : Ctx().ops().statfs(p, st);
+    return Ctx().ops().statfs(p, st);
 }
 ssize_t ReadLink(const char* p, char* b, size_t n) {
-    return Faulted(HostOp::ReadLink) ? -1 : Ctx().ops().readlink(p, b, n);
+    return Ctx().ops().readlink(p, b, n);
 }
 int LinkAt(int od, const char* op, int nd, const char* np, int f) {
-    return Faulted(HostOp::Link) ? -1 : Ctx().ops().linkat(od, op, nd, np, f);
+    return Ctx().ops().linkat(od, op, nd, np, f);
 }
 int Dup(int fd) {
-    return Faulted(HostOp::Open) ? -1 : Ctx().ops().dup(fd);
+    return Ctx().ops().dup(fd);
 }
 int Flock(int fd, int op) {
     return Ctx().ops().flock(fd, op);
@@ -227,7 +216,7 @@ int FAdvise(int fd, off_t pos, off_t n, int advice) {
     return Ctx().ops().fadvise(fd, pos, n, advice);
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
-    return Faulted(HostOp::Open) ? -1 : Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
+    return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
 }
 
 }  // namespace wce::kernel::host

@@ -53,8 +53,8 @@ Status MakeFolder(const ns::HostEntry& e) {
     // ENOENT: the folder to hold it vanished meanwhile.
     Status made;
     if (host::MkdirAt(at.dirfd, at.name, 0777) != 0) {
-        const Error e = HostError();
-        made = Error{e.err, e.err == ENOENT ? Kind::Folder : Kind::Entry};
+        const Error failed = HostError();
+        made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
     if (Noted(made, e)) ns::NoteMadeFolder(e.path);
     return made;

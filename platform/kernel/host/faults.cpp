@@ -1,0 +1,147 @@
+#include "platform/kernel/host/faults.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+
+#include "platform/kernel/host/host_ops.h"
+
+namespace wce::kernel {
+namespace {
+
+constexpr auto kOps = static_cast<size_t>(HostOp::Count_);
+
+struct Fault {
+    int remaining = 0;  // calls left before the failing one; 0 = none armed
+    int err = 0;
+    bool persistent = false;
+    bool firing = false;
+};
+
+struct State {
+    std::array<std::atomic<int>, kOps> calls{};
+    std::array<std::atomic<int>, kOps> fired{};
+    std::array<Fault, kOps> faults{};
+};
+
+State& S() {
+    static State s;
+    return s;
+}
+
+// Counts a call of op; true (errno set) where it is the one to fail.
+bool Fails(HostOp op) {
+    State& s = S();
+    const auto i = static_cast<size_t>(op);
+    s.calls[i].fetch_add(1, std::memory_order_relaxed);
+    Fault& f = s.faults[i];
+    if (!f.firing) {
+        if (f.remaining == 0 || --f.remaining > 0) return false;
+        f.firing = f.persistent;
+    }
+    s.fired[i].fetch_add(1, std::memory_order_relaxed);
+    errno = f.err;
+    return true;
+}
+
+const host::Ops& T() {
+    return host::Table();
+}
+
+// Each entry of the host's table, failed where a fault is due; the operations group the calls as
+// a test thinks of them (every open is an Open, every attribute read a GetXattr).
+const host::Ops kFaulting = {
+    [](int d, const char* p, int f, mode_t m) {
+        return Fails(HostOp::Open) ? -1 : T().openat(d, p, f, m);
+    },
+    [](int fd) { return Fails(HostOp::Close) ? (T().close(fd), -1) : T().close(fd); },
+    [](int fd, void* b, size_t n, off_t pos) -> ssize_t {
+        return Fails(HostOp::Read) ? -1 : T().pread(fd, b, n, pos);
+    },
+    [](int fd, void* b, size_t n) -> ssize_t {
+        return Fails(HostOp::Read) ? -1 : T().read(fd, b, n);
+    },
+    [](int fd, const void* b, size_t n) -> ssize_t {
+        return Fails(HostOp::Write) ? -1 : T().write(fd, b, n);
+    },
+    [](int d, const char* p, struct stat* st, int f) {
+        return Fails(HostOp::Stat) ? -1 : T().fstatat(d, p, st, f);
+    },
+    [](int fd, void* b, size_t n) -> ssize_t {
+        return Fails(HostOp::ReadDir) ? -1 : T().getdents(fd, b, n);
+    },
+    [](int d, const char* p, mode_t m) { return Fails(HostOp::Mkdir) ? -1 : T().mkdirat(d, p, m); },
+    [](int d, const char* p, int f) { return Fails(HostOp::Unlink) ? -1 : T().unlinkat(d, p, f); },
+    [](int od, const char* op, int nd, const char* np, unsigned f) {
+        return Fails(HostOp::Rename) ? -1 : T().renameat2(od, op, nd, np, f);
+    },
+    [](int d, const char* p, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmodat(d, p, m); },
+    [](int fd, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmod(fd, m); },
+    [](const char* p, const char* n, void* v, size_t s) -> ssize_t {
+        return Fails(HostOp::GetXattr) ? -1 : T().lgetxattr(p, n, v, s);
+    },
+    [](int fd, const char* n, void* v, size_t s) -> ssize_t {
+        return Fails(HostOp::GetXattr) ? -1 : T().fgetxattr(fd, n, v, s);
+    },
+    [](int d, const char* p, int f, const char* n, void* v, size_t s) -> ssize_t {
+        return Fails(HostOp::GetXattr) ? -1 : T().getxattrat(d, p, f, n, v, s);
+    },
+    [](const char* p, const char* n, const void* v, size_t s, int f) {
+        return Fails(HostOp::SetXattr) ? -1 : T().lsetxattr(p, n, v, s, f);
+    },
+    [](int fd, const char* n, const void* v, size_t s, int f) {
+        return Fails(HostOp::SetXattr) ? -1 : T().fsetxattr(fd, n, v, s, f);
+    },
+    [](const char* p, const char* n) {
+        return Fails(HostOp::SetXattr) ? -1 : T().lremovexattr(p, n);
+    },
+    [](int fd, unsigned long r, void* a) { return Fails(HostOp::Ioctl) ? -1 : T().ioctl(fd, r, a); },
+    [](int in, off_t* pos, int out, size_t n) -> ssize_t {
+        return Fails(HostOp::CopyRange) ? -1 : T().copy_file_range(in, pos, out, n);
+    },
+    [](int fd) { return Fails(HostOp::SyncFs) ? -1 : T().syncfs(fd); },
+    [] { return Fails(HostOp::SyncFs) ? -1 : T().sync(); },
+    [](int fd, off_t pos, off_t n, unsigned f) {
+        return Fails(HostOp::SyncRange) ? -1 : T().sync_file_range(fd, pos, n, f);
+    },
+    [](void* p, size_t n) { return Fails(HostOp::Realloc) ? nullptr : T().realloc(p, n); },
+    [](const char* p, struct statfs* st) { return Fails(HostOp::StatFs) ? -1 : T().statfs(p, st); },
+    [](const char* p, char* b, size_t n) -> ssize_t {
+        return Fails(HostOp::ReadLink) ? -1 : T().readlink(p, b, n);
+    },
+    [](int od, const char* op, int nd, const char* np, int f) {
+        return Fails(HostOp::Link) ? -1 : T().linkat(od, op, nd, np, f);
+    },
+    [](int fd) { return Fails(HostOp::Open) ? -1 : T().dup(fd); },
+    [](int d, const char* p, int f, unsigned long long resolve) {
+        return Fails(HostOp::Open) ? -1 : T().openat2(d, p, f, resolve);
+    },
+    [](int fd, int op) { return T().flock(fd, op); },
+    [](int fd, off_t pos, off_t n, int advice) { return T().fadvise(fd, pos, n, advice); },
+};
+
+}  // namespace
+
+void InjectFault(HostOp op, int nth, int err, bool persistent) {
+    host::Layer(&kFaulting);
+    S().faults[static_cast<size_t>(op)] = Fault{nth < 1 ? 1 : nth, err, persistent, false};
+}
+
+void ClearFaults() {
+    State& s = S();
+    for (auto& c : s.calls) c.store(0, std::memory_order_relaxed);
+    for (auto& c : s.fired) c.store(0, std::memory_order_relaxed);
+    s.faults.fill(Fault{});
+    host::Layer(&kFaulting);
+}
+
+int HostCallCount(HostOp op) {
+    return S().calls[static_cast<size_t>(op)].load(std::memory_order_relaxed);
+}
+
+int FaultsFired(HostOp op) {
+    return S().fired[static_cast<size_t>(op)].load(std::memory_order_relaxed);
+}
+
+}  // namespace wce::kernel
