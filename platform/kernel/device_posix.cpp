@@ -18,6 +18,7 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/host/result.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
@@ -88,9 +89,10 @@ void PrepareFreshDevice(const std::string& root) {
     }
     for (const char* f : kFolders) {
         std::string path = root + f;
-        if (host::MkdirAt(AT_FDCWD, path.c_str(), 0777) != 0 && errno != EEXIST) {
+        if (host::MkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) continue;
+        if (const int err = HostError().err; err != EEXIST) {
             std::fprintf(stderr, "SETUP: cannot create the device folder %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+                         std::strerror(err));
             std::exit(2);
         }
     }

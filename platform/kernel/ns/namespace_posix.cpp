@@ -67,35 +67,35 @@ Error TableError(const Error& e) {
                                                : Error{e.err, Kind::Entry};
 }
 
-// Answers a lookup from the folder's existing name table: one look at the folder instead of
-// one at the name and one at the folder when the name is missing. False when there is no table.
-bool LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out,
-                   Status& r) {
-    if (M().folded.find(dirHost) == M().folded.end()) return false;
-    Result<FoldedTable*> table = TableFor(dirHost);
-    if (!table) {
-        r = TableError(table.error());
-        return true;
-    }
-    FoldedTable* t = *table;
-    // A table given up meanwhile for the host's own case folding cannot say a name is missing.
-    if (t == &FoldingFolder()) return false;
+// Looks name up in the name table t of its folder: out names the entry spelt there, or is missing
+// (presumed so where nobody looked at the name itself).
+Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& out, bool presumed) {
     thread_local std::u16string key;
     key.clear();
     paths::AppendFolded(name, key);
     out.dirDevKnown = true;
-    out.dirDev = t->stamp.dev;
-    auto hit = t->byFolded.find(key);
-    if (hit == t->byFolded.end()) {
-        out.presumed = true;
-        r = {};
-        return true;
+    out.dirDev = t.stamp.dev;
+    auto hit = t.byFolded.find(key);
+    if (hit == t.byFolded.end()) {
+        out.presumed = presumed;
+        return {};
     }
     out.path.resize(out.nameOffset);
     out.path += hit->second;
     const Status found = StatFound(out);
     out.exists = found.ok();
-    r = found.ok() || found.Is(ENOENT) ? Status() : Status(LookupError(found.error()));
+    return found.ok() || found.Is(ENOENT) ? Status() : Status(LookupError(found.error()));
+}
+
+// Answers a lookup from the folder's existing name table: one look at the folder instead of
+// one at the name and one at the folder when the name is missing. False when there is no table.
+Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
+    if (M().folded.find(dirHost) == M().folded.end()) return false;
+    Result<FoldedTable*> table = TableFor(dirHost);
+    if (!table) return TableError(table.error());
+    // A table given up meanwhile for the host's own case folding cannot say a name is missing.
+    if (*table == &FoldingFolder()) return false;
+    if (Status s = FindInTable(**table, name, out, true); !s) return s.error();
     return true;
 }
 
@@ -105,8 +105,10 @@ Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEnt
     if (Status s = BeginEntry(dirHost, name, out); !s) return s;
     // Filling a folder it made itself, the process meets mostly names that are not there yet; the
     // table knows them without a look at each name.
-    if (Status r; (trustTable || MadeAndFresh(dirHost)) && LookupInTable(dirHost, name, out, r))
-        return r;
+    if (trustTable || MadeAndFresh(dirHost)) {
+        const Result<bool> answered = LookupInTable(dirHost, name, out);
+        if (!answered || *answered) return answered ? Status() : Status(answered.error());
+    }
     Status found = StatFound(out);
     if (found) {
         out.dirDevKnown = out.real.empty();
@@ -116,22 +118,7 @@ Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEnt
     if (!found.Is(ENOENT)) return LookupError(found.error());
     Result<FoldedTable*> table = TableFor(dirHost);
     if (!table) return TableError(table.error());
-    FoldedTable* t = *table;
-    out.dirDevKnown = true;
-    out.dirDev = t->stamp.dev;
-    thread_local std::u16string key;
-    key.clear();
-    paths::AppendFolded(name, key);
-    auto hit = t->byFolded.find(key);
-    if (hit == t->byFolded.end()) return {};
-    out.path.resize(out.nameOffset);
-    out.path += hit->second;
-    found = StatFound(out);
-    if (found.Is(ENOENT)) {
-        out.exists = false;
-        return {};
-    }
-    return found ? Status() : Status(LookupError(found.error()));
+    return FindInTable(**table, name, out, false);
 }
 
 bool IsMedium(const paths::Components& c) {

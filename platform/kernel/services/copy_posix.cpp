@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -272,40 +271,42 @@ dev_t FolderDevice(const ns::HostEntry& dst) {
     return host::FStat(dst.dirfd, &st) == 0 ? st.st_dev : 0;
 }
 
-// Copies onto a missing target through an unnamed file: its result, or none when the folder's
+// Copies onto a missing target through an unnamed file: true when done, false when the folder's
 // filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
 // checked and replaced, and a file the kernel would not name is copied again the named way.
-std::optional<Status> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
+Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                                   ns::HostEntry& dst, BOOL failIfExists) {
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
-        return std::nullopt;
+        return false;
     host::Fd out(host::OpenAt(dst.dirfd, ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int opened = HostError().err;
         const int err = opened == EISDIR ? EOPNOTSUPP : opened;
         if (!fsinfo::NoteRefusal(FolderDevice(dst), fsinfo::Feature::Unnamed, err))
-            return Status(Error{err});
-        return std::nullopt;
+            return Error{err};
+        return false;
     }
     dev_t dev = 0;
     if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev); !s) {
         writeback::Abandon(out.get());
-        return s;
+        return s.error();
     }
     const Status named = changes::NameUnnamed(out.get(), dst);
-    if (named) return named;
+    if (named) return true;
     if (named.Is(EEXIST)) {
-        if (failIfExists) return Status(Error{EEXIST, Kind::Taken});
-        if (Status s = ns::Resolve(target, dst); !s) return s;
-        if (Status s = ns::Confine(dst); !s) return s;
+        if (failIfExists) return Error{EEXIST, Kind::Taken};
+        if (Status s = ns::Resolve(target, dst); !s) return s.error();
+        if (Status s = ns::Confine(dst); !s) return s.error();
         if (dst.exists)
-            if (Status s = CheckTarget(dst, src, FALSE); !s) return s;
+            if (Status s = CheckTarget(dst, src, FALSE); !s) return s.error();
     } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
-        return named;
+        return named.error();
     }
-    return WriteAndPlace(in, src, srcAttrs, dst, target, failIfExists);
+    if (Status s = WriteAndPlace(in, src, srcAttrs, dst, target, failIfExists); !s)
+        return s.error();
+    return true;
 }
 
 // The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
@@ -340,8 +341,11 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     dstDev = FolderDevice(dst);
     if (dst.exists)
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-    if (!dst.exists)
-        if (auto r = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists)) return *r;
+    if (!dst.exists) {
+        const Result<bool> copied = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists);
+        if (!copied) return copied.error();
+        if (*copied) return {};
+    }
     return WriteAndPlace(in.get(), st, *srcAttrs, dst, to, failIfExists);
 }
 
