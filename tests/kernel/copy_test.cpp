@@ -271,6 +271,30 @@ void RefuseLinks() {
 }
 }  // namespace
 
+// Where the filesystem has no exclusive rename and no unnamed files (NTFS and FAT through FUSE),
+// files copied into a folder the process made are renamed into place, one call each once the
+// refusals are known, not linked and unlinked; copies that must not replace still find the name
+// taken.
+TEST_F(KernelTest, CopyIntoAMadeFolderRenamesWithoutExclusiveRename) {
+    Write(medium() + "/src.txt", "new");
+    g_refusal = EINVAL;
+    RefuseUnnamed();
+    RefuseExclusiveRename();
+    ASSERT_TRUE(CreateDirectoryW(u"\\made", nullptr));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\made\\a.txt", FALSE));  // learns the refusals
+    ClearFaults();
+    for (const char16_t* dst : {u"\\made\\b.txt", u"\\made\\c.txt"})
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst, FALSE));
+    EXPECT_EQ(HostCallCount(HostOp::Link), 0);
+    EXPECT_EQ(HostCallCount(HostOp::Rename), 2);
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", u"\\made\\A.TXT", TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(Read(root() + "/made/c.txt"), "new");
+    EXPECT_EQ(CountEntries(root() + "/made"), 3);
+    host::RestoreOps();
+    ForgetHost();
+}
+
 // Each optional call refused as filesystems refuse it: the copy still succeeds with the same
 // guarantees (whole files, nothing left beside them, exclusive creation where asked), and the
 // refused call is not tried again for the next file.

@@ -234,10 +234,16 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
 }
 
 // Renames the written temp onto the target; a target only presumed missing is placed without
-// replacing, and looked up and checked when it turns out to be there. The temp never survives.
+// replacing, and looked up and checked when it turns out to be there. Where the filesystem has
+// no exclusive rename, and placing without replacing would take a link and an unlink (two more
+// round trips to a FUSE driver a file), a presumed target is renamed onto: its folder's name
+// table showed the name free a moment ago. The temp never survives.
 Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
              BOOL failIfExists, dev_t dev) {
-    Status s = changes::Rename(temp, dst, failIfExists || dst.presumed, dev);
+    const bool exclusive =
+        failIfExists ||
+        (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
+    Status s = changes::Rename(temp, dst, exclusive, dev);
     if (s.Is(EEXIST) && dst.presumed && !failIfExists) {
         s = ns::Resolve(target, dst);
         if (s) s = ns::Confine(dst);
