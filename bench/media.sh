@@ -3,7 +3,8 @@
 # sync: tmpfs, ext4 on a loop image, NTFS through ntfs-3g and FAT through fusefat. For each, a
 # first install (fresh device) and an install onto the installed files, in interleaved runs
 # (installer, cp, installer, cp, ...); medians, their ratio and the system calls per file
-# (strace -f -c) of each. One table ends the run. As root (loop devices and FUSE mounts).
+# (strace -f -c) of each; onto installed files, also the floor under that ratio on the medium
+# (bench/replace_floor.cpp). One table ends the run. As root (loop devices and FUSE mounts).
 #   bench/media.sh                   2,000 files of 4 KB (FAT: 1,000), 5 runs each (a few minutes)
 #   FILES=2000 FAT_FILES=1000        files per install (FAT gets a new image every run, so fewer)
 #   FILE_KB=4 RUNS=5                 the size of each file; runs of each command
@@ -38,19 +39,22 @@ die() { say "media.sh: $*"; exit 2; }
 ((runs > 0 && files > 0 && fat_files > 0)) || die "FILES, FAT_FILES and RUNS must be above 0"
 case $verify in ''|0) ;; *) die "VERIFY takes 0 (or nothing, for the installer's own default)" ;; esac
 
-if [ -n "${SETUP:-}" ]; then
-    setup=$(realpath "$SETUP")
-else
-    build=${BENCH_BUILD:-$here/build-bench} launcher=()
-    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-    say "building SETUP in $build (log: $build/media-build.log)"
-    mkdir -p "$build"
-    (export CCACHE_BASEDIR=$here CCACHE_NOHASHDIR=1
-     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" &&
-     cmake --build "$build" --target SETUP) >"$build/media-build.log" 2>&1 ||
-        { tail -n 20 "$build/media-build.log" >&2; die "the current tree does not build"; }
-    setup=$build/bin/SETUP
+# The tree is built for the floor column (replace_floor), and for the installer unless SETUP names one.
+build=${BENCH_BUILD:-$here/build-bench} launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+targets=(replace_floor)
+[ -n "${SETUP:-}" ] || targets+=(SETUP)
+say "building ${targets[*]} in $build (log: $build/media-build.log)"
+mkdir -p "$build"
+if ! (export CCACHE_BASEDIR=$here CCACHE_NOHASHDIR=1
+      cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" &&
+      cmake --build "$build" --target "${targets[@]}") >"$build/media-build.log" 2>&1; then
+    tail -n 20 "$build/media-build.log" >&2
+    [ -n "${SETUP:-}" ] || die "the current tree does not build"
 fi
+setup=$build/bin/SETUP
+[ -n "${SETUP:-}" ] && setup=$(realpath "$SETUP")
+floor=$build/bin/replace_floor
 [ -x "$setup" ] || die "no installer at $setup"
 # An unknown WCE_ setting is ignored, so the binary's own strings tell whether it reads this one.
 knows_verify=0
@@ -230,7 +234,7 @@ calls_per_file() {
 # --- The table ------------------------------------------------------------------------------
 
 table=()
-cols() { printf '%-6s %-22s %6s %9s %9s %6s %7s %7s %7s  %s' "$@"; }
+cols() { printf '%-6s %-22s %6s %9s %9s %6s %6s %7s %7s %7s  %s' "$@"; }
 secs() { case $1 in fail*) echo "$1" ;; *) awk -v u="${1%\*}" -v m="${1//[0-9]/}" 'BEGIN { printf "%.3f%s", u / 1e6, m }' ;; esac; }
 ratio() { case "$1 $2" in *fail*) echo - ;; *) awk -v a="${1%\*}" -v b="${2%\*}" 'BEGIN { printf "%.2f", a / b }' ;; esac; }
 cost() {
@@ -240,7 +244,7 @@ row() { table+=("$(cols "$@")"); say "${table[-1]}"; }
 
 # bench_row KIND WORK N PREP GOAL: times, counts and adds one row.
 bench_row() {
-    local kind=$1 work_=$2 n=$3 prep=$4 goal=$5 o t v=fail co=- ct=- rb=-
+    local kind=$1 work_=$2 n=$3 prep=$4 goal=$5 o t v=fail co=- ct=- rb=- fl=-
     local settings=${verify:+WCE_VERIFY=$verify}
     local -a cmds=("$(ours "$settings")" "$(theirs)")
     ((verify_cost)) && cmds+=("$(ours WCE_VERIFY=1)")
@@ -251,18 +255,26 @@ bench_row() {
         eval "$prep"; ct=$(calls_per_file "${cmds[1]}" "$(theirs "$work/empty")" "$n")
     fi
     ((verify_cost)) && rb=$(cost "$v" "$o")
-    row "$kind" "$work_" "$n" "$(secs "$o")" "$(secs "$t")" "$(ratio "$o" "$t")" "$co" "$ct" "$goal" "$rb"
+    # Onto installed files: what replacing without tearing costs against overwriting in place.
+    if [ "$work_" != "first install" ] && [ -x "$floor" ]; then
+        mkdir -p "$mnt/floor"
+        local attr=user.DOSATTRIB
+        [ "$kind" = ntfs ] && attr=system.ntfs_attrib_be
+        fl=$("$floor" "$mnt/floor" "$n" "$file_kb" "$runs" "$attr" 2>/dev/null | awk '{ print $3 }') || fl=-
+        rm -rf "$mnt/floor"
+    fi
+    row "$kind" "$work_" "$n" "$(secs "$o")" "$(secs "$t")" "$(ratio "$o" "$t")" "$fl" "$co" "$ct" "$goal" "$rb"
 }
 
 printf 'click 1001\nok\nclose\n' >"$work/script"
 mkdir -p "$work/empty/PRODUCT1/SETAPP" "$work/empty/PRODUCT1/TAV"
 printf '[PRODUCT]\r\n1=Bench\r\n' >"$work/empty/SETUP.INI"
 say "installer: $setup${verify:+ (WCE_VERIFY=$verify)}; $runs runs of each, medians; package on /dev/shm, images in $disk"
-table+=("$(cols medium work files ours 'cp+sync' ratio 'calls/f' 'cp c/f' goal \
+table+=("$(cols medium work files ours 'cp+sync' ratio floor 'calls/f' 'cp c/f' goal \
     "$( ((verify_cost)) && echo 'read-back (WCE_VERIFY=1 - 0)')")")
 for kind in $media; do
     why=$(missing "$kind")
-    if [ -n "$why" ]; then row "$kind" "skipped: $why" - - - - - - -; continue; fi
+    if [ -n "$why" ]; then row "$kind" "skipped: $why" - - - - - - - -; continue; fi
     n=$files; [ "$kind" = fat ] && n=$fat_files
     # Room for the files with their folders, and for the filesystem's own tables.
     image_mb=$(( n * (file_kb + 4) / 1024 * 2 + 128 ))
@@ -288,7 +300,10 @@ echo
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) processors, $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?'):" \
      "medians of $runs interleaved runs; files of $file_kb KB in folders of 100${verify:+; installer with WCE_VERIFY=$verify}"
 printf '%s\n' "${table[@]}"
-echo "(ratio: ours / cp+sync; goal: the ratio aimed at; calls/f, cp c/f: system calls per file under strace -f -c,"
+echo "(ratio: ours / cp+sync; floor: bench/replace_floor, a file whose attributes are read and which is replaced"
+echo " through a temporary and a rename against one overwritten in place: the least a ratio onto installed"
+echo " files can be with the attribute reset and without torn files;"
+echo " goal: the ratio aimed at; calls/f, cp c/f: system calls per file under strace -f -c,"
 echo " ours and cp's, less those of the same run with an empty package;"
 echo " a median marked * leaves out failed runs, listed above)"
 ((verify_cost)) || [ "$verify" != 0 ] || echo "(no read-back column: this installer does not know WCE_VERIFY)"
