@@ -36,9 +36,9 @@ TEST_F(KernelTest, NamespaceMapsRootAndMediumAndStaysInside) {
     }
 }
 
-// Folders just resolved are remembered by their spelling: every other spelling, and a folder
-// replaced meanwhile, still resolve to what stands there.
-TEST_F(KernelTest, NamespaceRemembersFoldersBySpellingOnly) {
+// Folders resolved are remembered: every spelling of them, and a folder replaced meanwhile, still
+// resolve to what stands there.
+TEST_F(KernelTest, NamespaceRemembersFoldersYetFindsThemReplaced) {
     Write(root() + "/a/b/x", "b");
     Write(root() + "/a/c/x", "c");
     Write(root() + "/a/x", "a");

@@ -73,16 +73,6 @@ struct Folders {
     std::vector<Open> open;  // held by enumerations, as deep as the walks that hold them
     // Resolved folders by their folded device path.
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
-    // The last two of them as the caller spelt them: a copying walk asks about its source and its
-    // target folder many times running, and a spelling is compared for less than its folded
-    // form costs to make.
-    struct Spelt {
-        std::u16string spelt;
-        std::string host;
-        bool valid = false;
-    };
-    std::array<Spelt, 2> recentDirs;
-    size_t recentNext = 0;
     // The mapped folders opened, from which changes reach their folders without following links.
     struct Base {
         std::string host;
@@ -108,7 +98,6 @@ struct Folders {
     Resolved lastResolved;
     void ForgetResolved() {
         dirs.clear();
-        for (Spelt& s : recentDirs) s.valid = false;
         for (Base& b : bases) b = Base{};
         lastConfined = Held{};
         lastResolved.valid = false;

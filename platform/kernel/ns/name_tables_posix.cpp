@@ -160,9 +160,7 @@ bool MadeAndFresh(const std::string& dirHost) {
 void NoteAdded(std::string_view dirHost, std::string_view hostName) {
     auto it = M().folded.find(dirHost);
     if (it == M().folded.end()) return;
-    thread_local std::u16string dev, key;
-    dev.clear();
-    key.clear();
+    std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
     it->second.names += NameDigest(hostName);
@@ -196,9 +194,7 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
         return;
     }
     t.names -= NameDigest(hostName);
-    thread_local std::u16string dev, key;
-    dev.clear();
-    key.clear();
+    std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
     auto slot = t.byFolded.find(key);

@@ -49,12 +49,6 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
 void HostToDevice(std::string_view host, std::u16string& out) {
     out.reserve(out.size() + host.size());
     for (size_t i = 0; i < host.size();) {
-        // Plain ASCII, nearly every name, maps to itself.
-        if (const auto c = static_cast<unsigned char>(host[i]); c < 0x80 && !IsReserved(c)) {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
         char32_t cp = 0;
         size_t len = DecodeUtf8(host, i, cp);
         bool collides = cp >= kReservedBase && IsReserved(cp - kReservedBase);

@@ -69,21 +69,6 @@ struct HostEntry {
     std::string_view name() const { return std::string_view(path).substr(nameOffset); }
 };
 
-// An entry for the length of one call. Its storage (the paths are heap strings) is kept per
-// thread for the next call, and a call made within another (a queued copy made again while a
-// lookup waits for it) takes storage of its own, so nesting is safe.
-class LocalEntry {
-  public:
-    LocalEntry();
-    ~LocalEntry();
-    LocalEntry(const LocalEntry&) = delete;
-    LocalEntry& operator=(const LocalEntry&) = delete;
-    HostEntry& operator*() { return *entry_; }
-
-  private:
-    std::unique_ptr<HostEntry> entry_;
-};
-
 // The folder at dirHost (inside a mapped folder), opened without following any link below the
 // mapped folder, so that what is done in it stays there even if a folder on the way is swapped
 // for a link meanwhile. Fails with ELOOP or EXDEV when one has been, as Folder when one is gone.

@@ -70,8 +70,7 @@ Error TableError(const Error& e) {
 // Looks name up in the name table t of its folder: out names the entry spelt there, or is missing
 // (presumed so where nobody looked at the name itself).
 Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& out, bool presumed) {
-    thread_local std::u16string key;
-    key.clear();
+    std::u16string key;
     paths::AppendFolded(name, key);
     out.dirDevKnown = true;
     out.dirDev = t.stamp.dev;
@@ -125,53 +124,20 @@ bool IsMedium(const paths::Components& c) {
     return c.count > 0 && paths::FoldedEqual(c.items[0], M().mediumName);
 }
 
-// Resolves the first n components as a folder into dirHost.
-// The folder part of devicePath as the caller spelt it, when its last component c holds is the
-// plain name it ends with: that spelling then names the folder of the components before it.
-bool SpeltFolder(std::u16string_view devicePath, const paths::Components& c,
-                 std::u16string_view& folder) {
-    if (c.count == 0) return false;
-    const std::u16string_view last = c.items[c.count - 1];
-    const size_t at = static_cast<size_t>(last.data() - devicePath.data());
-    if (at == 0 || at + last.size() != devicePath.size() || devicePath[at - 1] != u'\\')
-        return false;
-    folder = devicePath.substr(0, at - 1);
-    return true;
-}
-
-// Resolves the folder of the last component of devicePath (components c) into dirHost.
+// Resolves the folder of the last of the components c into dirHost.
 // A folder on the way that is missing or no folder fails as a folder; a stale one, when the
 // cache was used, fails as stale (the caller looks again without it).
-Status ResolveDir(std::u16string_view devicePath, const paths::Components& c, bool useCache,
-                  std::string& dirHost) {
+Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHost) {
     auto& m = M();
     const size_t n = c.count - 1;
-    std::u16string_view spelt;
-    const bool memo = SpeltFolder(devicePath, c, spelt);
-    if (useCache && memo)
-        for (const Folders::Spelt& s : m.recentDirs)
-            if (s.valid && s.spelt == spelt) {
-                dirHost = s.host;
-                return {};
-            }
-    const auto remember = [&] {
-        if (!memo) return;
-        Folders::Spelt& s = m.recentDirs[m.recentNext];
-        m.recentNext = (m.recentNext + 1) % m.recentDirs.size();
-        s.spelt.assign(spelt);
-        s.host = dirHost;
-        s.valid = true;
-    };
     bool medium = IsMedium(c) && n >= 1;
     dirHost = medium ? m.mediumHost : m.rootHost;
-    thread_local std::u16string key;
-    key.clear();
+    std::u16string key;
     for (size_t k = 0; k < n; ++k) paths::AppendFolded(c.items[k], key.append(u"\\"));
     if (useCache) {
         auto it = m.dirs.find(key);
         if (it != m.dirs.end()) {
             dirHost = it->second;
-            remember();
             return {};
         }
     }
@@ -187,7 +153,6 @@ Status ResolveDir(std::u16string_view devicePath, const paths::Components& c, bo
     }
     if (m.dirs.size() >= kMaxCachedDirs) m.dirs.clear();
     m.dirs.insert_or_assign(key, dirHost);
-    remember();
     return {};
 }
 
@@ -208,9 +173,8 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
     if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
-    // A buffer only: nothing called below resolves a path again.
-    thread_local std::string dirHost;
-    if (Status s = ResolveDir(devicePath, c, useCache, dirHost); !s) return s;
+    std::string dirHost;
+    if (Status s = ResolveDir(c, useCache, dirHost); !s) return s;
     Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
     if (r.Is(Kind::Stale) && useCache) return r;
     // The folder holding the name vanished under the lookup.
@@ -229,24 +193,6 @@ Status Afresh(const Attempt& attempt) {
 }
 
 }  // namespace
-
-namespace {
-thread_local std::vector<std::unique_ptr<HostEntry>> t_spareEntries;
-}  // namespace
-
-LocalEntry::LocalEntry() {
-    if (t_spareEntries.empty()) {
-        entry_ = std::make_unique<HostEntry>();
-        return;
-    }
-    entry_ = std::move(t_spareEntries.back());
-    t_spareEntries.pop_back();
-}
-
-LocalEntry::~LocalEntry() {
-    entry_->dirHold.reset();  // the folder held for this call is not kept open by a spare
-    if (t_spareEntries.size() < 4) t_spareEntries.push_back(std::move(entry_));
-}
 
 namespace {
 
@@ -302,9 +248,8 @@ namespace {
 Status OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
     paths::Components c;
     if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return Error{ENOENT};
-    thread_local std::string dirHost;  // a buffer, as in ResolveOnce
-    if (!ResolveDir(devicePath, c, true, dirHost) ||
-        !BeginEntry(dirHost, c.items[c.count - 1], out))
+    std::string dirHost;
+    if (!ResolveDir(c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return Error{ENOENT};
     const attrs::Location at = out.named();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
@@ -345,7 +290,7 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     pattern = devicePath.substr(slash + 1);
     if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern)
         return Error{EINVAL, Kind::BadName};
-    return Afresh([&](bool useCache) { return ResolveDir(devicePath, c, useCache, dirHost); });
+    return Afresh([&](bool useCache) { return ResolveDir(c, useCache, dirHost); });
 }
 
 void NoteOpenFolder(const std::string& dirHost, int fd) {

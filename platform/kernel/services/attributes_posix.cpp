@@ -78,9 +78,7 @@ ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size
         NoXattrAt().store(true, std::memory_order_relaxed);
     }
     if (where.dirfd == AT_FDCWD) return host::LGetXattr(where.name, name, buf, size);
-    // By path, built in a kept buffer: this is every file's read where the call is missing.
-    thread_local std::string full;
-    full.assign(where.dir).append("/").append(where.name);
+    const std::string full = std::string(where.dir).append("/").append(where.name);
     return host::LGetXattr(full.c_str(), name, buf, size);
 }
 
@@ -125,7 +123,7 @@ Result<size_t> ReadDosAttrib(const Location& where, std::vector<char>& buf) {
 
 Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return DWORD{0};
-    thread_local std::vector<char> buf;
+    std::vector<char> buf;
     Result<size_t> n = ReadDosAttrib(where, buf);
     if (n) return ParseDosAttrib(buf.data(), *n);
     const int err = n.error().err;

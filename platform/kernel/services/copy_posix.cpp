@@ -204,8 +204,7 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
 Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                dev_t& dev) {
     // The folder's path, for what is learnt of its filesystem on first sight.
-    thread_local std::string path;
-    path.assign(dst.dir());
+    const std::string path(dst.dir());
     // The new file's own status is needed only for its mode or an unknown device.
     struct stat tst {};
     tst.st_dev = dst.dirDev;
@@ -241,8 +240,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
 Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
              BOOL failIfExists, dev_t dev) {
     const bool exclusive =
-        failIfExists ||
-        (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
+        failIfExists || (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
     Status s = changes::Rename(temp, dst, exclusive, dev);
     if (s.Is(EEXIST) && dst.presumed && !failIfExists) {
         s = ns::Resolve(target, dst);
@@ -281,7 +279,7 @@ dev_t FolderDevice(const ns::HostEntry& dst) {
 // filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
 // checked and replaced, and a file the kernel would not name is copied again the named way.
 Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
-                                  ns::HostEntry& dst, BOOL failIfExists) {
+                         ns::HostEntry& dst, BOOL failIfExists) {
     if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
                             fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
         return false;
@@ -321,9 +319,7 @@ Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR
 // target's filesystem.
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes,
             dev_t& dstDev) {
-    ns::LocalEntry heldSrc, heldDst;
-    ns::HostEntry& src = *heldSrc;
-    ns::HostEntry& dst = *heldDst;
+    ns::HostEntry src, dst;
     host::Fd in;
     sourceFailed = true;
     // A source not just enumerated as a regular file is looked at before it is opened: a device

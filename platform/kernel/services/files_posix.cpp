@@ -46,8 +46,7 @@ using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     if (DWORD a; lpFileName != nullptr && attrs::Recent(lpFileName, a)) return a;
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
@@ -55,8 +54,7 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 }
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     // A link is not written through: a copy onto its name replaces the link itself.
     if (!e.real.empty()) return TRUE;
@@ -73,8 +71,7 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 BOOL DeleteFileW(LPCWSTR lpFileName) {
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return FALSE;
     if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
@@ -86,8 +83,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = ns::Resolve(lpPathName, e);
     if (s && e.exists) s = Error{EEXIST};
@@ -105,8 +101,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 // filesystem reaches; so does a filesystem that refuses syncfs. Once flushed, what was copied
 // there is read back (verify.h).
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     const attrs::Location at = e.where();
     host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
@@ -153,8 +148,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     auto f = std::make_unique<FileObject>();
     // Opened at once, its status read from the open file: no look at the name before.
     const Status s = ns::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);

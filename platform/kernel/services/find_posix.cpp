@@ -71,8 +71,7 @@ bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
 // instead of leaving the entry out unnoticed. at: when the reads began.
 bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at,
               bool& wordRead) {
-    thread_local std::string leaf;
-    leaf.assign(f.listing->name(f.listing->entries[k]));
+    const std::string leaf(f.listing->name(f.listing->entries[k]));
     const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
     at = fsinfo::Now();
     if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -94,7 +93,7 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
-    thread_local std::u16string name;
+    std::u16string name;
     while (f.next < f.listing->entries.size()) {
         const size_t k = f.next++;
         name.clear();
@@ -146,8 +145,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
-    ns::LocalEntry held;
-    ns::HostEntry& e = *held;
+    ns::HostEntry e;
     if (Status s = ns::Resolve(devicePath, e); !s) {
         Fail(s);
         return INVALID_HANDLE_VALUE;
@@ -162,8 +160,7 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         Fail(attributes.error());
         return INVALID_HANDLE_VALUE;
     }
-    thread_local std::u16string name;
-    name.clear();
+    std::u16string name;
     names::HostToDevice(e.name(), name);
     FillData(e.st, *attributes, name, data);
     return handles::Add(std::make_unique<FindObject>());

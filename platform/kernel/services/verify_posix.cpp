@@ -22,9 +22,9 @@ constexpr size_t kBlock = 1 << 20;
 
 // The file at a device path opened for reading; its status in st.
 Status Open(std::u16string_view path, host::Fd& fd, struct stat& st) {
-    ns::LocalEntry held;
-    if (Status s = ns::OpenExisting(path, *held, fd, O_RDONLY | O_NONBLOCK); !s) return s;
-    st = (*held).st;
+    ns::HostEntry e;
+    if (Status s = ns::OpenExisting(path, e, fd, O_RDONLY | O_NONBLOCK); !s) return s;
+    st = e.st;
     return {};
 }
 
