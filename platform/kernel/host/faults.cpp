@@ -59,9 +59,6 @@ const host::Ops kFaulting = {
     [](int fd, void* b, size_t n, off_t pos) -> ssize_t {
         return Fails(HostOp::Read) ? -1 : T().pread(fd, b, n, pos);
     },
-    [](int fd, void* b, size_t n) -> ssize_t {
-        return Fails(HostOp::Read) ? -1 : T().read(fd, b, n);
-    },
     [](int fd, const void* b, size_t n) -> ssize_t {
         return Fails(HostOp::Write) ? -1 : T().write(fd, b, n);
     },

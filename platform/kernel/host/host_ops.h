@@ -15,7 +15,6 @@ struct Ops {
     int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
     int (*close)(int fd);
     ssize_t (*pread)(int fd, void* buf, size_t n, off_t pos);
-    ssize_t (*read)(int fd, void* buf, size_t n);
     ssize_t (*write)(int fd, const void* buf, size_t n);
     int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
     ssize_t (*getdents)(int fd, void* buf, size_t n);
@@ -63,7 +62,6 @@ void Layer(const Ops* over);
 int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
 int Close(int fd);
 ssize_t PRead(int fd, void* buf, size_t n, off_t pos);
-ssize_t Read(int fd, void* buf, size_t n);
 ssize_t Write(int fd, const void* buf, size_t n);
 int FStatAt(int dirfd, const char* path, struct stat* st, int flags);
 int FStat(int fd, struct stat* st);

@@ -55,7 +55,6 @@ const Ops kReal = {
     [](int d, const char* p, int f, mode_t m) { return ::openat(d, p, f, m); },
     [](int fd) { return ::close(fd); },
     [](int fd, void* b, size_t n, off_t pos) { return ::pread(fd, b, n, pos); },
-    [](int fd, void* b, size_t n) { return ::read(fd, b, n); },
     [](int fd, const void* b, size_t n) { return ::write(fd, b, n); },
     [](int d, const char* p, struct stat* st, int f) { return ::fstatat(d, p, st, f); },
     [](int fd, void* b, size_t n) { return static_cast<ssize_t>(::getdents64(fd, b, n)); },
@@ -130,9 +129,6 @@ ssize_t Restarted(Call call) {
 
 ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
     return Restarted([&] { return Ctx().ops().pread(fd, b, n, pos); });
-}
-ssize_t Read(int fd, void* b, size_t n) {
-    return Restarted([&] { return Ctx().ops().read(fd, b, n); });
 }
 ssize_t Write(int fd, const void* b, size_t n) {
     return Restarted([&] { return Ctx().ops().write(fd, b, n); });
