@@ -56,7 +56,9 @@ int main(int argc, char** argv) {
         return std::string(n);
     };
     for (int f = 0; f < files; ++f)
-        if (!WriteAll(openat(dirs[f % folders], name(f).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), data))
+        if (!WriteAll(
+                openat(dirs[f % folders], name(f).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666),
+                data))
             return std::perror("write"), 1;
     sync();
     std::vector<double> inPlace, replaced;
@@ -75,8 +77,10 @@ int main(int argc, char** argv) {
                 } else {
                     char word[64];
                     if (attr != nullptr) {
-                        const std::string path = root + "/d" + std::to_string(f % folders) + "/" + target;
-                        lgetxattr(path.c_str(), attr, word, sizeof word);  // absent is an answer too
+                        const std::string path =
+                            root + "/d" + std::to_string(f % folders) + "/" + target;
+                        lgetxattr(path.c_str(), attr, word,
+                                  sizeof word);  // absent is an answer too
                     }
                     char t[32];
                     std::snprintf(t, sizeof t, ".floor-%lu", ++temp);
@@ -86,7 +90,8 @@ int main(int argc, char** argv) {
                 if (!ok) return std::perror(target.c_str()), 1;
             }
             sync();
-            const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            const double s =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             (replace ? replaced : inPlace).push_back(s);
         }
     const double a = Median(inPlace), b = Median(replaced);

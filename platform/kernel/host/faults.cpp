@@ -73,7 +73,9 @@ const host::Ops kFaulting = {
     [](int od, const char* op, int nd, const char* np, unsigned f) {
         return Fails(HostOp::Rename) ? -1 : T().renameat2(od, op, nd, np, f);
     },
-    [](int d, const char* p, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmodat(d, p, m); },
+    [](int d, const char* p, mode_t m) {
+        return Fails(HostOp::Chmod) ? -1 : T().fchmodat(d, p, m);
+    },
     [](int fd, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmod(fd, m); },
     [](const char* p, const char* n, void* v, size_t s) -> ssize_t {
         return Fails(HostOp::GetXattr) ? -1 : T().lgetxattr(p, n, v, s);
@@ -93,7 +95,9 @@ const host::Ops kFaulting = {
     [](const char* p, const char* n) {
         return Fails(HostOp::SetXattr) ? -1 : T().lremovexattr(p, n);
     },
-    [](int fd, unsigned long r, void* a) { return Fails(HostOp::Ioctl) ? -1 : T().ioctl(fd, r, a); },
+    [](int fd, unsigned long r, void* a) {
+        return Fails(HostOp::Ioctl) ? -1 : T().ioctl(fd, r, a);
+    },
     [](int in, off_t* pos, int out, size_t n) -> ssize_t {
         return Fails(HostOp::CopyRange) ? -1 : T().copy_file_range(in, pos, out, n);
     },
