@@ -3,11 +3,8 @@
 #include <time.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <map>
-#include <unordered_map>
-#include <utility>
 
 #include "platform/kernel/host/context.h"
 #include "platform/kernel/host/filesystems.h"

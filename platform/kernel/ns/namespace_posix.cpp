@@ -3,7 +3,6 @@
 #include <fcntl.h>
 
 #include <cerrno>
-#include <memory>
 
 #include "platform/kernel/errors.h"
 #include "platform/kernel/host/filesystems.h"

@@ -1,7 +1,6 @@
 // Device path rules as pure functions: no disk access, so they are tested by tables.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 

@@ -6,10 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/kernel/host/filesystems.h"

@@ -14,8 +14,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <unordered_set>
-#include <utility>
 
 #include "platform/kernel/activity.h"
 #include "platform/kernel/errors.h"
