@@ -74,7 +74,7 @@ int CSetupDlg::LoadCatalogue()
         [this, &n](std::u16string_view key, std::u16string_view name) {
             return AddProduct(*this, n, key, name);
         },
-        MAX_KEY_LEN);
+        MAX_KEY_LEN, MAX_DISPLAY_NAME_LEN);
 
     // 5. Release the file and the enumeration.
     file.Close();

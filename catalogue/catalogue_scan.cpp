@@ -6,6 +6,7 @@
 
 #include "platform/kernel/codepage.h"
 #include "platform/kernel/ns/utf8.h"
+#include "platform/user/text.h"
 
 namespace catalogue {
 
@@ -14,28 +15,10 @@ constexpr BYTE kCR = 0x0D;
 constexpr BYTE kLF = 0x0A;
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-// A key as text for standard error: UTF-8, control characters spelt out so they cannot act.
-std::string Quoted(std::u16string_view text)
-{
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (IsControl(c)) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            out += {'<', '0', 'x', kHex[c >> 4], kHex[c & 15], '>'};
-        } else if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            wce::kernel::AppendUtf8(0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00), out);
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            wce::kernel::AppendUtf8(0xFFFD, out);
-        } else {
-            wce::kernel::AppendUtf8(c, out);
-        }
-    }
-    return out + "\"";
-}
+// A key or name as text for standard error: control characters spelt out so they cannot act.
+std::string Quoted(std::u16string_view text) { return '"' + wce::user::Escaped(text, "\"") + '"'; }
 
 std::string LineRef(int line) { return "SETUP.INI:" + std::to_string(line) + ": "; }
 
@@ -128,23 +111,47 @@ public:
             m_nearHeaderLine = line;
         }
     }
-    void Package(int line, std::u16string_view key, const char* problem)
+    void Package(int line, std::u16string_view key, std::u16string_view name, const char* problem,
+                 std::size_t maxNameUnits)
     {
         ++m_packageLines;
-        if (problem == nullptr) {
-            ++m_listed;
+        if (problem != nullptr) {
+            m_lastRefused = LineRef(line) + "key " + Quoted(key) + " " + problem + "; the entry is not listed";
+            m_report.warnings.push_back(m_lastRefused);
             return;
         }
-        m_lastRefused = LineRef(line) + "key " + Quoted(key) + " " + problem + "; the entry is not listed";
-        m_report.warnings.push_back(m_lastRefused);
+        ++m_listed;
+        // The device lists these as they are; they are seldom what the catalogue's author meant.
+        if (key.empty())
+            Warn(line, "the key is empty, so the entry installs from the folder \"PRODUCT\" itself");
+        if (name.empty())
+            Warn(line, "the name is empty, so the entry shows as a blank line of the list");
+        if (name.size() > maxNameUnits)
+            Warn(line, "the name " + Quoted(name) + " is longer than " + std::to_string(maxNameUnits) +
+                           " characters; it is listed as " +
+                           Quoted(name.substr(0, FittedNameLength(name, maxNameUnits))));
+    }
+    void NoEquals(int line)
+    {
+        Warn(line, "the line holds no \"=\", so it names no package and is left out");
+    }
+    void StrayLineFeed(int line, std::u16string_view text)
+    {
+        const std::u16string_view after = text.substr(text.find(u'\n') + 1);
+        Warn(line, "a LF without CR before it does not end the line: " + Quoted(after.substr(0, 31)) +
+                       " after it is read as part of this line, not as a line of its own");
     }
     void ListFull(int line)
     {
         m_stop = LineRef(line) + "the list is full: this entry and the lines after it are not read";
     }
-    void NoLineEnd(int line, const BYTE* window, int size)
+    void NoLineEnd(int line, const BYTE* window, int size, bool lastLine)
     {
         const bool lfAlone = std::find(window, window + size, kLF) != window + size;
+        if (lastLine && !lfAlone) {
+            m_stop = LineRef(line) + "the last line does not end in CR LF, so it is not read";
+            return;
+        }
         m_stop = LineRef(line) + (lfAlone ? "the line ends in LF alone where CR LF is needed"
                                           : "no CR LF ends the line within 260 bytes") +
                  ", so the reading stops here";
@@ -169,6 +176,8 @@ public:
     }
 
 private:
+    void Warn(int line, const std::string& what) { m_report.warnings.push_back(LineRef(line) + what); }
+
     static std::string More(int lines)
     {
         return lines > 1 ? " (and on " + std::to_string(lines - 1) + " more lines)" : "";
@@ -231,13 +240,15 @@ private:
 
 }  // namespace
 
-ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage, std::size_t maxKeyUnits)
+ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage, std::size_t maxKeyUnits,
+                         std::size_t maxNameUnits)
 {
     Reading reading(length <= 0);
     BYTE szLine[kWindowBytes];
     WCHAR wszLine[kWindowBytes];
     bool inSection = false;
     LONG pos = 0;
+    // Lines are numbered as an editor numbers them: a LF without its CR starts one there too.
     for (int lineNo = 1; pos < length; ++lineNo) {
         const UINT want = static_cast<UINT>(std::min<LONG>(length - pos, kWindowBytes));
         // The file may have shrunk since its length was taken: scan only what arrived.
@@ -249,27 +260,34 @@ ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onP
         const int chunk = static_cast<int>(got);
         const std::optional<LineEnd> end = FindLineEnd(szLine, chunk);
         if (!end) {
-            reading.NoLineEnd(lineNo, szLine, chunk);
+            reading.NoLineEnd(lineNo, szLine, chunk, pos + chunk >= length && chunk < kWindowBytes);
             break;
         }
+        const int strayLineFeeds = static_cast<int>(std::count(szLine, szLine + end->textBytes, kLF));
         szLine[end->textBytes] = 0;
         wszLine[0] = 0;
         MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(szLine), -1, wszLine, chunk);
         wszLine[chunk - 1] = 0;  // a conversion that did not fit leaves its text unterminated
         const std::u16string_view line(wszLine);
         reading.Line(lineNo, reinterpret_cast<const char*>(szLine), line);
+        if (strayLineFeeds > 0 && line.find(u'\n') != line.npos)
+            reading.StrayLineFeed(lineNo, line);
         if (!line.empty() && line.front() == u'[') {
             inSection = line == u"[PRODUCT]";
         } else if (const auto eq = line.find(u'='); inSection && eq != line.npos) {
             const std::u16string_view key = line.substr(0, eq);
+            const std::u16string_view name = line.substr(eq + 1);
             const char* problem = KeyProblem(key, maxKeyUnits);
-            reading.Package(lineNo, key, problem);
-            if (problem == nullptr && !onPackage(key, line.substr(eq + 1))) {
+            reading.Package(lineNo, key, name, problem, maxNameUnits);
+            if (problem == nullptr && !onPackage(key, name)) {
                 reading.ListFull(lineNo);
                 break;
             }
+        } else if (inSection && line.find_first_not_of(u" \t") != line.npos) {
+            reading.NoEquals(lineNo);
         }
         pos += end->advance;
+        lineNo += strayLineFeeds;
     }
     return reading.Finish();
 }

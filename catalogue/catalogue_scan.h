@@ -42,11 +42,14 @@ const char* KeyProblem(std::u16string_view key, std::size_t maxUnits = std::u16s
 
 // Reads a catalogue of length bytes window by window, converting each line from the ANSI code
 // page, tracking the product section and handing its package lines on in file order; a line
-// whose key has a KeyProblem (keys of at most maxKeyUnits) is left out and reported. Stops at a
+// whose key has a KeyProblem (keys of at most maxKeyUnits) is left out and reported, and so are
+// lines of the section without "=", empty keys and names, and names that the list (maxNameUnits)
+// cuts. Stops at a
 // window without a line end and at a read that delivers nothing; a short read is scanned only
 // as far as it delivered.
 ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage,
-                         std::size_t maxKeyUnits = std::u16string_view::npos);
+                         std::size_t maxKeyUnits = std::u16string_view::npos,
+                         std::size_t maxNameUnits = std::u16string_view::npos);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
 // U+10FFFF).

@@ -3,6 +3,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/user/text.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {
@@ -80,14 +81,8 @@ HWND HitTest(HWND h, POINT screen) {
     return h;
 }
 
-std::string Quote(const std::u16string& s) {
-    std::string out = "\"";
-    for (char c : Utf16ToUtf8(s)) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
+// One line per window or item whatever the text holds.
+std::string Quote(const std::u16string& s) { return '"' + Escaped(s, "\"\\") + '"'; }
 
 const char* KindName(WindowKind k) {
     switch (k) {

@@ -1,5 +1,6 @@
 // UTF-8 <-> UTF-16 for what the window system prints and reads; bad sequences become U+FFFD.
 #include "platform/kernel/ns/utf8.h"
+#include "platform/user/text.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {
@@ -48,6 +49,32 @@ std::u16string Utf8ToUtf16(const std::string& s) {
         if (ok && (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))) ok = false;
         AppendUtf16(out, ok ? c : 0xFFFD);
         i += ok ? static_cast<size_t>(len) : 1;
+    }
+    return out;
+}
+
+std::string Escaped(std::u16string_view text, std::string_view alsoEscaped) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        if (c == u'\n') {
+            out += "\\n";
+        } else if (c == u'\r') {
+            out += "\\r";
+        } else if (c == u'\t') {
+            out += "\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        } else {
+            if (c < 0x80 && alsoEscaped.find(static_cast<char>(c)) != alsoEscaped.npos) out += '\\';
+            wce::kernel::AppendUtf8(c, out);
+        }
     }
     return out;
 }
