@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Times installs onto slow cards (scripts/slow-medium.sh) with hyperfine. As root.
+#   1. On a card slow both ways (16 MB/s writes, 40 MB/s reads, every read reaching the card) of
+#      each filesystem, a package of about 40 MB (four files of 8 MB, 400 of 20 KB): cp -r of
+#      both trees plus sync, SETUP with WCE_VERIFY=0 and with WCE_VERIFY=1, in one hyperfine run
+#      each onto a fresh device (FAT: a fresh card). The read-back's added time (WCE_VERIFY=1
+#      less 0) is set against its floor, the package's bytes over the read rate.
+#   2. Two NTFS cards, 32 and 8 MB/s writes (80 and 20 MB/s reads), each installed by its own
+#      SETUP: each one's time at once over its time alone.
+#   bench/cards.sh                   everything, 3 runs of each (about ten minutes; FAT the most)
+#   RUNS=3 MEDIA="ext4 ntfs fat"     runs of each command; which filesystems
+#   WRITE=16 READ=40                 the card's rates in MB/s (10^6 bytes)
+#   TWO=0                            no two-cards part
+#   SETUP=build/bin/SETUP            the binary to time
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+runs=${RUNS:-3}
+media=${MEDIA:-ext4 ntfs fat}
+write=${WRITE:-16}
+read=${READ:-40}
+two=${TWO:-1}
+setup=$(realpath "${SETUP:-$here/build/bin/SETUP}")
+medium=$here/scripts/slow-medium.sh
+export SLOW_MEDIUM_SIZE_MB=128
+
+say() { echo "$*" >&2; }
+die() { say "cards.sh: $*"; exit 2; }
+command -v hyperfine >/dev/null || die "hyperfine is not installed (scripts/deps.sh)"
+[ -x "$setup" ] || die "no installer at $setup"
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || die "RUNS is a whole number above 0"
+
+work=$(mktemp -d /dev/shm/wce-cards.XXXXXX)
+cards=$(mktemp -d /var/tmp/wce-cards.XXXXXX)
+cleanup() {
+    for c in "$cards"/*/; do [ -d "$c" ] && "$medium" down "$c" >/dev/null 2>&1; done
+    rm -rf "$work" "$cards"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The package, on tmpfs so that reading it costs next to nothing: per tree two files of 8 MB
+# and 200 of 20 KB in two folders.
+pkg=$work/medium
+for tree in SETAPP TAV; do
+    for d in 1 2; do
+        mkdir -p "$pkg/PRODUCT1/$tree/d$d"
+        head -c 8M /dev/urandom >"$pkg/PRODUCT1/$tree/BIG$d.DAT"
+        for f in $(seq 100); do head -c 20K /dev/urandom >"$pkg/PRODUCT1/$tree/d$d/f$f.txt"; done
+    done
+done
+printf '[PRODUCT]\r\n1=Cards\r\n' >"$pkg/SETUP.INI"
+printf 'click 1001\n' >"$work/script"
+bytes=$(find "$pkg/PRODUCT1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+
+# install.sh DEVICE [WCE_VERIFY] [TIME_FILE]: the scripted install; fails unless it completes;
+# appends its seconds to TIME_FILE.
+cat >"$work/install.sh" <<EOF
+#!/usr/bin/env bash
+t0=\$EPOCHREALTIME
+env \${2:+WCE_VERIFY=\$2} WCE_DISPLAY=headless WCE_ROOT="\$1" WCE_MEDIUM='$pkg' \\
+    WCE_SCRIPT='$work/script' '$setup' 2>/dev/null | grep -qF 'Installation has been completed.' || exit 1
+[ -z "\${3:-}" ] || echo "\$t0 \$EPOCHREALTIME" | awk '{ print \$2 - \$1 }' >>"\$3"
+EOF
+# fresh.sh NAME UP_WORDS...: an empty device on card NAME; FAT gets a new card each time, as
+# fusefat cannot be trusted to delete a large tree.
+cat >"$work/fresh.sh" <<EOF
+#!/usr/bin/env bash
+set -e
+name=\$1; shift
+dir='$cards'/\$name
+if [ ! -e "\$dir/mnt" ] || [[ " \$* " == *' fs=fat '* ]]; then
+    '$medium' down "\$dir"
+    '$medium' up "\$dir" "\$@" >/dev/null
+fi
+rm -rf "\$dir/mnt/device"
+mkdir -p "\$dir/mnt/device/ROMDisk/PROGRAM/TAV" "\$dir/mnt/device/ROMDisk2/PROGRAM/SETAPP"
+sync
+EOF
+chmod +x "$work/install.sh" "$work/fresh.sh"
+
+# medians JSON: hyperfine's median of each command in its export, in order; median_of FILE:
+# the median of a file's lines.
+medians() {
+    /usr/bin/python3 -c 'import json, sys
+print(" ".join("%.3f" % r["median"] for r in json.load(open(sys.argv[1]))["results"]))' "$1"
+}
+median_of() { sort -n "$1" | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+say "installer: $setup; package $bytes bytes; $runs runs of each; cards $write MB/s writes, $read MB/s reads"
+table=()
+for fs in $media; do
+    why=$("$medium" check "fs=$fs" 2>&1) || { table+=("$fs: skipped: ${why#slow-medium: }"); continue; }
+    dev=$cards/$fs/mnt/device
+    prep="$work/fresh.sh $fs $write fs=$fs read=$read"
+    $prep
+    say "== $fs"
+    hyperfine --runs "$runs" --style basic --export-json "$work/$fs.json" --prepare "$prep" \
+        -n "cp -r + sync" "cp -r '$pkg/PRODUCT1/SETAPP/.' '$dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$pkg/PRODUCT1/TAV/.' '$dev/ROMDisk/PROGRAM/TAV/' && sync" \
+        -n "SETUP WCE_VERIFY=0" "$work/install.sh '$dev' 0" \
+        -n "SETUP WCE_VERIFY=1" "$work/install.sh '$dev' 1" >&2
+    read -r cp v0 v1 <<<"$(medians "$work/$fs.json")"
+    table+=("$(awk -v fs="$fs" -v cp="$cp" -v v0="$v0" -v v1="$v1" -v b="$bytes" -v r="$read" 'BEGIN {
+        floor = b / (r * 1e6); added = v1 - v0
+        printf "%-5s %9.2f %9.2f %9.2f %9.2f %8.2f %7.2f", fs, cp, v0, v1, added, floor, added / floor }')")
+    "$medium" down "$cards/$fs"
+done
+
+pair=()
+if [ "$two" = 1 ]; then
+    if why=$("$medium" check fs=ntfs 2>&1); then
+        fast="$work/fresh.sh fast 32 fs=ntfs read=80" slow="$work/fresh.sh slow 8 fs=ntfs read=20"
+        $fast; $slow
+        say "== two NTFS cards: alone, then at once"
+        # Each install times itself, so that starting two costs neither figure anything.
+        hyperfine --runs "$runs" --style basic \
+            --prepare "$fast" -n "fast card alone" "$work/install.sh $cards/fast/mnt/device '' $work/fast.alone" \
+            --prepare "$slow" -n "slow card alone" "$work/install.sh $cards/slow/mnt/device '' $work/slow.alone" >&2
+        hyperfine --runs "$runs" --style basic --shell bash --prepare "$fast && $slow" \
+            -n "both cards at once" "$work/install.sh $cards/fast/mnt/device '' $work/fast.at-once & f=\$!
+$work/install.sh $cards/slow/mnt/device '' $work/slow.at-once & s=\$!
+wait \$f && wait \$s" >&2
+        fa=$(median_of "$work/fast.alone") sa=$(median_of "$work/slow.alone")
+        fb=$(median_of "$work/fast.at-once") sb=$(median_of "$work/slow.at-once")
+        pair+=("$(printf 'fast card (32 MB/s): %.2f s alone, %.2f s at once: %.2f' "$fa" "$fb" "$(awk -v a="$fa" -v b="$fb" 'BEGIN { print b / a }')")")
+        pair+=("$(printf 'slow card ( 8 MB/s): %.2f s alone, %.2f s at once: %.2f' "$sa" "$sb" "$(awk -v a="$sa" -v b="$sb" 'BEGIN { print b / a }')")")
+    else
+        pair+=("two cards: skipped: ${why#slow-medium: }")
+    fi
+fi
+
+echo
+echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) processors, $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?'):" \
+     "medians of $runs runs; $bytes bytes; cards $write MB/s writes, $read MB/s reads"
+printf '%-5s %9s %9s %9s %9s %8s %7s\n' medium 'cp+sync' VERIFY=0 VERIFY=1 added floor 'ratio'
+printf '%s\n' "${table[@]}"
+echo "(seconds; added: VERIFY=1 less VERIFY=0, the read-back's time; floor: the package's bytes over the read rate)"
+[ ${#pair[@]} -eq 0 ] || { echo; printf '%s\n' "${pair[@]}"; echo "(at once / alone; default WCE_VERIFY)"; }
