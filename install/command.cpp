@@ -29,6 +29,22 @@ bool FlushDestination(LPCWSTR pszDstRoot)
     return dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_FILE_NOT_FOUND;
 }
 
+// One install at a time on a device: two at once would leave it holding a mix of two packages.
+class DeviceClaim {
+public:
+    DeviceClaim() : m_hClaim(ClaimFolderW(u"\\")) {}
+    ~DeviceClaim()
+    {
+        if (m_hClaim != INVALID_HANDLE_VALUE) CloseHandle(m_hClaim);
+    }
+    DeviceClaim(const DeviceClaim&) = delete;
+    DeviceClaim& operator=(const DeviceClaim&) = delete;
+    bool Held() const { return m_hClaim != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_hClaim;
+};
+
 }  // namespace
 
 void CSetupDlg::OnInstall()
@@ -47,7 +63,9 @@ void CSetupDlg::OnInstall()
         install::ComposePath(szProduct, m_szSetupDir, u"PRODUCT", m_aszProductKeys[nSel]) &&
         install::ComposePath(szSrcSetApp, szProduct, u"\\SETAPP\\") &&
         install::ComposePath(szSrcTav, szProduct, u"\\TAV\\");
+    m_bNameClash = FALSE;
     m_nTotalFiles = bSources ? CountFiles(szSrcSetApp, FALSE) + CountFiles(szSrcTav, FALSE) : 0;
+    if (bSources) AnnounceInstall(nSel, szProduct);
     static constexpr WCHAR szDstSetApp[] = u"\\ROMDisk2\\PROGRAM\\SETAPP\\";
     static constexpr WCHAR szDstTav[] = u"\\ROMDisk\\PROGRAM\\TAV\\";
 
@@ -59,7 +77,8 @@ void CSetupDlg::OnInstall()
     m_nCopiedFiles = 0;
 
     // 8: the second tree only after the first; each destination flushed to its medium after it.
-    const bool bCopied = bSources && CopyTree(szSrcSetApp, szDstSetApp, FALSE) &&
+    const DeviceClaim claim;
+    const bool bCopied = claim.Held() && bSources && !m_bNameClash && CopyTree(szSrcSetApp, szDstSetApp, FALSE) &&
                          FlushDestination(szDstSetApp) && CopyTree(szSrcTav, szDstTav, FALSE) &&
                          FlushDestination(szDstTav);
     if (!::IsWindow(m_hWnd)) return;

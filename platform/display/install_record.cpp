@@ -2,6 +2,7 @@
 #include "platform/display/install_record.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,9 +11,11 @@
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "platform/display/automation.h"
 #include "platform/kernel/activity.h"
+#include "platform/kernel/device.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::display {
@@ -41,6 +44,14 @@ std::string Field(std::u16string_view devicePath) {
     return out;
 }
 
+// The words for an errno where the kernel gives it a meaning of its own.
+const char* Why(std::string_view action, int err) {
+    if (err == EBADMSG) return "the medium gave back other data than was written";
+    if (err == ESTALE) return "another process replaced it while the install worked on it";
+    if (action == "claim" && err == EWOULDBLOCK) return "another install onto this device is running";
+    return std::strerror(err);
+}
+
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 class Record final : public wce::kernel::Activity {
@@ -62,11 +73,28 @@ public:
         Log("folder " + Field(path));
     }
     void Failed(std::string_view action, std::u16string_view path, int err) override {
-        // The kernel's read-back tells a difference by EBADMSG, whose own text says nothing here.
-        const char* why = err == EBADMSG ? "the medium gave back other data than was written" : std::strerror(err);
+        const char* why = Why(action, err);
         const std::string what = std::string(action) + " " + Field(path) + ": " + why;
         m_failure = "cannot " + what;
         Log("error " + what);
+        // The host path is looked up when the cause is shown, not here inside the kernel's call.
+        Keep(action, path, "", why);
+    }
+
+    // A failure the program found itself; the host path comes with it.
+    void Found(std::string_view action, std::u16string_view path, const std::string& host, const std::string& why) {
+        const std::string what = std::string(action) + " " + Field(path) + ": " + why;
+        m_failure = "cannot " + what;
+        Log("error " + what);
+        Keep(action, path, host, why);
+    }
+    void Skipped(std::u16string_view path) { Log("skipped " + Field(path)); }
+
+    void Noticed(std::string_view sentence) override {
+        // Said once an install, however many filesystems or trees it concerns.
+        if (!m_noticed.insert(std::string(sentence)).second) return;
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(sentence.size()), sentence.data());
+        Log("note " + std::string(sentence));
     }
 
     void Outcome(int status) {
@@ -75,13 +103,16 @@ public:
         m_files = m_folders = 0;
         m_bytes = 0;
         m_failure.clear();
+        m_failurePath.clear();
+        m_noticed.clear();
         m_running = false;
     }
 
     std::string Cause() const {
-        return m_failure.empty() ? "no file or folder operation failed: a path of the package may be longer than "
-                                   "the device's paths can be"
-                                 : m_failure;
+        if (m_failure.empty()) return "no file or folder operation failed, and the install found nothing to name";
+        const std::string host = m_failureHost.empty() ? HostPathFor(m_failurePath) : m_failureHost;
+        return "cannot " + m_failureAction + " " + Field(m_failurePath) + (host.empty() ? "" : " (" + host + ")") +
+               ": " + m_failureWhy;
     }
 
     void Tick() {
@@ -93,6 +124,13 @@ public:
     }
 
 private:
+    void Keep(std::string_view action, std::u16string_view path, const std::string& host, const std::string& why) {
+        m_failureAction = action;
+        m_failurePath = path;
+        m_failureHost = host;
+        m_failureWhy = why;
+    }
+
     void Began() {
         if (m_running) return;
         m_running = true;
@@ -129,6 +167,11 @@ private:
 
     std::uint64_t m_files = 0, m_folders = 0, m_bytes = 0;
     std::string m_failure;
+    // The parts of the last failure, for its cause with the host path.
+    std::string m_failureAction, m_failureWhy;
+    std::u16string m_failurePath;
+    std::string m_failureHost;  // as the program found it; else looked up from m_failurePath
+    std::set<std::string> m_noticed;
     bool m_running = false;
     Clock::time_point m_started{}, m_lastLine{};
 };
@@ -138,14 +181,30 @@ Record& TheRecord() {
     return record;
 }
 
+// A link is not followed to a file: a name planted in a shared folder must not make the install
+// truncate the file it leads to. One that leads to a terminal or a pipe (/dev/stderr) is taken,
+// opened without truncating and checked after the open, so a swap meanwhile truncates nothing.
+int OpenLog(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_APPEND | O_NOFOLLOW, 0644);
+    if (fd >= 0 || errno != ELOOP) return fd;
+    const int linked = open(path, O_WRONLY | O_CLOEXEC | O_APPEND | O_NOCTTY);
+    struct stat st {};
+    if (linked >= 0 && fstat(linked, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) return linked;
+    if (linked >= 0) close(linked);
+    errno = ELOOP;
+    return -1;
+}
+
 }  // namespace
 
 void StartInstallRecord() {
     Record& r = TheRecord();
     if (const char* path = std::getenv("WCE_LOG"); path != nullptr && *path != '\0') {
-        r.logFd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_APPEND, 0644);
+        r.logFd = OpenLog(path);
         if (r.logFd < 0) {
-            std::fprintf(stderr, "WCE_LOG=\"%s\": cannot write the log there: %s\n", path, std::strerror(errno));
+            const int err = errno;
+            std::fprintf(stderr, "WCE_LOG=\"%s\": cannot write the log there: %s\n", path,
+                         err == ELOOP ? "it is a symbolic link; name the file itself" : std::strerror(err));
             std::exit(2);
         }
     }
@@ -161,5 +220,27 @@ void ProgressTick() { TheRecord().Tick(); }
 void RecordOutcome(int status) { TheRecord().Outcome(status); }
 
 std::string CopyFailureCause() { return TheRecord().Cause(); }
+
+void RecordFailure(std::string_view action, std::u16string_view devicePath, const std::string& hostPath,
+                   const std::string& why) {
+    TheRecord().Found(action, devicePath, hostPath, why);
+}
+
+void RecordSkipped(std::u16string_view devicePath) { TheRecord().Skipped(devicePath); }
+
+std::string HostPathFor(std::u16string_view devicePath, bool asSpelt) {
+    // The deepest folder that resolves, then the rest as spelt: a path may name what is missing
+    // (a folder a fresh device lacks) or be too long to resolve at all.
+    std::u16string head(devicePath);
+    std::string tail;
+    if (!asSpelt)
+        if (const auto host = wce::kernel::HostPathOf(head)) return *host;
+    for (auto cut = head.rfind(u'\\'); cut != std::u16string::npos && cut > 0; cut = head.rfind(u'\\')) {
+        tail = "/" + wce::user::Utf16ToUtf8(head.substr(cut + 1)) + tail;
+        head.resize(cut);
+        if (const auto host = wce::kernel::HostPathOf(head)) return *host + tail;
+    }
+    return "";
+}
 
 }  // namespace wce::display

@@ -27,4 +27,8 @@ void ReportFailure(std::string_view action, std::u16string_view path, int err) {
     if (g_listener != nullptr) g_listener->Failed(action, path, err);
 }
 
+void ReportNotice(std::string_view sentence) {
+    if (g_listener != nullptr) g_listener->Noticed(sentence);
+}
+
 }  // namespace wce::kernel

@@ -16,8 +16,11 @@ class Activity {
     // A folder was made at this device path.
     virtual void FolderCreated(std::u16string_view /*path*/) {}
     // A call the program relies on failed: what it was doing ("copy", "create folder", "list",
-    // "flush", "verify"), the device path it failed on, and the host's errno.
+    // "flush", "read back", "claim"), the device path it failed on, and the host's errno.
     virtual void Failed(std::string_view /*action*/, std::u16string_view /*path*/, int /*err*/) {}
+    // Something the person should know of a call that succeeded, as a sentence (a read-back that
+    // could not get past the host's cache).
+    virtual void Noticed(std::string_view /*sentence*/) {}
 };
 
 // The one listener, or none (nullptr). Not owned; it must outlive its registration.
@@ -26,6 +29,7 @@ Activity* CurrentActivity();
 
 // Tells the listener of a failure with this errno, if there is one.
 void ReportFailure(std::string_view action, std::u16string_view path, int err);
+void ReportNotice(std::string_view sentence);
 
 // Runs between the pieces of long work the program waits for inside one call (reading back what
 // was written), so that the displays keep painting and input waits as during a copy.

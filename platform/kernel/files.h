@@ -49,10 +49,21 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
 // Fails with ERROR_PATH_NOT_FOUND without its parent, ERROR_ALREADY_EXISTS when taken.
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* lpSecurityAttributes);
 
-// Writes everything written below this path out to its medium (one syncfs of its filesystem;
-// on a FUSE filesystem, or one that refuses syncfs, a flush of every filesystem), reporting
-// write-back errors that the filesystem has seen since the last flush.
+// Writes everything copied since the last flush out to its card and reads it back: every
+// filesystem written (the path's own and any mounted below it) gets a syncfs and, beneath a FUSE
+// filesystem, an fsync of the block device or image file its driver writes (a flush of every
+// filesystem only where syncfs is refused or that layer cannot be reached). Then, where
+// read-back applies, every file copied there is read again past the host's caches and compared
+// with its source. FALSE with the flush's error (a write-back error the card met since its first
+// write: ERROR_GEN_FAILURE for EIO, ERROR_DISK_FULL, ...), ERROR_CRC for a file that reads back
+// different, or the read's error; the activity listener is told the path.
 BOOL FlushVolumeW(LPCWSTR lpPathName);
+
+// Claims the folder at this path (the device's root) for one install at a time: an exclusive
+// lock, held until CloseHandle, that another process's claim meets at once. INVALID_HANDLE_VALUE
+// with ERROR_LOCK_VIOLATION while another process holds it. Where the host keeps no locks
+// (ENOLCK, EOPNOTSUPP), the claim succeeds without one.
+HANDLE ClaimFolderW(LPCWSTR lpPathName);
 
 // Reading files.
 inline constexpr DWORD GENERIC_READ = 0x80000000;

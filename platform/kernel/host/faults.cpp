@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <functional>
+#include <utility>
 
 #include "platform/kernel/host/host_ops.h"
 
@@ -23,6 +25,7 @@ struct State {
     std::array<std::atomic<int>, kOps> calls{};
     std::array<std::atomic<int>, kOps> fired{};
     std::array<Fault, kOps> faults{};
+    std::array<std::function<bool(const char*)>, kOps> before{};
 };
 
 State& S() {
@@ -31,9 +34,12 @@ State& S() {
 }
 
 // Counts a call of op; true (errno set) where it is the one to fail.
-bool Fails(HostOp op) {
+bool Fails(HostOp op, const char* path = nullptr) {
     State& s = S();
     const auto i = static_cast<size_t>(op);
+    // The hook may make calls of its own: it is taken out while it runs.
+    if (auto hook = std::exchange(s.before[i], nullptr); hook && !hook(path))
+        s.before[i] = std::move(hook);
     s.calls[i].fetch_add(1, std::memory_order_relaxed);
     Fault& f = s.faults[i];
     if (!f.firing) {
@@ -53,7 +59,7 @@ const host::Ops& T() {
 // a test thinks of them (every open is an Open, every attribute read a GetXattr).
 const host::Ops kFaulting = {
     [](int d, const char* p, int f, mode_t m) {
-        return Fails(HostOp::Open) ? -1 : T().openat(d, p, f, m);
+        return Fails(HostOp::Open, p) ? -1 : T().openat(d, p, f, m);
     },
     [](int fd) { return Fails(HostOp::Close) ? (T().close(fd), -1) : T().close(fd); },
     [](int fd, void* b, size_t n, off_t pos) -> ssize_t {
@@ -74,26 +80,26 @@ const host::Ops kFaulting = {
         return Fails(HostOp::Rename) ? -1 : T().renameat2(od, op, nd, np, f);
     },
     [](int d, const char* p, mode_t m) {
-        return Fails(HostOp::Chmod) ? -1 : T().fchmodat(d, p, m);
+        return Fails(HostOp::Chmod, p) ? -1 : T().fchmodat(d, p, m);
     },
     [](int fd, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmod(fd, m); },
     [](const char* p, const char* n, void* v, size_t s) -> ssize_t {
-        return Fails(HostOp::GetXattr) ? -1 : T().lgetxattr(p, n, v, s);
+        return Fails(HostOp::GetXattr, p) ? -1 : T().lgetxattr(p, n, v, s);
     },
     [](int fd, const char* n, void* v, size_t s) -> ssize_t {
         return Fails(HostOp::GetXattr) ? -1 : T().fgetxattr(fd, n, v, s);
     },
     [](int d, const char* p, int f, const char* n, void* v, size_t s) -> ssize_t {
-        return Fails(HostOp::GetXattr) ? -1 : T().getxattrat(d, p, f, n, v, s);
+        return Fails(HostOp::GetXattr, p) ? -1 : T().getxattrat(d, p, f, n, v, s);
     },
     [](const char* p, const char* n, const void* v, size_t s, int f) {
-        return Fails(HostOp::SetXattr) ? -1 : T().lsetxattr(p, n, v, s, f);
+        return Fails(HostOp::SetXattr, p) ? -1 : T().lsetxattr(p, n, v, s, f);
     },
     [](int fd, const char* n, const void* v, size_t s, int f) {
         return Fails(HostOp::SetXattr) ? -1 : T().fsetxattr(fd, n, v, s, f);
     },
     [](const char* p, const char* n) {
-        return Fails(HostOp::SetXattr) ? -1 : T().lremovexattr(p, n);
+        return Fails(HostOp::SetXattr, p) ? -1 : T().lremovexattr(p, n);
     },
     [](int fd, unsigned long r, void* a) {
         return Fails(HostOp::Ioctl) ? -1 : T().ioctl(fd, r, a);
@@ -120,6 +126,8 @@ const host::Ops kFaulting = {
     },
     [](int fd, int op) { return T().flock(fd, op); },
     [](int fd, off_t pos, off_t n, int advice) { return T().fadvise(fd, pos, n, advice); },
+    [](int fd) { return Fails(HostOp::SyncFs) ? -1 : T().fsync(fd); },
+    [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : T().fremovexattr(fd, n); },
 };
 
 }  // namespace
@@ -134,7 +142,13 @@ void ClearFaults() {
     for (auto& c : s.calls) c.store(0, std::memory_order_relaxed);
     for (auto& c : s.fired) c.store(0, std::memory_order_relaxed);
     s.faults.fill(Fault{});
+    for (auto& h : s.before) h = nullptr;
     host::Layer(&kFaulting);
+}
+
+void BeforeCall(HostOp op, std::function<bool(const char* path)> hook) {
+    host::Layer(&kFaulting);
+    S().before[static_cast<size_t>(op)] = std::move(hook);
 }
 
 int HostCallCount(HostOp op) {

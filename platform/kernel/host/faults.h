@@ -4,6 +4,8 @@
 // links it, so its own calls go straight to the table.
 #pragma once
 
+#include <functional>
+
 namespace wce::kernel {
 
 enum class HostOp {
@@ -34,6 +36,9 @@ enum class HostOp {
 // call and every later one fail.
 void InjectFault(HostOp op, int nth, int err, bool persistent = false);
 void ClearFaults();
+// Runs hook before each call of op, with the call's path (nullptr for a call on a descriptor),
+// until it returns true: a test changes the host at the exact moment between two calls.
+void BeforeCall(HostOp op, std::function<bool(const char* path)> hook);
 // Calls of op since the last ClearFaults() (counted from the first InjectFault or ClearFaults on).
 int HostCallCount(HostOp op);
 // Calls of op failed by an injected fault since the last ClearFaults(): a test proves with it

@@ -47,6 +47,8 @@ struct Ops {
     int (*openat2)(int dirfd, const char* path, int flags, unsigned long long resolve);
     int (*flock)(int fd, int op);
     int (*fadvise)(int fd, off_t pos, off_t n, int advice);
+    int (*fsync)(int fd);
+    int (*fremovexattr)(int fd, const char* name);
 };
 
 // The host's own calls.
@@ -90,7 +92,10 @@ int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int
 int Dup(int fd);
 int OpenAt2(int dirfd, const char* path, int flags, unsigned long long resolve);
 int Flock(int fd, int op);
+// Returns 0 or an error number (posix_fadvise's own convention), never -1.
 int FAdvise(int fd, off_t pos, off_t n, int advice);
+int FSync(int fd);
+int FRemoveXattr(int fd, const char* name);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

@@ -93,6 +93,8 @@ const Ops kReal = {
     RealOpenAt2,
     [](int fd, int op) { return ::flock(fd, op); },
     [](int fd, off_t pos, off_t n, int advice) { return ::posix_fadvise(fd, pos, n, advice); },
+    [](int fd) { return ::fsync(fd); },
+    [](int fd, const char* n) { return ::fremovexattr(fd, n); },
 };
 
 }  // namespace
@@ -208,6 +210,12 @@ int Flock(int fd, int op) {
 }
 int FAdvise(int fd, off_t pos, off_t n, int advice) {
     return Ctx().ops().fadvise(fd, pos, n, advice);
+}
+int FSync(int fd) {
+    return Ctx().ops().fsync(fd);
+}
+int FRemoveXattr(int fd, const char* n) {
+    return Ctx().ops().fremovexattr(fd, n);
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);

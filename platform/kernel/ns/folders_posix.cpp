@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "platform/kernel/host/filesystems.h"
@@ -151,6 +152,33 @@ Status Confine(HostEntry& e) {
     e.dirHold = last.fd;
     e.dirfd = last.fd->get();
     return {};
+}
+
+namespace {
+bool SameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+           (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
+}
+}  // namespace
+
+Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags) {
+    flags = (flags & ~O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY;
+    host::Fd path(host::OpenAt(dirfd, name, O_PATH | O_NOFOLLOW));
+    struct stat st {};
+    if (!path.valid() || host::FStat(path.get(), &st) != 0) return HostError();
+    // Pipes, devices and links are never opened for real: opening one can act on something.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
+    if (!SameEntry(st, want)) return Error{ESTALE};
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", path.get());
+    host::Fd fd(host::OpenAt(AT_FDCWD, proc, flags));
+    if (fd.valid()) return fd;
+    if (const Error e = HostError(); e.err != ENOENT) return e;
+    // Without /proc: opened by name once more (no link followed), and compared again.
+    fd.reset(host::OpenAt(dirfd, name, flags | O_NOFOLLOW));
+    if (!fd.valid() || host::FStat(fd.get(), &st) != 0) return HostError();
+    if (!SameEntry(st, want)) return Error{ESTALE};
+    return fd;
 }
 
 Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {

@@ -77,6 +77,18 @@ Result<host::Fd> OpenConfined(std::string_view dirHost, int flags);
 // (unless an enumeration already holds it open). A folder swapped for a link fails with EACCES.
 Status Confine(HostEntry& e);
 
+// The entry name in the folder dirfd (a full host path where dirfd is AT_FDCWD), opened with
+// flags only while it is still the one the look-up saw (want): first without following a final
+// link and without reading it (O_PATH), then, once its device, inode and type match, that very
+// inode again through /proc/self/fd. A change or read made through the result cannot land on a
+// link or a file swapped in after the look-up. Fails with ESTALE where the name holds another
+// entry now, EACCES where it holds no regular file or folder.
+Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags);
+
+// An entry resolved a moment ago turned out to be another now (OpenChecked's ESTALE): the next
+// lookup of its path looks afresh instead of answering from the last one.
+void NoteEntryStale();
+
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.
 // Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is
 // missing or not a folder) or EACCES (a link leading out of the mapped folders).

@@ -224,6 +224,10 @@ Status Remember(std::u16string_view devicePath, const HostEntry& e, int64_t at, 
 
 }  // namespace
 
+void NoteEntryStale() {
+    M().lastResolved.valid = false;
+}
+
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
     if (Remembered(devicePath, out)) return {};
     const int64_t at = fsinfo::Now();

@@ -13,6 +13,7 @@
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel::attrs {
@@ -34,9 +35,13 @@ Status FatGet(int fd, uint32_t& bits) {
     return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
 }
 
-Status FatOpen(const Location& where, host::Fd& fd) {
-    fd.reset(host::OpenAt(where.dirfd, where.name, O_RDONLY | O_NOFOLLOW));
-    return fd.valid() ? Status() : Status(HostError());
+// The attribute ioctls need a descriptor that reads: the entry the look-up saw, never a device
+// or pipe swapped in (an ioctl there means something else).
+Status FatOpen(const Location& where, const struct stat& st, host::Fd& fd) {
+    Result<host::Fd> opened = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+    if (!opened) return opened.error();
+    fd = opened.Take();
+    return {};
 }
 
 DWORD Word(DWORD bits) {
@@ -107,22 +112,25 @@ Result<DWORD> NtfsWord(const Location& where) {
 }
 
 // A DOSATTRIB value of any length: file servers append a binary record of their own.
-Result<size_t> ReadDosAttrib(const Location& where, std::vector<char>& buf) {
+// get(name, buf, size) reads it, by name or by descriptor.
+template <class Get>
+Result<size_t> ReadDosAttrib(Get get, std::vector<char>& buf) {
     buf.resize(256);
     for (;;) {
-        ssize_t n = GetXattr(where, kXattrName, buf.data(), buf.size());
+        ssize_t n = get(kXattrName, buf.data(), buf.size());
         if (n >= 0) return static_cast<size_t>(n);
         if (const Error e = HostError(); e.err != ERANGE) return e;
-        ssize_t size = GetXattr(where, kXattrName, nullptr, 0);
+        ssize_t size = get(kXattrName, nullptr, 0);
         if (size < 0) return HostError();
         buf.resize(static_cast<size_t>(size) + 1);
     }
 }
 
-Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
+template <class Get>
+Result<DWORD> DosAttribWord(Get get, dev_t dev) {
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return DWORD{0};
     std::vector<char> buf;
-    Result<size_t> n = ReadDosAttrib(where, buf);
+    Result<size_t> n = ReadDosAttrib(get, buf);
     if (n) return ParseDosAttrib(buf.data(), *n);
     const int err = n.error().err;
     if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err))
@@ -130,37 +138,37 @@ Result<DWORD> DosAttribWord(const Location& where, dev_t dev) {
     return n.error();
 }
 
-Status WriteXattr(const Location& where, const struct stat& st, DWORD hs) {
+// Hidden and system as hs, through fd, the entry the look-up saw (st).
+Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     const dev_t dev = st.st_dev;
-    // A word remembered as it stands that would stay as it is needs neither a read nor a write
-    // (clearing the bits of a file about to be replaced, for every file of a second install).
+    // A word remembered as it stands that would stay as it is needs neither a read nor a write.
     if (DWORD known = 0; Recall(st, known) && ((known & ~kSettable) | hs) == known) return {};
-    Result<DWORD> old = DosAttribWord(where, dev);
+    const auto get = [fd](const char* name, void* buf, size_t size) {
+        return host::FGetXattr(fd, name, buf, size);
+    };
+    Result<DWORD> old = DosAttribWord(get, dev);
     if (!old) return old.error();
     DWORD value = (*old & ~kSettable) | hs;
     if (value == *old) return {};
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
-    // Extended attributes are set by path: the host has no call relative to a folder for it.
-    const std::string path = where.Full();
     if (value == 0) {
-        if (host::LRemoveXattr(path.c_str(), kXattrName) == 0) return {};
+        if (host::FRemoveXattr(fd, kXattrName) == 0) return {};
         const Error e = HostError();
         return e.err == ENODATA ? Status() : Status(e);
     }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
-    if (host::LSetXattr(path.c_str(), kXattrName, text, static_cast<size_t>(len), 0) == 0)
-        return {};
+    if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
     const Error e = HostError();
     return e.err == EOPNOTSUPP ? Error{ENOTSUP} : e;
 }
 
-Status WriteMode(const Location& where, const struct stat& st, bool readOnly) {
+Status WriteMode(int fd, const struct stat& st, bool readOnly) {
     if (S_ISDIR(st.st_mode)) return {};
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return {};
-    return HostStatus(host::FChmodAt(where.dirfd, where.name, want));
+    return HostStatus(host::FChmod(fd, want));
 }
 
 // The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
@@ -176,21 +184,13 @@ Status WordRead(ssize_t n) {
     return n < 0 ? HostError() : Error{EIO};
 }
 
-Status WriteNtfs(const Location& where, DWORD attrs) {
-    const std::string path = where.Full();
+Status WriteNtfs(int fd, DWORD attrs) {
     unsigned char b[4];
-    if (Status s = WordRead(host::LGetXattr(path.c_str(), kNtfsName, b, sizeof b)); !s) return s;
+    if (Status s = WordRead(host::FGetXattr(fd, kNtfsName, b, sizeof b)); !s) return s;
     const DWORD old = FromBigEndian(b);
     const DWORD word = NtfsMerged(old, attrs);
     if (word == old) return {};
     ToBigEndian(word, b);
-    return HostStatus(host::LSetXattr(path.c_str(), kNtfsName, b, sizeof b, 0));
-}
-
-Status WriteNewNtfs(int fd, DWORD attrs) {
-    unsigned char b[4];
-    if (Status s = WordRead(host::FGetXattr(fd, kNtfsName, b, sizeof b)); !s) return s;
-    ToBigEndian(NtfsMerged(FromBigEndian(b), attrs), b);
     return HostStatus(host::FSetXattr(fd, kNtfsName, b, sizeof b, 0));
 }
 
@@ -252,7 +252,7 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
     if (t.store == fsinfo::AttrStore::FatIoctl) {
         host::Fd fd;
         uint32_t fat = 0;
-        if (Status s = FatOpen(where, fd); !s) return s.error();
+        if (Status s = FatOpen(where, st, fd); !s) return s.error();
         if (Status s = FatGet(fd.get(), fat); !s) return s.error();
         return Word(fat & kFatKept);
     }
@@ -272,7 +272,10 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
     if (!Recall(st, word)) {
-        const Result<DWORD> bits = DosAttribWord(where, st.st_dev);
+        const auto get = [&where](const char* name, void* buf, size_t size) {
+            return GetXattr(where, name, buf, size);
+        };
+        const Result<DWORD> bits = DosAttribWord(get, st.st_dev);
         if (!bits) return bits;
         word = *bits;
         Remember(st, t, word);
@@ -283,23 +286,25 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     const fsinfo::Traits t = TraitsAt(where, st.st_dev);
-    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(where, attrs);
-    if (t.store == fsinfo::AttrStore::FatIoctl) {
-        host::Fd fd;
-        if (Status s = FatOpen(where, fd); !s) return s;
-        return WriteFat(fd.get(), attrs);
-    }
+    // Every change goes through a descriptor of the entry the look-up saw, its mode read from it:
+    // a name swapped for a link meanwhile leads nowhere.
+    Result<host::Fd> opened = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+    if (!opened) return opened.error();
+    const int fd = opened->get();
+    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(fd, attrs);
+    if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
+    struct stat now {};
+    if (host::FStat(fd, &now) != 0) return HostError();
     bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
     // Write permission first when it is being given, last when taken, so the xattr can be set;
     // a failed xattr puts the old permission back so the call changes nothing.
     if (!readOnly)
-        if (Status s = WriteMode(where, st, false); !s) return s;
-    if (Status s = WriteXattr(where, st, attrs & kHiddenSystem); !s) {
-        if (!readOnly && !S_ISDIR(st.st_mode))
-            host::FChmodAt(where.dirfd, where.name, st.st_mode & 07777);
+        if (Status s = WriteMode(fd, now, false); !s) return s;
+    if (Status s = WriteXattr(fd, now, attrs & kHiddenSystem); !s) {
+        if (!readOnly && !S_ISDIR(now.st_mode)) host::FChmod(fd, now.st_mode & 07777);
         return s;
     }
-    return readOnly ? WriteMode(where, st, true) : Status();
+    return readOnly ? WriteMode(fd, now, true) : Status();
 }
 
 // A bit the filesystem cannot keep is dropped, the first refusal remembered: the copy goes on.
@@ -308,7 +313,7 @@ Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD at
     if (attrs == 0) return {};
     const fsinfo::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
     if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
-    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNewNtfs(fd, attrs);
+    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(fd, attrs);
     const dev_t dev = st.st_dev;
     if (DWORD hs = attrs & kHiddenSystem; hs && !fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) {
         char text[16];

@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <sys/file.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform/kernel/activity.h"
 #include "platform/kernel/errors.h"
@@ -53,20 +56,36 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     return a.value_or(INVALID_FILE_ATTRIBUTES);
 }
 
-BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+namespace wce::kernel {
+namespace {
+Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     ns::HostEntry e;
-    if (!ResolveExisting(lpFileName, e)) return FALSE;
+    if (Status s = ns::Resolve(lpFileName, e); !s) return s;
+    if (!e.exists) return Error{ENOENT};
     // A link is not written through: a copy onto its name replaces the link itself.
-    if (!e.real.empty()) return TRUE;
+    if (!e.real.empty()) return {};
     // Attributes already as asked change nothing (the common case: a plain file made plain).
     const DWORD wanted =
         dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
     if (const Result<DWORD> now = attrs::Read(e.where(), e.st);
         now && (*now & attrs::kSettable) == wanted)
-        return TRUE;
+        return {};
     Status s = ns::Confine(e);
     if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = changes::Detach(e);
     if (s) s = changes::SetAttributes(e, dwFileAttributes);
+    return s;
+}
+}  // namespace
+}  // namespace wce::kernel
+
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+    if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    Status s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    // The entry looked up was replaced before it could be changed: once more, looked up afresh.
+    if (s.Is(ESTALE)) {
+        ns::NoteEntryStale();
+        s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    }
     return s ? TRUE : Fail(s);
 }
 
@@ -97,9 +116,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     return TRUE;
 }
 
-// A FUSE driver writes to its medium through the host's own caches, which only a flush of every
-// filesystem reaches; so does a filesystem that refuses syncfs. Once flushed, what was copied
-// there is read back (verify.h).
+// Every filesystem written since the last flush is flushed, the path's own and any mounted inside
+// its tree, and only then is what was copied onto them read back (verify.h).
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
@@ -108,32 +126,54 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
     Known().swept.clear();  // the next copies look for what a failed one left behind
-    // The descriptor kept since before the first copy there sees every write-back error since.
-    const int watched = writeback::Watched(dev);
-    bool all = fsinfo::TraitsOf(dev, e.target().c_str()).fuse ||
-               fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
-    if (!fsinfo::Refused(dev, fsinfo::Feature::SyncFs) &&
-        host::SyncFs(watched >= 0 ? watched : fd.get()) != 0) {
-        const Error err = HostError();
-        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, err.err)) {
-            writeback::Settled(dev);
-            ReportFailure("flush", lpPathName, err.err);
-            return Fail(err);
+    std::vector<dev_t> devs = writeback::Watched();
+    if (std::find(devs.begin(), devs.end(), dev) == devs.end()) devs.insert(devs.begin(), dev);
+    const auto settle = [&devs] {
+        for (dev_t d : devs) writeback::Settled(d);
+        verify::Abandon();
+    };
+    for (dev_t d : devs)
+        if (Status s = writeback::Flush(d, d == dev ? fd.get() : -1); !s) {
+            settle();
+            ReportFailure("flush", lpPathName, s.error().err);
+            return Fail(s);
         }
-        all = true;
-    }
-    if (all && host::SyncAll() != 0) {
-        const Error err = HostError();
-        ReportFailure("flush", lpPathName, err.err);
-        return Fail(err);
-    }
-    writeback::Settled(dev);
     std::u16string failed;
-    if (Status s = verify::Check(dev, failed); !s) {
-        ReportFailure("read back", failed, s.error().err);
-        return Fail(s);
-    }
+    for (dev_t d : devs)
+        if (Status s = verify::Check(d, failed); !s) {
+            settle();
+            ReportFailure("read back", failed, s.error().err);
+            return Fail(s);
+        }
+    settle();
     return TRUE;
+}
+
+namespace {
+struct ClaimObject : handles::Object {
+    host::Fd fd;
+};
+}  // namespace
+
+HANDLE ClaimFolderW(LPCWSTR lpPathName) {
+    ns::HostEntry e;
+    if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
+    auto claim = std::make_unique<ClaimObject>();
+    const attrs::Location at = e.where();
+    claim->fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!claim->fd.valid()) {
+        Fail(HostError());
+        return INVALID_HANDLE_VALUE;
+    }
+    if (host::Flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const Error err = HostError();
+        if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {
+            ReportFailure("claim", lpPathName, err.err);
+            SetLastError(err.err == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : Win32Of(err));
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return handles::Add(std::move(claim));
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
@@ -259,7 +299,8 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    if (handles::Get<FileObject>(hObject) == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (handles::Get<FileObject>(hObject) == nullptr && handles::Get<ClaimObject>(hObject) == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
     handles::Remove(hObject);
     return TRUE;
 }

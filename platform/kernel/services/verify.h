@@ -20,9 +20,12 @@ void Written(dev_t dev, std::u16string_view from, std::u16string_view to);
 // A copy failed: the work it belonged to has failed already, and what waited to be read back is
 // forgotten (it may be changed or gone by the next flush).
 void Abandon();
-// Reads back and compares every file written onto dev since its last flush, and forgets them.
-// A file that differs fails with EBADMSG, one that cannot be read as its read failed; failed
-// then holds its device path. The idle hook (activity.h) runs between pieces of work.
+// Reads back and compares every file written onto dev since its last flush, and forgets them,
+// after the cached pages of the layers beneath dev were let go of (writeback::DropCached; where
+// one cannot be reached the listener is told so in words). A file that differs fails with
+// EBADMSG, one replaced by another entry since with ESTALE, one that cannot be read as its read
+// failed; failed then holds its device path. The idle hook (activity.h) runs between files and
+// blocks.
 Status Check(dev_t dev, std::u16string& failed);
 
 }  // namespace wce::kernel::verify

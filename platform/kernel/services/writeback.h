@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
+#include "platform/kernel/host/beneath.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
@@ -32,11 +34,21 @@ bool Applies(dev_t dev, const fsinfo::Traits& t);
 // file or an earlier one) is the caller's failure: that data did not reach the medium.
 Status Written(int fd, dev_t dev, off_t pos, off_t len);
 // Before the first write onto dev: keeps a descriptor of that filesystem, opened from the folder
-// dirfd/dir, whose flush then reports every write-back error from that moment on (a descriptor
-// opened at the flush would see none of those).
+// dirfd/dir, and of each layer beneath it (beneath.h), whose flush then reports every write-back
+// error from that moment on (a descriptor opened at the flush would see none of those).
 void Watch(dev_t dev, int dirfd, const char* dir);
-// The descriptor Watch keeps for dev, or -1.
-int Watched(dev_t dev);
+// The filesystems written since they were last settled.
+std::vector<dev_t> Watched();
+// Writes what was written onto dev out to its card: syncfs of the filesystem (through the
+// descriptor Watch keeps, else fd), then, beneath a FUSE filesystem, an fsync of each layer,
+// which waits for this card alone and reports its write-back errors. Only where syncfs is
+// refused or a layer beneath FUSE cannot be reached is every filesystem flushed (sync, which
+// reports no error). Fails with the errno of the flush that failed.
+Status Flush(dev_t dev, int fd);
+// Lets go of the clean cached pages of every layer beneath dev, so that what is read next comes
+// from the card. Returns, in words, why a read may still be served from the host's cache
+// (a layer beneath FUSE that could not be reached), or "".
+std::string DropCached(dev_t dev);
 // Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
 void Settled(dev_t dev);
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
@@ -51,6 +63,9 @@ struct Range {
 };
 struct Pending {
     host::Fd watch;  // the filesystem, open since before its first write
+    bool watched = false;
+    beneath::Stack beneath;        // what lies under the filesystem
+    std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
     std::deque<Range> ranges;
     off_t bytes = 0;    // started and not yet waited for, in ranges
     off_t small = 0;    // of small files, since the last flush

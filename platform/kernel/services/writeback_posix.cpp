@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <unordered_map>
 
@@ -92,13 +93,54 @@ Status Written(int fd, dev_t dev, off_t pos, off_t len) {
 
 void Watch(dev_t dev, int dirfd, const char* dir) {
     Pending& p = ByDevice()[dev];
-    if (!p.watch.valid())
-        p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (p.watched) return;
+    p.watched = true;
+    p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY));
+    p.beneath = beneath::Inspect(dev);
+    for (const std::string& layer : p.beneath.layers) {
+        host::Fd fd(host::OpenAt(AT_FDCWD, layer.c_str(), O_RDONLY));
+        if (!fd.valid()) {
+            p.beneath.unreachable = layer + " beneath " + p.beneath.mountPoint +
+                                    " cannot be opened: " + std::strerror(HostError().err);
+            p.layers.clear();
+            return;
+        }
+        p.layers.push_back(std::move(fd));
+    }
 }
 
-int Watched(dev_t dev) {
+std::vector<dev_t> Watched() {
+    std::vector<dev_t> devs;
+    for (const auto& [dev, p] : ByDevice())
+        if (p.watched) devs.push_back(dev);
+    return devs;
+}
+
+Status Flush(dev_t dev, int fd) {
     auto it = ByDevice().find(dev);
-    return it == ByDevice().end() || !it->second.watch.valid() ? -1 : it->second.watch.get();
+    Pending* p = it == ByDevice().end() ? nullptr : &it->second;
+    if (p != nullptr && p->watch.valid()) fd = p->watch.get();
+    bool all = fd < 0 || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
+    if (!all && host::SyncFs(fd) != 0) {
+        const Error e = HostError();
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, e.err)) return e;
+        all = true;
+    }
+    // A FUSE driver writes its card through the host's caches of the layers beneath it.
+    if (p != nullptr && p->beneath.fuse) {
+        if (!p->beneath.unreachable.empty()) all = true;
+        for (host::Fd& layer : p->layers)
+            if (host::FSync(layer.get()) != 0) return HostError();
+    }
+    return all ? HostStatus(host::SyncAll()) : Status();
+}
+
+std::string DropCached(dev_t dev) {
+    auto it = ByDevice().find(dev);
+    if (it == ByDevice().end()) return {};
+    for (host::Fd& layer : it->second.layers)
+        host::FAdvise(layer.get(), 0, 0, POSIX_FADV_DONTNEED);
+    return it->second.beneath.fuse ? it->second.beneath.unreachable : std::string();
 }
 
 void Settled(dev_t dev) {
