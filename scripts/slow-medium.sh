@@ -15,8 +15,8 @@
 # -o sync. "uncached" sends every read of the image to the FUSE folder, as every read of a card
 # reaches the card (a read cap, "real=" and "dying=" imply it). "real=MB" makes a counterfeit
 # card: the image keeps only its first MB megabytes; writes beyond are accepted and dropped and
-# reads there return zeros. Its filesystem's tables must fit in MB: ext4 here a few MB, FAT under
-# one, NTFS about half the card and 2 MB more (its mirror and log sit in the middle). "dying=MB"
+# reads there return zeros. Its filesystem's tables must fit in MB: ext4 and FAT a few MB, NTFS a
+# little over half the card (its mirror and log sit in the middle); "up" says the least. "dying=MB"
 # makes a dying card: once MB megabytes have been written to it (after formatting, which is done
 # at full speed), every write fails with EIO. SLOW_MEDIUM_SIZE_MB sets the size the card claims
 # (default 256). Needs root, a loop device, /dev/fuse, Debian's python3-fusepy and the
