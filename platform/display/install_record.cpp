@@ -181,16 +181,14 @@ Record& TheRecord() {
     return record;
 }
 
-// A link is not followed to a file: a name planted in a shared folder must not make the install
-// truncate the file it leads to. One that leads to a terminal or a pipe (/dev/stderr) is taken,
-// opened without truncating and checked after the open, so a swap meanwhile truncates nothing.
+// A link is not followed: a name planted in a shared folder must not make the install truncate
+// the file it leads to. Only the system's own names (/dev/stderr, /proc/self/fd/N) are followed,
+// and opened without truncating what they lead to.
 int OpenLog(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_APPEND | O_NOFOLLOW, 0644);
     if (fd >= 0 || errno != ELOOP) return fd;
-    const int linked = open(path, O_WRONLY | O_CLOEXEC | O_APPEND | O_NOCTTY);
-    struct stat st {};
-    if (linked >= 0 && fstat(linked, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) return linked;
-    if (linked >= 0) close(linked);
+    const std::string_view name(path);
+    if (name.starts_with("/dev/") || name.starts_with("/proc/")) return open(path, O_WRONLY | O_CLOEXEC | O_APPEND);
     errno = ELOOP;
     return -1;
 }

@@ -1,7 +1,12 @@
 // The kernel against a host that changes under it, fails underneath it, or holds what is not
 // ours: nothing written outside the device, no error lost, nothing of anyone else's removed.
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "platform/kernel/activity.h"
 #include "tests/kernel/kernel_fixture.h"
@@ -162,4 +167,88 @@ TEST_F(KernelTest, HostileSourceThatIsNoFileIsNeverOpened) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(HostCallCount(HostOp::Open), 0);
     EXPECT_FALSE(fs::exists(root() + "/pipe"));
+}
+
+// An entry swapped after its look-up, for a link out of the device or a pipe, right before the
+// call that acts on it: nothing outside is changed, and nothing but a regular file is read.
+TEST_F(KernelTest, HostileEntrySwappedAfterItsLookupIsNeitherChangedNorRead) {
+    fs::create_directories(Outside(top()));
+    const std::string outside = Outside(top()) + "/x", target = root() + "/t.txt";
+    DeviceConfig c = CurrentDevice();
+    c.verify = 1;
+    ConfigureDevice(c);
+    // Before the first call after the look-up that names the entry: an open, or a change by name.
+    const auto swapOnOpen = [&](bool pipe) {
+        auto swapped = std::make_shared<bool>(false);
+        for (HostOp op : {HostOp::Open, HostOp::Chmod, HostOp::SetXattr})
+            BeforeCall(op, [=](const char* path) {
+                if (path == nullptr || !std::string_view(path).ends_with("t.txt")) return false;
+                if (!*swapped) {
+                    fs::rename(target, target + ".was");
+                    if (pipe) mkfifo(target.c_str(), 0666);
+                    else fs::create_symlink(outside, target);
+                }
+                return *swapped = true;
+            });
+    };
+    struct Row {
+        const char* what;
+        mode_t mode;
+        const char* dosattrib;
+    } rows[] = {{"read-only cleared", 0444, nullptr}, {"hidden cleared", 0644, "0x2"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const std::string& p : {outside, target}) {
+            fs::remove(p);
+            Write(p, p);
+            chmod(p.c_str(), row.mode);
+            if (row.dosattrib) SetDosAttrib(p, row.dosattrib);
+        }
+        fs::remove(target + ".was");
+        swapOnOpen(false);
+        SetFileAttributesW(u"\\t.txt", FILE_ATTRIBUTE_NORMAL);
+        struct stat st {};
+        ASSERT_EQ(stat(outside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.mode);
+        char value[8] = {};
+        if (row.dosattrib) EXPECT_EQ(getxattr(outside.c_str(), "user.DOSATTRIB", value, 8), 3);
+        ClearFaults();
+    }
+    // The read-back opens what it reads only once it is the regular file found: a pipe swapped
+    // in fails the read-back at once instead of being opened (which would wait for a writer).
+    fs::remove(target);
+    Write(medium() + "/a.txt", "a");
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\t.txt", FALSE));
+    swapOnOpen(true);
+    EXPECT_FALSE(FlushVolumeW(u"\\"));
+    ClearFaults();
+}
+
+// Every filesystem written since the last flush is read back, one mounted inside the tree too.
+TEST_F(KernelTest, HostileReadBackReachesAFilesystemMountedInsideTheTree) {
+    fs::create_directories(root() + "/inner");
+    if (mount("wce-inner", (root() + "/inner").c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "cannot mount a filesystem here: " << std::strerror(errno);
+    DeviceConfig c = CurrentDevice();
+    c.verify = 1;
+    ConfigureDevice(c);
+    Write(medium() + "/a.bin", std::string(1 << 16, 'a'));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\inner\\a.bin", FALSE));
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE));
+    Write(root() + "/inner/a.bin", std::string(1 << 16, 'b'));
+    EXPECT_FALSE(FlushVolumeW(u"\\"));
+    EXPECT_EQ(GetLastError(), ERROR_CRC);
+    umount2((root() + "/inner").c_str(), MNT_DETACH);
+}
+
+// One claim of a folder at a time, across open descriptions as across processes.
+TEST_F(KernelTest, HostileSecondClaimIsRefusedUntilTheFirstEnds) {
+    HANDLE first = ClaimFolderW(u"\\");
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ClaimFolderW(u"\\"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+    EXPECT_TRUE(CloseHandle(first));
+    HANDLE again = ClaimFolderW(u"\\");
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    CloseHandle(again);
 }

@@ -166,9 +166,9 @@ Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& wan
     host::Fd path(host::OpenAt(dirfd, name, O_PATH | O_NOFOLLOW));
     struct stat st {};
     if (!path.valid() || host::FStat(path.get(), &st) != 0) return HostError();
-    // Pipes, devices and links are never opened for real: opening one can act on something.
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
     if (!SameEntry(st, want)) return Error{ESTALE};
+    // Pipes and devices are never opened for real: opening one can act on something.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", path.get());
     host::Fd fd(host::OpenAt(AT_FDCWD, proc, flags));

@@ -1,0 +1,57 @@
+// What an install may trust, through the real program: one installer at a time on a device, and
+// a log that never writes through a planted link.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include "tests/e2e/run_program.h"
+
+namespace {
+
+using e2e::Scratch;
+namespace fs = std::filesystem;
+
+constexpr const char* kFailed = "message: SETUP: Failed in copying files.";
+
+void WriteFile(const fs::path& p, const std::string& data)
+{
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << data;
+}
+
+}  // namespace
+
+// Another installer holds the device: the second fails at once and changes nothing there.
+TEST(TrustE2E, SecondInstallerOnADeviceFailsAndChangesNothing)
+{
+    Scratch s;
+    e2e::CopySampleMedium(s);
+    const int held = open(s.Device().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const e2e::RunResult busy = s.Run("click 1001\n");
+    EXPECT_EQ(busy.exitStatus, 3) << busy.err;
+    EXPECT_NE(busy.out.find(kFailed), std::string::npos) << busy.out;
+    EXPECT_NE(busy.err.find("another install onto this device is running"), std::string::npos) << busy.err;
+    EXPECT_TRUE(fs::is_empty(s.Device() / "ROMDisk2/PROGRAM/SETAPP"));
+    EXPECT_TRUE(fs::is_empty(s.Device() / "ROMDisk/PROGRAM/TAV"));
+    close(held);
+    EXPECT_EQ(s.Run("click 1001\n").exitStatus, 0);
+}
+
+// A log named by a link to a file is refused before anything is installed, and that file stays.
+TEST(TrustE2E, LogThatIsALinkToAFileIsRefused)
+{
+    Scratch s;
+    e2e::CopySampleMedium(s);
+    WriteFile(s.Base() / "precious", "keep me");
+    fs::create_symlink(s.Base() / "precious", s.Base() / "install.log");
+    const e2e::RunResult r = s.Run("click 1001\n", {{"WCE_LOG", (s.Base() / "install.log").string()}});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
+    EXPECT_EQ(e2e::ReadAll(s.Base() / "precious"), "keep me");
+    EXPECT_TRUE(fs::is_empty(s.Device() / "ROMDisk/PROGRAM/TAV"));
+    // A link to a terminal or pipe (a log on standard error) is still taken.
+    const e2e::RunResult err = s.Run("click 1001\n", {{"WCE_LOG", "/dev/stderr"}});
+    EXPECT_EQ(err.exitStatus, 0) << err.err;
+    EXPECT_NE(err.err.find("completed files="), std::string::npos) << err.err;
+}
+
