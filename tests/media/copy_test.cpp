@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/kernel/activity.h"
 #include "platform/kernel/device.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/host/host_ops.h"
 #include "tests/media/mounted_image.h"
 
 namespace {
@@ -168,6 +170,48 @@ TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
         EXPECT_EQ(Names(Root()), std::vector<std::string>{"old.bin"});
         EXPECT_EQ(Read(Root() / "old.bin"), "old");
     }
+}
+
+// The flush reaches the image the driver writes through the host's caches (an fsync of it, no
+// flush of every filesystem); where that image cannot be opened, the flush falls back on one and
+// the read-back says in words that it may have been served from the host's cache.
+TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath)
+{
+    Make(*GetParam(), 32);
+    if (IsSkipped()) return;
+    struct Listener : wce::kernel::Activity {
+        std::string noticed;
+        void Noticed(std::string_view s) override { noticed = s; }
+    } listener;
+    wce::kernel::SetActivity(&listener);
+    wce::kernel::DeviceConfig c = wce::kernel::CurrentDevice();
+    c.verify = 1;
+    wce::kernel::ConfigureDevice(c);
+    Write(Medium() / "a.bin", Random(3 << 20));
+    static int syncs, fsyncs;
+    static std::string image;
+    syncs = fsyncs = 0;
+    image = image_->Image().string();
+    auto& t = wce::kernel::host::Table();
+    t.sync = [] { return ++syncs, ::sync(), 0; };
+    t.fsync = [](int fd) { return ++fsyncs, ::fsync(fd); };
+    for (bool reachable : {true, false}) {
+        SCOPED_TRACE(reachable);
+        if (!reachable)
+            t.openat = [](int d, const char* p, int f, mode_t m) {
+                return p == image ? (errno = EACCES, -1) : ::openat(d, p, f, m);
+            };
+        syncs = fsyncs = 0;
+        listener.noticed.clear();
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE)) << GetLastError();
+        EXPECT_TRUE(FlushVolumeW(u"\\")) << GetLastError();
+        EXPECT_EQ(syncs, reachable ? 0 : 1);
+        EXPECT_GE(fsyncs, reachable ? 1 : 0);
+        EXPECT_EQ(listener.noticed.empty(), reachable) << listener.noticed;
+        if (!reachable) EXPECT_NE(listener.noticed.find("not from the card"), std::string::npos);
+    }
+    wce::kernel::host::RestoreOps();
+    wce::kernel::SetActivity(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, MediaCopy, ::testing::Values(&kFat, &kNtfs),

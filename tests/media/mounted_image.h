@@ -203,8 +203,9 @@ public:
         return clean;
     }
 
-private:
     fs::path Image() const { return dir_ / "image"; }
+
+private:
     fs::path Log() const { return dir_ / "driver.log"; }
     std::string LogText() const
     {
