@@ -22,6 +22,7 @@ public:
     int m_nCopiedFiles;
     WalkFrame* m_pWalkStack = nullptr;
     BOOL m_bInstalling = FALSE;  // an install runs: no second one, no walk from a dispatched message
+    BOOL m_bNameClash = FALSE;   // a count met two names of one folder that differ only in case
 
     // Start-up steps.
     int LoadCatalogue();
@@ -36,6 +37,8 @@ public:
     int CountFiles(LPCWSTR pszRoot, int bCountAll);
     int CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll);
     void OnInstall();
+    // Tells what is about to be installed from where, and whether the package is there at all.
+    void AnnounceInstall(int nSel, LPCWSTR pszProduct);
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -1,6 +1,7 @@
 // The tree copy with progress, on the shared walk.
 #include "dialog/setup_dlg.h"
 #include "install/install_scope.h"
+#include "install/notes.h"
 #include "install/walk.h"
 #include "platform/kernel/heap.h"
 
@@ -62,13 +63,20 @@ struct CopyHooks {
     }
 
     // A file or folder that cannot be placed is a failure, never a silent omission.
-    bool Overlong() { return false; }
+    bool Overlong(LPCWSTR pszDir, LPCWSTR pszName)
+    {
+        install::CurrentNotes().Overlong(pszDir, pszName);
+        return false;
+    }
     bool Unreadable() { return false; }
+    void Met(const WalkFrame&, int, bool, LPCWSTR) {}
+    void SkippedDot(const WalkFrame& top, LPCWSTR pszName) { install::CurrentNotes().Skipped(top.szSrcDir, pszName); }
 
     bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName)
     {
         LPWSTR pszDir = frames[depth].szDstDir;
-        if (!install::ComposePath(pszDir, frames[depth - 1].szDstDir, pszName, u"\\")) return false;
+        if (!install::ComposePath(pszDir, frames[depth - 1].szDstDir, pszName, u"\\"))
+            return Overlong(frames[depth - 1].szDstDir, pszName);
         pszDir[lstrlenW(pszDir) - 1] = 0;
         if (!install::EntryExists(pszDir) && !CreateDirectoryW(pszDir, nullptr)) return false;
         return SUCCEEDED(StringCchCatW(pszDir, MAX_PATH, u"\\"));
@@ -78,9 +86,8 @@ struct CopyHooks {
     {
         WCHAR szSrc[MAX_PATH];
         WCHAR szDst[MAX_PATH];
-        if (!install::ComposePath(szSrc, top.szSrcDir, pszName) ||
-            !install::ComposePath(szDst, top.szDstDir, pszName))
-            return false;
+        if (!install::ComposePath(szSrc, top.szSrcDir, pszName)) return Overlong(top.szSrcDir, pszName);
+        if (!install::ComposePath(szDst, top.szDstDir, pszName)) return Overlong(top.szDstDir, pszName);
         if (bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN)) ShowProgress(pszName);
         // An existing target is made replaceable but not deleted: the copy replaces it in one
         // step, so a copy that fails leaves the old file in place. The reset never acts through
@@ -106,5 +113,13 @@ int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll)
     install::InstallScope busy(*this);
     CopyHooks hooks{*this, bCopyAll, pszDstRoot};
     install::Walk<CopyHooks> walk(m_pWalkStack, hooks);
-    return walk.Run(pszSrcRoot) ? 1 : 0;
+    if (walk.Run(pszSrcRoot)) return 1;
+    // The first copy or folder below a missing root fails for want of its folder: a fresh device
+    // has the root, so say which one is missing rather than the entry that met it.
+    WCHAR szRoot[MAX_PATH];
+    if (SUCCEEDED(StringCchCopyW(szRoot, MAX_PATH, pszDstRoot)) && lstrlenW(szRoot) > 1) {
+        szRoot[lstrlenW(szRoot) - 1] = 0;
+        if (::IsWindow(m_hWnd) && !install::EntryExists(szRoot)) install::CurrentNotes().NoDestination(pszDstRoot);
+    }
+    return 0;
 }

@@ -3,8 +3,11 @@
 // steps through a hooks object:
 //   bool Root(WalkFrame& root)        fills what else frame 0 needs; false fails the walk
 //   bool Pass()                       runs at the start of every pass; false fails the walk
-//   bool Overlong()                   a path would not fit its buffer: true skips the entry
+//   bool Overlong(LPCWSTR dir, LPCWSTR name)   dir + name would not fit its buffer: true skips it
 //   bool Unreadable()                 a folder that exists cannot be listed: true skips it
+//   void Met(const WalkFrame& top, int depth, bool first, LPCWSTR name)
+//                                     a fresh entry that the walk takes (first: of its level)
+//   void SkippedDot(const WalkFrame& top, LPCWSTR name)         a folder left out by the dot rule
 //   bool EnterDir(WalkFrame* frames, int depth, LPCWSTR name)   the new frame's own steps
 //   bool File(const WalkFrame& top, LPCWSTR name)               a fresh file
 // A failing walk has ended every enumeration it opened.
@@ -42,11 +45,11 @@ public:
         m_depth = 0;
         if (FAILED(StringCchCopyW(m_rpStack[0].szSrcDir, MAX_PATH, pszSrcRoot))) {
             m_depth = -1;
-            return m_hooks.Overlong();
+            return m_hooks.Overlong(pszSrcRoot, u"");
         }
         if (!m_hooks.Root(m_rpStack[0])) return false;
         switch (OpenTop()) {
-            case Open::Overlong: m_depth = -1; return m_hooks.Overlong();
+            case Open::Overlong: m_depth = -1; return m_hooks.Overlong(pszSrcRoot, u"*.*");
             case Open::Nothing: m_depth = -1; return true;
             case Open::Unreadable: m_depth = -1; return m_hooks.Unreadable();
             case Open::Opened: break;
@@ -63,9 +66,17 @@ private:
 
     bool OnePass()
     {
+        const bool bFirst = m_bFirst;
+        m_bFirst = false;
         if (m_bFresh && (m_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            if (m_entry.cFileName[0] != u'.') return Descend();
+            if (m_entry.cFileName[0] != u'.') {
+                m_hooks.Met(m_rpStack[m_depth], m_depth, bFirst, m_entry.cFileName);
+                return Descend();
+            }
+            if (lstrcmpW(m_entry.cFileName, u".") != 0 && lstrcmpW(m_entry.cFileName, u"..") != 0)
+                m_hooks.SkippedDot(m_rpStack[m_depth], m_entry.cFileName);
         } else if (m_bFresh) {
+            m_hooks.Met(m_rpStack[m_depth], m_depth, bFirst, m_entry.cFileName);
             if (!m_hooks.File(m_rpStack[m_depth], m_entry.cFileName)) return Fail(m_depth);
         }
         Advance();
@@ -77,7 +88,7 @@ private:
         // Room for the name, its backslash and the pattern, checked before the block grows.
         const int nNeeded = lstrlenW(m_rpStack[m_depth].szSrcDir) + lstrlenW(m_entry.cFileName) + 4;
         if (nNeeded >= MAX_PATH || m_depth + 1 > kMaxWalkDepth) {
-            if (!m_hooks.Overlong()) return Fail(m_depth);
+            if (!m_hooks.Overlong(m_rpStack[m_depth].szSrcDir, m_entry.cFileName)) return Fail(m_depth);
             Advance();
             return true;
         }
@@ -109,6 +120,7 @@ private:
         if (hEnum == INVALID_HANDLE_VALUE) return Absent(GetLastError()) ? Open::Nothing : Open::Unreadable;
         top.hEnum = hEnum;
         m_bFresh = true;
+        m_bFirst = true;
         return Open::Opened;
     }
 
@@ -144,6 +156,7 @@ private:
     Hooks& m_hooks;
     int m_depth = -1;
     bool m_bFresh = false;
+    bool m_bFirst = false;  // the current entry is the first of its level
     WIN32_FIND_DATAW m_entry{};
     EntryId m_ids[kMaxWalkDepth + 1];
 };

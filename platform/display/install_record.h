@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace wce::display {
@@ -28,5 +29,16 @@ void RecordOutcome(int status);
 // The device path and the system's error text of the failure the kernel last reported since
 // the last outcome; a sentence saying that none was reported otherwise.
 std::string CopyFailureCause();
+
+// A failure the program found itself (not a failed call the kernel reports): the log gets its
+// error line, and the cause names the device path, its host path and why.
+void RecordFailure(std::string_view action, std::u16string_view devicePath, const std::string& hostPath,
+                   const std::string& why);
+// A source folder left out by the program's rules: the log gets "skipped PATH".
+void RecordSkipped(std::u16string_view devicePath);
+
+// The host path a device path stands for ("" when none): resolved as far as its folders exist,
+// the rest as spelt; asSpelt takes the last name as spelt even where another case of it exists.
+std::string HostPathFor(std::u16string_view devicePath, bool asSpelt = false);
 
 }  // namespace wce::display
