@@ -53,7 +53,7 @@ std::string WhereNotFound()
         return "SETUP.INI: its path in " + medium + " is longer than the device's paths can be";
     const char* setting = std::getenv("WCE_MEDIUM");
     if (setting != nullptr && *setting != '\0')
-        return "SETUP.INI: not in " + medium + " (WCE_MEDIUM)";
+        return "SETUP.INI: not in " + medium + " (WCE_MEDIUM or --medium)";
     const std::string cwd = CurrentFolder();
     if (cwd.empty() || cwd == medium)
         return "SETUP.INI: not in " + medium + " (the program's folder and the current folder)";

@@ -17,6 +17,7 @@ struct State {
     std::u16string seenText;
     int lastOutcome = 0;
     std::u16string lastOutcomeText;
+    std::string lastCause;
     bool startupFailed = false;
     bool scripted = false;
     bool hold = false;
@@ -44,9 +45,13 @@ void Noticed(const std::u16string& text) {
     for (const MessageMeaning& m : S().meanings) {
         if (m.text != text) continue;
         if (m.cause)
-            if (const std::string line = m.cause(); !line.empty()) Report(line);
+            if (const std::string line = m.cause(); !line.empty()) {
+                Report(line);
+                S().lastCause = line;
+            }
         if (m.outcome == Outcome::StartupFailed) S().startupFailed = true;
         if (m.outcome == Outcome::Succeeded || m.outcome == Outcome::Failed) {
+            if (m.outcome == Outcome::Succeeded) S().lastCause.clear();
             S().lastOutcome = m.outcome == Outcome::Succeeded ? 0 : 3;
             S().lastOutcomeText = text;
             RecordOutcome(S().lastOutcome);
@@ -80,6 +85,8 @@ void ObserveScreen() {
 
 const std::u16string& LastOutcomeText() { return S().lastOutcomeText; }
 
+const std::string& LastFailureCause() { return S().lastCause; }
+
 void Report(const std::string& line) {
     if (S().hold) {
         S().held.push_back(line);
@@ -102,8 +109,10 @@ bool Scripted() { return S().scripted; }
 
 int ExitStatus(int status) { return status == 0 && S().scripted ? S().lastOutcome : status; }
 
+bool StartupFailed() { return S().startupFailed; }
+
 void StopScript(const std::string& line) {
-    Report(line);
+    if (!line.empty()) Report(line);
     wce::user::CurrentDisplay().Shutdown();
     ReleaseReports();
     std::exit(S().startupFailed ? 1 : 2);

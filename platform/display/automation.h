@@ -33,6 +33,8 @@ std::vector<std::u16string> ListKeys();
 void ObserveScreen();
 // The text of the last outcome message seen ("" before any).
 const std::u16string& LastOutcomeText();
+// The cause that followed the last failure message, until a later success ("" when none).
+const std::string& LastFailureCause();
 
 // A line for standard error; while a display draws on the terminal that stderr shows, lines are
 // held until ReleaseReports (the host's start-up calls it after the display shut down).
@@ -47,9 +49,10 @@ bool Scripted();
 // gives its last outcome (0 when no install was made).
 int ExitStatus(int status);
 
-// A script step that cannot be taken: the line is reported, the display shut down, and the
-// process exits before anything further happens: with status 2, or 1 once start-up failed
-// (the script did not go wrong; the start did).
+// A script step that cannot be taken: the line is reported (unless empty), the display shut
+// down, and the process exits before anything further happens: with status 2, or 1 once
+// start-up failed (the script did not go wrong; the start did).
 [[noreturn]] void StopScript(const std::string& line);
+bool StartupFailed();
 
 }  // namespace wce::display

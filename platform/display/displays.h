@@ -62,5 +62,8 @@ bool WindowDisplayCanOpen();
 // session: a script gives headless; a graphical session the window; a terminal the terminal
 // display; anything else headless. Exits with status 2 on a bad setting.
 std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment();
+// The headless display with actions of the command line (source names them in messages, such as
+// "--install 2"), as a script would give them; WCE_SCRIPT may not be set beside them (status 2).
+std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions, const std::string& source);
 
 }  // namespace wce::display

@@ -56,6 +56,24 @@ bool WindowCanDrawText() {
     return false;
 }
 
+// A font file asked for by name is a setting like any other: one that cannot be used stops the
+// program before it shows a window without words (or screenshots without them).
+void CheckFontFileSetting() {
+    const char* file = std::getenv("WCE_FONT_FILE");
+    if (file == nullptr || *file == '\0') return;
+    std::string error;
+    if (wce::render::ScreenRenderOptions(&error).font) return;
+    std::fprintf(stderr, "SETUP: the setting WCE_FONT_FILE=%s cannot be used: %s\n", file, error.c_str());
+    std::exit(2);
+}
+
+void CheckDisplaySetting(const std::string& name) {
+    if (!name.empty() && name != "headless" && name != "terminal" && name != "window") {
+        std::fprintf(stderr, "WCE_DISPLAY=\"%s\" is not valid: expected headless, terminal or window\n", name.c_str());
+        std::exit(2);
+    }
+}
+
 bool TerminalBuilt() {
 #ifdef WCE_HAVE_TERMINAL
     return true;
@@ -69,10 +87,8 @@ bool TerminalBuilt() {
 std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     const char* envName = std::getenv("WCE_DISPLAY");
     const std::string name = envName ? envName : "";
-    if (!name.empty() && name != "headless" && name != "terminal" && name != "window") {
-        std::fprintf(stderr, "WCE_DISPLAY=\"%s\" is not valid: expected headless, terminal or window\n", name.c_str());
-        std::exit(2);
-    }
+    CheckDisplaySetting(name);
+    CheckFontFileSetting();
     const char* scriptVar = std::getenv("WCE_SCRIPT");
     std::unique_ptr<Script> script = (scriptVar && *scriptVar) ? LoadScript(scriptVar) : nullptr;
     SetScripted(script != nullptr);
@@ -84,6 +100,18 @@ std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (interactive && TerminalBuilt()) return Terminal(nullptr);
     return MakeHeadlessDisplay(nullptr);
+}
+
+std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions, const std::string& source) {
+    const char* envName = std::getenv("WCE_DISPLAY");
+    CheckDisplaySetting(envName ? envName : "");
+    CheckFontFileSetting();
+    if (const char* scriptVar = std::getenv("WCE_SCRIPT"); scriptVar && *scriptVar) {
+        std::fprintf(stderr, "SETUP: %s and WCE_SCRIPT both say what to do; give one of them\n", source.c_str());
+        std::exit(2);
+    }
+    SetScripted(true);
+    return MakeHeadlessDisplay(MakeScript(std::move(actions), source));
 }
 
 }  // namespace wce::display

@@ -11,10 +11,13 @@
 #include "platform/display/automation.h"
 #include "platform/display/displays.h"
 #include "platform/render/png.h"
+#include "platform/user/text.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::display {
 namespace {
+
+using wce::user::Escaped;
 
 enum class ArgKind { None, Number, Entry, Key, Text };
 
@@ -78,12 +81,19 @@ int EntryOf(const ScriptAction& a) {
     return static_cast<int>(a.number);
 }
 
+// The keys listed, for a message about a key that is not: "1, 2, 3".
+std::string KeysListed() {
+    std::string keys;
+    for (const std::u16string& key : ListKeys()) keys += (keys.empty() ? "" : ", ") + Escaped(key);
+    return keys.empty() ? "none" : keys;
+}
+
 // Each action returns why it could not be taken, or "" once its input is posted.
 std::string RunSelect(const ScriptAction& a) {
     const int index = EntryOf(a);
     if (index >= 0) return wce::user::InjectSelectListItem(index) ? "" : "no list box shows that entry";
     if (index == -2) return "several entries have that name";
-    if (a.arg.rfind(kByKey, 0) == 0) return "no entry has that key";
+    if (a.arg.rfind(kByKey, 0) == 0) return "no entry has that key (the keys listed: " + KeysListed() + ")";
     if (a.arg.rfind(kByName, 0) == 0) return "no entry has that name";
     return "no list box shows that entry";
 }
@@ -100,6 +110,21 @@ std::string RunClose(const ScriptAction&) {
 std::string RunKey(const ScriptAction& a) {
     const KeyName* k = FindKey(a.arg);
     wce::user::InjectKey(k->vk, k->shift);
+    return "";
+}
+
+// Each entry as KEY<TAB>NAME: with control characters and backslashes spelt out, a line is an
+// entry and the tab parts key from name, whatever the catalogue holds.
+std::string RunList(const ScriptAction&) {
+    const auto screen = wce::user::SnapshotScreen();
+    const wce::user::WindowView* list = FindList(screen);
+    if (list == nullptr) return "no list box is shown";
+    const std::vector<std::u16string> keys = ListKeys();
+    std::string out;
+    for (std::size_t i = 0; i < list->items.size(); ++i)
+        out += (i < keys.size() ? Escaped(keys[i], "\\") : "") + "\t" + Escaped(list->items[i], "\\") + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
     return "";
 }
 
@@ -129,6 +154,7 @@ struct ActionSpec {
     ArgKind arg;
     long maxNumber;
     std::string (*run)(const ScriptAction&);
+    bool inScripts = true;  // false: only the command line gives it
 };
 constexpr ActionSpec kActions[] = {
     {"select", ArgKind::Entry, 0x7FFFFFFF, RunSelect},
@@ -139,6 +165,7 @@ constexpr ActionSpec kActions[] = {
     {"dump", ArgKind::None, 0, RunDump},
     {"screenshot", ArgKind::Text, 0, RunScreenshot},
     {"screenshot-below-message", ArgKind::Text, 0, RunScreenshotBelow},
+    {"list", ArgKind::None, 0, RunList, false},
 };
 
 const ActionSpec* FindAction(const std::string& name) {
@@ -191,9 +218,12 @@ public:
         const ScriptAction& a = m_actions[m_next++];
         const ActionSpec* def = FindAction(a.name);
         const std::string why = def->run(a);
-        if (!why.empty())
-            StopScript(m_source + ":" + std::to_string(a.line) + ": " + a.name + (a.arg.empty() ? "" : " ") + a.arg +
-                       ": " + why + "; the script stops here");
+        if (why.empty()) return true;
+        // An action of the command line has no line to name; after a failed start, the causes
+        // already said why nothing could be done.
+        if (a.line == 0) StopScript(StartupFailed() ? "" : "SETUP: " + m_source + ": " + why);
+        StopScript(m_source + ":" + std::to_string(a.line) + ": " + a.name + (a.arg.empty() ? "" : " ") + a.arg + ": " +
+                   why + "; the script stops here");
         return true;
     }
 
@@ -217,6 +247,7 @@ ScriptParse ParseScript(const std::string& text, const std::string& sourceName) 
         const auto space = s.find_first_of(" \t");
         ScriptAction action{Lower(s.substr(0, space)), space == std::string::npos ? "" : Trim(s.substr(space)), 0, line};
         const ActionSpec* def = FindAction(action.name);
+        if (def && !def->inScripts) def = nullptr;
         std::string error = def ? CheckArgument(*def, action) : "unknown action \"" + action.name + "\"";
         if (!error.empty()) {
             result.actions.clear();

@@ -1,8 +1,14 @@
 // The process entry: host arguments, device, profile, display, then the application's start hook.
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/display/automation.h"
 #include "platform/display/displays.h"
@@ -11,6 +17,8 @@
 #include "platform/kernel/device.h"
 #include "platform/user/device_profile.h"
 #include "platform/user/window_tree.h"
+
+extern char** environ;
 
 namespace {
 
@@ -28,20 +36,31 @@ std::string ProgramName(const char* argv0) {
 
 void PrintUsage(const std::string& name) {
     std::printf(
-        "Usage: %s [--help | --version]\n"
-        "Shows the installer's dialog; it reads no other arguments, only these settings:\n"
+        "Usage: %s [--root DIR] [--medium DIR] [--list | --install KEY]\n"
+        "       %s --help | --version\n"
+        "Shows the installer's dialog, or without one:\n"
+        "  --list             prints each package of the catalogue as KEY<TAB>NAME\n"
+        "  --install KEY      installs the package with that key unattended (exit 0 done, 3 failed,\n"
+        "                     2 no such key)\n"
+        "  --root DIR         the device's host folder, as WCE_ROOT\n"
+        "  --medium DIR       the medium's host folder, as WCE_MEDIUM\n"
+        "Settings:\n"
         "  WCE_ROOT=DIR       host folder that stands for the device (default ~/.local/share/wce-device)\n"
         "  WCE_MEDIUM=DIR     the medium: SETUP.INI and the PRODUCT<key> folders (default: beside the\n"
         "                     program, else the current folder)\n"
         "  WCE_CODEPAGE=N     code page of SETUP.INI (default 932; 65001 for UTF-8)\n"
+        "  WCE_VERIFY=0|1     read every file written back from the card and compare (default 1, but 0\n"
+        "                     on a filesystem in memory)\n"
         "  WCE_DISPLAY=NAME   window, terminal or headless\n"
         "  WCE_SCRIPT=FILE    actions to take unattended, one a line (- for standard input)\n"
-        "  WCE_LOG=FILE       a line for each file copied and folder created, then the outcome\n"
-        "  WCE_DPI, WCE_FONT, WCE_FONT_FILE: how the window display draws; see the manual\n"
+        "  WCE_LOG=FILE       a line for each file copied, folder created and folder skipped, then the outcome\n"
+        "  WCE_DPI=N          the display's pixels per inch (default 96)\n"
+        "  WCE_FONT=WxH       the dialog font's average character width and height (default 8x15)\n"
+        "  WCE_FONT_FILE=FILE the font file the window display draws with\n"
         "Exit status: 0 closed (a script: installed, or no install made), 1 start-up failed,\n"
-        "2 a setting or the script is wrong, 3 a script's install failed in copying files.\n"
+        "2 a setting, an argument or the script is wrong, 3 a script's install failed in copying files.\n"
         "Manual: man %s\n",
-        name.c_str(), name.c_str());
+        name.c_str(), name.c_str(), name.c_str());
 }
 
 void PrintVersion(const std::string& name) {
@@ -50,9 +69,28 @@ void PrintVersion(const std::string& name) {
     std::printf("%s %s\n", name.c_str(), version.c_str());
 }
 
-// The program reads no command line; the host answers --help and --version before it starts.
-void HandleArguments(int argc, char** argv) {
-    if (argc < 2) return;
+// What the command line asks for beside the settings.
+struct Command {
+    bool list = false;
+    std::string installKey;  // "" unless --install
+    bool install = false;
+};
+
+[[noreturn]] void ArgumentError(const std::string& name, const std::string& what) {
+    std::fprintf(stderr, "%s: %s (see %s --help)\n", name.c_str(), what.c_str(), name.c_str());
+    std::exit(2);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// --help and --version alone; else the options, which stand for settings or give the actions of
+// an unattended run. Anything else is an error before the program starts.
+Command HandleArguments(int argc, char** argv) {
+    Command command;
+    if (argc < 2) return command;
     const std::string name = ProgramName(argv[0]);
     const std::string first = argv[1];
     if (argc == 2 && first == "--help") {
@@ -63,21 +101,116 @@ void HandleArguments(int argc, char** argv) {
         PrintVersion(name);
         std::exit(0);
     }
-    const bool firstKnown = first == "--help" || first == "--version";
-    std::fprintf(stderr, "%s: unexpected argument \"%s\": the program takes none but --help or --version, "
-                         "and is set up through WCE_ settings (see %s --help)\n",
-                 name.c_str(), firstKnown ? argv[2] : argv[1], name.c_str());
-    std::exit(2);
+    if (first == "--help" || first == "--version")
+        ArgumentError(name, "unexpected argument \"" + std::string(argv[2]) + "\": " + first + " stands alone");
+    bool root = false, medium = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            hasValue = true;
+        }
+        const bool takesValue = arg == "--root" || arg == "--medium" || arg == "--install";
+        if (takesValue && !hasValue) {
+            if (i + 1 >= argc) ArgumentError(name, arg + " needs a value");
+            value = argv[++i];
+        } else if (!takesValue && hasValue) {
+            ArgumentError(name, arg + " takes no value");
+        }
+        if (arg == "--list" && !command.list && !command.install) {
+            command.list = true;
+        } else if (arg == "--install" && !command.list && !command.install) {
+            if (value.empty()) ArgumentError(name, "--install needs the key of a package");
+            command.install = true;
+            command.installKey = value;
+        } else if ((arg == "--root" && !root) || (arg == "--medium" && !medium)) {
+            (arg == "--root" ? root : medium) = true;
+            if (!IsFolder(value)) ArgumentError(name, arg + " \"" + value + "\" names no existing folder");
+            // The option stands for the setting, so everything that reads the setting agrees.
+            setenv(arg == "--root" ? "WCE_ROOT" : "WCE_MEDIUM", value.c_str(), 1);
+        } else if (arg == "--list" || arg == "--install" || arg == "--root" || arg == "--medium") {
+            ArgumentError(name, arg + (arg == "--list" || arg == "--install" ? ": give one of --list and --install, once"
+                                                                              : " is given twice"));
+        } else {
+            ArgumentError(name, "unexpected argument \"" + std::string(argv[i]) +
+                                    "\": the program takes --root, --medium, --list, --install, --help or "
+                                    "--version, and is set up through WCE_ settings");
+        }
+    }
+    return command;
+}
+
+// The settings the program reads; a variable that looks like one of them but is not is named,
+// since the program would otherwise go on with a default (a device folder nobody looks at).
+constexpr const char* kSettings[] = {"WCE_ROOT",   "WCE_MEDIUM", "WCE_CODEPAGE", "WCE_VERIFY",
+                                     "WCE_DISPLAY", "WCE_SCRIPT", "WCE_LOG",      "WCE_DPI",
+                                     "WCE_FONT",    "WCE_FONT_FILE"};
+
+std::size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) == b[j - 1];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+void WarnOfUnknownSettings(const std::string& name) {
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string variable = entry.substr(0, entry.find('='));
+        if (strncasecmp(variable.c_str(), "WCE_", 4) != 0) continue;
+        const char* nearest = nullptr;
+        std::size_t best = std::string::npos;
+        for (const char* setting : kSettings) {
+            if (variable == setting) {
+                best = 0;
+                nearest = nullptr;
+                break;
+            }
+            if (const std::size_t d = Distance(variable, setting); d < best) {
+                best = d;
+                nearest = setting;
+            }
+        }
+        if (best == 0 && nearest == nullptr) continue;
+        std::fprintf(stderr, "%s: %s is not a setting; %s\n", name.c_str(), variable.c_str(),
+                     best <= 2 ? ("did you mean " + std::string(nearest) + "?").c_str()
+                               : ("see " + name + " --help for the settings").c_str());
+    }
+}
+
+// The actions of --list and --install, as a script would give them.
+std::vector<wce::display::ScriptAction> CommandActions(const Command& command) {
+    if (command.list) return {{"list", "", 0, 0}, {"close", "", 0, 0}};
+    return {{"select", "key=" + command.installKey, 0, 0}, {"click", "1001", 1001, 0}, {"ok", "", 0, 0},
+            {"close", "", 0, 0}};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    HandleArguments(argc, argv);
+    const Command command = HandleArguments(argc, argv);
+    WarnOfUnknownSettings(ProgramName(argv[0]));
     wce::kernel::ConfigureDevice(wce::kernel::DeviceConfigFromEnvironment(argv[0]));
     wce::user::ConfigureProfileFromEnvironment();
     wce::display::StartInstallRecord();
-    wce::user::SetDisplay(wce::display::MakeDisplayFromEnvironment());
+    if (command.list || command.install) {
+        const std::string source = command.list ? "--list" : "--install " + command.installKey;
+        wce::user::SetDisplay(wce::display::MakeCommandDisplay(CommandActions(command), source));
+    } else {
+        wce::user::SetDisplay(wce::display::MakeDisplayFromEnvironment());
+    }
     std::atexit(ShutdownDisplay);
     CWinApp* app = AfxGetApp();
     if (!app) {

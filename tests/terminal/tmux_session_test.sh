@@ -113,6 +113,22 @@ t send-keys -t wce Escape
 expect "STATUS=0" "Escape ends with status 0"
 expect_restored "normal end"
 
+# Under the screen, the keys; after a failure, its cause.
+dir=$(sample failure)
+rm -rf "$dir/device/ROMDisk2/PROGRAM/SETAPP"
+run_setup "$dir"
+expect "Tab: next control   Enter: press   Escape: close" "the keys under the screen"
+for _ in 1 2; do
+    t send-keys -t wce Tab
+    wait_for "[>Install<]" 20 && break
+done
+t send-keys -t wce Enter
+expect "Failed in copying files." "the install fails without the SETAPP folder"
+expect "Failed: cannot copy into \\ROMDisk2\\PROGRAM\\SETAPP ($dir/device/ROMDisk2/" "the cause under the screen"
+t send-keys -t wce Enter
+t send-keys -t wce Escape
+expect "STATUS=0" "Escape after a failed install"
+
 # A click on an entry selects it; the caption OK ends the program.
 dir=$(sample click)
 run_setup "$dir"

@@ -2,6 +2,7 @@
 // into device input.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "platform/display/terminal/keys.h"
 #include "platform/display/terminal/painter.h"
 #include "platform/display/terminal/session.h"
+#include "platform/user/window_tree.h"
 
 // After the platform headers: curses defines TRUE and FALSE as macros.
 #include <curses.h>
@@ -75,6 +77,7 @@ private:
     enum class Read { Nothing, Input, Failed };
 
     void Present();
+    void PresentHelpLine(int cols, int row);
     Read ReadOne();
     bool Handle(int status, wint_t ch);
     bool HandleMouse();
@@ -99,6 +102,21 @@ private:
     wce::display::FramePacer pacer_;
 };
 
+// The line under the screen, where the terminal has one: the keys a person at it needs, which
+// the device's own dialog does not say, or after a failure its cause, which stderr gets only
+// once the terminal is restored.
+void TerminalDisplay::PresentHelpLine(int cols, int row) {
+    const std::string& cause = wce::display::LastFailureCause();
+    const std::string text =
+        cause.empty() ? "Tab: next control   Enter: press   Escape: close   arrows: choose a package"
+                      : "Failed: " + cause;
+    const std::u32string fitted = FitText(DecodeUtf16(wce::user::Utf8ToUtf16(text)), cols);
+    CellGrid line(cols, 1);
+    const int col = std::clamp(originCol_, 0, std::max(0, cols - TextWidth(fitted)));
+    line.PutText(col, 0, fitted, cause.empty() ? kAttrDim : kAttrBold, line.Bounds());
+    Blit(line, 0, row);
+}
+
 void TerminalDisplay::Present() {
     dirty_ = false;
     pacer_.Presented(Clock::now());
@@ -119,6 +137,7 @@ void TerminalDisplay::Present() {
             originRow_ = (rows - kGridRows) / 2;
         }
         Blit(grid_, originCol_, originRow_, incremental ? &shown_ : nullptr);
+        if (rows > kGridRows) PresentHelpLine(cols, originRow_ + kGridRows);
         shownValid_ = true;
         shownCols_ = cols;
         shownRows_ = rows;
