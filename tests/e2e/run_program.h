@@ -51,24 +51,33 @@ public:
     fs::path Device() const { return base_ / "device"; }
     fs::path Medium() const { return base_ / "medium"; }
 
-    // Runs the program with the given script (none when empty), extra settings and arguments.
-    // Inherited WCE_ settings are dropped so that every run starts from the same profile.
+    // Marks a variable of `extra` that the run must not have at all.
+    static constexpr const char* kUnset = "\x01unset";
+
+    // Runs the program with the given script (none when empty), extra settings (replacing the
+    // scratch folders' own, or kUnset) and arguments. Inherited WCE_ settings are dropped so that
+    // every run starts from the same profile.
     RunResult Run(const std::string& script, const std::map<std::string, std::string>& extra = {},
                   const std::vector<std::string>& args = {}) const
     {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("WCE_", 0) != 0)
-                env.emplace_back(*e);
-        env.push_back("WCE_ROOT=" + Device().string());
-        env.push_back("WCE_MEDIUM=" + Medium().string());
-        env.push_back("WCE_DISPLAY=headless");
+        std::map<std::string, std::string> vars{{"WCE_ROOT", Device().string()},
+                                                {"WCE_MEDIUM", Medium().string()},
+                                                {"WCE_DISPLAY", "headless"}};
         if (!script.empty()) {
             std::ofstream(base_ / "script.txt") << script;
-            env.push_back("WCE_SCRIPT=" + (base_ / "script.txt").string());
+            vars["WCE_SCRIPT"] = (base_ / "script.txt").string();
         }
         for (const auto& [k, v] : extra)
-            env.push_back(k + "=" + v);
+            vars[k] = v;
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("WCE_", 0) != 0 && !vars.count(entry.substr(0, entry.find('='))))
+                env.push_back(entry);
+        }
+        for (const auto& [k, v] : vars)
+            if (v != kUnset)
+                env.push_back(k + "=" + v);
         return Spawn(env, args);
     }
 
