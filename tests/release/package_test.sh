@@ -48,6 +48,14 @@ grep -q 'message: SETUP: Installation has been completed.' <<<"$out" || fail "no
 [ -f "$scratch/device/ROMDisk2/PROGRAM/SETAPP/Help/Help.txt" ] &&
   [ -f "$scratch/device/ROMDisk/PROGRAM/TAV/Voice/Prompts.txt" ] || fail "the sample was not installed"
 
+# The README's line: started in the medium, onto the card that --root names, without a dialog.
+cp -R "$src/examples/device" "$scratch/card"
+out=$(cd "$scratch/medium" && env -i PATH="$PATH" HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+        ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
+        "$scratch/installed/usr/bin/SETUP" --root "$scratch/card" --install 1 2>&1) ||
+  fail "SETUP --root --install in the medium failed: $out"
+[ -f "$scratch/card/ROMDisk/PROGRAM/TAV/Voice/Prompts.txt" ] || fail "--root: the card got nothing: $out"
+
 status=0
 out=$(run "$scratch/medium" WCE_MEDIUM="$scratch/empty" 2>&1) || status=$?
 [ "$status" -eq 1 ] || fail "with WCE_MEDIUM naming a folder without a catalogue, status $status: $out"

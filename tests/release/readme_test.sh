@@ -32,7 +32,7 @@ inCheckout() {
 blocks=$(for f in README.md docs/media.md; do
   awk -v f="$f" '/^```/ { open = !open; if (open) { lang = substr($0, 4); n++ }; next }
     open && NF { sub(/ +# .*$/, ""); printf "%s %d %s\t%s\n", f, n, lang, $0 }' "$src/$f"; done)
-block() { awk -F'\t' -v k="$1" '$1 == k { print $2 }' <<<"$blocks"; }
+block() { awk -F'\t' -v k="$1" '$1 == k { sub(/^[^\t]*\t/, ""); print }' <<<"$blocks"; }
 keys() { awk -F'\t' -v re="$1" '$1 ~ re && !seen[$1]++ { print $1 }' <<<"$blocks"; }
 [ "$(block 'README.md 1 sh')" = $'scripts/run.sh\nscripts/test.sh' ] ||
   fail "the README no longer opens with the two commands: $(block 'README.md 1 sh')"
@@ -105,7 +105,8 @@ while IFS=$'\t' read -r key cmd; do
     scripts/package.sh) has scripts/package.sh 'build-release/packages' ;;
     'sudo apt install ./build-release/packages/'*)
       [ "${cmd##*/}" = "$deb" ] || fail "the package is called $deb: $cmd" ;;
-    'cd /media/card && SETUP') ;;                                      # release.packages runs it
+    'cd /media/medium && SETUP --root /media/card')                    # release.packages runs it
+      grep -q -- '--root' "$src/tests/release/package_test.sh" || fail "no test runs the installed SETUP with --root" ;;
     'scripts/make-medium.sh OUT [MEDIUM]') has scripts/make-medium.sh 'OUT \[MEDIUM\]' ;;
     'tests/release/medium_test.sh [--deb]') has tests/release/medium_test.sh '--deb' ;;
     *'scripts/slow-medium.sh '*) verb=${cmd#*slow-medium.sh }; has scripts/slow-medium.sh "${verb%% *} DIR" ;;
