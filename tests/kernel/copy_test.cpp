@@ -42,10 +42,12 @@ int NoUnnamedOpen(int d, const char* p, int f, mode_t m) {
 }  // namespace
 
 // A new file gets its name only when complete, whatever way the host offers, and keeps the
-// source's attributes; nothing is left beside it.
+// source's attributes and last-write time; nothing is left beside it.
 TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
     Write(medium() + "/src.txt", "new");
     SetDosAttrib(medium() + "/src.txt", "0x2");
+    const struct timespec written[2] = {{0, UTIME_OMIT}, {981173106, 500000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (medium() + "/src.txt").c_str(), written, 0), 0);
     chmod((medium() + "/src.txt").c_str(), 0444);
     struct Row {
         const char* name;
@@ -70,6 +72,10 @@ TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
         ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), FALSE));
         EXPECT_EQ(Read(dir + "/copy.txt"), "new");
         EXPECT_EQ(GetFileAttributesW(dst.c_str()), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+        struct stat st {};
+        ASSERT_EQ(stat((dir + "/copy.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, written[1].tv_sec);
+        EXPECT_EQ(st.st_mtim.tv_nsec, written[1].tv_nsec);
         EXPECT_EQ(CountEntries(dir), 1);
         // Copying it again onto the same name fails as the device's copy does, and keeps it.
         EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), TRUE));

@@ -1,5 +1,7 @@
 // File copies onto FAT and NTFS images mounted through their FUSE drivers, where renames take
 // no flags, there are no unnamed files, and attributes are kept only in part.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -169,6 +171,24 @@ TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
         EXPECT_NE(GetLastError(), ERROR_SUCCESS);
         EXPECT_EQ(Names(Root()), std::vector<std::string>{"old.bin"});
         EXPECT_EQ(Read(Root() / "old.bin"), "old");
+    }
+}
+
+// The last-write time comes with the file: to the 2-second grain of FAT, exactly on NTFS.
+TEST_P(MediaCopy, LastWriteTimeComesWithTheFile)
+{
+    Make(*GetParam(), 32);
+    if (IsSkipped()) return;
+    Write(Medium() / "old.txt", "old");
+    const struct timespec written[2] = {{0, UTIME_OMIT}, {981173107, 300000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (Medium() / "old.txt").c_str(), written, 0), 0);
+    Write(Root() / "there.txt", "replaced");
+    for (const char16_t* dst : {u"\\new.txt", u"\\there.txt"}) {
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\old.txt", dst, FALSE)) << GetLastError();
+        struct stat st {};
+        ASSERT_EQ(stat((Root() / (dst[1] == u'n' ? "new.txt" : "there.txt")).c_str(), &st), 0);
+        const double got = double(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
+        EXPECT_NEAR(got, 981173107.3, GetParam() == &kFat ? 2.0 : 1e-6);
     }
 }
 

@@ -128,6 +128,10 @@ const host::Ops kFaulting = {
     [](int fd, off_t pos, off_t n, int advice) { return T().fadvise(fd, pos, n, advice); },
     [](int fd) { return Fails(HostOp::SyncFs) ? -1 : T().fsync(fd); },
     [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : T().fremovexattr(fd, n); },
+    [](int fd, const struct timespec t[2]) { return Fails(HostOp::Chmod) ? -1 : T().futimens(fd, t); },
+    [](int d, const char* p, const struct timespec t[2], int f) {
+        return Fails(HostOp::Chmod, p) ? -1 : T().utimensat(d, p, t, f);
+    },
 };
 
 }  // namespace

@@ -37,7 +37,8 @@ bool MeansNotHere(Feature f, int err) {
             return true;
         // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
         case EPERM:
-            return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod;
+            return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod ||
+                   f == Feature::Times;
         default:
             return false;
     }

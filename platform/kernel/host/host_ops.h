@@ -49,6 +49,8 @@ struct Ops {
     int (*fadvise)(int fd, off_t pos, off_t n, int advice);
     int (*fsync)(int fd);
     int (*fremovexattr)(int fd, const char* name);
+    int (*futimens)(int fd, const struct timespec times[2]);
+    int (*utimensat)(int dirfd, const char* path, const struct timespec times[2], int flags);
 };
 
 // The host's own calls.
@@ -96,6 +98,8 @@ int Flock(int fd, int op);
 int FAdvise(int fd, off_t pos, off_t n, int advice);
 int FSync(int fd);
 int FRemoveXattr(int fd, const char* name);
+int FUtimens(int fd, const struct timespec times[2]);
+int UtimensAt(int dirfd, const char* path, const struct timespec times[2], int flags);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -95,6 +96,8 @@ const Ops kReal = {
     [](int fd, off_t pos, off_t n, int advice) { return ::posix_fadvise(fd, pos, n, advice); },
     [](int fd) { return ::fsync(fd); },
     [](int fd, const char* n) { return ::fremovexattr(fd, n); },
+    [](int fd, const struct timespec t[2]) { return ::futimens(fd, t); },
+    [](int d, const char* p, const struct timespec t[2], int f) { return ::utimensat(d, p, t, f); },
 };
 
 }  // namespace
@@ -216,6 +219,12 @@ int FSync(int fd) {
 }
 int FRemoveXattr(int fd, const char* n) {
     return Ctx().ops().fremovexattr(fd, n);
+}
+int FUtimens(int fd, const struct timespec t[2]) {
+    return Ctx().ops().futimens(fd, t);
+}
+int UtimensAt(int d, const char* p, const struct timespec t[2], int f) {
+    return Ctx().ops().utimensat(d, p, t, f);
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);

@@ -6,6 +6,7 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -197,6 +198,21 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
     return {};
 }
 
+// The last-write time comes with the file, as the device's copy does (FAT keeps it to 2 s); set
+// last, as every write before moves it: through the new file, or (name non-null) by its name once
+// placed, for FUSE drivers that stamp a file when it is closed or renamed (fusefat). A filesystem
+// that keeps none still takes the copy.
+Status CarryTime(int dirfd, const char* name, const struct stat& src, dev_t dev) {
+    if (fsinfo::Refused(dev, fsinfo::Feature::Times)) return {};
+    // Both times: some FUSE drivers (fusefat) take neither when one is left out.
+    const struct timespec times[2] = {src.st_atim, src.st_mtim};
+    const int r = name == nullptr ? host::FUtimens(dirfd, times)
+                                  : host::UtimensAt(dirfd, name, times, AT_SYMLINK_NOFOLLOW);
+    if (r == 0) return {};
+    const Error e = HostError();
+    return fsinfo::NoteRefusal(dev, fsinfo::Feature::Times, e.err) ? Status() : Status(e);
+}
+
 // Fills the just-created file out in the folder of dst with the source's data and attributes.
 // The device it lies on goes to dev.
 Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
@@ -210,9 +226,11 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
         if (host::FStat(out, &tst) != 0) return HostError();
     dev = tst.st_dev;
     writeback::Watch(dev, dst.dirfd, ".");
-    const Behind behind{writeback::Applies(dev, fsinfo::TraitsOf(dev, path.c_str())), dev};
+    const fsinfo::Traits traits = fsinfo::TraitsOf(dev, path.c_str());
+    const Behind behind{writeback::Applies(dev, traits), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
-    return attrs::WriteNew(out, path, tst, srcAttrs);
+    if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
+    return traits.fuse ? Status() : CarryTime(out, nullptr, src, dev);
 }
 
 // Writes the temporary file beside the target; on failure no temp is left behind.
@@ -222,6 +240,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
     if (s && host::Close(out.release()) != 0) s = HostError();
+
     if (!s) {
         writeback::Abandon(out.get());
         out.reset();
@@ -262,6 +281,8 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         dev_t dev = 0;
         if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev); !s) return s;
         const Status s = Place(temp, target, dst, src, failIfExists, dev);
+        if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && t.fuse)
+            return CarryTime(dst.dirfd, dst.named().name, src, dev);
         if (!s.Is(ENOENT) || attempt > 0) return s;
     }
 }

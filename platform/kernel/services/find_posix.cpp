@@ -65,10 +65,11 @@ bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
     return true;
 }
 
-// The entry's status and word; false for an entry that vanished or leads out of the mapped
-// folders through a link: such entries are not part of the device's view. An entry that is there
-// but cannot be read is still delivered, so that the caller meets the failure when it opens it
-// instead of leaving the entry out unnoticed. at: when the reads began.
+// The entry's status and word; false for an entry that vanished. An entry that is there but
+// cannot be read, or a link that cannot be followed (dangling, looping, leading out of the mapped
+// folders), is still delivered as a plain file whose word was not read, so that the caller meets
+// the failure when it opens it instead of leaving the entry out unnoticed. at: when the reads
+// began.
 bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at,
               bool& wordRead) {
     const std::string leaf(f.listing->name(f.listing->entries[k]));
@@ -81,7 +82,8 @@ bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes,
         read = attrs::Read(where, st);
     } else {
         std::string target;
-        if (!ns::FollowConfined(where.Full(), target, st)) return false;
+        if (Status s = ns::FollowConfined(where.Full(), target, st); !s)
+            return Unreadable(s.Is(ENOENT) ? ELOOP : s.error().err, st, attributes, wordRead);
         read = attrs::Read(target, st);
     }
     // Attributes that cannot be read leave a file plain here; read by its path, it counts as
