@@ -132,8 +132,8 @@ Command HandleArguments(int argc, char** argv) {
             // The option stands for the setting, so everything that reads the setting agrees.
             setenv(arg == "--root" ? "WCE_ROOT" : "WCE_MEDIUM", value.c_str(), 1);
         } else if (arg == "--list" || arg == "--install" || arg == "--root" || arg == "--medium") {
-            ArgumentError(name, arg + (arg == "--list" || arg == "--install" ? ": give one of --list and --install, once"
-                                                                              : " is given twice"));
+            const bool action = arg == "--list" || arg == "--install";
+            ArgumentError(name, arg + (action ? ": give one of --list and --install, once" : " is given twice"));
         } else {
             ArgumentError(name, "unexpected argument \"" + std::string(argv[i]) +
                                     "\": the program takes --root, --medium, --list, --install, --help or "
