@@ -69,7 +69,7 @@ struct CopyHooks {
         return false;
     }
     bool Unreadable() { return false; }
-    void Met(const WalkFrame&, int, bool, LPCWSTR) {}
+    void Met(const WalkFrame&, int, LPCWSTR) {}
     void SkippedDot(const WalkFrame& top, LPCWSTR pszName) { install::CurrentNotes().Skipped(top.szSrcDir, pszName); }
 
     bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName)

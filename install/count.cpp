@@ -21,8 +21,12 @@ struct CountHooks {
     CSetupDlg& dlg;
     int bCountAll;
     int nCount = 0;
-    // The names met so far in each open level of the walk.
-    std::vector<std::set<std::u16string, CaseLess>> levels;
+    // The names met so far in each open level of the walk, and the folder they belong to.
+    struct Level {
+        std::u16string dir;
+        std::set<std::u16string, CaseLess> names;
+    };
+    std::vector<Level> levels;
 
     bool Root(WalkFrame&) { return true; }
     bool Pass() { return true; }
@@ -35,12 +39,15 @@ struct CountHooks {
 
     // Two names of one folder that differ only in case would land on one entry of the device,
     // the second replacing the first or mixing into it: the install must not start.
-    void Met(const WalkFrame& top, int depth, bool bFirst, LPCWSTR pszName)
+    void Met(const WalkFrame& top, int depth, LPCWSTR pszName)
     {
         if (levels.size() <= static_cast<std::size_t>(depth)) levels.resize(depth + 1);
-        auto& names = levels[depth];
-        if (bFirst) names.clear();
-        const auto [it, bNew] = names.insert(pszName);
+        Level& level = levels[depth];
+        if (level.dir != top.szSrcDir) {  // a sibling's folder held this level before
+            level.dir = top.szSrcDir;
+            level.names.clear();
+        }
+        const auto [it, bNew] = level.names.insert(pszName);
         if (bNew || dlg.m_bNameClash) return;
         dlg.m_bNameClash = TRUE;
         install::CurrentNotes().NameClash(top.szSrcDir, pszName, it->c_str());

@@ -5,8 +5,7 @@
 //   bool Pass()                       runs at the start of every pass; false fails the walk
 //   bool Overlong(LPCWSTR dir, LPCWSTR name)   dir + name would not fit its buffer: true skips it
 //   bool Unreadable()                 a folder that exists cannot be listed: true skips it
-//   void Met(const WalkFrame& top, int depth, bool first, LPCWSTR name)
-//                                     a fresh entry that the walk takes (first: of its level)
+//   void Met(const WalkFrame& top, int depth, LPCWSTR name)   a fresh entry that the walk takes
 //   void SkippedDot(const WalkFrame& top, LPCWSTR name)         a folder left out by the dot rule
 //   bool EnterDir(WalkFrame* frames, int depth, LPCWSTR name)   the new frame's own steps
 //   bool File(const WalkFrame& top, LPCWSTR name)               a fresh file
@@ -66,17 +65,15 @@ private:
 
     bool OnePass()
     {
-        const bool bFirst = m_bFirst;
-        m_bFirst = false;
         if (m_bFresh && (m_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             if (m_entry.cFileName[0] != u'.') {
-                m_hooks.Met(m_rpStack[m_depth], m_depth, bFirst, m_entry.cFileName);
+                m_hooks.Met(m_rpStack[m_depth], m_depth, m_entry.cFileName);
                 return Descend();
             }
             if (lstrcmpW(m_entry.cFileName, u".") != 0 && lstrcmpW(m_entry.cFileName, u"..") != 0)
                 m_hooks.SkippedDot(m_rpStack[m_depth], m_entry.cFileName);
         } else if (m_bFresh) {
-            m_hooks.Met(m_rpStack[m_depth], m_depth, bFirst, m_entry.cFileName);
+            m_hooks.Met(m_rpStack[m_depth], m_depth, m_entry.cFileName);
             if (!m_hooks.File(m_rpStack[m_depth], m_entry.cFileName)) return Fail(m_depth);
         }
         Advance();
@@ -120,7 +117,6 @@ private:
         if (hEnum == INVALID_HANDLE_VALUE) return Absent(GetLastError()) ? Open::Nothing : Open::Unreadable;
         top.hEnum = hEnum;
         m_bFresh = true;
-        m_bFirst = true;
         return Open::Opened;
     }
 
@@ -156,7 +152,6 @@ private:
     Hooks& m_hooks;
     int m_depth = -1;
     bool m_bFresh = false;
-    bool m_bFirst = false;  // the current entry is the first of its level
     WIN32_FIND_DATAW m_entry{};
     EntryId m_ids[kMaxWalkDepth + 1];
 };

@@ -130,6 +130,12 @@ TEST(UnattendedE2E, ExitStatusesAndCauses)
         {"names that differ only in case", [](const Scratch& s) { WriteFile(s.Medium() / "PRODUCT1/TAV/VOICE/b.txt"); },
          install, 3,
          {"cannot copy \\Storage Card\\PRODUCT1\\TAV\\", "its name differs only in case from \""}, {}, NothingInstalled},
+        {"the same name in sibling folders is no clash",
+         [](const Scratch& s) {
+             for (const char* f : {"A/x.txt", "B/.git/x", "B/X.TXT"})
+                 WriteFile(s.Medium() / "PRODUCT1/SETAPP" / f);
+         },
+         install, 0, {}, {}, [](const Scratch& s) { return fs::exists(SetApp(s) / "B/X.TXT"); }},
         {"an over-long path",
          [](const Scratch& s) {
              WriteFile(s.Medium() / "PRODUCT1/SETAPP" / std::string(120, 'a') / std::string(120, 'b') / "c.txt");
