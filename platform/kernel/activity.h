@@ -13,6 +13,11 @@ class Activity {
     // A file copy completed: the device path of the new file and its size in bytes.
     virtual void FileCopied(std::u16string_view /*from*/, std::u16string_view /*to*/,
                             std::uint64_t /*bytes*/) {}
+    // A copy found the target already holding the source's bytes on the card (read back from
+    // there) and kept it, with the source's attributes and time: as good as copied.
+    virtual void FileKept(std::u16string_view from, std::u16string_view to, std::uint64_t bytes) {
+        FileCopied(from, to, bytes);
+    }
     // A folder was made at this device path.
     virtual void FolderCreated(std::u16string_view /*path*/) {}
     // A call the program relies on failed: what it was doing ("copy", "create folder", "list",

@@ -44,7 +44,10 @@ BOOL DeleteFileW(LPCWSTR lpFileName);
 // The target gets the source's data and its hidden / read-only attributes. An existing hidden or
 // read-only target is refused (ERROR_ACCESS_DENIED); a target that is a symbolic link is
 // replaced by the copy, never written through. A failed copy leaves the old target (or no
-// target) and no partial file behind.
+// target) and no partial file behind. Where read-back applies (FlushVolumeW), a target of the
+// source's size is first read from the card and compared: one already holding the source's bytes
+// is kept, given the source's attributes and last-write time, and not written again.
+// The last-write time comes with the file.
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
 // Fails with ERROR_PATH_NOT_FOUND without its parent, ERROR_ALREADY_EXISTS when taken.
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* lpSecurityAttributes);

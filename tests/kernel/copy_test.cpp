@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 
 #include "kernel_fixture.h"
+#include "platform/kernel/activity.h"
 
 using namespace wce::kernel;
 
@@ -367,4 +369,63 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
     }
     host::RestoreOps();
     ForgetHost();
+}
+
+// Where read-back applies, a target the card already holds right is proven by reading it and
+// kept, not written again, and ends as a copy would leave it; any difference is copied.
+TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
+    struct Listener : Activity {
+        int copied = 0, kept = 0;
+        void FileCopied(std::u16string_view, std::u16string_view, std::uint64_t) override { ++copied; }
+        void FileKept(std::u16string_view, std::u16string_view, std::uint64_t) override { ++kept; }
+    } listener;
+    SetActivity(&listener);
+    const std::string src = medium() + "/a.bin", dst = root() + "/a.bin";
+    const struct timespec written[2] = {{0, UTIME_OMIT}, {981173106, 0}};
+    const auto source = [&](char fill) {
+        Write(src, std::string(200000, fill));
+        ASSERT_EQ(utimensat(AT_FDCWD, src.c_str(), written, 0), 0);
+    };
+    source('a');
+    struct Row {
+        const char* what;
+        int verify;
+        std::function<void()> change;
+        bool kept;
+    } rows[] = {
+        {"unchanged", 1, [] {}, true},
+        {"the package's file changed", 1, [&] { source('b'); }, false},
+        {"the installed file changed behind its back", 1, [&] { Write(dst, std::string(200000, 'c')); }, false},
+        {"made plain, as the install does before copying", 1, [&] { chmod(dst.c_str(), 0644); }, true},
+        {"read-back off", 0, [] {}, false},
+    };
+    chmod(src.c_str(), 0444);
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE));  // the first install
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeviceConfig c = CurrentDevice();
+        c.verify = row.verify;
+        ConfigureDevice(c);
+        chmod(src.c_str(), 0644);
+        row.change();
+        chmod(src.c_str(), 0444);
+        SetFileAttributesW(u"\\a.bin", FILE_ATTRIBUTE_NORMAL);
+        listener = {};
+        ClearFaults();  // counts from here
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE)) << GetLastError();
+        ASSERT_TRUE(FlushVolumeW(u"\\")) << GetLastError();
+        EXPECT_EQ(listener.kept, row.kept ? 1 : 0);
+        EXPECT_EQ(listener.copied, row.kept ? 0 : 1);
+        if (row.kept) {
+            EXPECT_EQ(HostCallCount(HostOp::Write) + HostCallCount(HostOp::CopyRange) +
+                          HostCallCount(HostOp::Rename),
+                      0);
+        }
+        EXPECT_EQ(Read(dst), Read(src));
+        EXPECT_EQ(GetFileAttributesW(u"\\a.bin"), FILE_ATTRIBUTE_READONLY);
+        struct stat st {};
+        ASSERT_EQ(stat(dst.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, written[1].tv_sec);
+    }
+    SetActivity(nullptr);
 }

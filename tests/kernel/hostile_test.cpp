@@ -142,6 +142,7 @@ TEST_F(KernelTest, HostileReadBackFindsWhatTheMediumDoesNotHold) {
         c.verify = verify;
         ConfigureDevice(c);
         for (bool lying : {false, true}) {
+            fs::remove(root() + "/a.bin");  // a file already right would be kept, not copied
             ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE));
             if (lying) {
                 std::fstream f(root() + "/a.bin", std::ios::in | std::ios::out | std::ios::binary);

@@ -332,12 +332,47 @@ Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR
     return true;
 }
 
+// A target that already holds the source's bytes on the card, proven by reading it back from
+// there, is kept rather than written again, and left as the copy would leave it: the source's
+// attributes and last-write time. Only where read-back applies: a comparison the host's cache
+// could answer proves nothing. False: copy it (different, or unreadable).
+Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+                        dev_t dev) {
+    if (!dst.real.empty() || !S_ISREG(dst.st.st_mode) || dst.st.st_size != src.st_size ||
+        !verify::Applies(dev))
+        return false;
+    writeback::Watch(dev, dst.dirfd, ".");
+    const Result<bool> same = verify::AlreadyThere(in, dst, dev);
+    if (!same || !*same) return false;
+    // What a killed copy left in the folder goes as it would before a copy there.
+    SweepDeadTemps(dst.dirfd, dst.dir());
+    const DWORD wanted = srcAttrs & attrs::kSettable;
+    const Result<DWORD> now = attrs::Read(dst.where(), dst.st);
+    const bool timed = dst.st.st_mtim.tv_sec == src.st_mtim.tv_sec &&
+                       dst.st.st_mtim.tv_nsec == src.st_mtim.tv_nsec;
+    if (now && (*now & attrs::kSettable) == wanted && timed) return true;
+    const attrs::Location at = dst.named();
+    Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, dst.st, O_RDONLY);
+    if (!fd) return fd.error();
+    // Bits the target lacks are given as to a new file (what the filesystem cannot keep is
+    // dropped); one it has that the source lacks (system: the install resets the others) is taken.
+    if (now && (*now & attrs::kSettable & ~wanted) == 0) {
+        if (Status s = attrs::WriteNew(fd->get(), std::string(dst.dir()), dst.st, wanted); !s)
+            return s.error();
+    } else if (Status s = changes::SetAttributes(dst, wanted); !s) {
+        return s.error();
+    }
+    if (!timed)
+        if (Status s = CarryTime(fd->get(), nullptr, src, dev); !s) return s.error();
+    return true;
+}
+
 // The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
 // have grown or been replaced since anyone looked it up).
 // sourceFailed: the failure is the source's (it cannot be opened or read as a file). dstDev: the
 // target's filesystem.
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes,
-            dev_t& dstDev) {
+            dev_t& dstDev, bool& kept) {
     ns::HostEntry src, dst;
     host::Fd in;
     sourceFailed = true;
@@ -360,8 +395,12 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     // Everything written from here on lands in the target's folder as it was looked up.
     if (Status s = ns::Confine(dst); !s) return s;
     dstDev = FolderDevice(dst);
-    if (dst.exists)
+    if (dst.exists) {
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
+        const Result<bool> same = KeptAsItIs(in.get(), st, *srcAttrs, dst, dstDev);
+        if (!same) return same.error();
+        if ((kept = *same)) return {};
+    }
     if (!dst.exists) {
         const Result<bool> copied = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists);
         if (!copied) return copied.error();
@@ -396,18 +435,23 @@ using namespace wce::kernel;
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    bool sourceFailed = false;
+    bool sourceFailed = false, kept = false;
     off_t bytes = 0;
     dev_t dev = 0;
     const Status s =
-        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, dev);
+        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, dev, kept);
     if (!s) {
         ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
         verify::Abandon();
         return Fail(s);
     }
+    Activity* a = CurrentActivity();
+    if (kept) {
+        if (a != nullptr) a->FileKept(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
+        return TRUE;
+    }
     if (verify::Applies(dev)) verify::Written(dev, lpExistingFileName, lpNewFileName);
-    if (Activity* a = CurrentActivity())
+    if (a != nullptr)
         a->FileCopied(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
     return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/kernel/host/result.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel::verify {
 
@@ -27,5 +28,12 @@ void Abandon();
 // failed; failed then holds its device path. The idle hook (activity.h) runs between files and
 // blocks.
 Status Check(dev_t dev, std::u16string& failed);
+
+// Before a copy onto the existing regular file dst (confined, on dev) of the source's size:
+// whether the card already holds the open source's bytes there, read past the host's caches as
+// a read-back reads (the layers beneath dev dropped at the first look after each flush, the
+// file's own pages before it is read). False
+// for a difference, the read's error where the file cannot be read.
+Result<bool> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev);
 
 }  // namespace wce::kernel::verify

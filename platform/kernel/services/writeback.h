@@ -49,6 +49,8 @@ Status Flush(dev_t dev, int fd);
 // from the card. Returns, in words, why a read may still be served from the host's cache
 // (a layer beneath FUSE that could not be reached), or "".
 std::string DropCached(dev_t dev);
+// True the first time it is asked for dev (watched) since dev was last settled.
+bool FirstLookSinceFlush(dev_t dev);
 // Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
 void Settled(dev_t dev);
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
@@ -64,6 +66,7 @@ struct Range {
 struct Pending {
     host::Fd watch;  // the filesystem, open since before its first write
     bool watched = false;
+    bool looked = false;  // FirstLookSinceFlush asked
     beneath::Stack beneath;        // what lies under the filesystem
     std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
     std::deque<Range> ranges;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
@@ -141,6 +142,11 @@ std::string DropCached(dev_t dev) {
     for (host::Fd& layer : it->second.layers)
         host::FAdvise(layer.get(), 0, 0, POSIX_FADV_DONTNEED);
     return it->second.beneath.fuse ? it->second.beneath.unreachable : std::string();
+}
+
+bool FirstLookSinceFlush(dev_t dev) {
+    Pending& p = ByDevice()[dev];
+    return !std::exchange(p.looked, true);
 }
 
 void Settled(dev_t dev) {
