@@ -11,6 +11,9 @@
 #   RUNS=3 MEDIA="ext4 ntfs fat"     runs of each command; which filesystems
 #   WRITE=16 READ=40                 the card's rates in MB/s (10^6 bytes)
 #   TWO=0                            no two-cards part
+#   REINSTALL=0                      no reinstall part
+#   3. Reinstalling the unchanged package on ext4 and NTFS: against cp -r onto its own copies,
+#      and the bytes the card is given (its loop device's sectors written).
 #   SETUP=build/bin/SETUP            the binary to time
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +22,7 @@ media=${MEDIA:-ext4 ntfs fat}
 write=${WRITE:-16}
 read=${READ:-40}
 two=${TWO:-1}
+reinstall=${REINSTALL:-1}
 setup=$(realpath "${SETUP:-$here/build/bin/SETUP}")
 medium=$here/scripts/slow-medium.sh
 export SLOW_MEDIUM_SIZE_MB=128
@@ -105,6 +109,34 @@ for fs in $media; do
     "$medium" down "$cards/$fs"
 done
 
+# 3. Reinstalling the same package onto its installed copy, on ext4 and NTFS: cp -r onto cp's own
+# copies (+ sync) against SETUP onto SETUP's (default read-back), interleaved; and the bytes the
+# card is given by one such reinstall (the loop device's sectors written, after a sync).
+again=()
+if [ "$reinstall" = 1 ]; then
+    for fs in ext4 ntfs; do
+        "$medium" check "fs=$fs" >/dev/null 2>&1 || continue
+        "$work/fresh.sh" "again-$fs" "$write" "fs=$fs" "read=$read"
+        dir=$cards/again-$fs
+        dev=$dir/mnt/device
+        mkdir -p "$dir/mnt/copies/ROMDisk2/PROGRAM/SETAPP" "$dir/mnt/copies/ROMDisk/PROGRAM/TAV"
+        cpcmd="cp -r '$pkg/PRODUCT1/SETAPP/.' '$dir/mnt/copies/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$pkg/PRODUCT1/TAV/.' '$dir/mnt/copies/ROMDisk/PROGRAM/TAV/' && sync"
+        bash -c "$cpcmd" && "$work/install.sh" "$dev"
+        say "== reinstall onto $fs"
+        hyperfine --runs "$runs" --style basic --export-json "$work/again-$fs.json" \
+            -n "cp -r onto its copies + sync" "$cpcmd" -n "SETUP onto its install" "$work/install.sh '$dev'" >&2
+        read -r cp v1 <<<"$(medians "$work/again-$fs.json")"
+        loop=$(basename "$(cat "$dir/loop")")
+        sync
+        before=$(awk '{ print $7 }' "/sys/block/$loop/stat")
+        "$work/install.sh" "$dev" && sync
+        after=$(awk '{ print $7 }' "/sys/block/$loop/stat")
+        again+=("$(awk -v fs="$fs" -v cp="$cp" -v v="$v1" -v w=$(( (after - before) * 512 )) -v b="$bytes" -v r="$read" 'BEGIN {
+            printf "%-5s %9.2f %9.2f %7.2f %8.2f %12d %7.1f %%", fs, cp, v, v / cp, b / (r * 1e6) / cp, w, 100 * w / b }')")
+        "$medium" down "$dir"
+    done
+fi
+
 pair=()
 if [ "$two" = 1 ]; then
     if why=$("$medium" check fs=ntfs 2>&1); then
@@ -135,3 +167,9 @@ printf '%-5s %9s %9s %9s %9s %8s %7s\n' medium 'cp+sync' VERIFY=0 VERIFY=1 added
 printf '%s\n' "${table[@]}"
 echo "(seconds; added: VERIFY=1 less VERIFY=0, the read-back's time; floor: the package's bytes over the read rate)"
 [ ${#pair[@]} -eq 0 ] || { echo; printf '%s\n' "${pair[@]}"; echo "(at once / alone; default WCE_VERIFY)"; }
+if [ ${#again[@]} -gt 0 ]; then
+    echo
+    printf '%-5s %9s %9s %7s %8s %12s %9s\n' medium 'cp again' 'SETUP' ratio floor 'card given' 'of pkg'
+    printf '%s\n' "${again[@]}"
+    echo "(reinstall of the unchanged package; floor: the package's bytes over the read rate, against cp; card given: bytes written to the card by one reinstall)"
+fi

@@ -64,7 +64,17 @@ public:
         Began();
         ++m_files;
         m_bytes += bytes;
+        m_written += bytes;
         Log("file " + std::to_string(bytes) + " " + Field(to));
+        Tick();
+    }
+    // A file the card already held right: read from it, not written again.
+    void FileKept(std::u16string_view, std::u16string_view to, std::uint64_t bytes) override {
+        Began();
+        ++m_files;
+        ++m_same;
+        m_bytes += bytes;
+        Log("same " + std::to_string(bytes) + " " + Field(to));
         Tick();
     }
     void FolderCreated(std::u16string_view path) override {
@@ -99,9 +109,10 @@ public:
 
     void Outcome(int status) {
         Log(std::string(status == 0 ? "completed" : "failed") + " files=" + std::to_string(m_files) +
-            " folders=" + std::to_string(m_folders) + " bytes=" + std::to_string(m_bytes));
-        m_files = m_folders = 0;
-        m_bytes = 0;
+            " same=" + std::to_string(m_same) + " folders=" + std::to_string(m_folders) +
+            " bytes=" + std::to_string(m_bytes) + " written=" + std::to_string(m_written));
+        m_files = m_folders = m_same = 0;
+        m_bytes = m_written = 0;
         m_failure.clear();
         m_failurePath.clear();
         m_noticed.clear();
@@ -143,8 +154,10 @@ private:
         const double mb = static_cast<double>(m_bytes) / 1e6;
         const auto [done, total] = counter ? counter() : std::pair<int, int>{static_cast<int>(m_files), 0};
         std::string line = "progress: " + std::to_string(done) + (total > 0 ? " / " + std::to_string(total) : "");
-        char figures[96];
-        std::snprintf(figures, sizeof figures, " files, %.1f MB, %.1f MB/s", mb, mb / elapsed);
+        char figures[128];
+        std::snprintf(figures, sizeof figures, " files, %.1f MB (%.1f MB checked, %.1f MB written), %.1f MB/s", mb,
+                      static_cast<double>(m_bytes - m_written) / 1e6, static_cast<double>(m_written) / 1e6,
+                      mb / elapsed);
         line += figures;
         if (done > 0 && total >= done) {
             std::snprintf(figures, sizeof figures, ", about %.0f s left", elapsed * (total - done) / done);
@@ -166,6 +179,7 @@ private:
     }
 
     std::uint64_t m_files = 0, m_folders = 0, m_bytes = 0;
+    std::uint64_t m_same = 0, m_written = 0;  // files kept as the card held them; bytes written
     std::string m_failure;
     // The parts of the last failure, for its cause with the host path.
     std::string m_failureAction, m_failureWhy;

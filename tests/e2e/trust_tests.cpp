@@ -55,3 +55,34 @@ TEST(TrustE2E, LogThatIsALinkToAFileIsRefused)
     EXPECT_NE(err.err.find("completed files="), std::string::npos) << err.err;
 }
 
+
+// Installing the same package again writes only what differs: a file the card holds right is
+// read back and kept ("same" in the log), one changed behind the installer's back is written
+// again, one made read-only is kept and made as the package's; read-back off writes everything.
+TEST(TrustE2E, ReinstallWritesOnlyWhatDiffers)
+{
+    Scratch s;
+    e2e::CopySampleMedium(s);
+    const fs::path log = s.Base() / "install.log", tav = s.Device() / "ROMDisk/PROGRAM/TAV";
+    const auto install = [&](const char* verify) {
+        const e2e::RunResult r = s.Run("click 1001\n", {{"WCE_VERIFY", verify}, {"WCE_LOG", log.string()}});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        return e2e::ReadAll(log);
+    };
+    install("1");
+    std::string again = install("1");
+    EXPECT_NE(again.find(" written=0\n"), std::string::npos) << again;
+    EXPECT_EQ(e2e::LinesStartingWith(again, "file ").size(), 0u) << again;
+    std::string messages = e2e::ReadAll(tav / "Messages.txt");
+    messages[0] ^= 1;
+    WriteFile(tav / "Messages.txt", messages);
+    fs::permissions(tav / "Voice/Prompts.txt", fs::perms::owner_read | fs::perms::group_read);
+    again = install("1");
+    EXPECT_EQ(e2e::LinesStartingWith(again, "file ").size(), 1u) << again;
+    EXPECT_NE(again.find("file " + std::to_string(messages.size()) + " \\ROMDisk\\PROGRAM\\TAV\\Messages.txt"),
+              std::string::npos) << again;
+    EXPECT_EQ(e2e::ReadAll(tav / "Messages.txt"), e2e::ReadAll(s.Medium() / "PRODUCT1/TAV/Messages.txt"));
+    EXPECT_TRUE((fs::status(tav / "Voice/Prompts.txt").permissions() & fs::perms::owner_write) != fs::perms::none);
+    const std::string off = install("0");
+    EXPECT_EQ(e2e::LinesStartingWith(off, "same ").size(), 0u) << off;
+}

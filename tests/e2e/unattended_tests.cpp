@@ -278,8 +278,9 @@ TEST(UnattendedE2E, LogListsEveryFileAndFolderCopiedThenTheOutcome)
     EXPECT_EQ(logged, files);
     EXPECT_EQ(loggedFolders, (std::set<fs::path>{SetApp(s) / "Help", SetApp(s) / "new", SetApp(s) / "new/deeper",
                                                   s.Device() / "ROMDisk/PROGRAM/TAV/Voice"}));
-    EXPECT_EQ(lines.back(), "completed files=" + std::to_string(files.size()) + " folders=" +
-                                std::to_string(loggedFolders.size()) + " bytes=" + std::to_string(bytes));
+    EXPECT_EQ(lines.back(), "completed files=" + std::to_string(files.size()) + " same=0 folders=" +
+                                std::to_string(loggedFolders.size()) + " bytes=" + std::to_string(bytes) +
+                                " written=" + std::to_string(bytes));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ enum class Feature : unsigned {
     Chmod,            // permission bits
     SyncFs,           // syncfs
     SyncRange,        // sync_file_range
+    DirectRead,       // open(O_DIRECT) for reading
     Times,            // setting a file's modification time (futimens)
     Count_
 };
