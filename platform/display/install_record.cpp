@@ -49,6 +49,8 @@ const char* Why(std::string_view action, int err) {
     if (err == EBADMSG) return "the medium gave back other data than was written";
     if (err == ESTALE) return "another process replaced it while the install worked on it";
     if (action == "claim" && err == EWOULDBLOCK) return "another install onto this device is running";
+    if (action == "copy" && err == ELOOP)
+        return "it is a link that cannot be followed: it leads nowhere, round in a loop, or out of the medium";
     return std::strerror(err);
 }
 

@@ -86,3 +86,18 @@ TEST(TrustE2E, ReinstallWritesOnlyWhatDiffers)
     const std::string off = install("0");
     EXPECT_EQ(e2e::LinesStartingWith(off, "same ").size(), 0u) << off;
 }
+
+// A link in the package that cannot be followed fails the install and is named, never dropped.
+TEST(TrustE2E, LinkInThePackageThatCannotBeFollowedFailsTheInstall)
+{
+    for (const char* target : {"nowhere", "/etc/hostname", "loop.txt"}) {
+        SCOPED_TRACE(target);
+        Scratch s;
+        e2e::CopySampleMedium(s);
+        fs::create_symlink(target, s.Medium() / "PRODUCT1/TAV/loop.txt");
+        const e2e::RunResult r = s.Run("click 1001\n");
+        EXPECT_EQ(r.exitStatus, 3) << r.err;
+        EXPECT_NE(r.err.find("loop.txt"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("a link that cannot be followed"), std::string::npos) << r.err;
+    }
+}

@@ -379,8 +379,15 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
     // A source not just enumerated as a regular file is looked at before it is opened: a device
     // or a pipe on a medium is never opened.
     if (!attrs::RecentlyRegular(from)) {
-        if (Status s = ns::Resolve(from, src); !s) return s;
-        if (!src.exists) return Error{ENOENT};
+        Status s = ns::Resolve(from, src);
+        if (s && !src.exists) s = Error{ENOENT};
+        // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
+        if (struct stat link{};
+            !s && !src.path.empty() &&
+            host::FStatAt(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(link.st_mode))
+            return Error{ELOOP};
+        if (!s) return s;
         if (!S_ISREG(src.st.st_mode)) return Error{EACCES};
     }
     if (Status s = ns::OpenExisting(from, src, in); !s) return s;
@@ -447,7 +454,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     }
     Activity* a = CurrentActivity();
     if (kept) {
-        if (a != nullptr) a->FileKept(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
+        if (a != nullptr)
+            a->FileKept(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
         return TRUE;
     }
     if (verify::Applies(dev)) verify::Written(dev, lpExistingFileName, lpNewFileName);
