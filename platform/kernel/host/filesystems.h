@@ -3,8 +3,8 @@
 // lookups ignore case. Every optional feature is tried until its first refusal on a device,
 // which is remembered, so no file pays for a call that cannot work there.
 //
-// The freshness rule that every cache of host state follows (folder name tables, prepared
-// folders, remembered attributes; each records and checks it through Stamp below):
+// The freshness rule that every cache of host state follows (folder name tables, remembered
+// attributes; each records and checks it through Stamp below):
 //   A cached view of an entry is trusted while the entry's stamps (device, inode, modification
 //   and change time) equal those recorded when the view was filled, and those recorded stamps
 //   were settled then: older than the filesystem's stamp window (one tick of the coarse clock

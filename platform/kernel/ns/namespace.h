@@ -5,12 +5,13 @@
 //
 // Confinement: a component that is a symbolic link is followed only when its fully resolved
 // target lies inside one of the two mapped folders; otherwise the lookup fails with
-// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path (the last
-// two also by the caller's spelling, found without folding it), so a walk pays one host lookup
-// per file rather than one per component; a cached folder that has vanished or changed is noticed
-// by the failed lookup below it and resolved afresh. Changes and listings are made in folders
-// opened from the mapped folder without following links (Confine, OpenConfined), so a folder
-// swapped for a link after it was looked up is refused there, never followed.
+// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path, so a walk
+// pays one host lookup per file rather than one per component; a cached folder that has vanished
+// or changed is noticed by the failed lookup below it and resolved afresh. Changes and listings
+// are made in folders opened from the mapped folder without following links (Confine,
+// OpenConfined), so a folder swapped for a link after it was looked up is refused there, never
+// followed; an entry is changed or read back only through a descriptor checked against its
+// look-up (OpenChecked).
 //
 // While an enumeration holds a folder open, lookups of names in that folder are made relative to
 // it (one name for the host to look up instead of the whole path). The open folder is the one the
