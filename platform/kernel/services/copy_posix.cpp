@@ -240,7 +240,6 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
     if (s && host::Close(out.release()) != 0) s = HostError();
-
     if (!s) {
         writeback::Abandon(out.get());
         out.reset();
@@ -351,6 +350,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     const bool timed = dst.st.st_mtim.tv_sec == src.st_mtim.tv_sec &&
                        dst.st.st_mtim.tv_nsec == src.st_mtim.tv_nsec;
     if (now && (*now & attrs::kSettable) == wanted && timed) return true;
+    Known().NoteChange();  // what was read of the target before is out of date
     const attrs::Location at = dst.named();
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, dst.st, O_RDONLY);
     if (!fd) return fd.error();
