@@ -105,7 +105,11 @@ TEST_F(KernelTest, AttributesWithoutUserXattrsReadAbsentAndRefuseHidden) {
         errno = ENOTSUP;
         return -1;
     };
-    host::Table().lsetxattr = [](const char*, const char*, const void*, size_t, int) {
+    host::Table().fgetxattr = [](int, const char*, void*, size_t) -> ssize_t {
+        errno = ENOTSUP;
+        return -1;
+    };
+    host::Table().fsetxattr = [](int, const char*, const void*, size_t, int) {
         errno = ENOTSUP;
         return -1;
     };

@@ -79,9 +79,6 @@ const host::Ops kFaulting = {
     [](int od, const char* op, int nd, const char* np, unsigned f) {
         return Fails(HostOp::Rename) ? -1 : T().renameat2(od, op, nd, np, f);
     },
-    [](int d, const char* p, mode_t m) {
-        return Fails(HostOp::Chmod, p) ? -1 : T().fchmodat(d, p, m);
-    },
     [](int fd, mode_t m) { return Fails(HostOp::Chmod) ? -1 : T().fchmod(fd, m); },
     [](const char* p, const char* n, void* v, size_t s) -> ssize_t {
         return Fails(HostOp::GetXattr, p) ? -1 : T().lgetxattr(p, n, v, s);
@@ -92,14 +89,8 @@ const host::Ops kFaulting = {
     [](int d, const char* p, int f, const char* n, void* v, size_t s) -> ssize_t {
         return Fails(HostOp::GetXattr, p) ? -1 : T().getxattrat(d, p, f, n, v, s);
     },
-    [](const char* p, const char* n, const void* v, size_t s, int f) {
-        return Fails(HostOp::SetXattr, p) ? -1 : T().lsetxattr(p, n, v, s, f);
-    },
     [](int fd, const char* n, const void* v, size_t s, int f) {
         return Fails(HostOp::SetXattr) ? -1 : T().fsetxattr(fd, n, v, s, f);
-    },
-    [](const char* p, const char* n) {
-        return Fails(HostOp::SetXattr, p) ? -1 : T().lremovexattr(p, n);
     },
     [](int fd, unsigned long r, void* a) {
         return Fails(HostOp::Ioctl) ? -1 : T().ioctl(fd, r, a);
@@ -129,9 +120,6 @@ const host::Ops kFaulting = {
     [](int fd) { return Fails(HostOp::SyncFs) ? -1 : T().fsync(fd); },
     [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : T().fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return Fails(HostOp::Chmod) ? -1 : T().futimens(fd, t); },
-    [](int d, const char* p, const struct timespec t[2], int f) {
-        return Fails(HostOp::Chmod, p) ? -1 : T().utimensat(d, p, t, f);
-    },
 };
 
 }  // namespace

@@ -22,16 +22,13 @@ struct Ops {
     int (*unlinkat)(int dirfd, const char* path, int flags);
     int (*renameat2)(int olddir, const char* oldpath, int newdir, const char* newpath,
                      unsigned flags);
-    int (*fchmodat)(int dirfd, const char* path, mode_t mode);
     int (*fchmod)(int fd, mode_t mode);
     ssize_t (*lgetxattr)(const char* path, const char* name, void* value, size_t size);
     ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
     // flags: AT_SYMLINK_NOFOLLOW; ENOSYS where the running kernel lacks the call.
     ssize_t (*getxattrat)(int dirfd, const char* path, int flags, const char* name, void* value,
                           size_t size);
-    int (*lsetxattr)(const char* path, const char* name, const void* value, size_t size, int flags);
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
-    int (*lremovexattr)(const char* path, const char* name);
     int (*ioctl)(int fd, unsigned long request, void* arg);
     // From *inPos of in (advanced), at out's own position.
     ssize_t (*copy_file_range)(int in, off_t* inPos, int out, size_t n);
@@ -50,7 +47,6 @@ struct Ops {
     int (*fsync)(int fd);
     int (*fremovexattr)(int fd, const char* name);
     int (*futimens)(int fd, const struct timespec times[2]);
-    int (*utimensat)(int dirfd, const char* path, const struct timespec times[2], int flags);
 };
 
 // The host's own calls.
@@ -73,15 +69,12 @@ ssize_t GetDents(int fd, void* buf, size_t n);
 int MkdirAt(int dirfd, const char* path, mode_t mode);
 int UnlinkAt(int dirfd, const char* path, int flags);
 int RenameAt2(int olddir, const char* oldpath, int newdir, const char* newpath, unsigned flags);
-int FChmodAt(int dirfd, const char* path, mode_t mode);
 int FChmod(int fd, mode_t mode);
 ssize_t LGetXattr(const char* path, const char* name, void* value, size_t size);
 ssize_t FGetXattr(int fd, const char* name, void* value, size_t size);
 ssize_t GetXattrAt(int dirfd, const char* path, int flags, const char* name, void* value,
                    size_t size);
-int LSetXattr(const char* path, const char* name, const void* value, size_t size, int flags);
 int FSetXattr(int fd, const char* name, const void* value, size_t size, int flags);
-int LRemoveXattr(const char* path, const char* name);
 int Ioctl(int fd, unsigned long request, void* arg);
 ssize_t CopyFileRange(int in, off_t* inPos, int out, size_t n);
 int SyncFs(int fd);
@@ -99,7 +92,6 @@ int FAdvise(int fd, off_t pos, off_t n, int advice);
 int FSync(int fd);
 int FRemoveXattr(int fd, const char* name);
 int FUtimens(int fd, const struct timespec times[2]);
-int UtimensAt(int dirfd, const char* path, const struct timespec times[2], int flags);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

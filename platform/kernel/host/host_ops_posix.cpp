@@ -62,18 +62,13 @@ const Ops kReal = {
     [](int od, const char* op, int nd, const char* np, unsigned f) {
         return ::renameat2(od, op, nd, np, f);
     },
-    [](int d, const char* p, mode_t m) { return ::fchmodat(d, p, m, 0); },
     [](int fd, mode_t m) { return ::fchmod(fd, m); },
     [](const char* p, const char* n, void* v, size_t s) { return ::lgetxattr(p, n, v, s); },
     [](int fd, const char* n, void* v, size_t s) { return ::fgetxattr(fd, n, v, s); },
     RealGetXattrAt,
-    [](const char* p, const char* n, const void* v, size_t s, int f) {
-        return ::lsetxattr(p, n, v, s, f);
-    },
     [](int fd, const char* n, const void* v, size_t s, int f) {
         return ::fsetxattr(fd, n, v, s, f);
     },
-    [](const char* p, const char* n) { return ::lremovexattr(p, n); },
     [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
     [](int in, off_t* pos, int out, size_t n) {
         return ::copy_file_range(in, pos, out, nullptr, n, 0);
@@ -97,7 +92,6 @@ const Ops kReal = {
     [](int fd) { return ::fsync(fd); },
     [](int fd, const char* n) { return ::fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return ::futimens(fd, t); },
-    [](int d, const char* p, const struct timespec t[2], int f) { return ::utimensat(d, p, t, f); },
 };
 
 }  // namespace
@@ -154,9 +148,6 @@ int UnlinkAt(int d, const char* p, int f) {
 int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
     return Ctx().ops().renameat2(od, op, nd, np, f);
 }
-int FChmodAt(int d, const char* p, mode_t m) {
-    return Ctx().ops().fchmodat(d, p, m);
-}
 int FChmod(int fd, mode_t m) {
     return Ctx().ops().fchmod(fd, m);
 }
@@ -169,14 +160,8 @@ ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
 ssize_t GetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
     return Ctx().ops().getxattrat(d, p, f, n, v, s);
 }
-int LSetXattr(const char* p, const char* n, const void* v, size_t s, int f) {
-    return Ctx().ops().lsetxattr(p, n, v, s, f);
-}
 int FSetXattr(int fd, const char* n, const void* v, size_t s, int f) {
     return Ctx().ops().fsetxattr(fd, n, v, s, f);
-}
-int LRemoveXattr(const char* p, const char* n) {
-    return Ctx().ops().lremovexattr(p, n);
 }
 int Ioctl(int fd, unsigned long r, void* a) {
     return Ctx().ops().ioctl(fd, r, a);
@@ -222,9 +207,6 @@ int FRemoveXattr(int fd, const char* n) {
 }
 int FUtimens(int fd, const struct timespec t[2]) {
     return Ctx().ops().futimens(fd, t);
-}
-int UtimensAt(int d, const char* p, const struct timespec t[2], int f) {
-    return Ctx().ops().utimensat(d, p, t, f);
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);

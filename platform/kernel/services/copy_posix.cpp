@@ -199,16 +199,13 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
 }
 
 // The last-write time comes with the file, as the device's copy does (FAT keeps it to 2 s); set
-// last, as every write before moves it: through the new file, or (name non-null) by its name once
-// placed, for FUSE drivers that stamp a file when it is closed or renamed (fusefat). A filesystem
-// that keeps none still takes the copy.
-Status CarryTime(int dirfd, const char* name, const struct stat& src, dev_t dev) {
+// through the new file last, as every write before moves it (on FUSE once it is placed: fusefat
+// stamps a file again when it is renamed). A filesystem that keeps none still takes the copy.
+Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     if (fsinfo::Refused(dev, fsinfo::Feature::Times)) return {};
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
-    const int r = name == nullptr ? host::FUtimens(dirfd, times)
-                                  : host::UtimensAt(dirfd, name, times, AT_SYMLINK_NOFOLLOW);
-    if (r == 0) return {};
+    if (host::FUtimens(fd, times) == 0) return {};
     const Error e = HostError();
     return fsinfo::NoteRefusal(dev, fsinfo::Feature::Times, e.err) ? Status() : Status(e);
 }
@@ -230,17 +227,24 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     const Behind behind{writeback::Applies(dev, traits), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
-    return traits.fuse ? Status() : CarryTime(out, nullptr, src, dev);
+    return traits.fuse ? Status() : CarryTime(out, src, dev);
 }
 
-// Writes the temporary file beside the target; on failure no temp is left behind.
+// Writes the temporary file beside the target; on failure no temp is left behind. On FUSE, timed
+// keeps a second descriptor of it, through which its time is set once it is placed (CarryTime);
+// the first is closed here, so that an error its close reports still stops the placing.
 Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
-                 std::string& temp, dev_t& dev) {
+                 std::string& temp, dev_t& dev, host::Fd& timed) {
     host::Fd out;
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
+    if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && t.fuse) {
+        timed.reset(host::Dup(out.get()));
+        if (!timed.valid()) s = HostError();
+    }
     if (s && host::Close(out.release()) != 0) s = HostError();
     if (!s) {
+        timed.reset();
         writeback::Abandon(out.get());
         out.reset();
         host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
@@ -252,7 +256,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
 // replacing, and looked up and checked when it turns out to be there. Where the filesystem has
 // no exclusive rename, and placing without replacing would take a link and an unlink (two more
 // round trips to a FUSE driver a file), a presumed target is renamed onto: its folder's name
-// table showed the name free a moment ago. The temp never survives.
+// table showed the name free a moment ago. A temp it did not place is the caller's to drop.
 Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
              BOOL failIfExists, dev_t dev) {
     const bool exclusive =
@@ -266,7 +270,6 @@ Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const 
     } else if (s.Is(EEXIST) && failIfExists) {
         s = Error{EEXIST, Kind::Taken};
     }
-    if (!s) DropTemp(dst.dirfd, temp);
     return s;
 }
 
@@ -278,10 +281,14 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
     for (int attempt = 0;; ++attempt) {
         std::string temp;
         dev_t dev = 0;
-        if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev); !s) return s;
+        host::Fd timed;
+        if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
         const Status s = Place(temp, target, dst, src, failIfExists, dev);
-        if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && t.fuse)
-            return CarryTime(dst.dirfd, dst.named().name, src, dev);
+        if (s && timed.valid()) return CarryTime(timed.get(), src, dev);
+        if (!s) {
+            timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
+            DropTemp(dst.dirfd, temp);
+        }
         if (!s.Is(ENOENT) || attempt > 0) return s;
     }
 }
@@ -363,7 +370,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
         return s.error();
     }
     if (!timed)
-        if (Status s = CarryTime(fd->get(), nullptr, src, dev); !s) return s.error();
+        if (Status s = CarryTime(fd->get(), src, dev); !s) return s.error();
     return true;
 }
 
@@ -427,11 +434,15 @@ Status changes::Detach(ns::HostEntry& e) {
     if (!a) return a.error();
     std::string temp;
     dev_t dev = 0;
-    if (Status s = WriteTemp(in.get(), st, *a, e, temp, dev); !s) return s;
+    host::Fd timed;
+    if (Status s = WriteTemp(in.get(), st, *a, e, temp, dev, timed); !s) return s;
     if (Status s = changes::Rename(temp, e, false, dev); !s) {
+        timed.reset();
         DropTemp(e.dirfd, temp);
         return s;
     }
+    if (timed.valid())
+        if (Status s = CarryTime(timed.get(), st, dev); !s) return s;
     return HostStatus(host::FStatAt(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
 }
 
