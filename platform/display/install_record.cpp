@@ -45,8 +45,8 @@ std::string Field(std::u16string_view devicePath) {
 }
 
 // The words for an errno where the kernel gives it a meaning of its own.
-const char* Why(std::string_view action, int err) {
-    if (err == EBADMSG) return "the medium gave back other data than was written";
+const char* Why(std::string_view action, int err, bool differs) {
+    if (differs) return "the medium gave back other data than was written";
     if (err == ESTALE) return "another process replaced it while the install worked on it";
     if (action == "claim" && err == EWOULDBLOCK) return "another install onto this device is running";
     if (action == "copy" && err == ELOOP)
@@ -84,8 +84,10 @@ public:
         ++m_folders;
         Log("folder " + Field(path));
     }
-    void Failed(std::string_view action, std::u16string_view path, int err) override {
-        const char* why = Why(action, err);
+    void Failed(const Failure& f) override {
+        const std::string_view action = f.action;
+        const std::u16string_view path = f.path;
+        const char* why = Why(action, f.err, f.differs);
         const std::string what = std::string(action) + " " + Field(path) + ": " + why;
         m_failure = "cannot " + what;
         Log("error " + what);

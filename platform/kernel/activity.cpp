@@ -23,8 +23,8 @@ void Idle() {
     if (g_idle != nullptr) g_idle();
 }
 
-void ReportFailure(std::string_view action, std::u16string_view path, int err) {
-    if (g_listener != nullptr) g_listener->Failed(action, path, err);
+void ReportFailure(const Activity::Failure& failure) {
+    if (g_listener != nullptr) g_listener->Failed(failure);
 }
 
 void ReportNotice(std::string_view sentence) {

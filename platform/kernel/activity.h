@@ -22,7 +22,13 @@ class Activity {
     virtual void FolderCreated(std::u16string_view /*path*/) {}
     // A call the program relies on failed: what it was doing ("copy", "create folder", "list",
     // "flush", "read back", "claim"), the device path it failed on, and the host's errno.
-    virtual void Failed(std::string_view /*action*/, std::u16string_view /*path*/, int /*err*/) {}
+    struct Failure {
+        std::string_view action;
+        std::u16string_view path;
+        int err = 0;
+        bool differs = false;  // read back other bytes than were written (err is EBADMSG)
+    };
+    virtual void Failed(const Failure& /*failure*/) {}
     // Something the person should know of a call that succeeded, as a sentence (a read-back that
     // could not get past the host's cache).
     virtual void Noticed(std::string_view /*sentence*/) {}
@@ -32,8 +38,8 @@ class Activity {
 void SetActivity(Activity* listener);
 Activity* CurrentActivity();
 
-// Tells the listener of a failure with this errno, if there is one.
-void ReportFailure(std::string_view action, std::u16string_view path, int err);
+// Tells the listener of a failure, if there is one.
+void ReportFailure(const Activity::Failure& failure);
 void ReportNotice(std::string_view sentence);
 
 // Runs between the pieces of long work the program waits for inside one call (reading back what

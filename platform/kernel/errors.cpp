@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/kernel/activity.h"
+
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
@@ -30,6 +32,7 @@ constexpr Case kCases[] = {
     {Kind::BadName, 0, ERROR_INVALID_NAME},
     {Kind::Taken, 0, ERROR_FILE_EXISTS},           // CopyFileW's "fail if it exists"
     {Kind::SameFile, 0, ERROR_SHARING_VIOLATION},  // the file is open as the source
+    {Kind::Differs, 0, ERROR_CRC},
 };
 
 DWORD FromErrno(int err) {
@@ -73,8 +76,6 @@ DWORD FromErrno(int err) {
             return ERROR_CANT_RESOLVE_FILENAME;
         case EILSEQ:
             return ERROR_NO_UNICODE_TRANSLATION;
-        case EBADMSG:
-            return ERROR_CRC;
         case ENODEV:
         case ENXIO:
         case ENOMEDIUM:
@@ -90,6 +91,11 @@ DWORD Win32Of(const Error& e) {
     for (const Case& c : kCases)
         if (c.kind == e.kind && (c.err == 0 || c.err == e.err)) return c.code;
     return FromErrno(e.err);
+}
+
+BOOL Report(const Error& e) {
+    ReportFailure({e.op != nullptr ? e.op : "", e.path, e.err, e.kind == Kind::Differs});
+    return Fail(e);
 }
 
 }  // namespace wce::kernel

@@ -23,5 +23,8 @@ inline BOOL Fail(const Error& e) {
 inline BOOL Fail(const Status& s) {
     return Fail(Win32Of(s));
 }
+// A failure the program relies on being told of: the activity listener hears what failed where
+// (e.op, e.path), and it becomes the last error. FALSE.
+BOOL Report(const Error& e);
 
 }  // namespace wce::kernel

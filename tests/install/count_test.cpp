@@ -117,12 +117,12 @@ TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
 TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
 {
     Build(Device() / "v", {"f:gone.txt"});
-    // A clock that moves 50 ms at every reading: the enumeration's read is never recent enough
-    // to answer the attribute read, which is then the walk's last extended-attribute read: fail
-    // exactly that one as a file that vanished after its enumeration does.
+    // A clock that moves 50 ms at every reading: no remembered word answers the attribute read,
+    // which is then the walk's last extended-attribute read: fail exactly that one as a file
+    // that vanished after its enumeration does.
     wce::kernel::fsinfo::SetClock([] {
         static int64_t now = 0;
-        return now += wce::kernel::fsinfo::kSeenWithin;
+        return now += 50'000'000;
     });
     wce::kernel::ClearFaults();
     ASSERT_EQ(Count(u"\\v\\", FALSE), 1);

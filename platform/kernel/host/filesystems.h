@@ -3,27 +3,16 @@
 // lookups ignore case. Every optional feature is tried until its first refusal on a device,
 // which is remembered, so no file pays for a call that cannot work there.
 //
-// The freshness rule that every cache of host state follows (folder name tables, remembered
-// attributes; each records and checks it through Stamp below):
-//   A cached view of an entry is trusted while the entry's stamps (device, inode, modification
-//   and change time) equal those recorded when the view was filled, and those recorded stamps
-//   were settled then: older than the filesystem's stamp window (one tick of the coarse clock
-//   on filesystems with fine stamps, NTFS through its FUSE driver among them; 2 s on FAT, other
-//   FUSE filesystems and anything unknown, whose stamps or attribute caches are coarse).
-//   Inside the window a later change could leave the stamps as they were, so an unsettled view
-//   is filled again once the window has passed. A view that this process changed itself is kept
-//   up to date in place and checked against the host again after one window, and at least 50 ms
-//   apart (OwnChangeCheck), so a change another process makes meanwhile is seen within that
-//   time; checking a folder this process fills at every clock tick would cost a listing of it
-//   for every few files. Likewise an entry an enumeration has just delivered answers a query of
-//   its attributes without a check while its read is less than those 50 ms old (kSeenWithin)
-//   and this process has changed nothing since (attrs::Recent).
+// Every cache of host state (folder name tables, attribute words, the folder last written in) is
+// judged by the one rule of Fresh below, read against the injected clock (Now).
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
+
+#include "platform/kernel/host/result.h"
 
 namespace wce::kernel::fsinfo {
 
@@ -64,6 +53,18 @@ bool Refused(dev_t dev, Feature f, dev_t srcDev = 0);
 // EINVAL, ENOSYS, EOPNOTSUPP/ENOTSUP, ENOTTY, EXDEV, and EPERM for links and permissions.
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev = 0);
 
+// An optional call of feature f on dev (call() returns 0, or -1 with errno), tried unless dev
+// refused it before: true when it was done, false when dev does not offer it (now remembered),
+// else the call's failure.
+template <class Call>
+Result<bool> Try(dev_t dev, Feature f, Call call, dev_t srcDev = 0) {
+    if (Refused(dev, f, srcDev)) return false;
+    if (call() == 0) return true;
+    const Error e = HostError();
+    if (NoteRefusal(dev, f, e.err, srcDev)) return false;
+    return e;
+}
+
 // The traits of the filesystem holding hostPath (an entry on device dev); one statfs per device.
 Traits TraitsOf(dev_t dev, const char* hostPath);
 // The traits of dev when they are known already; cheap enough for every entry of a walk.
@@ -78,15 +79,14 @@ int64_t Now();
 void SetClock(ClockFn clock);  // nullptr: the coarse real-time clock
 // The clock's tick, the granularity of stamps on filesystems with fine ones.
 int64_t Tick();
-// The stamp window of a filesystem (see the rule above).
+// Within this window after a change a later one may leave an entry's stamps as they were: one
+// tick where stamps are fine (NTFS through its FUSE driver among them), 2 s elsewhere (FAT).
 int64_t StampWindow(const Traits& t);
-// The longest another process's change may stay unseen where this process is busy (see above).
-inline constexpr int64_t kSeenWithin = 50'000'000;
-// How long a view this process keeps changing may answer before it is checked again.
+// How long a view this process keeps changing may answer before it is compared with the host
+// again: a folder being filled is relisted at most every 50 ms, not every few files.
 int64_t OwnChangeCheck(const Traits& t);
 
-// What a cache records of an entry when it fills its view of it, and the rule above by which the
-// view is trusted later: every cache of host state keeps one of these.
+// An entry's stamps as a cache recorded them when it filled its view.
 struct Stamp {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -99,8 +99,18 @@ struct Stamp {
     static Stamp Unsettled(const struct stat& st);
     bool SameEntry(const struct stat& st) const { return dev == st.st_dev && ino == st.st_ino; }
     bool Unchanged(const struct stat& st) const;
-    // Whether the view may answer for the entry whose status is now st without being filled again.
-    bool Trusted(const struct stat& st) const { return settled && Unchanged(st); }
 };
+
+// A cache's view of one entry: its stamps, and when it was last compared with the host.
+struct View {
+    Stamp stamp;
+    int64_t at = INT64_MIN / 2;
+};
+
+// The freshness rule. Without a look at the entry (st null): a view answers while it was compared
+// with the host less than window ago. With the entry's status st: while st is the same entry and
+// carries the view's stamps, settled when recorded (a change inside the stamp window could leave
+// them as they were), or else while the view is younger than window.
+bool Fresh(const View& v, int64_t window, const struct stat* st = nullptr);
 
 }  // namespace wce::kernel::fsinfo

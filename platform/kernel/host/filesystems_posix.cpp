@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <unordered_map>
+#include <utility>
 
 #include "platform/kernel/host/context.h"
 #include "platform/kernel/host/filesystems.h"
@@ -19,8 +21,14 @@ constexpr long kXfsMagic = 0x58465342;
 constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
 
-FilesystemFacts& K() {
-    return Known().filesystems;
+// What each filesystem offers, keyed by device.
+struct Facts {
+    std::unordered_map<dev_t, Traits> traits;
+    std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
+};
+
+Facts& K() {
+    return Learnt<Facts>();
 }
 
 bool PairKeyed(Feature f) {
@@ -122,7 +130,13 @@ int64_t StampWindow(const Traits& t) {
 }
 
 int64_t OwnChangeCheck(const Traits& t) {
-    return std::max(StampWindow(t), kSeenWithin);
+    return std::max<int64_t>(StampWindow(t), 50'000'000);
+}
+
+bool Fresh(const View& v, int64_t window, const struct stat* st) {
+    if (st != nullptr && !v.stamp.SameEntry(*st)) return false;
+    if (st != nullptr && v.stamp.settled && v.stamp.Unchanged(*st)) return true;
+    return Now() - v.at < window;
 }
 
 namespace {

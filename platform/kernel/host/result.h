@@ -1,10 +1,13 @@
-// What the kernel's inner calls give back: a value, or why they failed. A failure is the errno of
-// the host call that failed and the kind of failure, which says what that errno means where it
-// happened. Device error codes are made from it only where a Win32-shaped call returns
-// (errors.h); inside, nothing is carried in errno from one call to the next.
+// What the kernel's inner calls give back: a value, or why they failed. A failure carries the errno
+// of the host call that failed, its kind (what that errno means where it happened), and, once an
+// entry point knows them, what it was doing and the device path it failed on. Device error codes
+// are made from it only where a Win32-shaped call returns (errors.h); inside, nothing is carried
+// in errno, out-parameters or sentinels from one call to the next.
 #pragma once
 
 #include <cerrno>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace wce::kernel {
@@ -16,27 +19,43 @@ enum class Kind : unsigned char {
     BadName,   // a name the host cannot spell (err ENAMETOOLONG: one too long)
     Taken,     // an exclusive create found the name taken
     SameFile,  // a copy onto its own source
+    Differs,   // read back other bytes than were written (err EBADMSG)
 };
 
 struct Error {
+    Error() = default;
+    explicit Error(int e, Kind k = Kind::Entry) : err(e), kind(k) {}
     int err = 0;
     Kind kind = Kind::Entry;
+    const char* op = nullptr;  // "copy", "read back", ...: what the entry point was doing
+    std::u16string path;       // the device path it failed on
+
+    // This failure as met doing op on path, unless an inner call already said where it was.
+    Error At(const char* what, std::u16string_view where) && {
+        if (op == nullptr) op = what;
+        if (path.empty()) path.assign(where);
+        return std::move(*this);
+    }
 };
 
 // The errno of the host call that has just failed, read at once.
 inline Error HostError(Kind kind = Kind::Entry) {
-    return {errno, kind};
+    return Error{errno, kind};
 }
 
 class [[nodiscard]] Status {
   public:
     Status() = default;
-    Status(Error e) : error_(e), ok_(false) {}  // NOLINT: a failure converts implicitly
+    Status(Error e) : error_(std::move(e)), ok_(false) {}  // NOLINT: a failure converts implicitly
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
     const Error& error() const { return error_; }
     bool Is(Kind k) const { return !ok_ && error_.kind == k; }
     bool Is(int err) const { return !ok_ && error_.err == err; }
+    Status At(const char* what, std::u16string_view where) && {
+        if (!ok_) error_ = std::move(error_).At(what, where);
+        return std::move(*this);
+    }
 
   private:
     Error error_{};
@@ -52,7 +71,7 @@ template <class T>
 class [[nodiscard]] Result {
   public:
     Result(T value) : value_(std::move(value)) {}  // NOLINT
-    Result(Error e) : error_(e), ok_(false) {}     // NOLINT
+    Result(Error e) : error_(std::move(e)), ok_(false) {}  // NOLINT
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
     const Error& error() const { return error_; }

@@ -21,11 +21,6 @@ Status RemoveFile(const ns::HostEntry& e);
 // Gives the finished unnamed file fd the name e names: by its descriptor where the kernel lets
 // anyone do that, else through /proc.
 Status NameUnnamed(int fd, const ns::HostEntry& e);
-// Gives the file e names a copy of its own, so that a change of its attributes does not reach the
-// other names of a file with several (one perhaps outside the device); e.st is then the copy's.
-Status Detach(ns::HostEntry& e);
-// Sets the attributes of the existing entry e (attrs::Write).
-Status SetAttributes(const ns::HostEntry& e, DWORD attrs);
 // Renames the finished file temp, a name in the folder of e, to the name e names. Exclusive: only
 // where nothing is there; where the filesystem on dev has no exclusive rename, a hard link does the
 // same, and where it has no links either, an exclusive create claims the name and a plain rename

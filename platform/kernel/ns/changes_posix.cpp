@@ -7,14 +7,13 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/changes.h"
-#include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel::changes {
 namespace {
 
 // Tells the folder's name table what a call did to the name e: a new name is taken in, a name
 // found taken makes the folder be looked at afresh.
-Status Noted(Status s, const ns::HostEntry& e) {
+Status TellTables(Status s, const ns::HostEntry& e) {
     Known().NoteChange();
     if (s && !e.exists) ns::NoteAdded(e.dir(), e.name());
     if (s.Is(EEXIST)) ns::NoteStale(e.dir());
@@ -22,7 +21,7 @@ Status Noted(Status s, const ns::HostEntry& e) {
 }
 
 // temp: a name in the folder of to.
-Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t dev) {
+Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
         if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0)
             return {};
@@ -49,25 +48,20 @@ Status RenameExclusive(const std::string& temp, const attrs::Location& to, dev_t
 }  // namespace
 
 Status MakeFolder(const ns::HostEntry& e) {
-    const attrs::Location at = e.named();
+    const ns::Location at = e.named();
     // ENOENT: the folder to hold it vanished meanwhile.
     Status made;
     if (host::MkdirAt(at.dirfd, at.name, 0777) != 0) {
         const Error failed = HostError();
         made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
-    if (Noted(made, e)) ns::NoteMadeFolder(e.path);
+    if (TellTables(made, e)) ns::NoteMadeFolder(e.path);
     return made;
-}
-
-Status SetAttributes(const ns::HostEntry& e, DWORD attrs) {
-    Known().NoteChange();
-    return attrs::Write(e.where(), e.st, attrs);
 }
 
 Status RemoveFile(const ns::HostEntry& e) {
     Known().NoteChange();
-    const attrs::Location at = e.named();
+    const ns::Location at = e.named();
     if (host::UnlinkAt(at.dirfd, at.name, 0) != 0) return HostError();
     ns::NoteRemoved(e.dir(), e.name());
     return {};
@@ -85,14 +79,14 @@ static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
 }
 
 Status NameUnnamed(int fd, const ns::HostEntry& e) {
-    const attrs::Location at = e.named();
-    return Noted(LinkUnnamedAt(fd, at.dirfd, at.name), e);
+    const ns::Location at = e.named();
+    return TellTables(LinkUnnamedAt(fd, at.dirfd, at.name), e);
 }
 
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
-    const attrs::Location at = e.named();
-    if (exclusive) return Noted(RenameExclusive(temp, at, dev), e);
-    return Noted(HostStatus(host::RenameAt2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
+    const ns::Location at = e.named();
+    if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
+    return TellTables(HostStatus(host::RenameAt2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

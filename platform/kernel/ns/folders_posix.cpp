@@ -29,7 +29,7 @@ bool Within(std::string_view path, std::string_view base) {
 
 // The mapped folder dirHost lies in, as configured or resolved: the longest that holds it.
 std::string_view BaseOf(std::string_view dirHost) {
-    const auto& m = M();
+    const Mapping& m = Mapped();
     std::string_view base;
     for (const std::string* b : {&m.rootHost, &m.mediumHost, &m.rootReal, &m.mediumReal})
         if (b->size() > base.size() && Within(dirHost, *b)) base = *b;
@@ -39,14 +39,13 @@ std::string_view BaseOf(std::string_view dirHost) {
 // The folder rel below the open folder base, opened with flags, every step a folder and none a
 // link: the host's own confined lookup where the kernel has one, else one step at a time.
 Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
-    static bool noOpenAt2 = false;
-    if (!noOpenAt2) {
+    if (!M().noOpenAt2) {
         host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY,
                                   RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS));
         if (fd.valid()) return fd;
         const Error e = HostError(Kind::Folder);
         if (e.err != ENOSYS && e.err != EPERM && e.err != E2BIG) return e;
-        noOpenAt2 = true;
+        M().noOpenAt2 = true;
     }
     const size_t last = rel.rfind('/');
     host::Fd cur(host::Dup(base));
@@ -137,8 +136,7 @@ Status Confine(HostEntry& e) {
     // The folder the last change was made in is kept for one clock tick: a copying walk fills
     // one folder file after file.
     Folders::Held& last = M().lastConfined;
-    const int64_t tick = CurrentTick(fsinfo::Now());
-    if (last.fd == nullptr || last.tick != tick || last.host != e.dir()) {
+    if (last.fd == nullptr || !fsinfo::Fresh(last.opened, fsinfo::Tick()) || last.host != e.dir()) {
         Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
         if (!fd) {
             // A folder on the way swapped for a link (or gone) since it was looked up.
@@ -147,7 +145,7 @@ Status Confine(HostEntry& e) {
         }
         last.host.assign(e.dir());
         last.fd = std::make_shared<host::Fd>(fd.Take());
-        last.tick = tick;
+        last.opened.at = fsinfo::Now();
     }
     e.dirHold = last.fd;
     e.dirfd = last.fd->get();
@@ -183,7 +181,7 @@ Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& wan
 
 Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st) {
     if (Status s = Canonical(hostPath, target); !s) return s;
-    const auto& m = M();
+    const Mapping& m = Mapped();
     if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
     return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
                ? Status()

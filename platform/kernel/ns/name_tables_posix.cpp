@@ -24,10 +24,9 @@ constexpr size_t kMaxFoldedTables = 512;
 // Records that t holds what the folder (status st) held at time now.
 FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct stat& st,
                       int64_t now) {
-    t.stamp = fsinfo::Stamp::Of(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now);
+    t.listed = {fsinfo::Stamp::Of(st, fsinfo::TraitsOf(st.st_dev, dirHost.c_str()), now), now};
     t.ownChange = false;
-    t.verifiedAt = now;
-    t.checkedTick = CurrentTick(now);
+    t.comparedAt = now;
     return t;
 }
 
@@ -86,7 +85,7 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     if (Status s = ReadListing(dirHost, listing); !s) return s.error();
     const uint64_t digest = ListingDigest(listing);
     auto old = M().folded.find(dirHost);
-    const bool same = old != M().folded.end() && old->second.stamp.ino == st.st_ino;
+    const bool same = old != M().folded.end() && old->second.listed.stamp.ino == st.st_ino;
     // A folder that holds just the names the table knows (this process's own changes) keeps it.
     if (same && old->second.names == digest) return &Verified(old->second, dirHost, st, now);
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
@@ -104,27 +103,21 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     return &t;
 }
 
-// Whether a table may answer for its folder, by the freshness rule; a change of our own is
-// taken in, provisionally, until the folder is due to be checked against the host again.
-bool StillFresh(FoldedTable& t, const struct stat& st, int64_t now) {
-    if (!t.stamp.SameEntry(st)) return false;
-    if (t.stamp.Trusted(st)) return true;
-    const bool same = t.stamp.Unchanged(st);
+// Whether a table may answer for its folder (status st): by the freshness rule, where a change
+// of this process's own is taken in provisionally until the folder is due to be listed again.
+bool StillFresh(FoldedTable& t, const struct stat& st) {
     const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
-    const int64_t due = t.ownChange ? fsinfo::OwnChangeCheck(traits) : fsinfo::StampWindow(traits);
-    if (!(same || t.ownChange) || now - t.verifiedAt >= due) return false;
-    t.stamp = fsinfo::Stamp::Unsettled(st);
+    const bool same = t.listed.stamp.Unchanged(st);
+    const int64_t window = t.ownChange ? fsinfo::OwnChangeCheck(traits)
+                           : same      ? fsinfo::StampWindow(traits)
+                                       : 0;
+    if (!fsinfo::Fresh(t.listed, window, &st)) return false;
+    if (!same) t.listed.stamp = fsinfo::Stamp::Unsettled(st);
     t.ownChange = false;
     return true;
 }
 
 }  // namespace
-
-// The empty table that stands for a folder whose filesystem ignores case: it knows no names.
-FoldedTable& FoldingFolder() {
-    thread_local FoldedTable none;
-    return none;
-}
 
 // The folded-name table of a folder, filled again only when the freshness rule asks for it; the
 // folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
@@ -132,20 +125,20 @@ FoldedTable& FoldingFolder() {
 // fails as a folder.
 Result<FoldedTable*> TableFor(const std::string& dirHost) {
     const int64_t now = fsinfo::Now();
-    const int64_t tick = CurrentTick(now);
     auto it = M().folded.find(dirHost);
-    if (it != M().folded.end() && it->second.checkedTick == tick) return &it->second;
+    if (it != M().folded.end() && fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
+        return &it->second;
     struct stat st {};
     if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
     if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
         if (it != M().folded.end()) M().folded.erase(it);
-        FoldingFolder().stamp = fsinfo::Stamp::Unsettled(st);
-        return &FoldingFolder();
+        M().foldingFolder.listed.stamp = fsinfo::Stamp::Unsettled(st);
+        return &M().foldingFolder;
     }
-    if (it != M().folded.end() && StillFresh(it->second, st, now)) {
-        it->second.checkedTick = tick;
+    if (it != M().folded.end() && StillFresh(it->second, st)) {
+        it->second.comparedAt = now;
         return &it->second;
     }
     return Rebuild(dirHost, st, now);
@@ -154,7 +147,7 @@ Result<FoldedTable*> TableFor(const std::string& dirHost) {
 bool MadeAndFresh(const std::string& dirHost) {
     auto it = M().folded.find(dirHost);
     return it != M().folded.end() && it->second.made &&
-           it->second.checkedTick == CurrentTick(fsinfo::Now());
+           fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick());
 }
 
 void NoteAdded(std::string_view dirHost, std::string_view hostName) {

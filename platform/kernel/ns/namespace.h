@@ -24,6 +24,7 @@
 // folder costs no rescans.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -34,10 +35,20 @@
 
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
-#include "platform/kernel/services/attributes.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {
+
+// An entry named relative to an open folder, so that a walk does not make the host look up the
+// whole path again; dir is that folder's host path, for the calls that have no relative form.
+struct Location {
+    int dirfd = AT_FDCWD;
+    const char* name = "";  // a full host path when dirfd is AT_FDCWD
+    std::string_view dir;
+    std::string Full() const {
+        return dirfd == AT_FDCWD ? std::string(name) : std::string(dir).append("/").append(name);
+    }
+};
 
 struct HostEntry {
     std::string path;       // host path (existing names as they are spelt on the host)
@@ -54,13 +65,13 @@ struct HostEntry {
     bool dirDevKnown = false;                 // dirDev holds the device of the folder part of path
     dev_t dirDev = 0;
     // The name itself (a link, not its target): what a change of names acts on.
-    attrs::Location named() const {
+    Location named() const {
         if (dirfd == AT_FDCWD || nameOffset == 0) return {AT_FDCWD, path.c_str(), {}};
         return {dirfd, path.c_str() + nameOffset, dir()};
     }
     // The file that reads, opens and attribute changes act on: a link's target, else the name.
-    attrs::Location where() const {
-        return real.empty() ? named() : attrs::Location{AT_FDCWD, real.c_str(), {}};
+    Location where() const {
+        return real.empty() ? named() : Location{AT_FDCWD, real.c_str(), {}};
     }
     // The same file's host path, for what outlives the call (an open handle).
     const std::string& target() const { return real.empty() ? path : real; }
@@ -85,10 +96,6 @@ Status Confine(HostEntry& e);
 // link or a file swapped in after the look-up. Fails with ESTALE where the name holds another
 // entry now, EACCES where it holds no regular file or folder.
 Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags);
-
-// An entry resolved a moment ago turned out to be another now (OpenChecked's ESTALE): the next
-// lookup of its path looks afresh instead of answering from the last one.
-void NoteEntryStale();
 
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.
 // Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is

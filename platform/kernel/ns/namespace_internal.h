@@ -1,22 +1,87 @@
 // What the parts of the device namespace share (namespace_posix.cpp resolves paths,
 // name_tables_posix.cpp keeps the folders' name tables, folders_posix.cpp opens folders without
-// following links); nothing outside them includes it.
+// following links); nothing outside ns/ includes it.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/kernel/host/filesystems.h"
+#include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/host/result.h"
 
 namespace wce::kernel::ns {
 
+struct U16Hash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
+};
+struct StrHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// A folder's names by their folded form.
+struct FoldedTable {
+    fsinfo::View listed;     // the folder's stamps and when it was last listed
+    int64_t comparedAt = INT64_MIN / 2;  // when its stamps were last compared with the host
+    bool ownChange = false;  // this process changed the folder since it was listed
+    bool made = false;       // this process made the folder: names in it are its own doing
+    int collisions = 0;      // names that fold alike; removing one then needs a rescan
+    uint64_t names = 0;      // digest of every host name the folder holds
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
+};
+
+// The namespace's part of what is known (knowledge.h): the mapping and what was learnt below it.
+struct Folders {
+    struct Open {
+        std::string dirHost;
+        int fd;
+    };
+    std::vector<Open> open;  // held by enumerations, as deep as the walks that hold them
+    // Resolved folders by their folded device path: a spelling, checked by every lookup below it.
+    std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> dirs;
+    std::unordered_map<std::string, FoldedTable, StrHash, std::equal_to<>> folded;
+    FoldedTable foldingFolder;  // stands for every folder whose filesystem ignores case
+    // The mapped folders opened, from which changes reach their folders without following links.
+    struct Base {
+        std::string host;
+        host::Fd fd;
+    };
+    std::array<Base, 4> bases;
+    size_t basesNext = 0;
+    // The folder the last change was made in, opened that way, held for one tick (Confine).
+    struct Held {
+        std::string host;
+        std::shared_ptr<host::Fd> fd;
+        fsinfo::View opened;
+    };
+    Held lastConfined;
+    bool noOpenAt2 = false;  // the running kernel lacks openat2
+
+    // Forgets the folders resolved, when one turned out stale.
+    void ForgetResolved() {
+        dirs.clear();
+        for (Base& b : bases) b = Base{};
+        lastConfined = Held{};
+    }
+};
+
+// The mapping survives Forget: it is the user's setting, not something learnt.
+struct Mapping {
+    std::string rootHost, mediumHost, rootReal, mediumReal;
+    std::u16string mediumName;
+};
+Mapping& Mapped();
+
 inline Folders& M() {
-    return Known().folders;
-}
-inline int64_t CurrentTick(int64_t now) {
-    return now / fsinfo::Tick();
+    return Learnt<Folders>();
 }
 
 // Absolute path with every link followed, walked component by component so that each step goes
@@ -24,10 +89,9 @@ inline int64_t CurrentTick(int64_t now) {
 Status Canonical(const std::string& in, std::string& out);
 
 // The folder's name table, checked by the freshness rule (rebuilt when out of date); the shared
-// FoldingFolder() where the host folds case itself and needs none. Fails as the folder's status.
+// folding table where the host folds case itself and needs none. Fails as the folder's status.
 Result<FoldedTable*> TableFor(const std::string& dirHost);
-FoldedTable& FoldingFolder();
-// A folder this process made, its table checked in this tick: what the table lacks is missing.
+// A folder this process made, its table compared with the host this tick: what it lacks is missing.
 bool MadeAndFresh(const std::string& dirHost);
 
 }  // namespace wce::kernel::ns

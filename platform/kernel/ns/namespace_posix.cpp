@@ -4,10 +4,8 @@
 
 #include <cerrno>
 
-#include "platform/kernel/errors.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/namespace_internal.h"
@@ -41,7 +39,7 @@ Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntr
 }
 
 Status StatFound(HostEntry& out) {
-    const attrs::Location at = out.named();
+    const Location at = out.named();
     if (host::FStatAt(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
     out.exists = true;
     out.real.clear();
@@ -52,11 +50,11 @@ Status StatFound(HostEntry& out) {
 // A failed look at a name in a folder known to exist: a folder on the way that is no folder
 // (any more) means what was remembered of it is out of date.
 Error LookupError(const Error& e) {
-    if (e.err == ENOTDIR) return {ENOTDIR, Kind::Stale};
+    if (e.err == ENOTDIR) return Error{ENOTDIR, Kind::Stale};
     return e;
 }
 // What failed of a folder on the way to an entry is that folder's failure.
-Error OnTheWay(Error e) {
+Error AsFolderError(Error e) {
     if (e.kind == Kind::Entry) e.kind = Kind::Folder;
     return e;
 }
@@ -72,7 +70,7 @@ Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& ou
     std::u16string key;
     paths::AppendFolded(name, key);
     out.dirDevKnown = true;
-    out.dirDev = t.stamp.dev;
+    out.dirDev = t.listed.stamp.dev;
     auto hit = t.byFolded.find(key);
     if (hit == t.byFolded.end()) {
         out.presumed = presumed;
@@ -92,7 +90,7 @@ Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name,
     Result<FoldedTable*> table = TableFor(dirHost);
     if (!table) return TableError(table.error());
     // A table given up meanwhile for the host's own case folding cannot say a name is missing.
-    if (*table == &FoldingFolder()) return false;
+    if (*table == &M().foldingFolder) return false;
     if (Status s = FindInTable(**table, name, out, true); !s) return s.error();
     return true;
 }
@@ -120,7 +118,7 @@ Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEnt
 }
 
 bool IsMedium(const paths::Components& c) {
-    return c.count > 0 && paths::FoldedEqual(c.items[0], M().mediumName);
+    return c.count > 0 && paths::FoldedEqual(c.items[0], Mapped().mediumName);
 }
 
 // Resolves the folder of the last of the components c into dirHost.
@@ -130,7 +128,7 @@ Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHos
     auto& m = M();
     const size_t n = c.count - 1;
     bool medium = IsMedium(c) && n >= 1;
-    dirHost = medium ? m.mediumHost : m.rootHost;
+    dirHost = medium ? Mapped().mediumHost : Mapped().rootHost;
     std::u16string key;
     for (size_t k = 0; k < n; ++k) paths::AppendFolded(c.items[k], key.append(u"\\"));
     if (useCache) {
@@ -145,7 +143,7 @@ Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHos
         Status r = LookupChild(dirHost, c.items[k], e);
         if (r.Is(Kind::Stale) && useCache) return r;
         if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
-        if (!r) return OnTheWay(r.error());
+        if (!r) return AsFolderError(r.error());
         if (!e.exists) return Error{ENOENT, Kind::Folder};
         if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
         dirHost = e.real.empty() ? e.path : e.real;
@@ -170,8 +168,8 @@ Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
 Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache, bool trustTable) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
-    if (c.count == 0) return ResolveMappedFolder(M().rootHost, out);
-    if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(M().mediumHost, out);
+    if (c.count == 0) return ResolveMappedFolder(Mapped().rootHost, out);
+    if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(Mapped().mediumHost, out);
     std::string dirHost;
     if (Status s = ResolveDir(c, useCache, dirHost); !s) return s;
     Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
@@ -184,7 +182,7 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
 // A lookup through the resolved folders remembered, and when one of them turned out stale, a
 // lookup without them. attempt(useCache) makes one.
 template <class Attempt>
-Status Afresh(const Attempt& attempt) {
+Status RetryUncached(const Attempt& attempt) {
     Status r = attempt(true);
     if (!r.Is(Kind::Stale)) return r;
     M().ForgetResolved();
@@ -193,55 +191,14 @@ Status Afresh(const Attempt& attempt) {
 
 }  // namespace
 
-namespace {
-
-// The last path resolved answers again within the clock tick it was resolved in, while this
-// process has changed nothing since: a walk asks whether a target exists, makes it writable and
-// copies onto it, three lookups of one name in a row. Another process's change is seen from the
-// next tick on, as everywhere.
-bool Remembered(std::u16string_view devicePath, HostEntry& out) {
-    const Folders::Resolved& r = M().lastResolved;
-    if (!r.valid || r.generation != Known().Generation() || r.path != devicePath ||
-        CurrentTick(fsinfo::Now()) != CurrentTick(r.at))
-        return false;
-    out = r.entry;
-    out.dirfd = out.nameOffset == 0 ? AT_FDCWD : OpenFolderFd(out.dir());
-    return true;
-}
-
-Status Remember(std::u16string_view devicePath, const HostEntry& e, int64_t at, Status s) {
-    Folders::Resolved& r = M().lastResolved;
-    r.valid = s.ok() && !e.presumed;
-    if (!r.valid) return s;
-    r.path.assign(devicePath);
-    r.entry = e;
-    r.entry.dirHold.reset();  // descriptors are the caller's; the next one opens its own
-    r.entry.dirfd = AT_FDCWD;
-    r.at = at;
-    r.generation = Known().Generation();
-    return s;
-}
-
-}  // namespace
-
-void NoteEntryStale() {
-    M().lastResolved.valid = false;
-}
-
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
-    if (Remembered(devicePath, out)) return {};
-    const int64_t at = fsinfo::Now();
-    return Remember(devicePath, out, at, Afresh([&](bool useCache) {
-                        return ResolveOnce(devicePath, out, useCache, false);
-                    }));
+    return RetryUncached(
+        [&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); });
 }
 
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    if (Remembered(devicePath, out)) return {};
-    const int64_t at = fsinfo::Now();
-    return Remember(devicePath, out, at, Afresh([&](bool useCache) {
-                        return ResolveOnce(devicePath, out, useCache, true);
-                    }));
+    return RetryUncached(
+        [&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); });
 }
 
 namespace {
@@ -254,7 +211,7 @@ Status OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, i
     std::string dirHost;
     if (!ResolveDir(c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
         return Error{ENOENT};
-    const attrs::Location at = out.named();
+    const Location at = out.named();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
     // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines
@@ -279,7 +236,7 @@ Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd
         return LookupError(exact.error());
     if (Status s = Resolve(devicePath, out); !s) return s;
     if (!out.exists) return Error{ENOENT};
-    const attrs::Location at = out.where();
+    const Location at = out.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
     return {};
@@ -293,7 +250,7 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
     pattern = devicePath.substr(slash + 1);
     if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern)
         return Error{EINVAL, Kind::BadName};
-    return Afresh([&](bool useCache) { return ResolveDir(c, useCache, dirHost); });
+    return RetryUncached([&](bool useCache) { return ResolveDir(c, useCache, dirHost); });
 }
 
 void NoteOpenFolder(const std::string& dirHost, int fd) {
@@ -311,7 +268,7 @@ void NoteClosedFolder(int fd) {
 
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
                 const std::u16string& mediumName) {
-    auto& m = M();
+    Mapping& m = Mapped();
     auto trim = [](std::string s) {
         while (s.size() > 1 && s.back() == '/') s.pop_back();
         return s;
@@ -321,6 +278,11 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
     m.mediumName = mediumName;
     if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
     if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
+}
+
+Mapping& Mapped() {
+    static Mapping* m = new Mapping;
+    return *m;
 }
 
 }  // namespace wce::kernel::ns

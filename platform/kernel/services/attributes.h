@@ -11,10 +11,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/files.h"
 #include "platform/kernel/host/result.h"
+#include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::attrs {
@@ -23,14 +26,7 @@ inline constexpr char kXattrName[] = "user.DOSATTRIB";
 inline constexpr DWORD kSettable =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// An entry named relative to an open folder, so that a walk does not make the host look up the
-// whole path again; dir is that folder's host path, for the calls that have no relative form.
-struct Location {
-    int dirfd = AT_FDCWD;
-    const char* name = "";  // a full host path when dirfd is AT_FDCWD
-    std::string_view dir;
-    std::string Full() const;
-};
+using ns::Location;
 
 // The word of an existing entry; it fails when it cannot be read (for instance the file vanished
 // after st was taken).
@@ -41,19 +37,19 @@ inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
 // Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them); fails with
 // ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
 Status Write(const Location& where, const struct stat& st, DWORD attrs);
+// Write, for an entry e looked up: what was read of it before is out of date after.
+Status Set(const ns::HostEntry& e, DWORD attrs);
 // Gives a just-created file (open as fd) the settable bits of attrs.
 Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
+// A host time as the device counts it: 100 ns intervals since 1601.
+inline FILETIME FileTimeOf(const timespec& t) {
+    const auto ticks = static_cast<std::uint64_t>(t.tv_sec + 11644473600LL) * 10000000ULL +
+                       static_cast<std::uint64_t>(t.tv_nsec / 100);
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
 DWORD ParseDosAttrib(const char* value, size_t size);
 // The read-only, hidden and system bits of an NTFS attribute word as the FUSE driver gives it
 // (system.ntfs_attrib_be: four bytes, most significant first); -1 for a value of another size.
 long ParseNtfsAttrib(const unsigned char* value, size_t size);
-// The word of the entry at a device path as the enumeration that has just delivered it read it,
-// when that read is less than fsinfo::kSeenWithin old and this process has changed nothing since
-// (find_posix.cpp): a walk that asks for each file's word right after listing it is not made to
-// read it twice. False: read it.
-bool Recent(const char16_t* devicePath, DWORD& out);
-// Whether that entry is the one the last enumeration delivered, as a regular file.
-bool RecentlyRegular(const char16_t* devicePath);
-
 }  // namespace wce::kernel::attrs

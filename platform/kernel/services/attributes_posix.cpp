@@ -3,11 +3,12 @@
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/host/filesystems.h"
@@ -35,15 +36,6 @@ Status FatGet(int fd, uint32_t& bits) {
     return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
 }
 
-// The attribute ioctls need a descriptor that reads: the entry the look-up saw, never a device
-// or pipe swapped in (an ioctl there means something else).
-Status FatOpen(const Location& where, const struct stat& st, host::Fd& fd) {
-    Result<host::Fd> opened = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
-    if (!opened) return opened.error();
-    fd = opened.Take();
-    return {};
-}
-
 DWORD Word(DWORD bits) {
     return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
 }
@@ -53,32 +45,44 @@ DWORD Word(DWORD bits) {
 // write moves the change time, but a coarse stamp could hide a second write).
 constexpr size_t kMaxRemembered = 1 << 18;
 
+struct InodeKey {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const InodeKey&) const = default;
+};
+struct InodeHash {
+    // noexcept: the map then keeps no hash beside each entry.
+    size_t operator()(const InodeKey& k) const noexcept {
+        return std::hash<ino_t>{}(k.ino) * 31 + k.dev;
+    }
+};
+struct Remembered {
+    std::unordered_map<InodeKey, std::pair<fsinfo::Stamp, DWORD>, InodeHash> byInode;
+    bool noXattrAt = false;  // the running kernel lacks getxattrat
+};
+Remembered& R() {
+    return Learnt<Remembered>();
+}
+
 bool Recall(const struct stat& st, DWORD& bits) {
-    RememberedBits& r = Known().attributes;
-    auto it = r.byInode.find({st.st_dev, st.st_ino});
-    if (it == r.byInode.end() || !it->second.stamp.Trusted(st)) return false;
-    bits = it->second.bits;
+    auto it = R().byInode.find({st.st_dev, st.st_ino});
+    if (it == R().byInode.end() || !fsinfo::Fresh({it->second.first}, 0, &st)) return false;
+    bits = it->second.second;
     return true;
 }
 
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
     if (!t.fineStamps || !stamp.settled) return;
-    RememberedBits& r = Known().attributes;
-    if (r.byInode.size() >= kMaxRemembered) r.byInode.clear();
-    r.byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
-}
-
-// Whether the running kernel has getxattrat; asked once, by the first read.
-std::atomic<bool>& NoXattrAt() {
-    return Known().filesystems.noXattrAt;
+    if (R().byInode.size() >= kMaxRemembered) R().byInode.clear();
+    R().byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
 }
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
-    if (!NoXattrAt().load(std::memory_order_relaxed)) {
+    if (!R().noXattrAt) {
         ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || HostError().err != ENOSYS) return n;
-        NoXattrAt().store(true, std::memory_order_relaxed);
+        R().noXattrAt = true;
     }
     if (where.dirfd == AT_FDCWD) return host::LGetXattr(where.name, name, buf, size);
     const std::string full = std::string(where.dir).append("/").append(where.name);
@@ -241,34 +245,12 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size) {
     return size == 4 ? static_cast<long>(FromBigEndian(value) & kSettable) : -1;
 }
 
-std::string Location::Full() const {
-    if (dirfd == AT_FDCWD) return name;
-    std::string full(dir);
-    return full.append("/").append(name);
-}
+namespace {
 
-Result<DWORD> Read(const Location& where, const struct stat& st) {
-    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
-    if (t.store == fsinfo::AttrStore::FatIoctl) {
-        host::Fd fd;
-        uint32_t fat = 0;
-        if (Status s = FatOpen(where, st, fd); !s) return s.error();
-        if (Status s = FatGet(fd.get(), fat); !s) return s.error();
-        return Word(fat & kFatKept);
-    }
+// The bits kept as the owner's write permission and user.DOSATTRIB.
+Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st,
+                            const fsinfo::Traits& t) {
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    // NTFS's word is remembered as the DOSATTRIB one is: a walk asks for it several times a file,
-    // and on FUSE every read is a round trip to the driver.
-    if (t.store == fsinfo::AttrStore::NtfsXattr) {
-        DWORD word = 0;
-        if (!Recall(st, word)) {
-            const Result<DWORD> bits = NtfsWord(where);
-            if (!bits) return bits;
-            word = *bits & kSettable;
-            Remember(st, t, word);
-        }
-        return Word(a | word);
-    }
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
     if (!Recall(st, word)) {
@@ -283,21 +265,12 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
     return Word(a | (word & kHiddenSystem));
 }
 
-Status Write(const Location& where, const struct stat& st, DWORD attrs) {
-    if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
-    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
-    // Every change goes through a descriptor of the entry the look-up saw, its mode read from it:
-    // a name swapped for a link meanwhile leads nowhere.
-    Result<host::Fd> opened = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
-    if (!opened) return opened.error();
-    const int fd = opened->get();
-    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(fd, attrs);
-    if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
+// Write permission first when it is being given, last when taken, so the xattr can be set; a
+// failed xattr puts the old permission back so the call changes nothing.
+Status WritePermXattr(int fd, const struct stat&, DWORD attrs) {
     struct stat now {};
     if (host::FStat(fd, &now) != 0) return HostError();
-    bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
-    // Write permission first when it is being given, last when taken, so the xattr can be set;
-    // a failed xattr puts the old permission back so the call changes nothing.
+    const bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
     if (!readOnly)
         if (Status s = WriteMode(fd, now, false); !s) return s;
     if (Status s = WriteXattr(fd, now, attrs & kHiddenSystem); !s) {
@@ -308,27 +281,93 @@ Status Write(const Location& where, const struct stat& st, DWORD attrs) {
 }
 
 // A bit the filesystem cannot keep is dropped, the first refusal remembered: the copy goes on.
+Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
+    const dev_t dev = st.st_dev;
+    char text[16];
+    const int len = std::snprintf(text, sizeof text, "0x%x", attrs & kHiddenSystem);
+    if (attrs & kHiddenSystem) {
+        const auto set = [&] { return host::FSetXattr(fd, kXattrName, text, size_t(len), 0); };
+        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, set); !r)
+            return r.error();
+    }
+    if (attrs & FILE_ATTRIBUTE_READONLY) {
+        const auto chmod = [&] { return host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}); };
+        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, chmod); !r) return r.error();
+    }
+    return {};
+}
+
+// The FAT attribute byte, through a descriptor of the entry the look-up saw: never a device or
+// pipe swapped in, where the ioctl would mean something else.
+Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits&) {
+    Result<host::Fd> fd = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+    if (!fd) return fd.error();
+    uint32_t fat = 0;
+    if (Status s = FatGet(fd->get(), fat); !s) return s.error();
+    return Word(fat & kFatKept);
+}
+
+// NTFS's word is remembered as the DOSATTRIB one is: on FUSE every read is a driver round trip.
+Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
+    DWORD word = 0;
+    if (!Recall(st, word)) {
+        const Result<DWORD> bits = NtfsWord(where);
+        if (!bits) return bits;
+        word = *bits & kSettable;
+        Remember(st, t, word);
+    }
+    return Word((S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word);
+}
+
+Status WriteFatFd(int fd, const struct stat&, DWORD attrs) {
+    return WriteFat(fd, attrs);
+}
+Status WriteNtfsFd(int fd, const struct stat&, DWORD attrs) {
+    return WriteNtfs(fd, attrs);
+}
+
+// Where each store (fsinfo::AttrStore, in its order) reads and writes the word; both writes go
+// through a descriptor of the entry.
+struct Backend {
+    Result<DWORD> (*read)(const Location&, const struct stat&, const fsinfo::Traits&);
+    Status (*write)(int fd, const struct stat& st, DWORD attrs);
+    Status (*writeNew)(int fd, const struct stat& st, DWORD attrs);
+};
+constexpr Backend kBackends[] = {
+    {ReadPermXattr, WritePermXattr, WriteNewPermXattr},  // Xattr
+    {ReadFat, WriteFatFd, WriteFatFd},                   // FatIoctl
+    {ReadNtfs, WriteNtfsFd, WriteNtfsFd},                // NtfsXattr
+};
+
+const Backend& BackendOf(const fsinfo::Traits& t) {
+    return kBackends[static_cast<unsigned>(t.store)];
+}
+
+}  // namespace
+
+Result<DWORD> Read(const Location& where, const struct stat& st) {
+    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
+    return BackendOf(t).read(where, st, t);
+}
+
+Status Write(const Location& where, const struct stat& st, DWORD attrs) {
+    if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
+    // Through a descriptor of the entry the look-up saw: a name swapped for a link leads nowhere.
+    Result<host::Fd> fd = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+    if (!fd) return fd.error();
+    return BackendOf(TraitsAt(where, st.st_dev)).write(fd->get(), st, attrs);
+}
+
+Status Set(const ns::HostEntry& e, DWORD attrs) {
+    Known().NoteChange();
+    return Write(e.where(), e.st, attrs);
+}
+
 Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return {};
-    const fsinfo::Traits t = TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev);
-    if (t.store == fsinfo::AttrStore::FatIoctl) return WriteFat(fd, attrs);
-    if (t.store == fsinfo::AttrStore::NtfsXattr) return WriteNtfs(fd, attrs);
-    const dev_t dev = st.st_dev;
-    if (DWORD hs = attrs & kHiddenSystem; hs && !fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) {
-        char text[16];
-        int len = std::snprintf(text, sizeof text, "0x%x", hs);
-        if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) != 0)
-            if (const Error e = HostError();
-                !fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, e.err))
-                return e;
-    }
-    if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, fsinfo::Feature::Chmod))
-        if (host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}) != 0)
-            if (const Error e = HostError();
-                !fsinfo::NoteRefusal(dev, fsinfo::Feature::Chmod, e.err))
-                return e;
-    return {};
+    return BackendOf(TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev))
+        .writeNew(fd, st, attrs);
 }
 
 }  // namespace wce::kernel::attrs

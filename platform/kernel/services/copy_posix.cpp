@@ -15,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "platform/kernel/activity.h"
 #include "platform/kernel/errors.h"
@@ -25,6 +26,7 @@
 #include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/copy.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
 
@@ -34,17 +36,17 @@ namespace {
 constexpr size_t kBufferSize = 256 * 1024;
 
 // Where the data is written behind (writeback.h), the device to account it to.
-struct Behind {
+struct WriteBehind {
     bool on = false;
     dev_t dev = 0;
-    Status Written(int out, off_t pos, off_t len) const {
-        return on ? writeback::Written(out, dev, pos, len) : Status();
+    Status Start(int out, off_t pos, off_t len) const {
+        return on ? writeback::Start(out, dev, pos, len) : Status();
     }
 };
 
 // Copies from pos up to end, or to the end of the file where end is 0 (a file that reports no
 // size, as some special filesystems do, may still hold data).
-Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behind) {
+Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
     for (off_t started = pos;;) {
         const size_t want =
@@ -52,7 +54,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behi
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
         if (n < 0) return HostError();
         if (n == 0 || pos - started >= writeback::kPiece) {
-            if (Status s = behind.Written(out, started, pos - started); !s) return s;
+            if (Status s = behind.Start(out, started, pos - started); !s) return s;
             started = pos;
         }
         if (n == 0) return {};
@@ -67,14 +69,13 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const Behind& behi
 
 // Copies the open source, src being its own status, with the fastest means the two filesystems
 // offer; each means refused there is remembered and not tried again.
-Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Behind& behind) {
+Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const WriteBehind& behind) {
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
-    if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
-        if (host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0)
-            return {};
-        const Error e = HostError();
-        if (!fsinfo::NoteRefusal(dstDev, fsinfo::Feature::Clone, e.err, src.st_dev)) return e;
-    }
+    const auto clone = [&] {
+        return host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
+    };
+    const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, clone, src.st_dev);
+    if (!cloned || *cloned) return cloned ? Status() : Status(cloned.error());
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
         const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
@@ -82,7 +83,7 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Beh
             ssize_t n = host::CopyFileRange(in, &pos, out, std::min(left, piece));
             if (n > 0) {
                 left -= static_cast<size_t>(n);
-                if (Status s = behind.Written(out, pos - n, n); !s) return s;
+                if (Status s = behind.Start(out, pos - n, n); !s) return s;
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
@@ -130,8 +131,12 @@ bool IsTempName(std::string_view name) {
 // process namespace or host it ran in (one taken in the moment between its creation and its lock
 // is made again by its writer, WriteAndPlace). Each folder is swept before the first temporary
 // made there after a flush (an install's copies end with one).
+struct Swept {
+    std::unordered_set<std::string> folders;  // since the last flush
+};
+
 void SweepDeadTemps(int dirfd, std::string_view dir) {
-    auto& swept = Known().swept;
+    auto& swept = Learnt<Swept>().folders;
     if (swept.size() > 4096) swept.clear();
     if (!swept.emplace(dir).second) return;
     ns::DirListing listing;
@@ -152,7 +157,7 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
 // Removes the temporary temp (a name in the folder dirfd) that will not be placed; its data is
 // let go of first, so no descriptor keeps it alive (FUSE would leave it behind as a hidden file).
 void DropTemp(int dirfd, const std::string& temp) {
-    writeback::Abandon(dirfd, temp.c_str());
+    writeback::Untrack(dirfd, temp.c_str());
     host::UnlinkAt(dirfd, temp.c_str(), 0);
 }
 
@@ -202,12 +207,11 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
 // through the new file last, as every write before moves it (on FUSE once it is placed: fusefat
 // stamps a file again when it is renamed). A filesystem that keeps none still takes the copy.
 Status CarryTime(int fd, const struct stat& src, dev_t dev) {
-    if (fsinfo::Refused(dev, fsinfo::Feature::Times)) return {};
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
-    if (host::FUtimens(fd, times) == 0) return {};
-    const Error e = HostError();
-    return fsinfo::NoteRefusal(dev, fsinfo::Feature::Times, e.err) ? Status() : Status(e);
+    const Result<bool> r =
+        fsinfo::Try(dev, fsinfo::Feature::Times, [&] { return host::FUtimens(fd, times); });
+    return r ? Status() : Status(r.error());
 }
 
 // Fills the just-created file out in the folder of dst with the source's data and attributes.
@@ -224,7 +228,7 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     dev = tst.st_dev;
     writeback::Watch(dev, dst.dirfd, ".");
     const fsinfo::Traits traits = fsinfo::TraitsOf(dev, path.c_str());
-    const Behind behind{writeback::Applies(dev, traits), dev};
+    const WriteBehind behind{writeback::Applies(dev, traits), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
     return traits.fuse ? Status() : CarryTime(out, src, dev);
@@ -245,7 +249,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (s && host::Close(out.release()) != 0) s = HostError();
     if (!s) {
         timed.reset();
-        writeback::Abandon(out.get());
+        writeback::Untrack(out.get());
         out.reset();
         host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
     }
@@ -319,7 +323,7 @@ Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR
     }
     dev_t dev = 0;
     if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev); !s) {
-        writeback::Abandon(out.get());
+        writeback::Untrack(out.get());
         return s.error();
     }
     const Status named = changes::NameUnnamed(out.get(), dst);
@@ -357,8 +361,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     const bool timed = dst.st.st_mtim.tv_sec == src.st_mtim.tv_sec &&
                        dst.st.st_mtim.tv_nsec == src.st_mtim.tv_nsec;
     if (now && (*now & attrs::kSettable) == wanted && timed) return true;
-    Known().NoteChange();  // what was read of the target before is out of date
-    const attrs::Location at = dst.named();
+    const ns::Location at = dst.named();
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, dst.st, O_RDONLY);
     if (!fd) return fd.error();
     // Bits the target lacks are given as to a new file (what the filesystem cannot keep is
@@ -366,54 +369,58 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     if (now && (*now & attrs::kSettable & ~wanted) == 0) {
         if (Status s = attrs::WriteNew(fd->get(), std::string(dst.dir()), dst.st, wanted); !s)
             return s.error();
-    } else if (Status s = changes::SetAttributes(dst, wanted); !s) {
+    } else if (Status s = attrs::Set(dst, wanted); !s) {
         return s.error();
     }
+    Known().NoteChange();  // what was read of the target before is out of date
     if (!timed)
         if (Status s = CarryTime(fd->get(), src, dev); !s) return s.error();
     return true;
 }
 
-// The copy: the file opened is the one copied, whole, as its descriptor describes it (it may
-// have grown or been replaced since anyone looked it up).
-// sourceFailed: the failure is the source's (it cannot be opened or read as a file). dstDev: the
-// target's filesystem.
-Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off_t& bytes,
-            dev_t& dstDev, bool& kept) {
+// The source, opened: looked at first, so that a device or a pipe on a medium is never opened,
+// and then described by its descriptor (it may have grown or been replaced since the look).
+Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
+    Status s = ns::Resolve(from, src);
+    if (s && !src.exists) s = Error{ENOENT};
+    // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
+    if (struct stat link{};
+        !s && !src.path.empty() &&
+        host::FStatAt(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode))
+        return Error{ELOOP};
+    if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
+    if (s) s = ns::OpenExisting(from, src, in);
+    // Folders, pipes and devices are no files to copy.
+    if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
+    return s;
+}
+
+// What a copy did, for the activity listener.
+struct Copied {
+    off_t bytes = 0;
+    dev_t dev = 0;      // the target's filesystem
+    bool kept = false;  // the target already held the bytes (KeptAsItIs)
+};
+
+// The copy: the file opened is the one copied, whole. A failure of the source carries its path.
+Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     ns::HostEntry src, dst;
     host::Fd in;
-    sourceFailed = true;
-    // A source not just enumerated as a regular file is looked at before it is opened: a device
-    // or a pipe on a medium is never opened.
-    if (!attrs::RecentlyRegular(from)) {
-        Status s = ns::Resolve(from, src);
-        if (s && !src.exists) s = Error{ENOENT};
-        // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
-        if (struct stat link{};
-            !s && !src.path.empty() &&
-            host::FStatAt(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(link.st_mode))
-            return Error{ELOOP};
-        if (!s) return s;
-        if (!S_ISREG(src.st.st_mode)) return Error{EACCES};
-    }
-    if (Status s = ns::OpenExisting(from, src, in); !s) return s;
+    if (Status s = OpenSource(from, src, in); !s) return std::move(s).At("copy", from);
     const struct stat& st = src.st;
-    // Folders, pipes and devices are no files to copy.
-    if (!S_ISREG(st.st_mode)) return Error{EACCES};
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
-    if (!srcAttrs) return srcAttrs.error();
-    sourceFailed = false;
-    bytes = st.st_size;
+    if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);
+    done.bytes = st.st_size;
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
     // Everything written from here on lands in the target's folder as it was looked up.
     if (Status s = ns::Confine(dst); !s) return s;
-    dstDev = FolderDevice(dst);
+    done.dev = FolderDevice(dst);
     if (dst.exists) {
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-        const Result<bool> same = KeptAsItIs(in.get(), st, *srcAttrs, dst, dstDev);
+        const Result<bool> same = KeptAsItIs(in.get(), st, *srcAttrs, dst, done.dev);
         if (!same) return same.error();
-        if ((kept = *same)) return {};
+        if ((done.kept = *same)) return {};
     }
     if (!dst.exists) {
         const Result<bool> copied = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists);
@@ -425,8 +432,12 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, bool& sourceFailed, off
 
 }  // namespace
 
-Status changes::Detach(ns::HostEntry& e) {
-    const attrs::Location at = e.named();
+void copy::ForgetSwept() {
+    Learnt<Swept>().folders.clear();
+}
+
+Status copy::Detach(ns::HostEntry& e) {
+    const ns::Location at = e.named();
     host::Fd in(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
     if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError();
@@ -453,24 +464,18 @@ using namespace wce::kernel;
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    bool sourceFailed = false, kept = false;
-    off_t bytes = 0;
-    dev_t dev = 0;
-    const Status s =
-        Copy(lpExistingFileName, lpNewFileName, bFailIfExists, sourceFailed, bytes, dev, kept);
-    if (!s) {
-        ReportFailure("copy", sourceFailed ? lpExistingFileName : lpNewFileName, s.error().err);
-        verify::Abandon();
-        return Fail(s);
+    Copied done;
+    if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s) {
+        verify::Untrack();
+        return Report(std::move(s).At("copy", lpNewFileName).error());
     }
+    const auto bytes = static_cast<std::uint64_t>(done.bytes);
     Activity* a = CurrentActivity();
-    if (kept) {
-        if (a != nullptr)
-            a->FileKept(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
+    if (done.kept) {
+        if (a != nullptr) a->FileKept(lpExistingFileName, lpNewFileName, bytes);
         return TRUE;
     }
-    if (verify::Applies(dev)) verify::Written(dev, lpExistingFileName, lpNewFileName);
-    if (a != nullptr)
-        a->FileCopied(lpExistingFileName, lpNewFileName, static_cast<std::uint64_t>(bytes));
+    if (verify::Applies(done.dev)) verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName);
+    if (a != nullptr) a->FileCopied(lpExistingFileName, lpNewFileName, bytes);
     return TRUE;
 }

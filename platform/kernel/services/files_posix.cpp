@@ -11,10 +11,10 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/copy.h"
 #include "platform/kernel/services/handles.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
@@ -27,13 +27,6 @@ struct FileObject : handles::Object {
     std::int64_t position = 0;
     std::string hostPath;  // for the attribute word, which a query-only descriptor cannot read
 };
-
-FILETIME FileTimeOf(const timespec& t) {
-    // 100 ns intervals since 1601, as the device counts them.
-    const auto ticks = static_cast<std::uint64_t>(t.tv_sec + 11644473600LL) * 10000000ULL +
-                       static_cast<std::uint64_t>(t.tv_nsec / 100);
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
 
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
@@ -48,7 +41,6 @@ BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
 using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-    if (DWORD a; lpFileName != nullptr && attrs::Recent(lpFileName, a)) return a;
     ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
@@ -71,8 +63,8 @@ Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
         now && (*now & attrs::kSettable) == wanted)
         return {};
     Status s = ns::Confine(e);
-    if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = changes::Detach(e);
-    if (s) s = changes::SetAttributes(e, dwFileAttributes);
+    if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = copy::Detach(e);
+    if (s) s = attrs::Set(e, dwFileAttributes);
     return s;
 }
 }  // namespace
@@ -82,10 +74,7 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = SetAttributesOnce(lpFileName, dwFileAttributes);
     // The entry looked up was replaced before it could be changed: once more, looked up afresh.
-    if (s.Is(ESTALE)) {
-        ns::NoteEntryStale();
-        s = SetAttributesOnce(lpFileName, dwFileAttributes);
-    }
+    if (s.Is(ESTALE)) s = SetAttributesOnce(lpFileName, dwFileAttributes);
     return s ? TRUE : Fail(s);
 }
 
@@ -108,10 +97,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (s && e.exists) s = Error{EEXIST};
     if (s) s = ns::Confine(e);
     if (s) s = changes::MakeFolder(e);
-    if (!s) {
-        ReportFailure("create folder", lpPathName, s.error().err);
-        return Fail(s);
-    }
+    if (!s) return Report(std::move(s).At("create folder", lpPathName).error());
     if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
     return TRUE;
 }
@@ -121,32 +107,21 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
-    const attrs::Location at = e.where();
+    const ns::Location at = e.where();
     host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid()) return Fail(HostError());
     const dev_t dev = e.st.st_dev;
-    Known().swept.clear();  // the next copies look for what a failed one left behind
+    copy::ForgetSwept();  // the next copies look for what a failed one left behind
     std::vector<dev_t> devs = writeback::Watched();
     if (std::find(devs.begin(), devs.end(), dev) == devs.end()) devs.insert(devs.begin(), dev);
-    const auto settle = [&devs] {
-        for (dev_t d : devs) writeback::Settled(d);
-        verify::Abandon();
-    };
+    Status s;
     for (dev_t d : devs)
-        if (Status s = writeback::Flush(d, d == dev ? fd.get() : -1); !s) {
-            settle();
-            ReportFailure("flush", lpPathName, s.error().err);
-            return Fail(s);
-        }
-    std::u16string failed;
+        if (s) s = std::move(writeback::Flush(d, d == dev ? fd.get() : -1)).At("flush", lpPathName);
     for (dev_t d : devs)
-        if (Status s = verify::Check(d, failed); !s) {
-            settle();
-            ReportFailure("read back", failed, s.error().err);
-            return Fail(s);
-        }
-    settle();
-    return TRUE;
+        if (s) s = verify::Check(d);
+    for (dev_t d : devs) writeback::Settled(d);
+    verify::Untrack();
+    return s ? TRUE : Report(s.error());
 }
 
 namespace {
@@ -159,7 +134,7 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
     auto claim = std::make_unique<ClaimObject>();
-    const attrs::Location at = e.where();
+    const ns::Location at = e.where();
     claim->fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!claim->fd.valid()) {
         Fail(HostError());
@@ -168,8 +143,8 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     if (host::Flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const Error err = HostError();
         if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {
-            ReportFailure("claim", lpPathName, err.err);
-            SetLastError(err.err == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : Win32Of(err));
+            Report(Error(err).At("claim", lpPathName));
+            if (err.err == EWOULDBLOCK) SetLastError(ERROR_LOCK_VIOLATION);
             return INVALID_HANDLE_VALUE;
         }
     }
@@ -285,9 +260,9 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     const auto size = static_cast<std::uint64_t>(st.st_size);
     const auto index = static_cast<std::uint64_t>(st.st_ino);
     *lpFileInformation = {attributes,
-                          FileTimeOf(st.st_ctim),
-                          FileTimeOf(st.st_atim),
-                          FileTimeOf(st.st_mtim),
+                          attrs::FileTimeOf(st.st_ctim),
+                          attrs::FileTimeOf(st.st_atim),
+                          attrs::FileTimeOf(st.st_mtim),
                           static_cast<DWORD>(st.st_dev ^ (st.st_dev >> 32)),
                           static_cast<DWORD>(size >> 32),
                           static_cast<DWORD>(size),

@@ -9,7 +9,6 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
@@ -24,8 +23,6 @@ struct FindObject : handles::Object {
     std::string dirHost;
     host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
-    std::u16string
-        prefix;  // the device path of the folder, as the caller spelt it, with its backslash
     bool matchAll = false;
     size_t next = 0;
     ~FindObject() override {
@@ -33,19 +30,12 @@ struct FindObject : handles::Object {
     }
 };
 
-FILETIME FileTimeOf(const timespec& t) {
-    // 100 ns ticks since 1601, the device's epoch.
-    auto ticks = (static_cast<std::uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
-                 static_cast<std::uint64_t>(t.tv_nsec) / 100;
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
               WIN32_FIND_DATAW& data) {
     data.dwFileAttributes = attributes;
-    data.ftCreationTime = FileTimeOf(st.st_ctim);
-    data.ftLastAccessTime = FileTimeOf(st.st_atim);
-    data.ftLastWriteTime = FileTimeOf(st.st_mtim);
+    data.ftCreationTime = attrs::FileTimeOf(st.st_ctim);
+    data.ftLastAccessTime = attrs::FileTimeOf(st.st_atim);
+    data.ftLastWriteTime = attrs::FileTimeOf(st.st_mtim);
     auto size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
     data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(size);
@@ -56,41 +46,36 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 }
 
 // An entry whose status read failed with err: gone (false), or there but unreadable, then
-// delivered as a plain file whose word was not read.
-bool Unreadable(int err, struct stat& st, DWORD& attributes, bool& read) {
+// delivered as a plain file.
+bool Unreadable(int err, struct stat& st, DWORD& attributes) {
     if (err == ENOENT) return false;
     st = {};
     attributes = FILE_ATTRIBUTE_NORMAL;
-    read = false;
     return true;
 }
 
 // The entry's status and word; false for an entry that vanished. An entry that is there but
 // cannot be read, or a link that cannot be followed (dangling, looping, leading out of the mapped
-// folders), is still delivered as a plain file whose word was not read, so that the caller meets
-// the failure when it opens it instead of leaving the entry out unnoticed. at: when the reads
-// began.
-bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes, int64_t& at,
-              bool& wordRead) {
+// folders), is still delivered as a plain file, so that the caller meets the failure when it
+// opens it instead of leaving the entry out unnoticed.
+bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes) {
     const std::string leaf(f.listing->name(f.listing->entries[k]));
-    const attrs::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    at = fsinfo::Now();
+    const ns::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
     if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Unreadable(HostError().err, st, attributes, wordRead);
+        return Unreadable(HostError().err, st, attributes);
     Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {
         read = attrs::Read(where, st);
     } else {
         std::string target;
         if (Status s = ns::FollowConfined(where.Full(), target, st); !s)
-            return Unreadable(s.Is(ENOENT) ? ELOOP : s.error().err, st, attributes, wordRead);
+            return Unreadable(s.Is(ENOENT) ? ELOOP : s.error().err, st, attributes);
         read = attrs::Read(target, st);
     }
     // Attributes that cannot be read leave a file plain here; read by its path, it counts as
     // hidden, and its copy reports why it cannot be read.
     attributes =
         read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
-    wordRead = read.ok();
     return true;
 }
 
@@ -103,21 +88,8 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
         DWORD attributes = 0;
-        int64_t at = 0;
-        bool wordRead = true;
-        if (!Describe(f, k, st, attributes, at, wordRead)) continue;
+        if (!Describe(f, k, st, attributes)) continue;
         FillData(st, attributes, name, data);
-        RecentEntry& recent = Known().recent;
-        // A word not read is not remembered: asked for by path, it is read (and fails) again.
-        if (!wordRead) {
-            recent.path.clear();
-            return true;
-        }
-        recent.path.assign(f.prefix).append(name);
-        recent.attributes = attributes;
-        recent.regular = S_ISREG(st.st_mode);
-        recent.at = at;
-        recent.generation = Known().Generation();
         return true;
     }
     return false;
@@ -131,11 +103,11 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         return INVALID_HANDLE_VALUE;
     }
     f->pattern.assign(pattern);
-    f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
-        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) ReportFailure("list", f->prefix, s.error().err);
-        Fail(s);
+        const std::u16string_view folder = devicePath.substr(0, devicePath.size() - pattern.size());
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) Report(std::move(s).At("list", folder).error());
+        else Fail(s);
         return INVALID_HANDLE_VALUE;
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());
@@ -169,23 +141,6 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 }  // namespace
-
-bool attrs::RecentlyRegular(const char16_t* devicePath) {
-    DWORD ignored;
-    return Known().recent.regular && Recent(devicePath, ignored);
-}
-
-bool attrs::Recent(const char16_t* devicePath, DWORD& out) {
-    const RecentEntry& r = Known().recent;
-    if (r.path.empty() || Known().Generation() != r.generation) return false;
-    // Compared as it is read, in one pass: a shorter path ends in a terminator no path holds.
-    const size_t n = r.path.size();
-    for (size_t k = 0; k < n; ++k)
-        if (devicePath[k] != r.path[k]) return false;
-    if (devicePath[n] != 0 || fsinfo::Now() - r.at >= fsinfo::kSeenWithin) return false;
-    out = r.attributes;
-    return true;
-}
 
 }  // namespace wce::kernel
 

@@ -17,17 +17,16 @@ namespace wce::kernel::verify {
 // the filesystem is not known to be in memory (a copy there has learnt what it is).
 bool Applies(dev_t dev);
 // A copy from one device path to another onto dev completed: it is read back at dev's flush.
-void Written(dev_t dev, std::u16string_view from, std::u16string_view to);
+void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to);
 // A copy failed: the work it belonged to has failed already, and what waited to be read back is
 // forgotten (it may be changed or gone by the next flush).
-void Abandon();
-// Reads back and compares every file written onto dev since its last flush, and forgets them,
+void Untrack();
+// Reads back and compares every file copied onto dev since its last flush, and forgets them,
 // after the cached pages of the layers beneath dev were let go of (writeback::DropCached; where
-// one cannot be reached the listener is told so in words). A file that differs fails with
-// EBADMSG, one replaced by another entry since with ESTALE, one that cannot be read as its read
-// failed; failed then holds its device path. The idle hook (activity.h) runs between files and
-// blocks.
-Status Check(dev_t dev, std::u16string& failed);
+// one cannot be reached the listener is told so in words). Fails as "read back" on the file's
+// device path: Kind::Differs where it holds other bytes, ESTALE where another entry replaced it
+// since, else as its read failed. The idle hook (activity.h) runs between files and blocks.
+Status Check(dev_t dev);
 
 // Before a copy onto the existing regular file dst (confined, on dev) of the source's size:
 // whether the card already holds the open source's bytes there, read past the host's caches as

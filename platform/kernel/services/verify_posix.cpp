@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,10 @@
 
 namespace wce::kernel::verify {
 namespace {
+
+// Copies made onto each filesystem since its last flush, from and to.
+using Copies =
+    std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>>;
 
 // Large enough that a medium is read in long runs, small enough to stay out of the way.
 constexpr size_t kBlock = 1 << 20;
@@ -48,7 +54,7 @@ bool ReadsDirect(dev_t dev) {
 // only if it is still the regular file found there; read past the host's page cache, or with
 // its clean pages let go of first, so that what is read comes from the card.
 Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
-    const attrs::Location at = e.named();
+    const ns::Location at = e.named();
     direct = ReadsDirect(dev);
     if (direct) {
         Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY | O_DIRECT);
@@ -76,7 +82,7 @@ Result<host::Fd> OpenSource(std::u16string_view path) {
     ns::HostEntry e;
     if (Status s = ns::Resolve(path, e); !s) return s.error();
     if (!e.exists) return Error{ENOENT};
-    const attrs::Location at = e.where();
+    const ns::Location at = e.where();
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
     return fd;
 }
@@ -127,7 +133,7 @@ Status Compare(std::u16string_view from, std::u16string_view to, dev_t dev) {
     if (!src) return src.error();
     const Result<bool> same = SameBytes(dst->get(), direct, src->get());
     if (!same) return same.error();
-    return *same ? Status() : Status(Error{EBADMSG});
+    return *same ? Status() : Status(Error{EBADMSG, Kind::Differs});
 }
 
 }  // namespace
@@ -139,26 +145,23 @@ bool Applies(dev_t dev) {
     return !fsinfo::KnownTraits(dev, t) || !t.memoryBacked;
 }
 
-void Written(dev_t dev, std::u16string_view from, std::u16string_view to) {
-    Known().written[dev].emplace_back(std::u16string(from), std::u16string(to));
+void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to) {
+    Learnt<Copies>()[dev].emplace_back(std::u16string(from), std::u16string(to));
 }
 
-void Abandon() {
-    Known().written.clear();
+void Untrack() {
+    Learnt<Copies>().clear();
 }
 
-Status Check(dev_t dev, std::u16string& failed) {
-    auto it = Known().written.find(dev);
-    if (it == Known().written.end()) return {};
+Status Check(dev_t dev) {
+    auto it = Learnt<Copies>().find(dev);
+    if (it == Learnt<Copies>().end()) return {};
     const std::vector<std::pair<std::u16string, std::u16string>> files = std::move(it->second);
-    Known().written.erase(it);
+    Learnt<Copies>().erase(it);
     DropLayers(dev);
     for (const auto& [from, to] : files) {
         Idle();
-        if (Status s = Compare(from, to, dev); !s) {
-            failed = to;
-            return s;
-        }
+        if (Status s = Compare(from, to, dev); !s) return std::move(s).At("read back", to);
     }
     return {};
 }

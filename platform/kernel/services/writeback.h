@@ -9,7 +9,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -32,7 +31,7 @@ bool Applies(dev_t dev, const fsinfo::Traits& t);
 // and waits for older data of dev until no more than the bound is left unwritten; small files
 // are settled together by a flush of the filesystem. A write-back error met on the way (of this
 // file or an earlier one) is the caller's failure: that data did not reach the medium.
-Status Written(int fd, dev_t dev, off_t pos, off_t len);
+Status Start(int fd, dev_t dev, off_t pos, off_t len);
 // Before the first write onto dev: keeps a descriptor of that filesystem, opened from the folder
 // dirfd/dir, and of each layer beneath it (beneath.h), whose flush then reports every write-back
 // error from that moment on (a descriptor opened at the flush would see none of those).
@@ -54,26 +53,7 @@ bool FirstLookSinceFlush(dev_t dev);
 // Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
 void Settled(dev_t dev);
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
-void Abandon(dev_t dev, ino_t ino);
-void Abandon(int fd);
-void Abandon(int dirfd, const char* name);
-
-// What is tracked of one filesystem (kept in Known().writeback).
-struct Range {
-    host::Fd fd;
-    off_t pos = 0, len = 0;
-};
-struct Pending {
-    host::Fd watch;  // the filesystem, open since before its first write
-    bool watched = false;
-    bool looked = false;  // FirstLookSinceFlush asked
-    beneath::Stack beneath;        // what lies under the filesystem
-    std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
-    std::deque<Range> ranges;
-    off_t bytes = 0;    // started and not yet waited for, in ranges
-    off_t small = 0;    // of small files, since the last flush
-    off_t done = 0;     // waited for since first
-    int64_t first = 0;  // when the first range was started
-};
+void Untrack(int fd);
+void Untrack(int dirfd, const char* name);
 
 }  // namespace wce::kernel::writeback

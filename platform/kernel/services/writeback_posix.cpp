@@ -19,7 +19,7 @@ namespace {
 // Smaller files are neither started nor waited for one by one: on a disk that would turn each
 // into an I/O of its own. Their bytes are counted, and a flush of their filesystem settles them
 // together once they pass the bound.
-constexpr off_t kOneByOne = 64 * 1024;
+constexpr off_t kSmallFile = 64 * 1024;
 // How much writing may be left behind the progress shown, in time at the medium's own pace.
 constexpr int64_t kBehindNs = 250'000'000;
 constexpr off_t kMaxBound = 256 << 20;
@@ -30,8 +30,27 @@ int64_t Monotonic() {
     return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
 }
 
+// What is tracked of one filesystem.
+struct Range {
+    host::Fd fd;
+    off_t pos = 0, len = 0;
+};
+struct Pending {
+    host::Fd watch;  // the filesystem, open since before its first write
+    bool watched = false;
+    bool looked = false;  // FirstLookSinceFlush asked
+    beneath::Stack beneath;        // what lies under the filesystem
+    std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
+    std::deque<Range> ranges;
+    off_t bytes = 0;    // started and not yet waited for, in ranges
+    off_t small = 0;    // of small files, since the last flush
+    off_t done = 0;     // waited for since first
+    int64_t first = 0;  // when the first range was started
+};
+
+
 std::unordered_map<dev_t, Pending>& ByDevice() {
-    return Known().writeback;
+    return Learnt<std::unordered_map<dev_t, Pending>>();
 }
 
 // A quarter second of writing at the pace the medium has shown so far, and kBound until it has
@@ -61,11 +80,11 @@ bool Applies(dev_t dev, const fsinfo::Traits& t) {
     return !t.memoryBacked && !t.fuse && !fsinfo::Refused(dev, fsinfo::Feature::SyncRange);
 }
 
-Status Written(int fd, dev_t dev, off_t pos, off_t len) {
+Status Start(int fd, dev_t dev, off_t pos, off_t len) {
     if (len <= 0) return {};
     Pending& p = ByDevice()[dev];
     if (p.first == 0) p.first = Monotonic();
-    if (pos == 0 && len < kOneByOne) {
+    if (pos == 0 && len < kSmallFile) {
         p.small += len;
         if (p.small + p.bytes <= Bound(p)) return {};
         // Through the watching descriptor: the new file's own has not seen earlier errors.
@@ -153,7 +172,8 @@ void Settled(dev_t dev) {
     ByDevice().erase(dev);
 }
 
-void Abandon(dev_t dev, ino_t ino) {
+namespace {
+void Untrack(dev_t dev, ino_t ino) {
     auto it = ByDevice().find(dev);
     if (it == ByDevice().end()) return;
     Pending& p = it->second;
@@ -165,16 +185,18 @@ void Abandon(dev_t dev, ino_t ino) {
     });
 }
 
-void Abandon(int fd) {
+}  // namespace
+
+void Untrack(int fd) {
     struct stat st {};
     if (ByDevice().empty() || host::FStat(fd, &st) != 0) return;
-    Abandon(st.st_dev, st.st_ino);
+    Untrack(st.st_dev, st.st_ino);
 }
 
-void Abandon(int dirfd, const char* name) {
+void Untrack(int dirfd, const char* name) {
     struct stat st {};
     if (ByDevice().empty() || host::FStatAt(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-    Abandon(st.st_dev, st.st_ino);
+    Untrack(st.st_dev, st.st_ino);
 }
 
 }  // namespace wce::kernel::writeback
