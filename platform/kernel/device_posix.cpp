@@ -43,7 +43,7 @@ DeviceConfig& Current() {
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
-    return host::FStatAt(AT_FDCWD, path.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+    return host::Live().fstatat(AT_FDCWD, path.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string Absolute(const std::string& path) {
@@ -85,11 +85,11 @@ void PrepareFreshDevice(const std::string& root) {
         // The data folder itself may be missing on a fresh account: create its chain.
         for (size_t i = 1; i <= parent.size(); ++i)
             if (i == parent.size() || parent[i] == '/')
-                host::MkdirAt(AT_FDCWD, parent.substr(0, i).c_str(), 0700);
+                host::Live().mkdirat(AT_FDCWD, parent.substr(0, i).c_str(), 0700);
     }
     for (const char* f : kFolders) {
         std::string path = root + f;
-        if (host::MkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) continue;
+        if (host::Live().mkdirat(AT_FDCWD, path.c_str(), 0777) == 0) continue;
         if (const int err = HostError().err; err != EEXIST) {
             std::fprintf(stderr, "SETUP: cannot create the device folder %s: %s\n", path.c_str(),
                          std::strerror(err));
@@ -129,7 +129,7 @@ std::string DefaultMedium(const std::string& exe) {
 
 std::string SelfExecutable(const char* argv0) {
     char buf[4096];
-    ssize_t n = host::ReadLink("/proc/self/exe", buf, sizeof buf - 1);
+    ssize_t n = host::Live().readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n > 0) return std::string(buf, static_cast<size_t>(n));
     return Absolute(argv0 != nullptr ? argv0 : "SETUP");
 }

@@ -45,7 +45,7 @@ LPVOID HeapAlloc(HANDLE /*hHeap*/, DWORD dwFlags, SIZE_T dwBytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    auto* base = static_cast<char*>(host::Realloc(nullptr, dwBytes + kHeader));
+    auto* base = static_cast<char*>(host::Live().realloc(nullptr, dwBytes + kHeader));
     if (base == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -63,7 +63,7 @@ LPVOID HeapReAlloc(HANDLE /*hHeap*/, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes
         return nullptr;
     }
     size_t oldSize = SizeOf(BaseOf(lpMem));
-    auto* base = static_cast<char*>(host::Realloc(BaseOf(lpMem), dwBytes + kHeader));
+    auto* base = static_cast<char*>(host::Live().realloc(BaseOf(lpMem), dwBytes + kHeader));
     if (base == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

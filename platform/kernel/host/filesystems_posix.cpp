@@ -55,7 +55,7 @@ bool MeansNotHere(Feature f, int err) {
 Traits Probe(const char* hostPath) {
     Traits t;
     struct statfs sf {};
-    if (host::StatFs(hostPath, &sf) != 0) return t;
+    if (host::Live().statfs(hostPath, &sf) != 0) return t;
     const long type = static_cast<long>(sf.f_type);
     t.fuse = type == kFuseMagic;
     t.memoryBacked = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
@@ -68,7 +68,7 @@ Traits Probe(const char* hostPath) {
     // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
     unsigned char word[4];
     // Its time stamps are NTFS's own, in 100 ns, set on every change that passes the mount.
-    if (t.fuse && host::LGetXattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
+    if (t.fuse && host::Live().lgetxattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
         t.store = AttrStore::NtfsXattr;
         t.fineStamps = true;
     }

@@ -1,6 +1,7 @@
-// The table of host system calls behind the kernel services. Every call of the kernel part goes
-// through the wrappers below and on through the table; tests replace an entry to imitate a host
-// they cannot provide, or put a whole layer over the table (the faults of faults.h).
+// The table of host system calls behind the kernel services. Every call of the kernel part that
+// reads or changes the host's files goes through it (Live()); tests replace an entry to imitate a
+// host they cannot provide, or put a whole layer over the table (the faults of faults.h). Outside
+// it stay the calls no test needs to fail: getcwd, clock_gettime, iconv, free.
 #pragma once
 
 #include <sys/stat.h>
@@ -33,7 +34,7 @@ struct Ops {
     // From *inPos of in (advanced), at out's own position.
     ssize_t (*copy_file_range)(int in, off_t* inPos, int out, size_t n);
     int (*syncfs)(int fd);
-    int (*sync)();  // every filesystem: for those whose own flush does not reach the medium
+    int (*sync)();  // every filesystem, where a filesystem's own flush does not reach it; always 0
     int (*sync_file_range)(int fd, off_t pos, off_t n, unsigned flags);
     void* (*realloc)(void* p, size_t n);
     int (*statfs)(const char* path, struct statfs* st);
@@ -43,7 +44,7 @@ struct Ops {
     // openat2 with its resolve flags; ENOSYS where the running kernel lacks the call.
     int (*openat2)(int dirfd, const char* path, int flags, unsigned long long resolve);
     int (*flock)(int fd, int op);
-    int (*fadvise)(int fd, off_t pos, off_t n, int advice);
+    int (*fadvise)(int fd, off_t pos, off_t n, int advice);  // 0 or an error number, never -1
     int (*fsync)(int fd);
     int (*fremovexattr)(int fd, const char* name);
     int (*futimens)(int fd, const struct timespec times[2]);
@@ -58,40 +59,17 @@ void RestoreOps();
 // Sends every call through over, whose entries go on to Table() themselves; nullptr takes the
 // layer away.
 void Layer(const Ops* over);
+// The table every call of the kernel goes through (the layer where one is put, else Table()).
+const Ops& Live();
 
+// The calls that add to the table's: descriptors close on exec, and data calls a signal
+// interrupted are made again, so no caller has to look for EINTR.
 int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
-int Close(int fd);
 ssize_t PRead(int fd, void* buf, size_t n, off_t pos);
 ssize_t Write(int fd, const void* buf, size_t n);
-int FStatAt(int dirfd, const char* path, struct stat* st, int flags);
 int FStat(int fd, struct stat* st);
-ssize_t GetDents(int fd, void* buf, size_t n);
-int MkdirAt(int dirfd, const char* path, mode_t mode);
-int UnlinkAt(int dirfd, const char* path, int flags);
-int RenameAt2(int olddir, const char* oldpath, int newdir, const char* newpath, unsigned flags);
-int FChmod(int fd, mode_t mode);
-ssize_t LGetXattr(const char* path, const char* name, void* value, size_t size);
-ssize_t FGetXattr(int fd, const char* name, void* value, size_t size);
-ssize_t GetXattrAt(int dirfd, const char* path, int flags, const char* name, void* value,
-                   size_t size);
-int FSetXattr(int fd, const char* name, const void* value, size_t size, int flags);
-int Ioctl(int fd, unsigned long request, void* arg);
 ssize_t CopyFileRange(int in, off_t* inPos, int out, size_t n);
-int SyncFs(int fd);
-int SyncAll();
-int SyncFileRange(int fd, off_t pos, off_t n, unsigned flags);
-void* Realloc(void* p, size_t n);
-int StatFs(const char* path, struct statfs* st);
-ssize_t ReadLink(const char* path, char* buf, size_t n);
-int LinkAt(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
-int Dup(int fd);
 int OpenAt2(int dirfd, const char* path, int flags, unsigned long long resolve);
-int Flock(int fd, int op);
-// Returns 0 or an error number (posix_fadvise's own convention), never -1.
-int FAdvise(int fd, off_t pos, off_t n, int advice);
-int FSync(int fd);
-int FRemoveXattr(int fd, const char* name);
-int FUtimens(int fd, const struct timespec times[2]);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {
@@ -114,7 +92,7 @@ class Fd {
         return f;
     }
     void reset(int fd = -1) {
-        if (fd_ >= 0) Close(fd_);
+        if (fd_ >= 0) Live().close(fd_);
         fd_ = fd;
     }
 

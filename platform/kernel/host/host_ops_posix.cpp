@@ -108,12 +108,12 @@ void RestoreOps() {
 void Layer(const Ops* over) {
     Ctx().Layer(over);
 }
+const Ops& Live() {
+    return Ctx().ops();
+}
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
     return Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
-}
-int Close(int fd) {
-    return Ctx().ops().close(fd);
 }
 // Data calls a signal interrupted are made again here, so no caller has to look for EINTR.
 template <class Call>
@@ -130,83 +130,11 @@ ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
 ssize_t Write(int fd, const void* b, size_t n) {
     return Restarted([&] { return Ctx().ops().write(fd, b, n); });
 }
-int FStatAt(int d, const char* p, struct stat* st, int f) {
-    return Ctx().ops().fstatat(d, p, st, f);
-}
 int FStat(int fd, struct stat* st) {
-    return FStatAt(fd, "", st, AT_EMPTY_PATH);
-}
-ssize_t GetDents(int fd, void* b, size_t n) {
-    return Ctx().ops().getdents(fd, b, n);
-}
-int MkdirAt(int d, const char* p, mode_t m) {
-    return Ctx().ops().mkdirat(d, p, m);
-}
-int UnlinkAt(int d, const char* p, int f) {
-    return Ctx().ops().unlinkat(d, p, f);
-}
-int RenameAt2(int od, const char* op, int nd, const char* np, unsigned f) {
-    return Ctx().ops().renameat2(od, op, nd, np, f);
-}
-int FChmod(int fd, mode_t m) {
-    return Ctx().ops().fchmod(fd, m);
-}
-ssize_t LGetXattr(const char* p, const char* n, void* v, size_t s) {
-    return Ctx().ops().lgetxattr(p, n, v, s);
-}
-ssize_t FGetXattr(int fd, const char* n, void* v, size_t s) {
-    return Ctx().ops().fgetxattr(fd, n, v, s);
-}
-ssize_t GetXattrAt(int d, const char* p, int f, const char* n, void* v, size_t s) {
-    return Ctx().ops().getxattrat(d, p, f, n, v, s);
-}
-int FSetXattr(int fd, const char* n, const void* v, size_t s, int f) {
-    return Ctx().ops().fsetxattr(fd, n, v, s, f);
-}
-int Ioctl(int fd, unsigned long r, void* a) {
-    return Ctx().ops().ioctl(fd, r, a);
+    return Ctx().ops().fstatat(fd, "", st, AT_EMPTY_PATH);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
     return Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
-}
-int SyncFs(int fd) {
-    return Ctx().ops().syncfs(fd);
-}
-int SyncAll() {
-    return Ctx().ops().sync();
-}
-int SyncFileRange(int fd, off_t pos, off_t n, unsigned f) {
-    return Ctx().ops().sync_file_range(fd, pos, n, f);
-}
-void* Realloc(void* p, size_t n) {
-    return Ctx().ops().realloc(p, n);
-}
-int StatFs(const char* p, struct statfs* st) {
-    return Ctx().ops().statfs(p, st);
-}
-ssize_t ReadLink(const char* p, char* b, size_t n) {
-    return Ctx().ops().readlink(p, b, n);
-}
-int LinkAt(int od, const char* op, int nd, const char* np, int f) {
-    return Ctx().ops().linkat(od, op, nd, np, f);
-}
-int Dup(int fd) {
-    return Ctx().ops().dup(fd);
-}
-int Flock(int fd, int op) {
-    return Ctx().ops().flock(fd, op);
-}
-int FAdvise(int fd, off_t pos, off_t n, int advice) {
-    return Ctx().ops().fadvise(fd, pos, n, advice);
-}
-int FSync(int fd) {
-    return Ctx().ops().fsync(fd);
-}
-int FRemoveXattr(int fd, const char* n) {
-    return Ctx().ops().fremovexattr(fd, n);
-}
-int FUtimens(int fd, const struct timespec t[2]) {
-    return Ctx().ops().futimens(fd, t);
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
     return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);

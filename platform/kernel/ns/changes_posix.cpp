@@ -23,14 +23,14 @@ Status TellTables(Status s, const ns::HostEntry& e) {
 // temp: a name in the folder of to.
 Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0)
+        if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0)
             return {};
         const Error e = HostError();
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
     }
     if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
-        if (host::LinkAt(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) {
-            host::UnlinkAt(to.dirfd, temp.c_str(), 0);
+        if (host::Live().linkat(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) {
+            host::Live().unlinkat(to.dirfd, temp.c_str(), 0);
             return {};
         }
         const Error e = HostError();
@@ -39,9 +39,9 @@ Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t de
     host::Fd claim(host::OpenAt(to.dirfd, to.name, O_WRONLY | O_CREAT | O_EXCL, 0666));
     if (!claim.valid()) return HostError();
     claim.reset();
-    if (host::RenameAt2(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
+    if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
     const Error failed = HostError();
-    host::UnlinkAt(to.dirfd, to.name, 0);
+    host::Live().unlinkat(to.dirfd, to.name, 0);
     return failed;
 }
 
@@ -51,7 +51,7 @@ Status MakeFolder(const ns::HostEntry& e) {
     const ns::Location at = e.named();
     // ENOENT: the folder to hold it vanished meanwhile.
     Status made;
-    if (host::MkdirAt(at.dirfd, at.name, 0777) != 0) {
+    if (host::Live().mkdirat(at.dirfd, at.name, 0777) != 0) {
         const Error failed = HostError();
         made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
@@ -62,17 +62,17 @@ Status MakeFolder(const ns::HostEntry& e) {
 Status RemoveFile(const ns::HostEntry& e) {
     Known().NoteChange();
     const ns::Location at = e.named();
-    if (host::UnlinkAt(at.dirfd, at.name, 0) != 0) return HostError();
+    if (host::Live().unlinkat(at.dirfd, at.name, 0) != 0) return HostError();
     ns::NoteRemoved(e.dir(), e.name());
     return {};
 }
 
 static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
-    if (host::LinkAt(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return {};
+    if (host::Live().linkat(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return {};
     if (const Error e = HostError(); e.err != ENOENT && e.err != EPERM) return e;
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (host::LinkAt(AT_FDCWD, proc, dirfd, name, AT_SYMLINK_FOLLOW) == 0) return {};
+    if (host::Live().linkat(AT_FDCWD, proc, dirfd, name, AT_SYMLINK_FOLLOW) == 0) return {};
     // Without /proc the link by path cannot be made either.
     const Error e = HostError();
     return e.err == ENOENT ? Error{EOPNOTSUPP} : e;
@@ -86,7 +86,7 @@ Status NameUnnamed(int fd, const ns::HostEntry& e) {
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     const ns::Location at = e.named();
     if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
-    return TellTables(HostStatus(host::RenameAt2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
+    return TellTables(HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

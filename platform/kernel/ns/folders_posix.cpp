@@ -48,7 +48,7 @@ Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
         M().noOpenAt2 = true;
     }
     const size_t last = rel.rfind('/');
-    host::Fd cur(host::Dup(base));
+    host::Fd cur(host::Live().dup(base));
     if (!cur.valid()) return HostError(Kind::Folder);
     for (size_t i = 0; last != std::string::npos && i <= last;) {
         const size_t end = rel.find('/', i);
@@ -91,14 +91,14 @@ Status Canonical(const std::string& in, std::string& out) {
         }
         std::string cand = out + "/" + std::string(comp);
         struct stat st {};
-        if (host::FStatAt(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (host::Live().fstatat(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return HostError();
         if (!S_ISLNK(st.st_mode)) {
             out = std::move(cand);
             continue;
         }
         if (++links > 40) return Error{ELOOP};
-        ssize_t n = host::ReadLink(cand.c_str(), buf, sizeof buf);
+        ssize_t n = host::Live().readlink(cand.c_str(), buf, sizeof buf);
         if (n < 0) return HostError();
         std::string target(buf, static_cast<size_t>(n));
         rest = target + "/" + rest.substr(i);
@@ -183,7 +183,7 @@ Status FollowConfined(const std::string& hostPath, std::string& target, struct s
     if (Status s = Canonical(hostPath, target); !s) return s;
     const Mapping& m = Mapped();
     if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
-    return host::FStatAt(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+    return host::Live().fstatat(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
                ? Status()
                : Status(HostError());
 }
@@ -204,7 +204,7 @@ Status ReadListingOf(int dirfd, DirListing& out) {
     out.entries.clear();
     thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
     for (;;) {
-        ssize_t n = host::GetDents(dirfd, buf.get(), 64 * 1024);
+        ssize_t n = host::Live().getdents(dirfd, buf.get(), 64 * 1024);
         if (n < 0) return HostError(Kind::Folder);
         if (n == 0) break;
         for (ssize_t pos = 0; pos < n;) {

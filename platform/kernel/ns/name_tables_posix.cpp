@@ -40,21 +40,6 @@ FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t
     return Verified(t, dirHost, st, now);
 }
 
-// A name's share of a folder's digest: the digest of a set of names is the sum of their shares,
-// so a change of one name updates it, and a folder listed again is compared without a new table.
-uint64_t NameDigest(std::string_view name) {
-    uint64_t h = std::hash<std::string_view>{}(name);
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    return h ^ (h >> 33);
-}
-
-uint64_t ListingDigest(const DirListing& listing) {
-    uint64_t sum = 0;
-    for (const auto& e : listing.entries) sum += NameDigest(listing.name(e));
-    return sum;
-}
-
 // Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
 // looked up with its case turned, finds the same file or not.
 void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
@@ -72,9 +57,9 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
         struct stat a {
         }, b{};
         const std::string base = dirHost + "/";
-        if (host::FStatAt(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (host::Live().fstatat(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
         const bool found =
-            host::FStatAt(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
+            host::Live().fstatat(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
         fsinfo::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
         return;
     }
@@ -83,13 +68,9 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
 Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
     if (Status s = ReadListing(dirHost, listing); !s) return s.error();
-    const uint64_t digest = ListingDigest(listing);
     auto old = M().folded.find(dirHost);
     const bool same = old != M().folded.end() && old->second.listed.stamp.ino == st.st_ino;
-    // A folder that holds just the names the table knows (this process's own changes) keeps it.
-    if (same && old->second.names == digest) return &Verified(old->second, dirHost, st, now);
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
-    t.names = digest;
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
@@ -129,7 +110,7 @@ Result<FoldedTable*> TableFor(const std::string& dirHost) {
     if (it != M().folded.end() && fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
         return &it->second;
     struct stat st {};
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
+    if (host::Live().fstatat(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
     if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
@@ -156,7 +137,6 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
     std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
-    it->second.names += NameDigest(hostName);
     auto [slot, added] = it->second.byFolded.try_emplace(key, hostName);
     if (!added && slot->second != hostName) {
         ++it->second.collisions;
@@ -168,7 +148,7 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
 void NoteMadeFolder(const std::string& dirHost) {
     struct stat st {};
     const int64_t now = fsinfo::Now();
-    if (host::FStatAt(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (host::Live().fstatat(AT_FDCWD, dirHost.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISDIR(st.st_mode))
         return;
     NewTable(dirHost, st, now, true);
@@ -186,7 +166,6 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
         M().folded.erase(it);
         return;
     }
-    t.names -= NameDigest(hostName);
     std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);

@@ -107,9 +107,8 @@ Status Resolve(std::u16string_view devicePath, HostEntry& out);
 // exclusively (RENAME_NOREPLACE, O_EXCL) and look again only when the name turns out taken.
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
-// Opens an existing file for reading, for a caller that wants the file it reads described by the
-// open descriptor (out.st comes from it): the exact spelling is opened at once, and only when
-// that fails is the name looked up as by Resolve. Fails as Resolve, and with ENOENT.
+// Opens an existing file looked up as by Resolve, for a caller that wants the file it reads
+// described by the open descriptor (out.st comes from it). Fails as Resolve, and with ENOENT.
 // flags: how to open it (O_NOFOLLOW is added; a link is followed by the lookup, never by the open).
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd,
                     int flags = O_RDONLY | O_NONBLOCK);

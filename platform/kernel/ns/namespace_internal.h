@@ -34,7 +34,6 @@ struct FoldedTable {
     bool ownChange = false;  // this process changed the folder since it was listed
     bool made = false;       // this process made the folder: names in it are its own doing
     int collisions = 0;      // names that fold alike; removing one then needs a rescan
-    uint64_t names = 0;      // digest of every host name the folder holds
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
 };
 

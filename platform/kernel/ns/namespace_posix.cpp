@@ -40,7 +40,7 @@ Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntr
 
 Status StatFound(HostEntry& out) {
     const Location at = out.named();
-    if (host::FStatAt(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
+    if (host::Live().fstatat(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
     out.exists = true;
     out.real.clear();
     if (!S_ISLNK(out.st.st_mode)) return {};
@@ -161,7 +161,7 @@ Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
     out.dirHold.reset();
     out.dirDevKnown = false;
     out.presumed = false;
-    out.exists = host::FStatAt(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
+    out.exists = host::Live().fstatat(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
     return out.exists ? Status() : Status(HostError(Kind::Folder));
 }
 
@@ -201,39 +201,7 @@ Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
         [&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); });
 }
 
-namespace {
-
-// The exact spelling opened in its folder: the common case needs no look at the name first.
-// The file the exact spelling names, opened; ENOENT for anything that needs the whole lookup.
-Status OpenExact(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
-    paths::Components c;
-    if (!paths::Normalize(devicePath, c) || c.count < (IsMedium(c) ? 1u : 2u)) return Error{ENOENT};
-    std::string dirHost;
-    if (!ResolveDir(c, true, dirHost) || !BeginEntry(dirHost, c.items[c.count - 1], out))
-        return Error{ENOENT};
-    const Location at = out.named();
-    fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
-    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
-    // A link (which O_PATH opens as itself) is followed only by the whole lookup, which confines
-    // it.
-    if (S_ISLNK(out.st.st_mode)) {
-        fd.reset();
-        return Error{ELOOP};
-    }
-    out.exists = true;
-    out.dirDevKnown = true;
-    out.dirDev = out.st.st_dev;
-    return {};
-}
-
-}  // namespace
-
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
-    const Status exact = OpenExact(devicePath, out, fd, flags);
-    if (exact) return {};
-    // Another spelling, a link, a stale folder: the whole lookup, then the file it found.
-    if (!exact.Is(ENOENT) && !exact.Is(ELOOP) && !exact.Is(ENOTDIR))
-        return LookupError(exact.error());
     if (Status s = Resolve(devicePath, out); !s) return s;
     if (!out.exists) return Error{ENOENT};
     const Location at = out.where();

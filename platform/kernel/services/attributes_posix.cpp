@@ -33,7 +33,7 @@ fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
 }
 
 Status FatGet(int fd, uint32_t& bits) {
-    return HostStatus(host::Ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
+    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
 }
 
 DWORD Word(DWORD bits) {
@@ -80,13 +80,13 @@ void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!R().noXattrAt) {
-        ssize_t n = host::GetXattrAt(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
+        ssize_t n = host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || HostError().err != ENOSYS) return n;
         R().noXattrAt = true;
     }
-    if (where.dirfd == AT_FDCWD) return host::LGetXattr(where.name, name, buf, size);
+    if (where.dirfd == AT_FDCWD) return host::Live().lgetxattr(where.name, name, buf, size);
     const std::string full = std::string(where.dir).append("/").append(where.name);
-    return host::LGetXattr(full.c_str(), name, buf, size);
+    return host::Live().lgetxattr(full.c_str(), name, buf, size);
 }
 
 int HexDigit(char c) {
@@ -148,7 +148,7 @@ Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     // A word remembered as it stands that would stay as it is needs neither a read nor a write.
     if (DWORD known = 0; Recall(st, known) && ((known & ~kSettable) | hs) == known) return {};
     const auto get = [fd](const char* name, void* buf, size_t size) {
-        return host::FGetXattr(fd, name, buf, size);
+        return host::Live().fgetxattr(fd, name, buf, size);
     };
     Result<DWORD> old = DosAttribWord(get, dev);
     if (!old) return old.error();
@@ -156,13 +156,13 @@ Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     if (value == *old) return {};
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
     if (value == 0) {
-        if (host::FRemoveXattr(fd, kXattrName) == 0) return {};
+        if (host::Live().fremovexattr(fd, kXattrName) == 0) return {};
         const Error e = HostError();
         return e.err == ENODATA ? Status() : Status(e);
     }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
-    if (host::FSetXattr(fd, kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
+    if (host::Live().fsetxattr(fd, kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
     const Error e = HostError();
     return e.err == EOPNOTSUPP ? Error{ENOTSUP} : e;
 }
@@ -172,7 +172,7 @@ Status WriteMode(int fd, const struct stat& st, bool readOnly) {
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return {};
-    return HostStatus(host::FChmod(fd, want));
+    return HostStatus(host::Live().fchmod(fd, want));
 }
 
 // The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
@@ -190,19 +190,19 @@ Status WordRead(ssize_t n) {
 
 Status WriteNtfs(int fd, DWORD attrs) {
     unsigned char b[4];
-    if (Status s = WordRead(host::FGetXattr(fd, kNtfsName, b, sizeof b)); !s) return s;
+    if (Status s = WordRead(host::Live().fgetxattr(fd, kNtfsName, b, sizeof b)); !s) return s;
     const DWORD old = FromBigEndian(b);
     const DWORD word = NtfsMerged(old, attrs);
     if (word == old) return {};
     ToBigEndian(word, b);
-    return HostStatus(host::FSetXattr(fd, kNtfsName, b, sizeof b, 0));
+    return HostStatus(host::Live().fsetxattr(fd, kNtfsName, b, sizeof b, 0));
 }
 
 Status WriteFat(int fd, DWORD attrs) {
     uint32_t bits = 0;
     if (Status s = FatGet(fd, bits); !s) return s;
     bits = (bits & ~kSettable) | (attrs & kSettable);
-    return HostStatus(host::Ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
+    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
 }
 
 }  // namespace
@@ -274,7 +274,7 @@ Status WritePermXattr(int fd, const struct stat&, DWORD attrs) {
     if (!readOnly)
         if (Status s = WriteMode(fd, now, false); !s) return s;
     if (Status s = WriteXattr(fd, now, attrs & kHiddenSystem); !s) {
-        if (!readOnly && !S_ISDIR(now.st_mode)) host::FChmod(fd, now.st_mode & 07777);
+        if (!readOnly && !S_ISDIR(now.st_mode)) host::Live().fchmod(fd, now.st_mode & 07777);
         return s;
     }
     return readOnly ? WriteMode(fd, now, true) : Status();
@@ -286,12 +286,12 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
     char text[16];
     const int len = std::snprintf(text, sizeof text, "0x%x", attrs & kHiddenSystem);
     if (attrs & kHiddenSystem) {
-        const auto set = [&] { return host::FSetXattr(fd, kXattrName, text, size_t(len), 0); };
+        const auto set = [&] { return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0); };
         if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, set); !r)
             return r.error();
     }
     if (attrs & FILE_ATTRIBUTE_READONLY) {
-        const auto chmod = [&] { return host::FChmod(fd, st.st_mode & 07777 & ~mode_t{0222}); };
+        const auto chmod = [&] { return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}); };
         if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, chmod); !r) return r.error();
     }
     return {};

@@ -72,7 +72,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
 Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const WriteBehind& behind) {
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
     const auto clone = [&] {
-        return host::Ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
+        return host::Live().ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
     };
     const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, clone, src.st_dev);
     if (!cloned || *cloned) return cloned ? Status() : Status(cloned.error());
@@ -148,9 +148,9 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
         host::Fd fd(host::OpenAt(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
         struct stat st {};
         if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            host::Flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        host::UnlinkAt(dirfd, name.c_str(), 0);
+        host::Live().unlinkat(dirfd, name.c_str(), 0);
     }
 }
 
@@ -158,7 +158,7 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
 // let go of first, so no descriptor keeps it alive (FUSE would leave it behind as a hidden file).
 void DropTemp(int dirfd, const std::string& temp) {
     writeback::Untrack(dirfd, temp.c_str());
-    host::UnlinkAt(dirfd, temp.c_str(), 0);
+    host::Live().unlinkat(dirfd, temp.c_str(), 0);
 }
 
 // Creates a fresh temporary file in the folder of dst, locked for as long as fd stays open; O_EXCL
@@ -179,12 +179,12 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
             if (const Error e = HostError(); e.err != EEXIST) return e;
             continue;
         }
-        if (host::Flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
+        if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
         if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
             return {};
         fd.reset();
-        host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
+        host::Live().unlinkat(dst.dirfd, temp.c_str(), 0);
     }
     return Error{EEXIST};
 }
@@ -210,7 +210,7 @@ Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
     const Result<bool> r =
-        fsinfo::Try(dev, fsinfo::Feature::Times, [&] { return host::FUtimens(fd, times); });
+        fsinfo::Try(dev, fsinfo::Feature::Times, [&] { return host::Live().futimens(fd, times); });
     return r ? Status() : Status(r.error());
 }
 
@@ -243,58 +243,27 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
     if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && t.fuse) {
-        timed.reset(host::Dup(out.get()));
+        timed.reset(host::Live().dup(out.get()));
         if (!timed.valid()) s = HostError();
     }
-    if (s && host::Close(out.release()) != 0) s = HostError();
+    if (s && host::Live().close(out.release()) != 0) s = HostError();
     if (!s) {
         timed.reset();
         writeback::Untrack(out.get());
         out.reset();
-        host::UnlinkAt(dst.dirfd, temp.c_str(), 0);
+        host::Live().unlinkat(dst.dirfd, temp.c_str(), 0);
     }
     return s;
 }
 
-// Renames the written temp onto the target; a target only presumed missing is placed without
-// replacing, and looked up and checked when it turns out to be there. Where the filesystem has
-// no exclusive rename, and placing without replacing would take a link and an unlink (two more
-// round trips to a FUSE driver a file), a presumed target is renamed onto: its folder's name
-// table showed the name free a moment ago. A temp it did not place is the caller's to drop.
-Status Place(const std::string& temp, LPCWSTR target, ns::HostEntry& dst, const struct stat& src,
-             BOOL failIfExists, dev_t dev) {
-    const bool exclusive =
-        failIfExists || (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
-    Status s = changes::Rename(temp, dst, exclusive, dev);
-    if (s.Is(EEXIST) && dst.presumed && !failIfExists) {
-        s = ns::Resolve(target, dst);
-        if (s) s = ns::Confine(dst);
-        if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
-        if (s) s = changes::Rename(temp, dst, false, dev);
-    } else if (s.Is(EEXIST) && failIfExists) {
-        s = Error{EEXIST, Kind::Taken};
-    }
+// A target found taken while placing (another process made it meanwhile): looked up and checked
+// again, so that it is replaced only where a copy onto it would have been allowed.
+Status Retarget(LPCWSTR target, ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
+    if (failIfExists) return Error{EEXIST, Kind::Taken};
+    Status s = ns::Resolve(target, dst);
+    if (s) s = ns::Confine(dst);
+    if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
     return s;
-}
-
-// Writes a temporary beside the target and renames it over. A temporary is unlocked for a moment
-// after it is made, and a sweep by another install may take it for a dead writer's then: the
-// copy is then made once more, under a new name.
-Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
-                     LPCWSTR target, BOOL failIfExists) {
-    for (int attempt = 0;; ++attempt) {
-        std::string temp;
-        dev_t dev = 0;
-        host::Fd timed;
-        if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
-        const Status s = Place(temp, target, dst, src, failIfExists, dev);
-        if (s && timed.valid()) return CarryTime(timed.get(), src, dev);
-        if (!s) {
-            timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
-            DropTemp(dst.dirfd, temp);
-        }
-        if (!s.Is(ENOENT) || attempt > 0) return s;
-    }
 }
 
 // The device of the target's folder, for remembering what its filesystem refused.
@@ -304,21 +273,21 @@ dev_t FolderDevice(const ns::HostEntry& dst) {
     return host::FStat(dst.dirfd, &st) == 0 ? st.st_dev : 0;
 }
 
-// Copies onto a missing target through an unnamed file: true when done, false when the folder's
-// filesystem has no unnamed files (nothing is written then). A target that turns up meanwhile is
-// checked and replaced, and a file the kernel would not name is copied again the named way.
-Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
-                         ns::HostEntry& dst, BOOL failIfExists) {
-    if (dst.dirDevKnown && (fsinfo::Refused(dst.dirDev, fsinfo::Feature::Unnamed) ||
-                            fsinfo::Refused(dst.dirDev, fsinfo::Feature::LinkUnnamed)))
+// Rung 1: a missing target written as an unnamed file (O_TMPFILE) and named once complete. True
+// when placed; false where the filesystem has no unnamed files or will not name one (nothing is
+// left behind then), or where the name turned out taken (dst then describes what holds it).
+Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
+                          ns::HostEntry& dst, BOOL failIfExists) {
+    const dev_t folderDev = FolderDevice(dst);
+    if (fsinfo::Refused(folderDev, fsinfo::Feature::Unnamed) ||
+        fsinfo::Refused(folderDev, fsinfo::Feature::LinkUnnamed))
         return false;
     host::Fd out(host::OpenAt(dst.dirfd, ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int opened = HostError().err;
         const int err = opened == EISDIR ? EOPNOTSUPP : opened;
-        if (!fsinfo::NoteRefusal(FolderDevice(dst), fsinfo::Feature::Unnamed, err))
-            return Error{err};
+        if (!fsinfo::NoteRefusal(folderDev, fsinfo::Feature::Unnamed, err)) return Error{err};
         return false;
     }
     dev_t dev = 0;
@@ -329,17 +298,47 @@ Result<bool> CopyUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR
     const Status named = changes::NameUnnamed(out.get(), dst);
     if (named) return true;
     if (named.Is(EEXIST)) {
-        if (failIfExists) return Error{EEXIST, Kind::Taken};
-        if (Status s = ns::Resolve(target, dst); !s) return s.error();
-        if (Status s = ns::Confine(dst); !s) return s.error();
-        if (dst.exists)
-            if (Status s = CheckTarget(dst, src, FALSE); !s) return s.error();
+        if (Status s = Retarget(target, dst, src, failIfExists); !s) return s.error();
     } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
         return named.error();
     }
-    if (Status s = WriteAndPlace(in, src, srcAttrs, dst, target, failIfExists); !s)
-        return s.error();
-    return true;
+    return false;
+}
+
+// How a copy reaches its name, rung by rung, each skipped once its filesystem has refused it:
+//  1. a missing name: an unnamed file, named once complete (PlaceUnnamed);
+//  2. a temporary beside the name, renamed onto it (changes::Rename): exclusively where asked,
+//     or where the name was only presumed missing from its folder's table and the filesystem
+//     renames exclusively (RENAME_NOREPLACE, else a hard link, else an exclusive create and a
+//     plain rename); elsewhere a plain rename, which costs a FUSE driver no extra round trips.
+// A name found taken on the way is looked up and checked again before it is replaced. A
+// temporary is unlocked for a moment after it is made, and a sweep by another install may take
+// it for a dead writer's then (ENOENT): the copy is then made once more, under a new name.
+Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
+                     LPCWSTR target, BOOL failIfExists) {
+    if (!dst.exists) {
+        const Result<bool> placed = PlaceUnnamed(in, src, srcAttrs, target, dst, failIfExists);
+        if (!placed || *placed) return placed ? Status() : Status(placed.error());
+    }
+    for (int attempt = 0;; ++attempt) {
+        std::string temp;
+        dev_t dev = 0;
+        host::Fd timed;
+        if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
+        const bool exclusive = failIfExists || (dst.presumed &&
+                                                !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
+        Status s = changes::Rename(temp, dst, exclusive, dev);
+        if (s.Is(EEXIST) && (dst.presumed || failIfExists)) {
+            s = Retarget(target, dst, src, failIfExists);
+            if (s) s = changes::Rename(temp, dst, false, dev);
+        }
+        if (s && timed.valid()) return CarryTime(timed.get(), src, dev);
+        if (!s) {
+            timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
+            DropTemp(dst.dirfd, temp);
+        }
+        if (!s.Is(ENOENT) || attempt > 0) return s;
+    }
 }
 
 // A target that already holds the source's bytes on the card, proven by reading it back from
@@ -386,7 +385,7 @@ Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
     // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
     if (struct stat link{};
         !s && !src.path.empty() &&
-        host::FStatAt(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        host::Live().fstatat(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(link.st_mode))
         return Error{ELOOP};
     if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
@@ -422,11 +421,6 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
         if (!same) return same.error();
         if ((done.kept = *same)) return {};
     }
-    if (!dst.exists) {
-        const Result<bool> copied = CopyUnnamed(in.get(), st, *srcAttrs, to, dst, failIfExists);
-        if (!copied) return copied.error();
-        if (*copied) return {};
-    }
     return WriteAndPlace(in.get(), st, *srcAttrs, dst, to, failIfExists);
 }
 
@@ -454,7 +448,7 @@ Status copy::Detach(ns::HostEntry& e) {
     }
     if (timed.valid())
         if (Status s = CarryTime(timed.get(), st, dev); !s) return s;
-    return HostStatus(host::FStatAt(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
+    return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
 }
 
 }  // namespace wce::kernel

@@ -140,7 +140,7 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
         Fail(HostError());
         return INVALID_HANDLE_VALUE;
     }
-    if (host::Flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (host::Live().flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const Error err = HostError();
         if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {
             Report(Error(err).At("claim", lpPathName));

@@ -61,7 +61,7 @@ bool Unreadable(int err, struct stat& st, DWORD& attributes) {
 bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes) {
     const std::string leaf(f.listing->name(f.listing->entries[k]));
     const ns::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    if (host::FStatAt(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (host::Live().fstatat(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Unreadable(HostError().err, st, attributes);
     Result<DWORD> read = DWORD{0};
     if (!S_ISLNK(st.st_mode)) {

@@ -63,7 +63,7 @@ Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
         direct = false;
     }
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
-    if (fd) host::FAdvise(fd->get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (fd) host::Live().fadvise(fd->get(), 0, 0, POSIX_FADV_DONTNEED);
     return fd;
 }
 

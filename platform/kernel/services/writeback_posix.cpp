@@ -65,7 +65,7 @@ off_t Bound(const Pending& p) {
 
 Status WaitOldest(Pending& p) {
     Range& oldest = p.ranges.front();
-    const Status s = HostStatus(host::SyncFileRange(
+    const Status s = HostStatus(host::Live().sync_file_range(
         oldest.fd.get(), oldest.pos, oldest.len,
         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
     p.bytes -= oldest.len;
@@ -88,18 +88,18 @@ Status Start(int fd, dev_t dev, off_t pos, off_t len) {
         p.small += len;
         if (p.small + p.bytes <= Bound(p)) return {};
         // Through the watching descriptor: the new file's own has not seen earlier errors.
-        const Status s = HostStatus(host::SyncFs(p.watch.valid() ? p.watch.get() : fd));
+        const Status s = HostStatus(host::Live().syncfs(p.watch.valid() ? p.watch.get() : fd));
         p.done += p.small + p.bytes;
         p.small = p.bytes = 0;
         p.ranges.clear();
         return s;
     }
-    if (host::SyncFileRange(fd, pos, len, SYNC_FILE_RANGE_WRITE) != 0) {
+    if (host::Live().sync_file_range(fd, pos, len, SYNC_FILE_RANGE_WRITE) != 0) {
         const Error e = HostError();
         return fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, e.err) ? Status() : Status(e);
     }
     Range r;
-    r.fd.reset(host::Dup(fd));
+    r.fd.reset(host::Live().dup(fd));
     r.pos = pos;
     r.len = len;
     if (!r.fd.valid()) return {};  // only the bound is lost; the final flush still reports
@@ -141,7 +141,7 @@ Status Flush(dev_t dev, int fd) {
     Pending* p = it == ByDevice().end() ? nullptr : &it->second;
     if (p != nullptr && p->watch.valid()) fd = p->watch.get();
     bool all = fd < 0 || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
-    if (!all && host::SyncFs(fd) != 0) {
+    if (!all && host::Live().syncfs(fd) != 0) {
         const Error e = HostError();
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, e.err)) return e;
         all = true;
@@ -150,16 +150,16 @@ Status Flush(dev_t dev, int fd) {
     if (p != nullptr && p->beneath.fuse) {
         if (!p->beneath.unreachable.empty()) all = true;
         for (host::Fd& layer : p->layers)
-            if (host::FSync(layer.get()) != 0) return HostError();
+            if (host::Live().fsync(layer.get()) != 0) return HostError();
     }
-    return all ? HostStatus(host::SyncAll()) : Status();
+    return all ? HostStatus(host::Live().sync()) : Status();
 }
 
 std::string DropCached(dev_t dev) {
     auto it = ByDevice().find(dev);
     if (it == ByDevice().end()) return {};
     for (host::Fd& layer : it->second.layers)
-        host::FAdvise(layer.get(), 0, 0, POSIX_FADV_DONTNEED);
+        host::Live().fadvise(layer.get(), 0, 0, POSIX_FADV_DONTNEED);
     return it->second.beneath.fuse ? it->second.beneath.unreachable : std::string();
 }
 
@@ -195,7 +195,7 @@ void Untrack(int fd) {
 
 void Untrack(int dirfd, const char* name) {
     struct stat st {};
-    if (ByDevice().empty() || host::FStatAt(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (ByDevice().empty() || host::Live().fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
     Untrack(st.st_dev, st.st_ino);
 }
 
