@@ -22,13 +22,13 @@ constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
 
 // What each filesystem offers, keyed by device.
-struct Facts {
+struct FsFacts {
     std::unordered_map<dev_t, Traits> traits;
     std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
 };
 
-Facts& K() {
-    return Learnt<Facts>();
+FsFacts& Facts() {
+    return Learnt<FsFacts>();
 }
 
 bool PairKeyed(Feature f) {
@@ -78,25 +78,25 @@ Traits Probe(const char* hostPath) {
 }  // namespace
 
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
-    const auto& refused = K().refused;
+    const auto& refused = Facts().refused;
     auto it = refused.find({dev, PairKeyed(f) ? srcDev : 0});
     return it != refused.end() && ((it->second >> static_cast<unsigned>(f)) & 1u);
 }
 
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
     if (!MeansNotHere(f, err)) return false;
-    K().refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
+    Facts().refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
     return true;
 }
 
 Traits TraitsOf(dev_t dev, const char* hostPath) {
     Traits t;
     if (KnownTraits(dev, t)) return t;
-    return K().traits.emplace(dev, Probe(hostPath)).first->second;
+    return Facts().traits.emplace(dev, Probe(hostPath)).first->second;
 }
 
 bool KnownTraits(dev_t dev, Traits& out) {
-    const auto& traits = K().traits;
+    const auto& traits = Facts().traits;
     auto it = traits.find(dev);
     if (it == traits.end()) return false;
     out = it->second;
@@ -104,7 +104,7 @@ bool KnownTraits(dev_t dev, Traits& out) {
 }
 
 void NoteFoldsCase(dev_t dev, bool folds) {
-    if (auto it = K().traits.find(dev); it != K().traits.end())
+    if (auto it = Facts().traits.find(dev); it != Facts().traits.end())
         it->second.foldsCase = folds ? 1 : 0;
 }
 

@@ -39,13 +39,13 @@ std::string_view BaseOf(std::string_view dirHost) {
 // The folder rel below the open folder base, opened with flags, every step a folder and none a
 // link: the host's own confined lookup where the kernel has one, else one step at a time.
 Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
-    if (!M().noOpenAt2) {
+    if (!KnownFolders().noOpenAt2) {
         host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY,
                                   RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS));
         if (fd.valid()) return fd;
         const Error e = HostError(Kind::Folder);
         if (e.err != ENOSYS && e.err != EPERM && e.err != E2BIG) return e;
-        M().noOpenAt2 = true;
+        KnownFolders().noOpenAt2 = true;
     }
     const size_t last = rel.rfind('/');
     host::Fd cur(host::Live().dup(base));
@@ -110,7 +110,7 @@ Status Canonical(const std::string& in, std::string& out) {
 }
 
 Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
-    auto& m = M();
+    auto& m = KnownFolders();
     const std::string_view base = BaseOf(dirHost);
     if (base.empty()) return Error{EACCES};
     Folders::Base* b = nullptr;
@@ -135,7 +135,7 @@ Status Confine(HostEntry& e) {
     if (e.dirfd != AT_FDCWD || e.nameOffset == 0) return {};
     // The folder the last change was made in is kept for one clock tick: a copying walk fills
     // one folder file after file.
-    Folders::Held& last = M().lastConfined;
+    Folders::Held& last = KnownFolders().lastConfined;
     if (last.fd == nullptr || !fsinfo::Fresh(last.opened, fsinfo::Tick()) || last.host != e.dir()) {
         Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);
         if (!fd) {

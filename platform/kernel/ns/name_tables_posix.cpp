@@ -32,7 +32,7 @@ FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct s
 
 // An empty table for a folder with status st, read at time now; older tables go when too many.
 FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t now, bool made) {
-    auto& m = M();
+    auto& m = KnownFolders();
     if (m.folded.size() >= kMaxFoldedTables) m.folded.clear();
     FoldedTable& t = m.folded[dirHost];
     t = FoldedTable{};
@@ -68,8 +68,8 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
 Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, int64_t now) {
     DirListing listing;
     if (Status s = ReadListing(dirHost, listing); !s) return s.error();
-    auto old = M().folded.find(dirHost);
-    const bool same = old != M().folded.end() && old->second.listed.stamp.ino == st.st_ino;
+    auto old = KnownFolders().folded.find(dirHost);
+    const bool same = old != KnownFolders().folded.end() && old->second.listed.stamp.ino == st.st_ino;
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
@@ -106,19 +106,19 @@ bool StillFresh(FoldedTable& t, const struct stat& st) {
 // fails as a folder.
 Result<FoldedTable*> TableFor(const std::string& dirHost) {
     const int64_t now = fsinfo::Now();
-    auto it = M().folded.find(dirHost);
-    if (it != M().folded.end() && fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
+    auto it = KnownFolders().folded.find(dirHost);
+    if (it != KnownFolders().folded.end() && fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
         return &it->second;
     struct stat st {};
     if (host::Live().fstatat(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
     if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
-        if (it != M().folded.end()) M().folded.erase(it);
-        M().foldingFolder.listed.stamp = fsinfo::Stamp::Unsettled(st);
-        return &M().foldingFolder;
+        if (it != KnownFolders().folded.end()) KnownFolders().folded.erase(it);
+        KnownFolders().foldingFolder.listed.stamp = fsinfo::Stamp::Unsettled(st);
+        return &KnownFolders().foldingFolder;
     }
-    if (it != M().folded.end() && StillFresh(it->second, st)) {
+    if (it != KnownFolders().folded.end() && StillFresh(it->second, st)) {
         it->second.comparedAt = now;
         return &it->second;
     }
@@ -126,14 +126,14 @@ Result<FoldedTable*> TableFor(const std::string& dirHost) {
 }
 
 bool MadeAndFresh(const std::string& dirHost) {
-    auto it = M().folded.find(dirHost);
-    return it != M().folded.end() && it->second.made &&
+    auto it = KnownFolders().folded.find(dirHost);
+    return it != KnownFolders().folded.end() && it->second.made &&
            fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick());
 }
 
 void NoteAdded(std::string_view dirHost, std::string_view hostName) {
-    auto it = M().folded.find(dirHost);
-    if (it == M().folded.end()) return;
+    auto it = KnownFolders().folded.find(dirHost);
+    if (it == KnownFolders().folded.end()) return;
     std::u16string dev, key;
     names::HostToDevice(hostName, dev);
     paths::AppendFolded(dev, key);
@@ -155,15 +155,15 @@ void NoteMadeFolder(const std::string& dirHost) {
 }
 
 void NoteStale(std::string_view dirHost) {
-    if (auto it = M().folded.find(dirHost); it != M().folded.end()) M().folded.erase(it);
+    if (auto it = KnownFolders().folded.find(dirHost); it != KnownFolders().folded.end()) KnownFolders().folded.erase(it);
 }
 
 void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
-    auto it = M().folded.find(dirHost);
-    if (it == M().folded.end()) return;
+    auto it = KnownFolders().folded.find(dirHost);
+    if (it == KnownFolders().folded.end()) return;
     FoldedTable& t = it->second;
     if (t.collisions > 0) {
-        M().folded.erase(it);
+        KnownFolders().folded.erase(it);
         return;
     }
     std::u16string dev, key;

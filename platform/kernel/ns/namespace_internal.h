@@ -79,7 +79,7 @@ struct Mapping {
 };
 Mapping& Mapped();
 
-inline Folders& M() {
+inline Folders& KnownFolders() {
     return Learnt<Folders>();
 }
 

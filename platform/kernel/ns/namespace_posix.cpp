@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kMaxCachedDirs = 8192;
 
 int OpenFolderFd(std::string_view dirHost) {
-    const auto& open = M().open;
+    const auto& open = KnownFolders().open;
     for (auto it = open.rbegin(); it != open.rend(); ++it)
         if (it->dirHost == dirHost) return it->fd;
     return AT_FDCWD;
@@ -86,11 +86,11 @@ Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& ou
 // Answers a lookup from the folder's existing name table: one look at the folder instead of
 // one at the name and one at the folder when the name is missing. False when there is no table.
 Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
-    if (M().folded.find(dirHost) == M().folded.end()) return false;
+    if (KnownFolders().folded.find(dirHost) == KnownFolders().folded.end()) return false;
     Result<FoldedTable*> table = TableFor(dirHost);
     if (!table) return TableError(table.error());
     // A table given up meanwhile for the host's own case folding cannot say a name is missing.
-    if (*table == &M().foldingFolder) return false;
+    if (*table == &KnownFolders().foldingFolder) return false;
     if (Status s = FindInTable(**table, name, out, true); !s) return s.error();
     return true;
 }
@@ -125,7 +125,7 @@ bool IsMedium(const paths::Components& c) {
 // A folder on the way that is missing or no folder fails as a folder; a stale one, when the
 // cache was used, fails as stale (the caller looks again without it).
 Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHost) {
-    auto& m = M();
+    auto& m = KnownFolders();
     const size_t n = c.count - 1;
     bool medium = IsMedium(c) && n >= 1;
     dirHost = medium ? Mapped().mediumHost : Mapped().rootHost;
@@ -185,7 +185,7 @@ template <class Attempt>
 Status RetryUncached(const Attempt& attempt) {
     Status r = attempt(true);
     if (!r.Is(Kind::Stale)) return r;
-    M().ForgetResolved();
+    KnownFolders().ForgetResolved();
     return attempt(false);
 }
 
@@ -222,11 +222,11 @@ Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
 }
 
 void NoteOpenFolder(const std::string& dirHost, int fd) {
-    M().open.push_back({dirHost, fd});
+    KnownFolders().open.push_back({dirHost, fd});
 }
 
 void NoteClosedFolder(int fd) {
-    auto& open = M().open;
+    auto& open = KnownFolders().open;
     for (auto it = open.rbegin(); it != open.rend(); ++it)
         if (it->fd == fd) {
             open.erase(std::next(it).base());

@@ -60,13 +60,13 @@ struct Remembered {
     std::unordered_map<InodeKey, std::pair<fsinfo::Stamp, DWORD>, InodeHash> byInode;
     bool noXattrAt = false;  // the running kernel lacks getxattrat
 };
-Remembered& R() {
+Remembered& Words() {
     return Learnt<Remembered>();
 }
 
 bool Recall(const struct stat& st, DWORD& bits) {
-    auto it = R().byInode.find({st.st_dev, st.st_ino});
-    if (it == R().byInode.end() || !fsinfo::Fresh({it->second.first}, 0, &st)) return false;
+    auto it = Words().byInode.find({st.st_dev, st.st_ino});
+    if (it == Words().byInode.end() || !fsinfo::Fresh({it->second.first}, 0, &st)) return false;
     bits = it->second.second;
     return true;
 }
@@ -74,15 +74,15 @@ bool Recall(const struct stat& st, DWORD& bits) {
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
     if (!t.fineStamps || !stamp.settled) return;
-    if (R().byInode.size() >= kMaxRemembered) R().byInode.clear();
-    R().byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
+    if (Words().byInode.size() >= kMaxRemembered) Words().byInode.clear();
+    Words().byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
 }
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
-    if (!R().noXattrAt) {
+    if (!Words().noXattrAt) {
         ssize_t n = host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || HostError().err != ENOSYS) return n;
-        R().noXattrAt = true;
+        Words().noXattrAt = true;
     }
     if (where.dirfd == AT_FDCWD) return host::Live().lgetxattr(where.name, name, buf, size);
     const std::string full = std::string(where.dir).append("/").append(where.name);

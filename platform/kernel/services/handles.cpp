@@ -18,7 +18,7 @@ struct Table {
     int live = 0;
 };
 
-Table& T() {
+Table& Slots() {
     static Table t;
     return t;
 }
@@ -27,13 +27,13 @@ bool IndexOf(HANDLE h, size_t& index) {
     auto v = reinterpret_cast<std::uintptr_t>(h);
     if (v < kBase || (v - kBase) % kStep != 0) return false;
     index = (v - kBase) / kStep;
-    return index < T().slots.size() && T().slots[index] != nullptr;
+    return index < Slots().slots.size() && Slots().slots[index] != nullptr;
 }
 
 }  // namespace
 
 HANDLE Add(std::unique_ptr<Object> object) {
-    auto& t = T();
+    auto& t = Slots();
     size_t index = t.slots.size();
     if (!t.free.empty()) {
         index = t.free.back();
@@ -48,20 +48,20 @@ HANDLE Add(std::unique_ptr<Object> object) {
 
 Object* Lookup(HANDLE h) {
     size_t index = 0;
-    return IndexOf(h, index) ? T().slots[index].get() : nullptr;
+    return IndexOf(h, index) ? Slots().slots[index].get() : nullptr;
 }
 
 bool Remove(HANDLE h) {
     size_t index = 0;
     if (!IndexOf(h, index)) return false;
-    T().slots[index].reset();
-    T().free.push_back(index);
-    --T().live;
+    Slots().slots[index].reset();
+    Slots().free.push_back(index);
+    --Slots().live;
     return true;
 }
 
 int Count() {
-    return T().live;
+    return Slots().live;
 }
 
 }  // namespace wce::kernel::handles
