@@ -21,7 +21,6 @@
 #include "platform/kernel/host/result.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
-#include "platform/kernel/services/attributes.h"
 
 namespace wce::kernel {
 

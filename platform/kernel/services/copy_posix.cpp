@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdlib>
 #include <iterator>
@@ -101,10 +102,7 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
 // Appends n in decimal: cheaper than formatting, and it runs for every file copied.
 void AppendNumber(std::string& s, unsigned long n) {
     char digits[24];
-    char* p = std::end(digits);
-    do *--p = static_cast<char>('0' + n % 10);
-    while ((n /= 10) != 0);
-    s.append(p, std::end(digits));
+    s.append(digits, std::to_chars(digits, std::end(digits), n).ptr);
 }
 
 constexpr std::string_view kTempPrefix = ".wce-copy-";
