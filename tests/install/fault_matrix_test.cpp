@@ -25,6 +25,7 @@
 #include "platform/user/display.h"
 #include "tests/install/dialog_host.h"
 #include "tests/media/mounted_image.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -109,30 +110,32 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         struct statfs shm {};
         if (statfs("/dev/shm", &shm) != 0 || shm.f_type != 0x01021994 /* TMPFS_MAGIC */)
             GTEST_SKIP() << "no tmpfs at /dev/shm for the package";
+        host_ = std::make_unique<wce::test::ScratchFolder>(
+            GetParam().base ? GetParam().base : fs::temp_directory_path());
         if (GetParam().image) {
-            image_ = std::make_unique<media::MountedImage>(
-                *GetParam().image, GetParam().image == &media::kFat ? 40 : 16);
+            const int sizeMiB = GetParam().image == &media::kFat ? 40 : 16;
+            image_ = std::make_unique<media::MountedImage>(*GetParam().image, sizeMiB,
+                                                           host_->path() / "card");
             if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
             device_ = image_->Mnt() / "device";
         } else {
-            host_ = std::make_unique<media::ScratchDir>(GetParam().base);
-            device_ = host_->Dir() / "device";
+            device_ = host_->path() / "device";
         }
         wce::user::SetDisplay(std::make_unique<MessageDisplay>());
         fs::create_directories(device_);
         Configure(device_);
         for (const File& f : kFiles)
-            media::Write(package_.Dir() / "PRODUCT1" / f.path, NewBytes(f.size));
-        fs::create_directories(package_.Dir() / "PRODUCT1/SETAPP/Empty");
+            wce::test::WriteFile(package_.path() / "PRODUCT1" / f.path, NewBytes(f.size));
+        fs::create_directories(package_.path() / "PRODUCT1/SETAPP/Empty");
         SetFileAttributesW((u"\\Storage Card\\PRODUCT1\\" + Device(kHiddenInPackage)).c_str(),
                            kHidden);
-        want_ = Snapshot(package_.Dir() / "PRODUCT1");
+        want_ = Snapshot(package_.path() / "PRODUCT1");
         // Past the stamp window, so what the kernel trusts of the package is the same in every run.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     void TearDown() override {
         wce::kernel::ClearFaults();
-        Configure(package_.Dir());  // lets go of the mount before it goes
+        Configure(package_.path());  // lets go of the mount before it goes
         if (image_) {
             EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
         }
@@ -140,7 +143,7 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
     void Configure(const fs::path& root) {
         wce::kernel::DeviceConfig c;
         c.hostRoot = root.string();
-        c.hostMedium = package_.Dir().string();
+        c.hostMedium = package_.path().string();
         wce::kernel::ConfigureDevice(c);
     }
 
@@ -161,7 +164,7 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         wce::kernel::ForgetHost();
         for (const File& f : kFiles) {
             if (!older) break;
-            media::Write(HostOf(f.path), OldBytes(f));
+            wce::test::WriteFile(HostOf(f.path), OldBytes(f));
             SetFileAttributesW(DeviceOf(f.path).c_str(), f.oldAttributes);  // refused on FAT
         }
         wce::kernel::ForgetHost();
@@ -215,7 +218,7 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
     static Tree Snapshot(const fs::path& top) {
         Tree t;
         for (const auto& e : fs::recursive_directory_iterator(top))
-            t[fs::relative(e.path(), top)] = e.is_directory() ? "/" : media::Read(e.path());
+            t[fs::relative(e.path(), top)] = e.is_directory() ? "/" : wce::test::ReadFile(e.path());
         return t;
     }
 
@@ -242,8 +245,8 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         return wrong;
     }
 
-    media::ScratchDir package_{"/dev/shm"};
-    std::unique_ptr<media::ScratchDir> host_;
+    wce::test::ScratchFolder package_{"/dev/shm"};
+    std::unique_ptr<wce::test::ScratchFolder> host_;
     std::unique_ptr<media::MountedImage> image_;
     fs::path device_;
     Tree want_;

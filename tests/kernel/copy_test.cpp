@@ -6,10 +6,13 @@
 #include <functional>
 #include <random>
 
-#include "kernel_fixture.h"
 #include "platform/kernel/activity.h"
+#include "tests/support/call_budgets.h"
+#include "tests/support/scratch_device.h"
 
 using namespace wce::kernel;
+using wce::test::ExpectWithin;
+namespace budget = wce::test::budget;
 
 namespace {
 // A folder whose time stamps stay as they were, as on a host clock too coarse to show a change.
@@ -63,8 +66,7 @@ TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
     int n = 0;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        host::RestoreOps();
-        ForgetHost();
+        RealHost();
         r.prepare();
         const std::string dir = root() + "/d" + std::to_string(n++);
         fs::create_directories(dir);
@@ -83,8 +85,6 @@ TEST_F(KernelTest, CopyNamesNewFilesWhateverTheHostAllows) {
         EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", dst.c_str(), TRUE));
         EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     }
-    host::RestoreOps();
-    ForgetHost();
 }
 
 TEST_F(KernelTest, CopyReplacementRules) {
@@ -184,7 +184,7 @@ TEST_F(KernelTest, CopyDataPathsGiveIdenticalFiles) {
     ClearFaults();
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\big.bin", u"\\again1", FALSE));
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\big.bin", u"\\again2", FALSE));
-    EXPECT_LE(HostCallCount(HostOp::Ioctl), 1);
+    ExpectWithin(budget::kCloneTriedOnce);
 }
 
 TEST_F(KernelTest, CopyFailureKeepsOldTargetAndLeavesNoTemporary) {
@@ -296,14 +296,11 @@ TEST_F(KernelTest, CopyIntoAMadeFolderRenamesWithoutExclusiveRename) {
     ClearFaults();
     for (const char16_t* dst : {u"\\made\\b.txt", u"\\made\\c.txt"})
         ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst, FALSE));
-    EXPECT_EQ(HostCallCount(HostOp::Link), 0);
-    EXPECT_EQ(HostCallCount(HostOp::Rename), 2);
+    ExpectWithin(budget::kOnePlacingCallEach);
     EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", u"\\made\\A.TXT", TRUE));
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     EXPECT_EQ(Read(root() + "/made/c.txt"), "new");
     EXPECT_EQ(CountEntries(root() + "/made"), 3);
-    host::RestoreOps();
-    ForgetHost();
 }
 
 // Each optional call refused as filesystems refuse it: the copy still succeeds with the same
@@ -344,8 +341,7 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
     int n = 0;
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.feature) + " refused with " + strerrorname_np(r.err));
-        host::RestoreOps();
-        ForgetHost();
+        RealHost();
         chmod((medium() + "/src.txt").c_str(), r.err == EPERM || r.err == ENOSYS ? 0444 : 0644);
         g_refusal = r.err;
         g_refused = 0;
@@ -367,8 +363,6 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
         EXPECT_TRUE(FlushVolumeW(u"\\"));
         EXPECT_EQ(g_refused, r.calls);
     }
-    host::RestoreOps();
-    ForgetHost();
 }
 
 // Where read-back applies, a target the card already holds right is proven by reading it and
@@ -403,9 +397,7 @@ TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.bin", u"\\a.bin", FALSE));  // the first install
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        DeviceConfig c = CurrentDevice();
-        c.verify = row.verify;
-        ConfigureDevice(c);
+        SetVerify(row.verify);
         chmod(src.c_str(), 0644);
         row.change();
         chmod(src.c_str(), 0444);
@@ -416,16 +408,11 @@ TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
         ASSERT_TRUE(FlushVolumeW(u"\\")) << GetLastError();
         EXPECT_EQ(listener.kept, row.kept ? 1 : 0);
         EXPECT_EQ(listener.copied, row.kept ? 0 : 1);
-        if (row.kept) {
-            EXPECT_EQ(HostCallCount(HostOp::Write) + HostCallCount(HostOp::CopyRange) +
-                          HostCallCount(HostOp::Rename),
-                      0);
-        }
+        if (row.kept) ExpectWithin(budget::kKeptIsNotWritten);
         EXPECT_EQ(Read(dst), Read(src));
         EXPECT_EQ(GetFileAttributesW(u"\\a.bin"), FILE_ATTRIBUTE_READONLY);
         struct stat st {};
         ASSERT_EQ(stat(dst.c_str(), &st), 0);
         EXPECT_EQ(st.st_mtim.tv_sec, written[1].tv_sec);
     }
-    SetActivity(nullptr);
 }

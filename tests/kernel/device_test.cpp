@@ -1,15 +1,13 @@
 // Settings from the environment.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "platform/kernel/device.h"
+#include "tests/support/scratch_folder.h"
 
-namespace fs = std::filesystem;
 using namespace wce::kernel;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -19,16 +17,12 @@ struct EnvScope {
     }
 };
 
-fs::path Scratch() {
-    std::string tmpl = (fs::temp_directory_path() / "wce-env-XXXXXX").string();
-    return mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
-}
-
 }  // namespace
 
 TEST(KernelDevice, SettingsChooseFoldersAndCodePage) {
     EnvScope env;
-    fs::path dir = Scratch();
+    const wce::test::ScratchFolder scratch;
+    const fs::path& dir = scratch.path();
     fs::create_directories(dir / "dev");
     fs::create_directories(dir / "med");
     setenv("WCE_ROOT", (dir / "dev").c_str(), 1);
@@ -39,19 +33,18 @@ TEST(KernelDevice, SettingsChooseFoldersAndCodePage) {
     EXPECT_EQ(c.hostMedium, (dir / "med").string());
     EXPECT_EQ(c.codePage, 1252u);
     EXPECT_EQ(c.exeName, u"kernel_tests.exe");  // the test binary has no extension
-    fs::remove_all(dir);
 }
 
 TEST(KernelDevice, DefaultDeviceIsCreatedLikeAFreshOne) {
     EnvScope env;
-    fs::path dir = Scratch();
+    const wce::test::ScratchFolder scratch;
+    const fs::path& dir = scratch.path();
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     DeviceConfig c = DeviceConfigFromEnvironment("x");
     EXPECT_EQ(c.hostRoot, (dir / "data" / "wce-device").string());
     EXPECT_TRUE(fs::is_directory(dir / "data/wce-device/ROMDisk/PROGRAM/TAV"));
     EXPECT_TRUE(fs::is_directory(dir / "data/wce-device/ROMDisk2/PROGRAM/SETAPP"));
     EXPECT_EQ(c.codePage, 932u);
-    fs::remove_all(dir);
 }
 
 TEST(KernelDeviceDeathTest, BadSettingsExitWithStatusTwo) {
@@ -76,7 +69,8 @@ TEST(KernelDeviceDeathTest, BadSettingsExitWithStatusTwo) {
 
 TEST(KernelDevice, MediumIsTheWorkingFolderWhenOnlyItHoldsACatalogue) {
     EnvScope env;
-    fs::path dir = Scratch();
+    const wce::test::ScratchFolder scratch;
+    const fs::path& dir = scratch.path();
     fs::create_directories(dir / "card");
     fs::create_directories(dir / "empty");
     setenv("WCE_ROOT", dir.c_str(), 1);
@@ -90,5 +84,4 @@ TEST(KernelDevice, MediumIsTheWorkingFolderWhenOnlyItHoldsACatalogue) {
     setenv("WCE_MEDIUM", (dir / "empty").c_str(), 1);
     EXPECT_EQ(DeviceConfigFromEnvironment("x").hostMedium, (dir / "empty").string());
     fs::current_path(before);
-    fs::remove_all(dir);
 }

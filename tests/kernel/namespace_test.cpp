@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "kernel_fixture.h"
+#include "tests/support/scratch_device.h"
 
 using namespace wce::kernel;
 
@@ -132,7 +132,7 @@ TEST_F(KernelTest, NamespaceLookupIgnoresCaseButPrefersExactName) {
     // Copying onto a name that differs only in case replaces it instead of adding a second file.
     Write(medium() + "/README.TXT", "new");
     Write(root() + "/romdisk2/program/setapp/readme.txt", "old");
-    AfterClockTick();
+    Advance(kNextTick);
     EXPECT_TRUE(GetFileAttributesW(u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT") != INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\README.TXT", u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT", FALSE));
     EXPECT_EQ(Read(root() + "/romdisk2/program/setapp/readme.txt"), "new");
@@ -143,15 +143,16 @@ TEST_F(KernelTest, NamespaceSeesChangesMadeBehindItsBack) {
     fs::create_directories(root() + "/d");
     EXPECT_EQ(GetFileAttributesW(u"\\D\\NEW.TXT"), INVALID_FILE_ATTRIBUTES);
     Write(root() + "/d/new.txt", "x");
-    AfterClockTick();
+    Advance(kNextTick);  // another process's change is seen from the next tick on
     EXPECT_EQ(GetFileAttributesW(u"\\D\\NEW.TXT"), FILE_ATTRIBUTE_NORMAL);
     // A cached folder replaced by one spelt differently is found again.
     fs::remove_all(root() + "/d");
     Write(root() + "/D/new.txt", "x");
-    AfterClockTick();
+    Advance(kNextTick);
     EXPECT_EQ(GetFileAttributesW(u"\\d\\new.txt"), FILE_ATTRIBUTE_NORMAL);
     fs::remove(root() + "/D/new.txt");
-    AfterClockTick();  // another process's change is seen from the next tick on
+    Stamp(root() + "/D");
+    Advance(kNextTick);
     EXPECT_EQ(GetFileAttributesW(u"\\d\\new.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
@@ -205,10 +206,9 @@ TEST_F(KernelTest, NamespaceNamesRoundTripThroughEnumerationAndCopy) {
 }
 
 namespace {
-// A folder whose stamps the test sets, on a filesystem with fine or coarse stamps, at a time
-// the test sets: the freshness rule stepped through without sleeping.
+// A folder whose stamps the test sets, on a filesystem with fine or coarse stamps: the freshness
+// rule stepped through without sleeping.
 constexpr int64_t kSecond = 1'000'000'000;
-int64_t g_now = 0;
 bool g_coarse = false;
 std::string g_dir;
 struct timespec g_stamp {};
@@ -224,39 +224,33 @@ int StatFsOf(const char* path, struct statfs* st) {
 }
 }  // namespace
 
-// Stamps x time x own change x outside change: when a folder's name table may answer a lookup
-// of a spelling the host does not have, and when it must be read again.
+// Stamps x own change x outside change: a name another process adds to a folder whose name table
+// is known is found once the clock has passed what the rule allows.
 TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
     struct Row {
         const char* name;
         bool coarse;
-        int64_t stampAge;   // how old the folder's stamps are when the table is filled
-        bool ownChange;     // this process adds a file before the outside one
-        bool stampsMove;    // the outside change moves the stamps
-        int64_t later;      // time passed before the lookup
-        bool seen;          // the outside name is found
+        int64_t stampAge;  // how old the folder's stamps are when the table is filled
+        bool ownChange;    // this process adds a file before the outside one
+        bool stampsMove;   // the outside change moves the stamps
+        int64_t later;     // time passed before the lookup
     } rows[] = {
-        {"fine, settled, stamps move", false, kSecond, false, true, kSecond / 100, true},
-        {"fine, unsettled, stamps stay, next tick", false, 0, false, false, kSecond / 100, true},
-        {"coarse, settled, stamps move", true, 10 * kSecond, false, true, kSecond / 100, true},
-        {"coarse, unsettled, stamps stay, within the window", true, 0, false, false, kSecond / 100, false},
-        {"coarse, unsettled, stamps stay, window passed", true, 0, false, false, 3 * kSecond, true},
-        {"coarse, own change, within the window", true, 10 * kSecond, true, true, kSecond / 100, false},
-        {"coarse, own change, window passed", true, 10 * kSecond, true, true, 3 * kSecond, true},
+        {"fine, settled, stamps move", false, kSecond, false, true, kNextTick},
+        {"fine, unsettled, stamps stay", false, 0, false, false, kNextTick},
+        {"coarse, settled, stamps move", true, 10 * kSecond, false, true, kNextTick},
+        {"coarse, unsettled, stamps stay", true, 0, false, false, kCoarseWindow},
+        {"coarse, own change", true, 10 * kSecond, true, true, kCoarseWindow},
     };
-    fsinfo::SetClock([] { return g_now; });
     int n = 0;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        host::RestoreOps();
-        ForgetHost();
+        ForgetHost();  // the traits of the filesystem are learnt anew
         g_coarse = r.coarse;
         const std::string dir = "/t" + std::to_string(n++);
-        fs::create_directories(root() + dir);
         Write(root() + dir + "/seed.txt", "s");
         g_dir = root() + dir;
-        g_now = 1000 * kSecond;
-        g_stamp = {static_cast<time_t>((g_now - r.stampAge) / kSecond), 0};
+        const int64_t stamp = Now() - r.stampAge;
+        g_stamp = {static_cast<time_t>(stamp / kSecond), static_cast<long>(stamp % kSecond)};
         host::Table().fstatat = StampedStat;
         host::Table().statfs = StatFsOf;
         const std::u16string dev(dir.begin(), dir.end());
@@ -268,8 +262,7 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
         }
         Write(root() + dir + "/out.txt", "o");
         if (r.stampsMove || r.ownChange) g_stamp.tv_sec += 1;
-        g_now += r.later;
-        EXPECT_EQ(GetFileAttributesW(outside.c_str()) != INVALID_FILE_ATTRIBUTES, r.seen);
+        Advance(r.later);
+        EXPECT_NE(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);
     }
-    host::RestoreOps();
 }

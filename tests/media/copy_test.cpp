@@ -10,11 +10,9 @@
 #include <random>
 
 #include "platform/kernel/activity.h"
-#include "platform/kernel/device.h"
 #include "platform/kernel/errors.h"
-#include "platform/kernel/files.h"
-#include "platform/kernel/host/host_ops.h"
 #include "tests/media/mounted_image.h"
+#include "tests/support/scratch_device.h"
 
 namespace {
 
@@ -35,36 +33,27 @@ std::vector<std::string> Names(const fs::path& dir)
     return names;
 }
 
-class MediaCopy : public ::testing::TestWithParam<const Filesystem*> {
+class MediaCopy : public wce::test::DeviceTest<::testing::TestWithParam<const Filesystem*>> {
 protected:
-    // The device root on an image of sizeMiB; the medium in a host folder.
+    // The device root on an image of sizeMiB; the medium in the scratch folder.
     void Make(const Filesystem& fsys, int sizeMiB)
     {
-        image_ = std::make_unique<MountedImage>(fsys, sizeMiB);
+        image_ = std::make_unique<MountedImage>(fsys, sizeMiB, top() + "/card");
         if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
         fs::create_directories(Root());
-        fs::create_directories(Medium());
-        Configure(Root());
+        MapRoot(Root());
     }
     void TearDown() override
     {
-        EXPECT_EQ(wce::kernel::OpenHandleCount(), 0);
-        Configure(medium_.Dir());  // lets go of the mount before it goes
+        DeviceTest::TearDown();
+        MapRoot(root());  // lets go of the mount before it goes
         if (image_) {
             EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
         }
     }
-    void Configure(const fs::path& root)
-    {
-        wce::kernel::DeviceConfig c;
-        c.hostRoot = root.string();
-        c.hostMedium = Medium().string();
-        wce::kernel::ConfigureDevice(c);
-    }
     fs::path Root() const { return image_->Mnt() / "root"; }
-    fs::path Medium() const { return medium_.Dir() / "medium"; }
+    fs::path Medium() const { return medium(); }
 
-    ScratchDir medium_;
     std::unique_ptr<MountedImage> image_;
 };
 
@@ -105,7 +94,7 @@ TEST_P(MediaCopy, CopiesLandWholeAndNothingElse)
     const std::vector<std::string> expected{"big.bin", "new.txt", "old.txt", "readme.txt", "taken.txt"};
     EXPECT_EQ(Names(Root()), expected);
     EXPECT_TRUE(FlushVolumeW(u"\\"));
-    Configure(medium_.Dir());
+    MapRoot(root());
     ASSERT_TRUE(image_->Unmount());
     ASSERT_TRUE(image_->Mount()) << image_->Error();
     EXPECT_EQ(Names(Root()), expected);
@@ -145,7 +134,7 @@ TEST_P(MediaCopy, NamesAddedBehindItsBackAreSeen)
     ASSERT_TRUE(CreateDirectoryW(u"\\d", nullptr));
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\a.txt", TRUE));
     Write(Root() / "d" / "B.txt", "theirs");
-    usleep(60 * 1000);
+    Advance(kSeenWithin);
     EXPECT_NE(GetFileAttributesW(u"\\d\\b.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\b.txt", TRUE));
     EXPECT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\d\\b.txt", FALSE));
@@ -204,9 +193,7 @@ TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath)
         void Noticed(std::string_view s) override { noticed = s; }
     } listener;
     wce::kernel::SetActivity(&listener);
-    wce::kernel::DeviceConfig c = wce::kernel::CurrentDevice();
-    c.verify = 1;
-    wce::kernel::ConfigureDevice(c);
+    SetVerify(1);
     Write(Medium() / "a.bin", Random(3 << 20));
     static int syncs, fsyncs;
     static std::string image;
@@ -230,8 +217,6 @@ TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath)
         EXPECT_EQ(listener.noticed.empty(), reachable) << listener.noticed;
         if (!reachable) EXPECT_NE(listener.noticed.find("not from the card"), std::string::npos);
     }
-    wce::kernel::host::RestoreOps();
-    wce::kernel::SetActivity(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, MediaCopy, ::testing::Values(&kFat, &kNtfs),

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "tests/media/mounted_image.h"
+#include "tests/support/scratch_device.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ Tree Snapshot(const fs::path& top)
             it.disable_recursion_pending();
             continue;
         }
-        t[fs::relative(e.path(), top)] = e.is_directory() ? "/" : Read(e.path());
+        t[fs::relative(e.path(), top)] =
+            e.is_directory() ? "/" : wce::test::ScratchDevice::Read(e.path());
     }
     return t;
 }
@@ -62,19 +64,20 @@ std::string ControlLine(const std::string& dump, int nID)
     return at == std::string::npos ? "" : dump.substr(at, dump.find('\n', at) - at);
 }
 
-class MediaInstall : public ::testing::TestWithParam<const Filesystem*> {
+class MediaInstall : public wce::test::DeviceTest<::testing::TestWithParam<const Filesystem*>> {
 protected:
     // An image of sizeMiB holding the device, and the medium there too where mediumOnImage.
     void Make(const Filesystem& fsys, int sizeMiB, bool mediumOnImage)
     {
-        image_ = std::make_unique<MountedImage>(fsys, sizeMiB);
+        image_ = std::make_unique<MountedImage>(fsys, sizeMiB, top() + "/card");
         if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
-        medium_ = mediumOnImage ? image_->Mnt() / "medium" : scratch_.Dir() / "medium";
+        medium_ = mediumOnImage ? image_->Mnt() / "medium" : fs::path(medium());
         fs::create_directories(Device() / "ROMDisk/PROGRAM/TAV");
         fs::create_directories(Device() / "ROMDisk2/PROGRAM/SETAPP");
     }
     void TearDown() override
     {
+        DeviceTest::TearDown();
         if (image_) {
             EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
         }
@@ -94,9 +97,9 @@ protected:
     // The shell command that runs the program headless with this script.
     std::string Command(const std::string& script)
     {
-        std::ofstream(scratch_.Dir() / "script") << script;
+        std::ofstream(top() + "/script") << script;
         return "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() + "' WCE_MEDIUM='" + medium_.string() +
-               "' WCE_SCRIPT='" + (scratch_.Dir() / "script").string() + "' exec '" SETUP_BINARY "' </dev/null";
+               "' WCE_SCRIPT='" + top() + "/script' exec '" SETUP_BINARY "' </dev/null";
     }
     std::string Run(const std::string& script)
     {
@@ -118,7 +121,6 @@ protected:
     fs::path Device() const { return image_->Mnt() / "device"; }
     fs::path Package() const { return medium_ / "PRODUCT1"; }
 
-    ScratchDir scratch_;
     std::unique_ptr<MountedImage> image_;
     fs::path medium_;
 };
@@ -201,7 +203,7 @@ TEST_P(MediaInstall, KilledInstallIsMadeGoodByTheNext)
     Write(medium_ / "SETUP.INI", "[PRODUCT]\r\n1=One\r\n");
     Write(Package() / "SETAPP/Big.bin", std::string(8 << 20, 'b'));
     Write(Package() / "SETAPP/Small.txt", "small");
-    const pid_t pid = Spawn({"sh", "-c", Command("click 1001\nok\nclose\n")}, scratch_.Dir() / "log");
+    const pid_t pid = Spawn({"sh", "-c", Command("click 1001\nok\nclose\n")}, top() + "/log");
     ASSERT_GT(pid, 0);
     bool writing = false;
     for (int i = 0; i < 20000 && !writing && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {

@@ -1,6 +1,6 @@
-// A filesystem image made in a temporary folder and mounted through its FUSE driver, so tests
+// A filesystem image made in a folder of the test's and mounted through its FUSE driver, so tests
 // can run on the media users keep devices on. The driver runs in the foreground as our child;
-// a guardian process unmounts and removes everything if the test process dies.
+// a guardian process unmounts and removes the folder if the test process dies.
 #pragma once
 
 #include <fcntl.h>
@@ -80,46 +80,11 @@ inline int Run(const std::vector<std::string>& argv, const fs::path& log)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline void Write(const fs::path& p, const std::string& data)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
-}
-// Reads in one go: files here run to megabytes, too slow a character at a time in debug builds.
-inline std::string Read(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary | std::ios::ate);
-    std::string data(in ? size_t(in.tellg()) : 0, '\0');
-    in.seekg(0).read(data.data(), std::streamsize(data.size()));
-    return data;
-}
-
-// A host folder of our own, removed with everything in it.
-class ScratchDir {
-public:
-    // base picks the filesystem (for example /dev/shm for memory).
-    explicit ScratchDir(const fs::path& base = fs::temp_directory_path())
-    {
-        std::string tmpl = (base / "wce-media-XXXXXX").string();
-        if (mkdtemp(tmpl.data())) dir_ = tmpl;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const fs::path& Dir() const { return dir_; }
-
-private:
-    fs::path dir_;
-};
-
 class MountedImage {
 public:
-    // Makes an image of sizeMiB and mounts it; Error() says why not when that failed.
-    MountedImage(const Filesystem& fsys, int sizeMiB) : fs_(fsys)
+    // Makes an image of sizeMiB in dir (made here) and mounts it; Error() says why not when that
+    // failed.
+    MountedImage(const Filesystem& fsys, int sizeMiB, const fs::path& dir) : fs_(fsys)
     {
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             Fail("no access to /dev/fuse");
@@ -130,12 +95,12 @@ public:
                 Fail(tool + " is not installed (scripts/deps.sh)");
                 return;
             }
-        std::string tmpl = (fs::temp_directory_path() / "wce-media-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) {
-            Fail("no temporary folder");
+        std::error_code ec;
+        if (!fs::create_directory(dir, ec)) {
+            Fail("cannot make " + dir.string());
             return;
         }
-        dir_ = tmpl;
+        dir_ = dir;
         StartGuardian();
         fs::create_directory(Mnt());
         std::ofstream(Image()).close();
