@@ -132,7 +132,7 @@ TEST_F(KernelTest, HostileSourceSizeAsTheOpenFileReportsIt) {
 TEST_F(KernelTest, HostileReadBackFindsWhatTheMediumDoesNotHold) {
     struct Listener : Activity {
         std::u16string failed;
-        void Failed(std::string_view, std::u16string_view path, int) override { failed = path; }
+        void Failed(const Failure& f) override { failed = f.path; }
     } listener;
     SetActivity(&listener);
     Write(medium() + "/a.bin", std::string(3 << 20, 'a'));
