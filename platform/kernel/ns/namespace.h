@@ -1,27 +1,13 @@
-// How device paths reach host files. A device path is normalized (paths.h), its first component
-// chooses the mapped folder ("\<medium>" -> DeviceConfig::hostMedium, anything else ->
-// DeviceConfig::hostRoot), and each further component is looked up in its host folder: the exact
-// host name first, else a name that differs only in case.
-//
-// Confinement: a component that is a symbolic link is followed only when its fully resolved
-// target lies inside one of the two mapped folders; otherwise the lookup fails with
-// ERROR_ACCESS_DENIED. Folders already resolved are cached by their folded device path, so a walk
-// pays one host lookup per file rather than one per component; a cached folder that has vanished
-// or changed is noticed by the failed lookup below it and resolved afresh. Changes and listings
-// are made in folders opened from the mapped folder without following links (Confine,
-// OpenConfined), so a folder swapped for a link after it was looked up is refused there, never
-// followed; an entry is changed or read back only through a descriptor checked against its
-// look-up (OpenChecked).
-//
-// While an enumeration holds a folder open, lookups of names in that folder are made relative to
-// it (one name for the host to look up instead of the whole path). The open folder is the one the
-// enumeration lists, so the walk sees one consistent folder for as long as it enumerates it.
-//
-// Case-insensitive misses are answered from a per-folder table of folded names, rebuilt only when
-// the folder's inode change or modification time moves; those are compared at most once per tick
-// of the coarse clock (a few milliseconds), so a name another process adds is seen from the next
-// tick on. Changes this process makes itself update the table in place, so filling a fresh
-// folder costs no rescans.
+// Device paths to host entries (Resolve). paths::Normalize first; the first component picks the
+// mapped folder (DeviceConfig::hostMedium for "\<medium>", else hostRoot); each further one is
+// looked up exactly, else by case through the folder's name table (name_tables_posix.cpp).
+// - A link is followed only to a target inside the mapped folders (FollowConfined), else EACCES.
+// - Folders resolved are kept by folded device path (Folders::dirs); a stale one fails the lookup
+//   below it, and the walk is made again without them (RetryUncached).
+// - Changes and listings go through folders opened without following links (Confine,
+//   OpenConfined); a change or read-back of an entry through a checked descriptor (OpenChecked).
+// - While an enumeration holds a folder open (NoteOpenFolder), names in it are looked up
+//   relative to it, so the walk meets the folder it lists.
 #pragma once
 
 #include <fcntl.h>
@@ -96,6 +82,10 @@ Status Confine(HostEntry& e);
 // link or a file swapped in after the look-up. Fails with ESTALE where the name holds another
 // entry now, EACCES where it holds no regular file or folder.
 Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags);
+
+// An entry resolved a moment ago turned out to be another now (OpenChecked's ESTALE): the next
+// lookup of its path looks afresh instead of answering from the last one.
+void NoteEntryStale();
 
 // Resolves every component. The last one may be missing (exists = false) when its folder exists.
 // Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is

@@ -15,6 +15,7 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/host/result.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel::ns {
 
@@ -63,12 +64,22 @@ struct Folders {
     };
     Held lastConfined;
     bool noOpenAt2 = false;  // the running kernel lacks openat2
+    // The last path resolved, answered again within a tick while this process changes nothing: a
+    // walk asks whether a target exists, makes it writable and copies onto it.
+    struct Resolved {
+        std::u16string path;
+        HostEntry entry;
+        fsinfo::View seen;
+        unsigned generation = 0;
+    };
+    Resolved lastResolved;
 
     // Forgets the folders resolved, when one turned out stale.
     void ForgetResolved() {
         dirs.clear();
         for (Base& b : bases) b = Base{};
         lastConfined = Held{};
+        lastResolved = Resolved{};
     }
 };
 

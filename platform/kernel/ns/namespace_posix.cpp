@@ -6,6 +6,7 @@
 
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/namespace_internal.h"
@@ -189,16 +190,49 @@ Status RetryUncached(const Attempt& attempt) {
     return attempt(false);
 }
 
+bool Recalled(std::u16string_view devicePath, HostEntry& out) {
+    const Folders::Resolved& r = KnownFolders().lastResolved;
+    if (r.path != devicePath || r.generation != Known().Generation() ||
+        !fsinfo::Fresh(r.seen, fsinfo::Tick()))
+        return false;
+    out = r.entry;
+    out.dirfd = out.nameOffset == 0 ? AT_FDCWD : OpenFolderFd(out.dir());
+    return true;
+}
+
+Status Remembered(std::u16string_view devicePath, const HostEntry& e, int64_t at, Status s) {
+    Folders::Resolved& r = KnownFolders().lastResolved;
+    r = {};
+    if (!s || e.presumed) return s;
+    r.path.assign(devicePath);
+    r.entry = e;
+    r.entry.dirHold.reset();  // descriptors are the caller's; the next one opens its own
+    r.entry.dirfd = AT_FDCWD;
+    r.seen.at = at;
+    r.generation = Known().Generation();
+    return s;
+}
+
+Status ResolveAs(std::u16string_view devicePath, HostEntry& out, bool trustTable) {
+    if (Recalled(devicePath, out)) return {};
+    const int64_t at = fsinfo::Now();
+    return Remembered(devicePath, out, at, RetryUncached([&](bool useCache) {
+                          return ResolveOnce(devicePath, out, useCache, trustTable);
+                      }));
+}
+
 }  // namespace
 
+void NoteEntryStale() {
+    KnownFolders().lastResolved = {};
+}
+
 Status Resolve(std::u16string_view devicePath, HostEntry& out) {
-    return RetryUncached(
-        [&](bool useCache) { return ResolveOnce(devicePath, out, useCache, false); });
+    return ResolveAs(devicePath, out, false);
 }
 
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    return RetryUncached(
-        [&](bool useCache) { return ResolveOnce(devicePath, out, useCache, true); });
+    return ResolveAs(devicePath, out, true);
 }
 
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {

@@ -74,7 +74,10 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = SetAttributesOnce(lpFileName, dwFileAttributes);
     // The entry looked up was replaced before it could be changed: once more, looked up afresh.
-    if (s.Is(ESTALE)) s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    if (s.Is(ESTALE)) {
+        ns::NoteEntryStale();
+        s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    }
     return s ? TRUE : Fail(s);
 }
 
