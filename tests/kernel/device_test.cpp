@@ -85,3 +85,15 @@ TEST(KernelDevice, MediumIsTheWorkingFolderWhenOnlyItHoldsACatalogue) {
     EXPECT_EQ(DeviceConfigFromEnvironment("x").hostMedium, (dir / "empty").string());
     fs::current_path(before);
 }
+
+// Removing a scratch folder makes its entries writable first, but never what a link leads to.
+TEST(ScratchFolder, RemovalLeavesWhatItsLinksLeadToAlone) {
+    const wce::test::ScratchFolder outside;
+    fs::create_directory(outside.path() / "kept");
+    fs::permissions(outside.path() / "kept", fs::perms(0555));
+    {
+        const wce::test::ScratchFolder scratch;
+        fs::create_directory_symlink(outside.path() / "kept", scratch.path() / "link");
+    }
+    EXPECT_EQ(fs::status(outside.path() / "kept").permissions(), fs::perms(0555));
+}
