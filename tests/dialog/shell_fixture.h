@@ -13,38 +13,29 @@
 
 #include "platform/kernel/device.h"
 #include "platform/user/display.h"
+#include "tests/support/scratch_device.h"
 
 namespace shell_test {
 
 namespace fs = std::filesystem;
 
-// A fresh device root and medium folder, mapped as the device namespace for the test's life.
-class ScratchDevice {
+// A fresh device, with the program folders a fresh one has, mapped for the test's life.
+class ScratchDevice : public wce::test::ScratchDevice {
 public:
     explicit ScratchDevice(wce::kernel::DeviceConfig config = {})
     {
-        std::string tmpl = (fs::temp_directory_path() / "shell-test.XXXXXX").string();
-        base_ = mkdtemp(tmpl.data());
-        fs::create_directories(base_ / "device/ROMDisk/PROGRAM/TAV");
-        fs::create_directories(base_ / "device/ROMDisk2/PROGRAM/SETAPP");
-        fs::create_directories(base_ / "medium");
-        config.hostRoot = (base_ / "device").string();
-        config.hostMedium = (base_ / "medium").string();
+        fs::create_directories(root() + "/ROMDisk/PROGRAM/TAV");
+        fs::create_directories(root() + "/ROMDisk2/PROGRAM/SETAPP");
+        config.hostRoot = root();
+        config.hostMedium = medium();
         wce::kernel::ConfigureDevice(config);
     }
-    ~ScratchDevice() { fs::remove_all(base_); }
-    ScratchDevice(const ScratchDevice&) = delete;
-    ScratchDevice& operator=(const ScratchDevice&) = delete;
 
-    fs::path Medium() const { return base_ / "medium"; }
+    fs::path Medium() const { return medium(); }
     void WriteCatalogue(std::string_view bytes) const
     {
-        std::ofstream(Medium() / "SETUP.INI", std::ios::binary).write(bytes.data(),
-                                                                      static_cast<std::streamsize>(bytes.size()));
+        wce::test::WriteFile(Medium() / "SETUP.INI", std::string(bytes));
     }
-
-private:
-    fs::path base_;
 };
 
 // Answers every message box with OK; when only the dialog waits, lets the test look (once)

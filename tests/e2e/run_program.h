@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 extern char** environ;
 
 namespace e2e {
@@ -24,28 +26,17 @@ struct RunResult {
     std::string out, err;
 };
 
-inline std::string ReadAll(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+inline std::string ReadAll(const fs::path& p) { return wce::test::ReadFile(p); }
 
 // A scratch device and medium for one run.
 class Scratch {
 public:
     Scratch()
     {
-        std::string tmpl = (fs::temp_directory_path() / "setup-e2e.XXXXXX").string();
-        base_ = mkdtemp(tmpl.data());
         fs::create_directories(Device() / "ROMDisk/PROGRAM/TAV");
         fs::create_directories(Device() / "ROMDisk2/PROGRAM/SETAPP");
         fs::create_directories(Medium());
     }
-    ~Scratch() { fs::remove_all(base_); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
 
     fs::path Base() const { return base_; }
     fs::path Device() const { return base_ / "device"; }
@@ -111,7 +102,8 @@ private:
         return r;
     }
 
-    fs::path base_;
+    wce::test::ScratchFolder folder_;
+    fs::path base_ = folder_.path();
 };
 
 // Lines of text starting with prefix.

@@ -11,47 +11,21 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/kernel/device.h"
+#include "tests/support/scratch_device.h"
 
 namespace install_test {
 
 namespace fs = std::filesystem;
 
 // A fresh host folder removed with everything in it when the test ends.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "wce-install-XXXXXX").string();
-        m_path = ::mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        // Read-only copies must not keep their folder from being removed.
-        for (auto& e : fs::recursive_directory_iterator(m_path, ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using TempDir = wce::test::ScratchFolder;
 
 inline void WriteFile(const fs::path& p, const std::string& data = "x")
 {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
+    wce::test::WriteFile(p, data);
 }
 
-inline std::string ReadFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using wce::test::ReadFile;
 
 // Hidden as Windows-compatibility tools mark it on Linux.
 inline void MarkHidden(const fs::path& p)
@@ -77,23 +51,11 @@ inline bool IsReadOnly(const fs::path& p)
     return (fs::status(p).permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
-// A device whose root "\" is <tmp>/device and whose medium "\Storage Card\" is <tmp>/medium.
-class DeviceFixture : public ::testing::Test {
+// A device whose root "\" and medium "\Storage Card\" are scratch folders, mapped for the test.
+class DeviceFixture : public ::testing::Test, protected wce::test::ScratchDevice {
 protected:
-    void SetUp() override
-    {
-        fs::create_directories(Device());
-        fs::create_directories(Medium());
-        wce::kernel::DeviceConfig config;
-        config.hostRoot = Device().string();
-        config.hostMedium = Medium().string();
-        wce::kernel::ConfigureDevice(config);
-    }
-    fs::path Device() const { return m_tmp.path() / "device"; }
-    fs::path Medium() const { return m_tmp.path() / "medium"; }
-
-private:
-    TempDir m_tmp;
+    fs::path Device() const { return root(); }
+    fs::path Medium() const { return medium(); }
 };
 
 }  // namespace install_test

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/scratch_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -30,8 +32,6 @@ class ScratchSetup {
 public:
     ScratchSetup()
     {
-        std::string pattern = (fs::temp_directory_path() / "layout-e2e.XXXXXX").string();
-        m_dir = ::mkdtemp(pattern.data());
         fs::create_directories(m_dir / "medium");
         fs::create_directories(m_dir / "device/ROMDisk/PROGRAM/TAV");
         fs::create_directories(m_dir / "device/ROMDisk2/PROGRAM/SETAPP");
@@ -39,9 +39,6 @@ public:
             << "[PRODUCT]\r\n1=English\r\n2=Deutsch\r\n";
         std::ofstream(m_dir / "script") << "dump\n";
     }
-    ~ScratchSetup() { fs::remove_all(m_dir); }
-    ScratchSetup(const ScratchSetup&) = delete;
-    ScratchSetup& operator=(const ScratchSetup&) = delete;
 
     // Runs the program under the given dialog font and density; its standard output.
     std::string Run(const std::string& font, const std::string& dpi, int* status) const
@@ -64,7 +61,8 @@ public:
     }
 
 private:
-    fs::path m_dir;
+    wce::test::ScratchFolder m_folder;
+    fs::path m_dir = m_folder.path();
 };
 
 // Control rectangles of the first dump, by control ID.

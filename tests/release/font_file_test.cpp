@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/render/font.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -19,8 +20,6 @@ const fs::path kIpaDir = "/usr/share/fonts/opentype/ipafont-gothic";
 class FontFolder {
   public:
     FontFolder(const std::vector<std::string>& fonts, const std::string& rules) {
-        std::string tmpl = (fs::temp_directory_path() / "font-file.XXXXXX").string();
-        base_ = mkdtemp(tmpl.data());
         fs::create_directories(base_ / "fonts");
         for (const std::string& f : fonts) fs::copy_file(kIpaDir / f, base_ / "fonts" / f);
         std::ofstream(base_ / "fonts.conf")
@@ -29,14 +28,12 @@ class FontFolder {
             << (base_ / "cache").string() << "</cachedir>" << rules << "</fontconfig>";
         setenv("FONTCONFIG_FILE", (base_ / "fonts.conf").c_str(), 1);
     }
-    ~FontFolder() {
-        unsetenv("FONTCONFIG_FILE");
-        fs::remove_all(base_);
-    }
+    ~FontFolder() { unsetenv("FONTCONFIG_FILE"); }
     fs::path Font(const std::string& name) const { return base_ / "fonts" / name; }
 
   private:
-    fs::path base_;
+    wce::test::ScratchFolder folder_;
+    fs::path base_ = folder_.path();
 };
 
 // Gives the proportional IPA font another family name, as another vendor's gothic would have.
