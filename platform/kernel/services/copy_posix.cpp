@@ -387,10 +387,13 @@ Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
         S_ISLNK(link.st_mode))
         return Error{ELOOP};
     if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
-    if (s) s = ns::OpenExisting(from, src, in);
-    // Folders, pipes and devices are no files to copy.
-    if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
-    return s;
+    if (!s) return s;
+    // The entry just looked up, opened without following a link; its descriptor describes it.
+    const ns::Location at = src.where();
+    in.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
+    if (!in.valid() || host::FStat(in.get(), &src.st) != 0) return HostError();
+    // Folders, pipes and devices are no files to copy (it may have been replaced since the look).
+    return S_ISREG(src.st.st_mode) ? Status() : Status(Error{EACCES});
 }
 
 // What a copy did, for the activity listener.
