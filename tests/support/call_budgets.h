@@ -38,9 +38,8 @@ inline constexpr CallBudget kOneStatFsPerDevice{
     "attributes set and read on one device", Ops(HostOp::StatFs), 1,
     "a filesystem's traits are looked up once per device"};
 inline constexpr CallBudget kEnumeratedAttributes{
-    "one unsettled entry enumerated and queried, no relative attribute call",
-    Ops(HostOp::GetXattr), 3,
-    "the relative call is tried once: after its refusal the listing and the query read by path"};
+    "one entry enumerated and queried, no relative attribute call", Ops(HostOp::GetXattr), 2,
+    "one refused relative call, one path call; the query right after is answered by the listing"};
 inline constexpr CallBudget kPipeNeverOpened{
     "a copy whose source is a pipe", Ops(HostOp::Open), 0,
     "only a regular file is opened as a source: opening a pipe waits for a writer"};

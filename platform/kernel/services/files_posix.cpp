@@ -15,6 +15,7 @@
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/copy.h"
+#include "platform/kernel/services/find.h"
 #include "platform/kernel/services/handles.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
@@ -41,6 +42,7 @@ BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
 using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    if (DWORD a; lpFileName != nullptr && find::Delivered(lpFileName, a)) return a;
     ns::HostEntry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/kernel/activity.h"
@@ -9,18 +10,29 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
+#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
 #include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/find.h"
 #include "platform/kernel/services/handles.h"
 
 namespace wce::kernel {
 namespace {
 
+// The entry delivered last, for find::Delivered.
+struct LastDelivered {
+    std::u16string path;
+    DWORD attributes = 0;
+    fsinfo::View seen;
+    unsigned generation = 0;
+};
+
 struct FindObject : handles::Object {
     std::shared_ptr<ns::DirListing> listing = std::make_shared<ns::DirListing>();
     std::string dirHost;
+    std::u16string prefix;  // the device path of the folder listed, with its separator
     host::Fd dir;  // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
     bool matchAll = false;
@@ -45,38 +57,27 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
     data.cFileName[n] = 0;
 }
 
-// An entry whose status read failed with err: gone (false), or there but unreadable, then
-// delivered as a plain file.
-bool Unreadable(int err, struct stat& st, DWORD& attributes) {
-    if (err == ENOENT) return false;
-    st = {};
-    attributes = FILE_ATTRIBUTE_NORMAL;
-    return true;
-}
-
-// The entry's status and word; false for an entry that vanished. An entry that is there but
+// The entry's status and word; nothing for an entry that vanished. An entry that is there but
 // cannot be read, or a link that cannot be followed (dangling, looping, leading out of the mapped
-// folders), is still delivered as a plain file, so that the caller meets the failure when it
-// opens it instead of leaving the entry out unnoticed.
-bool Describe(const FindObject& f, size_t k, struct stat& st, DWORD& attributes) {
+// folders), is still delivered as a plain file (st cleared, the word's failure given), so that
+// the caller meets the failure when it opens it instead of leaving the entry out unnoticed.
+std::optional<Result<DWORD>> Describe(const FindObject& f, size_t k, struct stat& st) {
     const std::string leaf(f.listing->name(f.listing->entries[k]));
     const ns::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    if (host::Live().fstatat(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Unreadable(HostError().err, st, attributes);
-    Result<DWORD> read = DWORD{0};
-    if (!S_ISLNK(st.st_mode)) {
-        read = attrs::Read(where, st);
+    Error unreadable;
+    if (host::Live().fstatat(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        unreadable = HostError();
+    } else if (!S_ISLNK(st.st_mode)) {
+        return attrs::Read(where, st);
     } else {
         std::string target;
-        if (Status s = ns::FollowConfined(where.Full(), target, st); !s)
-            return Unreadable(s.Is(ENOENT) ? ELOOP : s.error().err, st, attributes);
-        read = attrs::Read(target, st);
+        const Status s = ns::FollowConfined(where.Full(), target, st);
+        if (s) return attrs::Read(target, st);
+        unreadable = s.Is(ENOENT) ? Error{ELOOP} : s.error();
     }
-    // Attributes that cannot be read leave a file plain here; read by its path, it counts as
-    // hidden, and its copy reports why it cannot be read.
-    attributes =
-        read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
-    return true;
+    if (unreadable.err == ENOENT) return std::nullopt;
+    st = {};
+    return unreadable;
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
@@ -87,9 +88,16 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         names::HostToDevice(f.listing->name(f.listing->entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
-        DWORD attributes = 0;
-        if (!Describe(f, k, st, attributes)) continue;
+        const std::optional<Result<DWORD>> read = Describe(f, k, st);
+        if (!read) continue;
+        // A word that cannot be read leaves the entry plain here; asked for by path it is read
+        // (and fails) again, so it is not remembered.
+        const DWORD attributes =
+            read->value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
         FillData(st, attributes, name, data);
+        LastDelivered& last = Learnt<LastDelivered>();
+        last = {};
+        if (*read) last = {f.prefix + name, attributes, {{}, fsinfo::Now()}, Known().Generation()};
         return true;
     }
     return false;
@@ -103,10 +111,10 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
         return INVALID_HANDLE_VALUE;
     }
     f->pattern.assign(pattern);
+    f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
-        const std::u16string_view folder = devicePath.substr(0, devicePath.size() - pattern.size());
-        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) Report(std::move(s).At("list", folder).error());
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) Report(std::move(s).At("list", f->prefix).error());
         else Fail(s);
         return INVALID_HANDLE_VALUE;
     }
@@ -141,6 +149,15 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 }
 
 }  // namespace
+
+bool find::Delivered(std::u16string_view devicePath, DWORD& attributes) {
+    const LastDelivered& last = Learnt<LastDelivered>();
+    if (last.path != devicePath || last.generation != Known().Generation() ||
+        !fsinfo::Fresh(last.seen, fsinfo::Tick()))
+        return false;
+    attributes = last.attributes;
+    return true;
+}
 
 }  // namespace wce::kernel
 
