@@ -152,18 +152,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
         return 0;
     }
     UINT cp = CodePage == CP_ACP ? GetACP() : CodePage;
-    if (!Conv().Open(cp)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!Conv().Open(cp)) return FailWith(0, ERROR_INVALID_PARAMETER);
     size_t len =
         cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     Sink sink{cchWideChar > 0 ? lpWideCharStr : nullptr, static_cast<size_t>(cchWideChar)};
     Convert(Conv().cd, lpMultiByteStr, len, sink);
-    if (sink.overflow) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (sink.overflow) return FailWith(0, ERROR_INSUFFICIENT_BUFFER);
     SetLastError(ERROR_SUCCESS);
     return static_cast<int>(sink.count);
 }

@@ -188,15 +188,12 @@ std::optional<std::string> HostPathOf(const std::u16string& devicePath) {
 DWORD GetModuleFileNameW(HMODULE /*hModule*/, LPWSTR lpFilename, DWORD nSize) {
     const auto& c = wce::kernel::CurrentDevice();
     std::u16string path = u"\\" + c.mediumName + u"\\" + c.exeName;
-    if (lpFilename == nullptr || nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    using wce::kernel::FailWith;
+    if (lpFilename == nullptr || nSize == 0) return FailWith(0, ERROR_INSUFFICIENT_BUFFER);
     if (path.size() + 1 > nSize) {
         path.copy(lpFilename, nSize - 1);
         lpFilename[nSize - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
+        return FailWith(nSize, ERROR_INSUFFICIENT_BUFFER);
     }
     path.copy(lpFilename, path.size());
     lpFilename[path.size()] = 0;

@@ -23,6 +23,12 @@ inline BOOL Fail(const Error& e) {
 inline BOOL Fail(const Status& s) {
     return Fail(Win32Of(s));
 }
+// The same for calls whose failure value is not FALSE: `return FailWith(INVALID_HANDLE_VALUE, s)`.
+template <class T, class Why>
+T FailWith(T failed, const Why& why) {
+    Fail(why);
+    return failed;
+}
 // A failure the program relies on being told of: the activity listener hears what failed where
 // (e.op, e.path), and it becomes the last error. FALSE.
 BOOL Report(const Error& e);

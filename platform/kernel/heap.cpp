@@ -41,33 +41,18 @@ HANDLE GetProcessHeap() {
 }
 
 LPVOID HeapAlloc(HANDLE /*hHeap*/, DWORD dwFlags, SIZE_T dwBytes) {
-    if (dwBytes > SIZE_MAX - kHeader) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (dwBytes > SIZE_MAX - kHeader) return FailWith(nullptr, ERROR_NOT_ENOUGH_MEMORY);
     auto* base = static_cast<char*>(host::Live().realloc(nullptr, dwBytes + kHeader));
-    if (base == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (base == nullptr) return FailWith(nullptr, ERROR_NOT_ENOUGH_MEMORY);
     return Place(base, 0, dwBytes, dwFlags);
 }
 
 LPVOID HeapReAlloc(HANDLE /*hHeap*/, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes) {
-    if (lpMem == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (dwBytes > SIZE_MAX - kHeader) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (lpMem == nullptr) return FailWith(nullptr, ERROR_INVALID_PARAMETER);
+    if (dwBytes > SIZE_MAX - kHeader) return FailWith(nullptr, ERROR_NOT_ENOUGH_MEMORY);
     size_t oldSize = SizeOf(BaseOf(lpMem));
     auto* base = static_cast<char*>(host::Live().realloc(BaseOf(lpMem), dwBytes + kHeader));
-    if (base == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (base == nullptr) return FailWith(nullptr, ERROR_NOT_ENOUGH_MEMORY);
     return Place(base, oldSize, dwBytes, dwFlags);
 }
 
@@ -77,9 +62,6 @@ BOOL HeapFree(HANDLE /*hHeap*/, DWORD /*dwFlags*/, LPVOID lpMem) {
 }
 
 SIZE_T HeapSize(HANDLE /*hHeap*/, DWORD /*dwFlags*/, const void* lpMem) {
-    if (lpMem == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return static_cast<SIZE_T>(-1);
-    }
+    if (lpMem == nullptr) return FailWith(static_cast<SIZE_T>(-1), ERROR_INVALID_PARAMETER);
     return SizeOf(BaseOf(lpMem));
 }

@@ -102,8 +102,10 @@ Stack Inspect(dev_t dev) {
     if (IsMedium(source)) {
         // A kernel filesystem reads its own device past the host's page cache; only a loop
         // device's backing file holds cached pages of it.
-        if (s.fuse) media.push_back(source);
-        else if (std::string back = BackingFile(source); !back.empty()) s.layers.push_back(back);
+        if (s.fuse)
+            media.push_back(source);
+        else if (std::string back = BackingFile(source); !back.empty())
+            s.layers.push_back(back);
     } else if (s.fuse) {
         media = DriverMedia((static_cast<unsigned long>(major(dev)) << 20) | minor(dev));
         if (media.empty())

@@ -68,7 +68,8 @@ Traits Probe(const char* hostPath) {
     // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
     unsigned char word[4];
     // Its time stamps are NTFS's own, in 100 ns, set on every change that passes the mount.
-    if (t.fuse && host::Live().lgetxattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
+    if (t.fuse &&
+        host::Live().lgetxattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
         t.store = AttrStore::NtfsXattr;
         t.fineStamps = true;
     }

@@ -70,7 +70,7 @@ inline Status HostStatus(int r) {
 template <class T>
 class [[nodiscard]] Result {
   public:
-    Result(T value) : value_(std::move(value)) {}  // NOLINT
+    Result(T value) : value_(std::move(value)) {}          // NOLINT
     Result(Error e) : error_(std::move(e)), ok_(false) {}  // NOLINT
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }

@@ -23,7 +23,8 @@ Status TellTables(Status s, const ns::HostEntry& e) {
 // temp: a name in the folder of to.
 Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t dev) {
     if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
-        if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) == 0)
+        if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) ==
+            0)
             return {};
         const Error e = HostError();
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
@@ -86,7 +87,8 @@ Status NameUnnamed(int fd, const ns::HostEntry& e) {
 Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
     const ns::Location at = e.named();
     if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
-    return TellTables(HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
+    return TellTables(
+        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
 }
 
 }  // namespace wce::kernel::changes

@@ -57,7 +57,8 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
         struct stat a {
         }, b{};
         const std::string base = dirHost + "/";
-        if (host::Live().fstatat(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (host::Live().fstatat(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0)
+            return;
         const bool found =
             host::Live().fstatat(AT_FDCWD, (base + turned).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
         fsinfo::NoteFoldsCase(dev, found && a.st_ino == b.st_ino);
@@ -69,7 +70,8 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     DirListing listing;
     if (Status s = ReadListing(dirHost, listing); !s) return s.error();
     auto old = KnownFolders().folded.find(dirHost);
-    const bool same = old != KnownFolders().folded.end() && old->second.listed.stamp.ino == st.st_ino;
+    const bool same =
+        old != KnownFolders().folded.end() && old->second.listed.stamp.ino == st.st_ino;
     FoldedTable& t = NewTable(dirHost, st, now, same && old->second.made);
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
@@ -107,10 +109,12 @@ bool StillFresh(FoldedTable& t, const struct stat& st) {
 Result<FoldedTable*> TableFor(const std::string& dirHost) {
     const int64_t now = fsinfo::Now();
     auto it = KnownFolders().folded.find(dirHost);
-    if (it != KnownFolders().folded.end() && fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
+    if (it != KnownFolders().folded.end() &&
+        fsinfo::Fresh({{}, it->second.comparedAt}, fsinfo::Tick()))
         return &it->second;
     struct stat st {};
-    if (host::Live().fstatat(AT_FDCWD, dirHost.c_str(), &st, 0) != 0) return HostError(Kind::Folder);
+    if (host::Live().fstatat(AT_FDCWD, dirHost.c_str(), &st, 0) != 0)
+        return HostError(Kind::Folder);
     if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Kind::Folder};
     // Where the host ignores case itself, its answer covers every spelling: no table is needed.
     if (fsinfo::TraitsOf(st.st_dev, dirHost.c_str()).foldsCase == 1) {
@@ -155,7 +159,8 @@ void NoteMadeFolder(const std::string& dirHost) {
 }
 
 void NoteStale(std::string_view dirHost) {
-    if (auto it = KnownFolders().folded.find(dirHost); it != KnownFolders().folded.end()) KnownFolders().folded.erase(it);
+    if (auto it = KnownFolders().folded.find(dirHost); it != KnownFolders().folded.end())
+        KnownFolders().folded.erase(it);
 }
 
 void NoteRemoved(std::string_view dirHost, std::string_view hostName) {

@@ -56,9 +56,7 @@ struct HostEntry {
         return {dirfd, path.c_str() + nameOffset, dir()};
     }
     // The file that reads, opens and attribute changes act on: a link's target, else the name.
-    Location where() const {
-        return real.empty() ? named() : Location{AT_FDCWD, real.c_str(), {}};
-    }
+    Location where() const { return real.empty() ? named() : Location{AT_FDCWD, real.c_str(), {}}; }
     // The same file's host path, for what outlives the call (an open handle).
     const std::string& target() const { return real.empty() ? path : real; }
     std::string_view dir() const {

@@ -30,11 +30,11 @@ struct StrHash {
 
 // A folder's names by their folded form.
 struct FoldedTable {
-    fsinfo::View listed;     // the folder's stamps and when it was last listed
+    fsinfo::View listed;                 // the folder's stamps and when it was last listed
     int64_t comparedAt = INT64_MIN / 2;  // when its stamps were last compared with the host
-    bool ownChange = false;  // this process changed the folder since it was listed
-    bool made = false;       // this process made the folder: names in it are its own doing
-    int collisions = 0;      // names that fold alike; removing one then needs a rescan
+    bool ownChange = false;              // this process changed the folder since it was listed
+    bool made = false;   // this process made the folder: names in it are its own doing
+    int collisions = 0;  // names that fold alike; removing one then needs a rescan
     std::unordered_map<std::u16string, std::string, U16Hash, std::equal_to<>> byFolded;
 };
 

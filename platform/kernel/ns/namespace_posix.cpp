@@ -41,7 +41,8 @@ Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntr
 
 Status StatFound(HostEntry& out) {
     const Location at = out.named();
-    if (host::Live().fstatat(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return HostError();
+    if (host::Live().fstatat(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0)
+        return HostError();
     out.exists = true;
     out.real.clear();
     if (!S_ISLNK(out.st.st_mode)) return {};

@@ -80,7 +80,8 @@ void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
 
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
     if (!Words().noXattrAt) {
-        ssize_t n = host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
+        ssize_t n =
+            host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || HostError().err != ENOSYS) return n;
         Words().noXattrAt = true;
     }
@@ -248,8 +249,7 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size) {
 namespace {
 
 // The bits kept as the owner's write permission and user.DOSATTRIB.
-Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st,
-                            const fsinfo::Traits& t) {
+Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
@@ -286,12 +286,16 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
     char text[16];
     const int len = std::snprintf(text, sizeof text, "0x%x", attrs & kHiddenSystem);
     if (attrs & kHiddenSystem) {
-        const auto set = [&] { return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0); };
+        const auto set = [&] {
+            return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0);
+        };
         if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, set); !r)
             return r.error();
     }
     if (attrs & FILE_ATTRIBUTE_READONLY) {
-        const auto chmod = [&] { return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}); };
+        const auto chmod = [&] {
+            return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222});
+        };
         if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, chmod); !r) return r.error();
     }
     return {};

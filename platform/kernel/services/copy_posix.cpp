@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -73,7 +73,8 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
 Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const WriteBehind& behind) {
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
     const auto clone = [&] {
-        return host::Live().ioctl(out, FICLONE, reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
+        return host::Live().ioctl(out, FICLONE,
+                                  reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
     };
     const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, clone, src.st_dev);
     if (!cloned || *cloned) return cloned ? Status() : Status(cloned.error());
@@ -323,8 +324,9 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         dev_t dev = 0;
         host::Fd timed;
         if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
-        const bool exclusive = failIfExists || (dst.presumed &&
-                                                !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
+        const bool exclusive =
+            failIfExists ||
+            (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
         Status s = changes::Rename(temp, dst, exclusive, dev);
         if (s.Is(EEXIST) && (dst.presumed || failIfExists)) {
             s = Retarget(target, dst, src, failIfExists);
@@ -470,7 +472,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         if (a != nullptr) a->FileKept(lpExistingFileName, lpNewFileName, bytes);
         return TRUE;
     }
-    if (verify::Applies(done.dev)) verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName);
+    if (verify::Applies(done.dev))
+        verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName);
     if (a != nullptr) a->FileCopied(lpExistingFileName, lpNewFileName, bytes);
     return TRUE;
 }

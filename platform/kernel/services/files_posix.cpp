@@ -141,10 +141,7 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     auto claim = std::make_unique<ClaimObject>();
     const ns::Location at = e.where();
     claim->fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!claim->fd.valid()) {
-        Fail(HostError());
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!claim->fd.valid()) return FailWith(INVALID_HANDLE_VALUE, HostError());
     if (host::Live().flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const Error err = HostError();
         if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {
@@ -160,26 +157,16 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
                    void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
     const bool query = dwDesiredAccess == 0;
-    if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (lpFileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING)
+        return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
+    if (lpFileName == nullptr) return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
     ns::HostEntry e;
     auto f = std::make_unique<FileObject>();
     // Opened at once, its status read from the open file: no look at the name before.
     const Status s = ns::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
-    if (!s) {
-        Fail(s);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!s) return FailWith(INVALID_HANDLE_VALUE, s);
+    if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)))
+        return FailWith(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     f->hostPath = e.target();
     return handles::Add(std::move(f));
 }
@@ -187,14 +174,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
 DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
     auto* f = handles::Get<FileObject>(hFile);
     struct stat st {};
-    if (f == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_FILE_SIZE;
-    }
-    if (host::FStat(f->fd.get(), &st) != 0) {
-        Fail(HostError());
-        return INVALID_FILE_SIZE;
-    }
+    if (f == nullptr) return FailWith(INVALID_FILE_SIZE, ERROR_INVALID_HANDLE);
+    if (host::FStat(f->fd.get(), &st) != 0) return FailWith(INVALID_FILE_SIZE, HostError());
     auto size = static_cast<std::uint64_t>(st.st_size);
     if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
@@ -204,10 +185,7 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
                      DWORD dwMoveMethod) {
     auto* f = handles::Get<FileObject>(hFile);
-    if (f == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (f == nullptr) return FailWith(INVALID_SET_FILE_POINTER, ERROR_INVALID_HANDLE);
     std::int64_t distance =
         lpDistanceToMoveHigh == nullptr
             ? lDistanceToMove
@@ -219,14 +197,8 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
     struct stat st {};
     if (dwMoveMethod == 1) base = f->position;
     if (dwMoveMethod == 2) base = host::FStat(f->fd.get(), &st) == 0 ? st.st_size : 0;
-    if (dwMoveMethod > 2) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
-    }
-    if (base + distance < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (dwMoveMethod > 2) return FailWith(INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER);
+    if (base + distance < 0) return FailWith(INVALID_SET_FILE_POINTER, ERROR_NEGATIVE_SEEK);
     f->position = base + distance;
     if (lpDistanceToMoveHigh != nullptr)
         *lpDistanceToMoveHigh = static_cast<LONG>(f->position >> 32);
@@ -279,7 +251,8 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    if (handles::Get<FileObject>(hObject) == nullptr && handles::Get<ClaimObject>(hObject) == nullptr)
+    if (handles::Get<FileObject>(hObject) == nullptr &&
+        handles::Get<ClaimObject>(hObject) == nullptr)
         return Fail(ERROR_INVALID_HANDLE);
     handles::Remove(hObject);
     return TRUE;

@@ -33,7 +33,7 @@ struct FindObject : handles::Object {
     std::shared_ptr<ns::DirListing> listing = std::make_shared<ns::DirListing>();
     std::string dirHost;
     std::u16string prefix;  // the device path of the folder listed, with its separator
-    host::Fd dir;  // entries are described relative to it: one name to look up, not a path
+    host::Fd dir;           // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
     bool matchAll = false;
     size_t next = 0;
@@ -106,42 +106,30 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
 HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     auto f = std::make_unique<FindObject>();
     std::u16string_view pattern;
-    if (Status s = ns::ResolvePattern(devicePath, f->dirHost, pattern); !s) {
-        Fail(s);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (Status s = ns::ResolvePattern(devicePath, f->dirHost, pattern); !s)
+        return FailWith(INVALID_HANDLE_VALUE, s);
     f->pattern.assign(pattern);
     f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
-        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) Report(std::move(s).At("list", f->prefix).error());
-        else Fail(s);
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR))
+            Report(std::move(s).At("list", f->prefix).error());
+        else
+            Fail(s);
         return INVALID_HANDLE_VALUE;
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());
-    if (!Advance(*f, data)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!Advance(*f, data)) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
     return handles::Add(std::move(f));
 }
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     ns::HostEntry e;
-    if (Status s = ns::Resolve(devicePath, e); !s) {
-        Fail(s);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (Status s = ns::Resolve(devicePath, e); !s) return FailWith(INVALID_HANDLE_VALUE, s);
     // The mapped folders themselves are not entries of any folder.
-    if (!e.exists || e.nameOffset == 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!e.exists || e.nameOffset == 0) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
     const Result<DWORD> attributes = attrs::Read(e.where(), e.st);
-    if (!attributes) {
-        Fail(attributes.error());
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!attributes) return FailWith(INVALID_HANDLE_VALUE, attributes.error());
     std::u16string name;
     names::HostToDevice(e.name(), name);
     FillData(e.st, *attributes, name, data);
@@ -164,10 +152,8 @@ bool find::Delivered(std::u16string_view devicePath, DWORD& attributes) {
 using namespace wce::kernel;
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
-    if (lpFileName == nullptr || lpFindFileData == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (lpFileName == nullptr || lpFindFileData == nullptr)
+        return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
     std::u16string_view devicePath(lpFileName);
     std::u16string_view last = devicePath.substr(devicePath.rfind(u'\\') + 1);
     return paths::HasWildcard(last) ? FindPattern(devicePath, *lpFindFileData)

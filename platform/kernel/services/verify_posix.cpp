@@ -24,8 +24,7 @@ namespace wce::kernel::verify {
 namespace {
 
 // Copies made onto each filesystem since its last flush, from and to.
-using Copies =
-    std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>>;
+using Copies = std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>>;
 
 // Large enough that a medium is read in long runs, small enough to stay out of the way.
 constexpr size_t kBlock = 1 << 20;
@@ -58,8 +57,7 @@ Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
     direct = ReadsDirect(dev);
     if (direct) {
         Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY | O_DIRECT);
-        if (fd || !fsinfo::NoteRefusal(dev, fsinfo::Feature::DirectRead, fd.error().err))
-            return fd;
+        if (fd || !fsinfo::NoteRefusal(dev, fsinfo::Feature::DirectRead, fd.error().err)) return fd;
         direct = false;
     }
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
@@ -102,7 +100,8 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
 
 // Streams both open files side by side: whether the placed one holds the source's bytes.
 Result<bool> SameBytes(int placed, bool direct, int source) {
-    struct stat sst {}, pst{};
+    struct stat sst {
+    }, pst{};
     if (host::FStat(placed, &pst) != 0 || host::FStat(source, &sst) != 0) return HostError();
     if (sst.st_size != pst.st_size) return false;
     thread_local Buffer a = NewBuffer(), b = NewBuffer();

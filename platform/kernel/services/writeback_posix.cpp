@@ -38,7 +38,7 @@ struct Range {
 struct Pending {
     host::Fd watch;  // the filesystem, open since before its first write
     bool watched = false;
-    bool looked = false;  // FirstLookSinceFlush asked
+    bool looked = false;           // FirstLookSinceFlush asked
     beneath::Stack beneath;        // what lies under the filesystem
     std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
     std::deque<Range> ranges;
@@ -47,7 +47,6 @@ struct Pending {
     off_t done = 0;     // waited for since first
     int64_t first = 0;  // when the first range was started
 };
-
 
 std::unordered_map<dev_t, Pending>& ByDevice() {
     return Learnt<std::unordered_map<dev_t, Pending>>();
@@ -195,7 +194,8 @@ void Untrack(int fd) {
 
 void Untrack(int dirfd, const char* name) {
     struct stat st {};
-    if (ByDevice().empty() || host::Live().fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (ByDevice().empty() || host::Live().fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
     Untrack(st.st_dev, st.st_ino);
 }
 
