@@ -15,3 +15,10 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
                         LPWSTR lpWideCharStr, int cchWideChar);
 // The ANSI code page in use (WCE_CODEPAGE, default 932).
 UINT GetACP();
+
+namespace wce::kernel {
+// The iconv name of a code page, nullptr for one the device does not know.
+const char* IconvNameOf(UINT codePage);
+// Closes the converter kept open, for a device configured anew.
+void ResetCodePage();
+}  // namespace wce::kernel

@@ -11,48 +11,17 @@
 namespace wce::kernel {
 
 const char* IconvNameOf(UINT codePage) {
-    switch (codePage) {
-        case 437:
-            return "CP437";
-        case 850:
-            return "CP850";
-        case 874:
-            return "CP874";
-        case 932:
-            return "CP932";
-        case 936:
-            return "CP936";
-        case 949:
-            return "CP949";
-        case 950:
-            return "CP950";
-        case 1250:
-            return "CP1250";
-        case 1251:
-            return "CP1251";
-        case 1252:
-            return "CP1252";
-        case 1253:
-            return "CP1253";
-        case 1254:
-            return "CP1254";
-        case 1255:
-            return "CP1255";
-        case 1256:
-            return "CP1256";
-        case 1257:
-            return "CP1257";
-        case 1258:
-            return "CP1258";
-        case 20127:
-            return "ASCII";
-        case 28591:
-            return "ISO-8859-1";
-        case CP_UTF8:
-            return "UTF-8";
-        default:
-            return nullptr;
-    }
+    static constexpr struct {
+        UINT codePage;
+        const char* name;
+    } kNames[] = {{437, "CP437"},   {850, "CP850"},        {874, "CP874"},    {932, "CP932"},
+                  {936, "CP936"},   {949, "CP949"},        {950, "CP950"},    {1250, "CP1250"},
+                  {1251, "CP1251"}, {1252, "CP1252"},      {1253, "CP1253"},  {1254, "CP1254"},
+                  {1255, "CP1255"}, {1256, "CP1256"},      {1257, "CP1257"},  {1258, "CP1258"},
+                  {20127, "ASCII"}, {28591, "ISO-8859-1"}, {CP_UTF8, "UTF-8"}};
+    for (const auto& n : kNames)
+        if (n.codePage == codePage) return n.name;
+    return nullptr;
 }
 
 namespace {
@@ -147,10 +116,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
                         LPWSTR lpWideCharStr, int cchWideChar) {
     using namespace wce::kernel;
     if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
-        (cchWideChar > 0 && lpWideCharStr == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+        (cchWideChar > 0 && lpWideCharStr == nullptr))
+        return FailWith(0, ERROR_INVALID_PARAMETER);
     UINT cp = CodePage == CP_ACP ? GetACP() : CodePage;
     if (!Conv().Open(cp)) return FailWith(0, ERROR_INVALID_PARAMETER);
     size_t len =

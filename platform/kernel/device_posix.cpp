@@ -24,10 +24,6 @@
 
 namespace wce::kernel {
 
-// Defined in codepage_posix.cpp: the iconv name of a code page, nullptr when unknown.
-const char* IconvNameOf(UINT codePage);
-void ResetCodePage();
-
 namespace {
 
 DeviceConfig& Current() {

@@ -35,54 +35,40 @@ constexpr Case kCases[] = {
     {Kind::Differs, 0, ERROR_CRC},
 };
 
+// What each errno means of the entry itself.
+constexpr struct {
+    int err;
+    DWORD code;
+} kErrnos[] = {{ENOENT, ERROR_FILE_NOT_FOUND},
+               {ENOTDIR, ERROR_PATH_NOT_FOUND},
+               {EACCES, ERROR_ACCESS_DENIED},
+               {EPERM, ERROR_ACCESS_DENIED},
+               {EISDIR, ERROR_ACCESS_DENIED},
+               {EROFS, ERROR_WRITE_PROTECT},
+               {EEXIST, ERROR_ALREADY_EXISTS},
+               {ENOSPC, ERROR_DISK_FULL},
+               {EDQUOT, ERROR_DISK_FULL},
+               {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+               {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+               {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+               {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+               {EBUSY, ERROR_SHARING_VIOLATION},
+               {ETXTBSY, ERROR_SHARING_VIOLATION},
+               {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+               {EINVAL, ERROR_INVALID_PARAMETER},
+               {EBADF, ERROR_INVALID_HANDLE},
+               {ENOTSUP, ERROR_NOT_SUPPORTED},
+               {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+               {EILSEQ, ERROR_NO_UNICODE_TRANSLATION},
+               {ENODEV, ERROR_NOT_READY},
+               {ENXIO, ERROR_NOT_READY},
+               {ENOMEDIUM, ERROR_NOT_READY}};
+
 DWORD FromErrno(int err) {
-    switch (err) {
-        case 0:
-            return ERROR_SUCCESS;
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return ERROR_ACCESS_DENIED;
-        case EROFS:
-            return ERROR_WRITE_PROTECT;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOSPC:
-        case EDQUOT:
-            return ERROR_DISK_FULL;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EMFILE:
-        case ENFILE:
-            return ERROR_TOO_MANY_OPEN_FILES;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
-        case EBUSY:
-        case ETXTBSY:
-            return ERROR_SHARING_VIOLATION;
-        case ENOTEMPTY:
-            return ERROR_DIR_NOT_EMPTY;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENOTSUP:
-            return ERROR_NOT_SUPPORTED;
-        case ELOOP:
-            return ERROR_CANT_RESOLVE_FILENAME;
-        case EILSEQ:
-            return ERROR_NO_UNICODE_TRANSLATION;
-        case ENODEV:
-        case ENXIO:
-        case ENOMEDIUM:
-            return ERROR_NOT_READY;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
+    if (err == 0) return ERROR_SUCCESS;
+    for (const auto& e : kErrnos)
+        if (e.err == err) return e.code;
+    return ERROR_GEN_FAILURE;
 }
 
 }  // namespace

@@ -36,20 +36,11 @@ bool PairKeyed(Feature f) {
 }
 
 bool MeansNotHere(Feature f, int err) {
-    switch (err) {
-        case EINVAL:
-        case ENOSYS:
-        case EOPNOTSUPP:
-        case ENOTTY:
-        case EXDEV:
-            return true;
-        // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
-        case EPERM:
-            return f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod ||
-                   f == Feature::Times;
-        default:
-            return false;
-    }
+    if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ENOTTY || err == EXDEV)
+        return true;
+    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
+    return err == EPERM && (f == Feature::HardLink || f == Feature::LinkUnnamed ||
+                            f == Feature::Chmod || f == Feature::Times);
 }
 
 Traits Probe(const char* hostPath) {

@@ -183,14 +183,10 @@ Status FollowConfined(const std::string& hostPath, std::string& target, struct s
     if (Status s = Canonical(hostPath, target); !s) return s;
     const Mapping& m = Mapped();
     if (!Within(target, m.rootReal) && !Within(target, m.mediumReal)) return Error{EACCES};
-    return host::Live().fstatat(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-               ? Status()
-               : Status(HostError());
+    return HostStatus(host::Live().fstatat(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW));
 }
 
 Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep) {
-    out.names.clear();
-    out.entries.clear();
     Result<host::Fd> opened = OpenConfined(dirHost, O_RDONLY);
     if (!opened) return Error{opened.error().err, Kind::Folder};
     host::Fd fd = opened.Take();

@@ -21,6 +21,14 @@ namespace {
 
 constexpr size_t kMaxFoldedTables = 512;
 
+// The folded device form of a host name, the key of a name table (dev: a buffer for the way).
+void FoldedKey(std::string_view hostName, std::u16string& dev, std::u16string& key) {
+    dev.clear();
+    key.clear();
+    names::HostToDevice(hostName, dev);
+    paths::AppendFolded(dev, key);
+}
+
 // Records that t holds what the folder (status st) held at time now.
 FoldedTable& Verified(FoldedTable& t, const std::string& dirHost, const struct stat& st,
                       int64_t now) {
@@ -54,8 +62,7 @@ void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev
             const int u = static_cast<unsigned char>(c);
             c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
         }
-        struct stat a {
-        }, b{};
+        struct stat a = {}, b = {};
         const std::string base = dirHost + "/";
         if (host::Live().fstatat(AT_FDCWD, (base + name).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0)
             return;
@@ -76,10 +83,7 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     LearnCaseFolding(dirHost, listing, st.st_dev);
     std::u16string dev, key;
     for (const auto& e : listing.entries) {
-        dev.clear();
-        key.clear();
-        names::HostToDevice(listing.name(e), dev);
-        paths::AppendFolded(dev, key);
+        FoldedKey(listing.name(e), dev, key);
         // Sorted input: the first name of a folded group is the byte-order smallest.
         if (!t.byFolded.try_emplace(key, listing.name(e)).second) ++t.collisions;
     }
@@ -139,8 +143,7 @@ void NoteAdded(std::string_view dirHost, std::string_view hostName) {
     auto it = KnownFolders().folded.find(dirHost);
     if (it == KnownFolders().folded.end()) return;
     std::u16string dev, key;
-    names::HostToDevice(hostName, dev);
-    paths::AppendFolded(dev, key);
+    FoldedKey(hostName, dev, key);
     auto [slot, added] = it->second.byFolded.try_emplace(key, hostName);
     if (!added && slot->second != hostName) {
         ++it->second.collisions;
@@ -172,8 +175,7 @@ void NoteRemoved(std::string_view dirHost, std::string_view hostName) {
         return;
     }
     std::u16string dev, key;
-    names::HostToDevice(hostName, dev);
-    paths::AppendFolded(dev, key);
+    FoldedKey(hostName, dev, key);
     auto slot = t.byFolded.find(key);
     if (slot != t.byFolded.end() && slot->second == hostName) t.byFolded.erase(slot);
     t.ownChange = true;

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -88,13 +89,6 @@ ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size
     if (where.dirfd == AT_FDCWD) return host::Live().lgetxattr(where.name, name, buf, size);
     const std::string full = std::string(where.dir).append("/").append(where.name);
     return host::Live().lgetxattr(full.c_str(), name, buf, size);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 DWORD FromBigEndian(const unsigned char* b) {
@@ -189,7 +183,7 @@ Status WordRead(ssize_t n) {
     return n < 0 ? HostError() : Error{EIO};
 }
 
-Status WriteNtfs(int fd, DWORD attrs) {
+Status WriteNtfs(int fd, const struct stat&, DWORD attrs) {
     unsigned char b[4];
     if (Status s = WordRead(host::Live().fgetxattr(fd, kNtfsName, b, sizeof b)); !s) return s;
     const DWORD old = FromBigEndian(b);
@@ -199,29 +193,22 @@ Status WriteNtfs(int fd, DWORD attrs) {
     return HostStatus(host::Live().fsetxattr(fd, kNtfsName, b, sizeof b, 0));
 }
 
-Status WriteFat(int fd, DWORD attrs) {
+Status WriteFat(int fd, const struct stat&, DWORD attrs) {
     uint32_t bits = 0;
     if (Status s = FatGet(fd, bits); !s) return s;
     bits = (bits & ~kSettable) | (attrs & kSettable);
     return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
 }
 
-}  // namespace
-
-// The text form: "0x" and up to eight significant hex digits, up to a NUL or the value's end.
+// The text form: "0x" and hex digits worth 32 bits at most, up to a NUL or the value's end.
 // Anything else in it makes the value unreadable, which reads as no attributes.
 bool ParseHexText(const char* value, size_t textLen, DWORD& out) {
     if (textLen < 3 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return false;
-    std::uint64_t word = 0;
-    for (size_t i = 2; i < textLen; ++i) {
-        const int digit = HexDigit(value[i]);
-        if (digit < 0) return false;
-        word = word << 4 | static_cast<unsigned>(digit);
-        if (word > 0xFFFFFFFFu) return false;
-    }
-    out = static_cast<DWORD>(word);
-    return true;
+    const auto [end, ec] = std::from_chars(value + 2, value + textLen, out, 16);
+    return ec == std::errc() && end == value + textLen;
 }
+
+}  // namespace
 
 DWORD ParseDosAttrib(const char* value, size_t size) {
     const size_t textLen = strnlen(value, size);
@@ -323,13 +310,6 @@ Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinf
     return Word((S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word);
 }
 
-Status WriteFatFd(int fd, const struct stat&, DWORD attrs) {
-    return WriteFat(fd, attrs);
-}
-Status WriteNtfsFd(int fd, const struct stat&, DWORD attrs) {
-    return WriteNtfs(fd, attrs);
-}
-
 // Where each store (fsinfo::AttrStore, in its order) reads and writes the word; both writes go
 // through a descriptor of the entry.
 struct Backend {
@@ -339,8 +319,8 @@ struct Backend {
 };
 constexpr Backend kBackends[] = {
     {ReadPermXattr, WritePermXattr, WriteNewPermXattr},  // Xattr
-    {ReadFat, WriteFatFd, WriteFatFd},                   // FatIoctl
-    {ReadNtfs, WriteNtfsFd, WriteNtfsFd},                // NtfsXattr
+    {ReadFat, WriteFat, WriteFat},                       // FatIoctl
+    {ReadNtfs, WriteNtfs, WriteNtfs},                    // NtfsXattr
 };
 
 const Backend& BackendOf(const fsinfo::Traits& t) {

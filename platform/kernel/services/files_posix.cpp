@@ -36,22 +36,6 @@ BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
     return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
 }
 
-}  // namespace
-}  // namespace wce::kernel
-
-using namespace wce::kernel;
-
-DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-    if (DWORD a; lpFileName != nullptr && find::Delivered(lpFileName, a)) return a;
-    ns::HostEntry e;
-    if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
-    const Result<DWORD> a = attrs::Read(e.where(), e.st);
-    if (!a) Fail(a.error());
-    return a.value_or(INVALID_FILE_ATTRIBUTES);
-}
-
-namespace wce::kernel {
-namespace {
 Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     ns::HostEntry e;
     if (Status s = ns::Resolve(lpFileName, e); !s) return s;
@@ -69,8 +53,20 @@ Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (s) s = attrs::Set(e, dwFileAttributes);
     return s;
 }
+
 }  // namespace
 }  // namespace wce::kernel
+
+using namespace wce::kernel;
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    if (DWORD a; lpFileName != nullptr && find::Delivered(lpFileName, a)) return a;
+    ns::HostEntry e;
+    if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
+    const Result<DWORD> a = attrs::Read(e.where(), e.st);
+    if (!a) Fail(a.error());
+    return a.value_or(INVALID_FILE_ATTRIBUTES);
+}
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -157,9 +153,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
                    void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
     const bool query = dwDesiredAccess == 0;
-    if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING)
+    if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING ||
+        lpFileName == nullptr)
         return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    if (lpFileName == nullptr) return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
     ns::HostEntry e;
     auto f = std::make_unique<FileObject>();
     // Opened at once, its status read from the open file: no look at the name before.
@@ -186,13 +182,11 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
                      DWORD dwMoveMethod) {
     auto* f = handles::Get<FileObject>(hFile);
     if (f == nullptr) return FailWith(INVALID_SET_FILE_POINTER, ERROR_INVALID_HANDLE);
-    std::int64_t distance =
+    // With a high part, the low one is unsigned.
+    const std::int64_t distance =
         lpDistanceToMoveHigh == nullptr
             ? lDistanceToMove
-            : static_cast<std::int64_t>(
-                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh))
-                   << 32) |
-                  static_cast<std::uint32_t>(lDistanceToMove));
+            : std::int64_t{*lpDistanceToMoveHigh} << 32 | std::uint32_t(lDistanceToMove);
     std::int64_t base = 0;
     struct stat st {};
     if (dwMoveMethod == 1) base = f->position;

@@ -65,24 +65,27 @@ Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
     return fd;
 }
 
+// The entry at a device path, which must exist.
+Status ResolveExisting(std::u16string_view path, ns::HostEntry& e) {
+    Status s = ns::Resolve(path, e);
+    return s && !e.exists ? Status(Error{ENOENT}) : s;
+}
+
 // The written file at a device path, as OpenPlaced opens it.
 Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) {
     ns::HostEntry e;
-    if (Status s = ns::Resolve(path, e); !s) return s.error();
-    if (!e.exists) return Error{ENOENT};
-    if (!e.real.empty()) return Error{ESTALE};  // a link stands where the copy was placed
-    if (Status s = ns::Confine(e); !s) return s.error();
-    return OpenPlaced(e, dev, direct);
+    Status s = ResolveExisting(path, e);
+    if (s && !e.real.empty()) s = Error{ESTALE};  // a link stands where the copy was placed
+    if (s) s = ns::Confine(e);
+    return s ? OpenPlaced(e, dev, direct) : Result<host::Fd>(s.error());
 }
 
 // The source at a device path, only if it is still the regular file its look-up found.
 Result<host::Fd> OpenSource(std::u16string_view path) {
     ns::HostEntry e;
-    if (Status s = ns::Resolve(path, e); !s) return s.error();
-    if (!e.exists) return Error{ENOENT};
+    if (Status s = ResolveExisting(path, e); !s) return s.error();
     const ns::Location at = e.where();
-    Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
-    return fd;
+    return ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
 }
 
 // Reads n bytes at pos; an O_DIRECT read asks for whole pages and takes a short one at the end.
@@ -100,8 +103,7 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
 
 // Streams both open files side by side: whether the placed one holds the source's bytes.
 Result<bool> SameBytes(int placed, bool direct, int source) {
-    struct stat sst {
-    }, pst{};
+    struct stat sst = {}, pst = {};
     if (host::FStat(placed, &pst) != 0 || host::FStat(source, &sst) != 0) return HostError();
     if (sst.st_size != pst.st_size) return false;
     thread_local Buffer a = NewBuffer(), b = NewBuffer();
