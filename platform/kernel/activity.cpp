@@ -3,17 +3,14 @@
 namespace wce::kernel {
 namespace {
 Activity* g_listener = nullptr;
-}
+void (*g_idle)() = nullptr;
+}  // namespace
 
 void SetActivity(Activity* listener) {
     g_listener = listener;
 }
 Activity* CurrentActivity() {
     return g_listener;
-}
-
-namespace {
-void (*g_idle)() = nullptr;
 }
 
 void SetIdleHook(void (*hook)()) {

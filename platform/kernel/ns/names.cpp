@@ -8,20 +8,10 @@ namespace {
 constexpr char16_t kReservedBase = 0xF000;
 constexpr char16_t kByteEscapeBase = 0xDC00;
 
+// The characters a device name cannot hold.
 bool IsReserved(char32_t c) {
-    switch (c) {
-        case '\\':
-        case ':':
-        case '*':
-        case '?':
-        case '"':
-        case '<':
-        case '>':
-        case '|':
-            return true;
-        default:
-            return false;
-    }
+    return c < 0x80 &&
+           std::u16string_view(u"\\:*?\"<>|").find(char16_t(c)) != std::u16string_view::npos;
 }
 
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 when the bytes are invalid.

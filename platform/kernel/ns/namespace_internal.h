@@ -19,14 +19,14 @@
 
 namespace wce::kernel::ns {
 
-struct U16Hash {
+// Transparent: a lookup by a view builds no string.
+template <class View>
+struct ViewHash {
     using is_transparent = void;
-    size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
+    size_t operator()(View s) const { return std::hash<View>{}(s); }
 };
-struct StrHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
+using U16Hash = ViewHash<std::u16string_view>;
+using StrHash = ViewHash<std::string_view>;
 
 // A folder's names by their folded form.
 struct FoldedTable {

@@ -116,12 +116,9 @@ bool IsTempName(std::string_view name) {
         return false;
     name = name.substr(kTempPrefix.size(), name.size() - kTempPrefix.size() - kTempSuffix.size());
     const size_t dash = name.find('-');
-    const auto digits = [](std::string_view d) {
-        return !d.empty() && d.size() <= 20 &&
-               d.find_first_not_of("0123456789") == std::string_view::npos;
-    };
-    return dash != std::string_view::npos && digits(name.substr(0, dash)) &&
-           digits(name.substr(dash + 1));
+    return dash != std::string_view::npos && dash > 0 && dash + 1 < name.size() &&
+           name.rfind('-') == dash &&
+           name.find_first_not_of("0123456789-") == std::string_view::npos;
 }
 
 // Removes what copies of writers that are gone left in the folder dirfd: a process killed while
