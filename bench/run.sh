@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Times the installer's count, copy and whole install of an older revision (old) beside the
 # current tree (new) and the standard tools (theirs: find, cp -r, cp -r + sync), on tmpfs and on
-# disk. Runs interleave (old, new, theirs, old, new, theirs, ...), best of ROUNDS; a table per
-# place, with both ratios to theirs and the goal, ends the run.
+# disk. Count and copy run in process, interleaved (old, new, theirs, old, new, theirs, ...), best
+# of ROUNDS. Whole installs run as whole processes under hyperfine, ROUNDS rounds of one run of
+# each after an untimed one, the order turned by one each round (as bench/media.sh), medians; the
+# package lies in the place and the device on a filesystem of its own mounted for the run (a tmpfs
+# on tmpfs, an ext4 image elsewhere), since within one filesystem cp -r copies in the kernel
+# (copy_file_range) and the ratio would compare with a copy no medium gets. As root (mounts);
+# without, the whole-install rows are skipped. A table per place, with both ratios to theirs and
+# the goal, ends the run.
 #   bench/run.sh                     everything: tmpfs and disk, 100,000 files, best of 5
 #                                    (the disk half takes longest; tmpfs alone, best of 3: 7 min)
 #   QUICK=1 bench/run.sh             development: tmpfs only, 20,000 files, best of 3, no system
@@ -11,14 +17,16 @@
 #   ROUNDS=3                         fewer rounds
 #   PLACES=/dev/shm                  only tmpfs
 #   BENCH_DISK=/path                 where the disk runs happen (default: /var/tmp)
+#   DEVICE_FS=tmpfs|ext4             the device's filesystem everywhere (default: tmpfs on tmpfs
+#                                    places, an ext4 image on the others)
 #   FILES=20000 FOLDERS=200          the main tree (FOLDERS: default FILES / 100)
 #   STRACE=0                         skip the system-call counts
 #   BIG=0                            skip the 20 x 50 MB copy
 #   RUN_TIMEOUT=120                  seconds after which one run counts as failed
 # Settings given explicitly win over QUICK's. The current tree builds in build-bench/; the old
 # revision is checked out in a git worktree under build-bench-base/ and built beside it (Release,
-# through ccache where present). A run that fails or times out is reported; a best marked * is
-# of the runs that did not fail.
+# through ccache where present). A run that fails or times out is reported; a best or median
+# marked * is of the runs that did not fail.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 quick=${QUICK:-0}
@@ -31,6 +39,7 @@ rounds=${ROUNDS:-$q_rounds}
 strace_on=${STRACE:-$q_strace}
 big_on=${BIG:-$q_big}
 run_timeout=${RUN_TIMEOUT:-120}
+device_fs=${DEVICE_FS:-}
 base=${BASE-86eabdc}
 second_files=20000                      # the second, smaller install
 build=${BENCH_BUILD:-$here/build-bench}
@@ -38,6 +47,9 @@ base_dir=$here/build-bench-base         # worktree in src/, build in build/
 script_steps=3                          # lines of the install script below
 
 say() { echo "$*" >&2; }
+
+case $device_fs in ''|tmpfs|ext4) ;; *) say "DEVICE_FS is tmpfs or ext4"; exit 2 ;; esac
+command -v hyperfine >/dev/null || { say "hyperfine is not installed (scripts/deps.sh)"; exit 2; }
 
 # --- Building -------------------------------------------------------------------------------
 
@@ -94,9 +106,17 @@ fi
 
 # --- Timing ---------------------------------------------------------------------------------
 
-work=()
-cleanup() { for w in "${work[@]}"; do chmod -R u+w "$w" 2>/dev/null || true; rm -rf "$w"; done; }
+work=() mounts=() dev='' device=''
+# Unmounts first, so that removing the work folders never reaches into a mounted device.
+cleanup() {
+    local m
+    for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
+    mounts=()
+    for w in "${work[@]}"; do chmod -R u+w "$w" 2>/dev/null || true; rm -rf "$w"; done
+    work=()
+}
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 now() { date +%s%N; }
 # Runs a shell command, prints its wall time in microseconds, or "fail" when it fails or times out.
@@ -131,6 +151,58 @@ best() {
         printf '%s ' "$t"
     done
     echo
+}
+
+# hbest PREP CMD...: the commands (shell strings) as whole processes under hyperfine, PREP before
+# each run: one untimed round (warm caches, loaded binaries), then $rounds rounds of one run of
+# each, the order turned by one each round, so every sample lies within a round of the others' and
+# drift falls on all alike; hyperfine takes its shell's start off. Prints the median of each
+# (microseconds), marked * when some of its runs failed, "fail" when all did, "-" for an empty
+# command. A round that hangs past the limit ends the rounds; what was timed before it counts.
+hbest() {
+    local prep=$1 r k i n broke=0 idx med nfail
+    shift
+    local -a cmds=("$@") live=() args=() out=()
+    for i in "${!cmds[@]}"; do [ -z "${cmds[i]}" ] || live+=("$i"); done
+    n=${#live[@]}
+    rm -f "$w"/round-*.json
+    for ((r = 0; r <= rounds; r++)); do
+        args=()
+        for ((k = 0; k < n; k++)); do i=${live[(k + r) % n]}; args+=(-n "c$i" "${cmds[i]}"); done
+        if ! timeout -k 10 "$((run_timeout * n + 60))" hyperfine --runs 1 --style none -i \
+                --prepare "$prep" --export-json "$w/round-$r.json" "${args[@]}" \
+                >"$w/hyperfine.log" 2>&1 </dev/null; then
+            say "   round $r failed or timed out; no rounds after it:"
+            grep -v '^ *$' "$w/hyperfine.log" | tail -n 5 >&2
+            rm -f "$w/round-$r.json"
+            broke=1
+            break
+        fi
+        ((r > 0)) || rm -f "$w/round-0.json"
+    done
+    for i in "${!cmds[@]}"; do out[i]=-; done
+    for i in "${live[@]}"; do out[i]=fail; done
+    while read -r idx med nfail; do
+        ((nfail == 0)) || say "   failed $nfail of its runs: ${cmds[idx]}"
+        [ "$med" = fail ] && continue
+        if ((nfail == 0 && broke == 0)); then out[idx]=$med; else out[idx]="$med*"; fi
+    done < <(compgen -G "$w/round-*.json" >/dev/null || exit 0; /usr/bin/python3 - "$w"/round-*.json <<'EOF'
+import json, statistics, sys
+times, fails = {}, {}
+for path in sys.argv[1:]:
+    for res in json.load(open(path))["results"]:
+        i = int(res["command"][1:])
+        for t, code in zip(res["times"], res["exit_codes"]):
+            if code == 0:
+                times.setdefault(i, []).append(t)
+            else:
+                fails[i] = fails.get(i, 0) + 1
+for i in sorted(set(times) | set(fails)):
+    t = times.get(i)
+    print(i, round(statistics.median(t) * 1e6) if t else "fail", fails.get(i, 0))
+EOF
+)
+    echo "${out[*]}"
 }
 
 # Wall time less a fixed wait (both microseconds), keeping "-", "fail" and the mark *.
@@ -201,15 +273,46 @@ make_big_tree() {
     for ((i = 0; i < 20; i++)); do head -c 50M /dev/urandom >"$1/big$i.bin"; done
 }
 
-# The device as a fresh one holds it: the two program folders, empty.
-fresh_device() { echo "rm -rf '$w/dev'; mkdir -p '$w/dev/ROMDisk/PROGRAM/TAV' '$w/dev/ROMDisk2/PROGRAM/SETAPP'"; }
+# device_up PLACE: mounts the device's own filesystem at $w/mnt and sets dev to the device's root
+# under it and device to the filesystem's kind; fails with device saying why there is none. Sized
+# for the larger tree with its folders and the filesystem's own tables; the ext4 image lies in the
+# place.
+device_up() {
+    local kind=$device_fs mnt=$w/mnt img=$w/device.img n=$((files > second_files ? files : second_files)) mb
+    mb=$((n * 12 / 1024 + 256))
+    [ "$(id -u)" -eq 0 ] || { device="needs root to mount the device"; return 1; }
+    if [ -z "$kind" ]; then
+        kind=ext4
+        [ "$(df -PT "$1" | awk 'NR == 2 { print $2 }')" = tmpfs ] && kind=tmpfs
+    fi
+    if [ "$kind" = ext4 ] && { ! command -v mkfs.ext4 >/dev/null || [ ! -e /dev/loop-control ]; }; then
+        say "   no loop devices or mkfs.ext4: the device is a tmpfs"
+        kind=tmpfs
+    fi
+    mkdir -p "$mnt"
+    case $kind in
+    tmpfs) mount -t tmpfs -o "size=${mb}m" tmpfs "$mnt" ;;
+    ext4)
+        truncate -s "${mb}M" "$img" &&
+            mkfs.ext4 -q -F -N $((n * 2 + 10000)) -E lazy_itable_init=0,lazy_journal_init=0 "$img" &&
+            mount -o loop "$img" "$mnt" ;;
+    esac || true
+    # Never time the folder under a mount point that failed.
+    mountpoint -q "$mnt" || { device="could not mount a $kind for the device"; return 1; }
+    mounts+=("$mnt")
+    dev=$mnt/dev device=$kind
+}
 
-# setup_cmd SETUP MEDIUM DISPLAY: a whole scripted install onto $w/dev. The terminal display draws on
+# The device as a fresh one holds it: the two program folders, empty, and nothing of earlier runs
+# left to write.
+fresh_device() { echo "rm -rf '$dev'; mkdir -p '$dev/ROMDisk/PROGRAM/TAV' '$dev/ROMDisk2/PROGRAM/SETAPP'; sync"; }
+
+# setup_cmd SETUP MEDIUM DISPLAY: a whole scripted install onto $dev. The terminal display draws on
 # a pseudo-terminal of fixed size that `script` provides. A headless install that does not report
 # completion fails (the program exits 0 after "Failed in copying files." too).
 setup_cmd() {
     [ -n "$1" ] || return 0
-    local run="WCE_ROOT='$w/dev' WCE_MEDIUM='$2' WCE_SCRIPT='$w/script' WCE_DISPLAY=$3 '$1'"
+    local run="WCE_ROOT='$dev' WCE_MEDIUM='$2' WCE_SCRIPT='$w/script' WCE_DISPLAY=$3 '$1'"
     if [ "$3" = terminal ]; then
         echo "script -qfec \"stty cols 100 rows 30; $run\" /dev/null"
     else
@@ -217,7 +320,7 @@ setup_cmd() {
     fi
 }
 cp_install() {
-    echo "cp -r '$1/PRODUCT1/SETAPP/.' '$w/dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$1/PRODUCT1/TAV/.' '$w/dev/ROMDisk/PROGRAM/TAV/' && sync"
+    echo "cp -r '$1/PRODUCT1/SETAPP/.' '$dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$1/PRODUCT1/TAV/.' '$dev/ROMDisk/PROGRAM/TAV/' && sync"
 }
 # A tool's command, or nothing when that tool was not built.
 with() { [ -n "$1" ] && echo "$1 $2"; return 0; }
@@ -228,7 +331,7 @@ bench_place() {
     local place=$1 o n t oh nh ot nt med src dst
     w=$(mktemp -d "$place/wce-bench.XXXXXX"); work+=("$w")
     say "== $place: $files files in $folders folders, best of $rounds"
-    header "$place ($(df -PT "$place" | awk 'NR == 2 { print $2 }')): $files files in $folders folders, best of $rounds"
+    header "$place ($(df -PT "$place" | awk 'NR == 2 { print $2 }')): $files files in $folders folders, best of $rounds; whole installs: medians of $rounds"
     med=$w/medium src=$med/PRODUCT1 dst=$w/dst
     make_medium "$med" "$files" "$folders"
     printf 'click 1001\nok\nclose\n' >"$w/script"
@@ -264,8 +367,16 @@ bench_place() {
     fi
     rm -rf "$dst"
 
+    if ! device_up "$place"; then
+        say "   whole installs skipped: $device"
+        table+=("(whole installs skipped: $device)")
+        cleanup
+        return
+    fi
+    say "   the device on a $device of its own"
+    table+=("(whole installs: the device on a $device of its own)")
     # Headless and terminal installs in the same turns: the display's cost is their ratio.
-    read -r o n t ot nt < <(best "$(fresh_device)" \
+    read -r o n t ot nt < <(hbest "$(fresh_device)" \
         "$(setup_cmd "$old_setup" "$med" headless)" "$(setup_cmd "$new_setup" "$med" headless)" "$(cp_install "$med")" \
         "$(setup_cmd "$old_setup" "$med" terminal)" "$(setup_cmd "$new_setup" "$med" terminal)")
     oh=$o nh=$n
@@ -273,14 +384,14 @@ bench_place() {
 
     # Onto a device that already holds the files: each run leaves it so for the next.
     eval "$(fresh_device)"; timed "$(cp_install "$med")" >/dev/null
-    read -r o n t < <(best true "$(setup_cmd "$old_setup" "$med" headless)" "$(setup_cmd "$new_setup" "$med" headless)" \
+    read -r o n t < <(hbest sync "$(setup_cmd "$old_setup" "$med" headless)" "$(setup_cmd "$new_setup" "$med" headless)" \
         "$(cp_install "$med")")
     row "   second run, onto the installed files" s "$o" "$n" "$t" -
 
     if ((files != second_files)); then
         local med2=$w/medium2
         make_medium "$med2" "$second_files" "$((second_files / 100))"
-        read -r o n t < <(best "$(fresh_device)" "$(setup_cmd "$old_setup" "$med2" headless)" \
+        read -r o n t < <(hbest "$(fresh_device)" "$(setup_cmd "$old_setup" "$med2" headless)" \
             "$(setup_cmd "$new_setup" "$med2" headless)" "$(cp_install "$med2")")
         row "whole install of $second_files files vs cp -r x2 + sync" s "$o" "$n" "$t" "<= 1.0"
         rm -rf "$med2"
@@ -295,8 +406,8 @@ bench_place() {
 
     table+=("(terminal display: less the script's waits, old $((old_pace / 1000)) ms, new $((new_pace / 1000)) ms;" \
             " its ratios are to the headless install above)")
-    cleanup; work=()
+    cleanup
 }
 
 for place in $places; do bench_place "$place"; done
-printf '%s\n' "${table[@]}" "(a best marked * is of the runs that did not fail; the failures are listed above)"
+printf '%s\n' "${table[@]}" "(a best or median marked * is of the runs that did not fail; the failures are listed above)"
