@@ -58,16 +58,12 @@ std::string FolderSetting(const char* variable) {
 }
 
 std::string DefaultDeviceRoot() {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.local/share";
-    } else {
-        std::fprintf(stderr, "SETUP: neither WCE_ROOT, XDG_DATA_HOME nor HOME is set\n");
-        std::exit(2);
-    }
-    return base + "/wce-device";
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/wce-device";
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return std::string(home) + "/.local/share/wce-device";
+    std::fprintf(stderr, "SETUP: neither WCE_ROOT, XDG_DATA_HOME nor HOME is set\n");
+    std::exit(2);
 }
 
 // Creates the standard folders of a fresh device; existing ones are left as they are.

@@ -1,5 +1,6 @@
 #include "platform/kernel/heap.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,8 +13,7 @@ namespace wce::kernel {
 namespace {
 
 // Each block carries the size last asked for, ahead of the caller's bytes, keeping their alignment.
-constexpr size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
-                                                                      : sizeof(size_t);
+constexpr size_t kHeader = std::max(alignof(std::max_align_t), sizeof(size_t));
 
 HANDLE const kProcessHeap = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x4EA9));
 

@@ -156,13 +156,8 @@ Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHos
 }
 
 Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
+    out = HostEntry{};
     out.path = host;
-    out.nameOffset = 0;
-    out.real.clear();
-    out.dirfd = AT_FDCWD;
-    out.dirHold.reset();
-    out.dirDevKnown = false;
-    out.presumed = false;
     out.exists = host::Live().fstatat(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
     return out.exists ? Status() : Status(HostError(Kind::Folder));
 }

@@ -112,10 +112,9 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
     if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
-        if (!s.Is(ENOENT) && !s.Is(ENOTDIR))
-            Report(std::move(s).At("list", f->prefix).error());
-        else
-            Fail(s);
+        // A folder that is not there is the caller's to judge; any other failure is told.
+        s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s)
+                                      : Report(std::move(s).At("list", f->prefix).error());
         return INVALID_HANDLE_VALUE;
     }
     ns::NoteOpenFolder(f->dirHost, f->dir.get());

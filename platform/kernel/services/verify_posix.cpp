@@ -31,10 +31,7 @@ constexpr size_t kBlock = 1 << 20;
 // What O_DIRECT reads are aligned to: a page, which every filesystem that takes them accepts.
 constexpr size_t kAlign = 4096;
 
-struct AlignedFree {
-    void operator()(char* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<char, AlignedFree>;
+using Buffer = std::unique_ptr<char, decltype([](char* p) { std::free(p); })>;
 Buffer NewBuffer() {
     return Buffer(static_cast<char*>(std::aligned_alloc(kAlign, kBlock)));
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <unordered_map>
@@ -25,9 +26,7 @@ constexpr int64_t kBehindNs = 250'000'000;
 constexpr off_t kMaxBound = 256 << 20;
 
 int64_t Monotonic() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+    return std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
 }
 
 // What is tracked of one filesystem.
@@ -97,10 +96,7 @@ Status Start(int fd, dev_t dev, off_t pos, off_t len) {
         const Error e = HostError();
         return fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, e.err) ? Status() : Status(e);
     }
-    Range r;
-    r.fd.reset(host::Live().dup(fd));
-    r.pos = pos;
-    r.len = len;
+    Range r{host::Fd(host::Live().dup(fd)), pos, len};
     if (!r.fd.valid()) return {};  // only the bound is lost; the final flush still reports
     p.ranges.push_back(std::move(r));
     p.bytes += len;
