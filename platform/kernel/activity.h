@@ -1,5 +1,4 @@
-// What the kernel did for the program, for a record kept outside it (a log, progress, the cause of
-// a failure on standard error). The kernel reports; it never depends on anyone listening.
+// What the kernel did, told to a listener for a log, progress or stderr; it never relies on one.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +12,13 @@ class Activity {
     // A file copy completed: the device path of the new file and its size in bytes.
     virtual void FileCopied(std::u16string_view /*from*/, std::u16string_view /*to*/,
                             std::uint64_t /*bytes*/) {}
-    // A copy found the target already holding the source's bytes on the card (read back from
-    // there) and kept it, with the source's attributes and time: as good as copied.
+    // FileKept: a target read back from the card already held the source's bytes, so it was kept.
     virtual void FileKept(std::u16string_view from, std::u16string_view to, std::uint64_t bytes) {
         FileCopied(from, to, bytes);
     }
     // A folder was made at this device path.
     virtual void FolderCreated(std::u16string_view /*path*/) {}
-    // A call the program relies on failed: what it was doing ("copy", "create folder", "list",
-    // "flush", "read back", "claim"), the device path it failed on, and the host's errno.
+    // Failure: a call the program relies on failed; its action ("copy", "flush", ...), path, errno.
     struct Failure {
         std::string_view action;
         std::u16string_view path;
@@ -29,8 +26,7 @@ class Activity {
         bool differs = false;  // read back other bytes than were written (err is EBADMSG)
     };
     virtual void Failed(const Failure& /*failure*/) {}
-    // Something the person should know of a call that succeeded, as a sentence (a read-back that
-    // could not get past the host's cache).
+    // Noticed: a sentence on a call that succeeded (a read-back that could not pass host caches).
     virtual void Noticed(std::string_view /*sentence*/) {}
 };
 
@@ -42,8 +38,7 @@ Activity* CurrentActivity();
 void ReportFailure(const Activity::Failure& failure);
 void ReportNotice(std::string_view sentence);
 
-// Runs between the pieces of long work the program waits for inside one call (reading back what
-// was written), so that the displays keep painting and input waits as during a copy.
+// SetIdleHook: Idle() runs it between pieces of long work in one call so displays keep painting.
 void SetIdleHook(void (*hook)());
 void Idle();
 

@@ -6,11 +6,9 @@
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
 
-// cbMultiByte -1: the source is NUL-terminated and the terminator is converted too.
-// cchWideChar 0: returns the length needed. Invalid or incomplete byte sequences become U+FFFD
-// and conversion goes on with the next byte; the output never exceeds cchWideChar units.
-// Returns the number of units written (0 with ERROR_INSUFFICIENT_BUFFER when it does not fit,
-// the buffer then holding what fitted).
+// cbMultiByte -1 converts the NUL too; cchWideChar 0 returns the length needed. A bad or cut
+// sequence becomes U+FFFD and conversion goes on. Returns units written; 0 with
+// ERROR_INSUFFICIENT_BUFFER when it does not fit (the buffer then holds what fitted).
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
 // The ANSI code page in use (WCE_CODEPAGE, default 932).

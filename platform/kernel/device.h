@@ -20,17 +20,14 @@ struct DeviceConfig {
 // Replaces the active mapping (tests point it at temporary folders).
 void ConfigureDevice(const DeviceConfig& config);
 const DeviceConfig& CurrentDevice();
-// Forgets everything learnt about the host and tracked of it (knowledge.h):
-// for tests that fake or change the host behind the kernel's back.
+// ForgetHost drops all learnt of the host (knowledge.h), for tests that fake or change it.
 void ForgetHost();
 
-// Reads WCE_ROOT, WCE_MEDIUM and WCE_CODEPAGE. A setting that names a missing folder or an
-// unknown code page is reported on stderr and the process exits with status 2. Without WCE_ROOT
-// the device is $XDG_DATA_HOME/wce-device (created like a fresh device on first use).
+// Reads WCE_ROOT, WCE_MEDIUM, WCE_CODEPAGE; a missing folder or unknown code page is reported
+// on stderr, exit status 2. Without WCE_ROOT: $XDG_DATA_HOME/wce-device, made on first use.
 DeviceConfig DeviceConfigFromEnvironment(const char* argv0);
 
-// Host path that a device path resolves to (case-insensitive lookup of existing components);
-// nullopt when the path is malformed, too long, or leaves the mapped folders.
+// HostPathOf ignores case; nullopt for a malformed or too long path, or one leaving the mapping.
 std::optional<std::string> HostPathOf(const std::u16string& devicePath);
 
 }  // namespace wce::kernel

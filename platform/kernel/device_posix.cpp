@@ -108,8 +108,7 @@ bool HoldsCatalogue(const std::string& folder) {
     return false;
 }
 
-// The executable's own folder, as on the device; an installed program started in a folder that
-// holds a catalogue (cd /media/card && SETUP) takes that folder instead.
+// DefaultMedium: the exe's folder, or a cwd holding a catalogue (cd /media/card && SETUP).
 std::string DefaultMedium(const std::string& exe) {
     std::string own = exe.substr(0, std::max<size_t>(exe.rfind('/'), 1));
     if (HoldsCatalogue(own)) return own;

@@ -1,5 +1,4 @@
-// Win32-shaped failure reporting: the one place where a failure inside the kernel (result.h)
-// becomes a device error code, at the edge where a Win32-shaped call returns.
+// Win32-shaped failure reporting: where a kernel failure (result.h) becomes a device error code.
 #pragma once
 
 #include "platform/kernel/host/result.h"
@@ -29,8 +28,7 @@ T FailWith(T failed, const Why& why) {
     Fail(why);
     return failed;
 }
-// A failure the program relies on being told of: the activity listener hears what failed where
-// (e.op, e.path), and it becomes the last error. FALSE.
+// Report tells the activity listener what failed where (e.op, e.path), sets the last error; FALSE.
 BOOL Report(const Error& e);
 
 }  // namespace wce::kernel

@@ -8,8 +8,7 @@ inline constexpr DWORD HEAP_ZERO_MEMORY = 0x08;
 HANDLE GetProcessHeap();
 // nullptr (ERROR_NOT_ENOUGH_MEMORY) on failure.
 LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
-// May move the block; keeps its contents up to the smaller size. On failure returns nullptr and
-// leaves the old block untouched and valid.
+// HeapReAlloc may move the block, keeping contents; nullptr on failure, the old block still valid.
 LPVOID HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes);
 // Freeing nullptr is harmless.
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);

@@ -18,8 +18,7 @@ constexpr bool FAILED(HRESULT hr) {
     return hr < 0;
 }
 
-// Bounded copy / append into a buffer of cchDest units. On overflow the destination holds the
-// truncated, terminated text and STRSAFE_E_INSUFFICIENT_BUFFER is returned.
+// StringCch*: on overflow the text is truncated and terminated, STRSAFE_E_INSUFFICIENT_BUFFER.
 HRESULT StringCchCopyW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc);
 HRESULT StringCchCopyNW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc, size_t cchToCopy);
 HRESULT StringCchCatW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc);

@@ -51,8 +51,7 @@ void EachEntry(const fs::path& dir, F f) {
         if (!f(*it)) return;
 }
 
-// The files the driver of the FUSE connection conn holds open for writing, where its
-// /dev/fuse descriptor names that connection (fdinfo's fuse_connection, Linux 6.x).
+// DriverMedia: what conn's driver holds open for writing, by fdinfo's fuse_connection (Linux 6.x).
 std::vector<std::string> DriverMedia(unsigned long conn) {
     std::vector<std::string> found;
     EachEntry("/proc", [&](const fs::directory_entry& proc) {
@@ -100,8 +99,7 @@ Stack Inspect(dev_t dev) {
     s.fuse = type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
     std::vector<std::string> media;
     if (IsMedium(source)) {
-        // A kernel filesystem reads its own device past the host's page cache; only a loop
-        // device's backing file holds cached pages of it.
+        // A kernel filesystem reads its device past the page cache; only a loop's file caches it.
         if (s.fuse)
             media.push_back(source);
         else if (std::string back = BackingFile(source); !back.empty())

@@ -1,6 +1,5 @@
-// What the kernel runs against, held by one object: the table of host calls (host_ops.h), with
-// any layer a test puts over it (faults.h), and the clock every cache reads (fsinfo::Now). The
-// kernel has no threads of its own: every call runs on its caller's thread.
+// What the kernel runs against: the host call table (host_ops.h), any test layer (faults.h) and
+// the clock caches read (fsinfo::Now). No threads of its own: calls run on the caller's.
 #pragma once
 
 #include <atomic>

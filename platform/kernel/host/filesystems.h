@@ -1,10 +1,5 @@
-// What the kernel knows about each host filesystem it meets, keyed by device: which optional
-// calls it refused, where it keeps attributes, how fine its time stamps are and whether its
-// lookups ignore case. Every optional feature is tried until its first refusal on a device,
-// which is remembered, so no file pays for a call that cannot work there.
-//
-// Every cache of host state (folder name tables, attribute words, the folder last written in) is
-// judged by the one rule of Fresh below, read against the injected clock (Now).
+// Per-device filesystem traits: each optional call is tried until its first refusal, remembered, so
+// no file pays for a call that cannot work. Every host-state cache is judged by Fresh and Now.
 #pragma once
 
 #include <sys/stat.h>
@@ -49,13 +44,10 @@ struct Traits {
 
 // Whether f was refused on dev (for Clone and CopyRange: from srcDev to dev).
 bool Refused(dev_t dev, Feature f, dev_t srcDev = 0);
-// True, remembering it, when err from a call of f on dev means "not on this filesystem":
-// EINVAL, ENOSYS, EOPNOTSUPP/ENOTSUP, ENOTTY, EXDEV, and EPERM for links and permissions.
+// NoteRefusal: true, remembered, for EINVAL ENOSYS ENOTSUP ENOTTY EXDEV, EPERM for links/modes.
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev = 0);
 
-// An optional call of feature f on dev (call() returns 0, or -1 with errno), tried unless dev
-// refused it before: true when it was done, false when dev does not offer it (now remembered),
-// else the call's failure.
+// Try runs call() unless dev refused f: true done, false not offered (remembered), else its error.
 template <class Call>
 Result<bool> Try(dev_t dev, Feature f, Call call, dev_t srcDev = 0) {
     if (Refused(dev, f, srcDev)) return false;
@@ -72,18 +64,15 @@ bool KnownTraits(dev_t dev, Traits& out);
 // Records that lookups on dev ignore case (or not), once found out.
 void NoteFoldsCase(dev_t dev, bool folds);
 
-// The clock every cache reads, in nanoseconds of real time (file stamps are real time); tests
-// replace it to step through the freshness rule without sleeping.
+// ClockFn gives real-time ns, as stamps are; tests swap it to step Fresh without sleeping.
 using ClockFn = int64_t (*)();
 int64_t Now();
 void SetClock(ClockFn clock);  // nullptr: the coarse real-time clock
 // The clock's tick, the granularity of stamps on filesystems with fine ones.
 int64_t Tick();
-// Within this window after a change a later one may leave an entry's stamps as they were: one
-// tick where stamps are fine (NTFS through its FUSE driver among them), 2 s elsewhere (FAT).
+// StampWindow: a change this soon may leave stamps as they were; a tick (NTFS via FUSE), FAT 2 s.
 int64_t StampWindow(const Traits& t);
-// How long a view this process keeps changing may answer before it is compared with the host
-// again: a folder being filled is relisted at most every 50 ms, not every few files.
+// OwnChangeCheck: a folder this process fills is relisted at most every 50 ms, not every few files.
 int64_t OwnChangeCheck(const Traits& t);
 
 // An entry's stamps as a cache recorded them when it filled its view.
@@ -107,10 +96,8 @@ struct View {
     int64_t at = INT64_MIN / 2;
 };
 
-// The freshness rule. Without a look at the entry (st null): a view answers while it was compared
-// with the host less than window ago. With the entry's status st: while st is the same entry and
-// carries the view's stamps, settled when recorded (a change inside the stamp window could leave
-// them as they were), or else while the view is younger than window.
+// Fresh: without st, while compared less than window ago; with st, while st is the same entry with
+// the view's stamps, settled when recorded (a change in StampWindow may hide), else within window.
 bool Fresh(const View& v, int64_t window, const struct stat* st = nullptr);
 
 }  // namespace wce::kernel::fsinfo

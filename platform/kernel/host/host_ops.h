@@ -1,7 +1,5 @@
-// The table of host system calls behind the kernel services. Every call of the kernel part that
-// reads or changes the host's files goes through it (Live()); tests replace an entry to imitate a
-// host they cannot provide, or put a whole layer over the table (the faults of faults.h). Outside
-// it stay the calls no test needs to fail: getcwd, clock_gettime, iconv, free.
+// The host call table (Live()) every kernel file access goes through, so tests can fake a host or
+// layer faults over it; getcwd, clock_gettime, iconv and free stay outside: no test fails them.
 #pragma once
 
 #include <sys/stat.h>
@@ -52,18 +50,15 @@ struct Ops {
 
 // The host's own calls.
 const Ops& RealOps();
-// The host's table (held by the kernel context, context.h); tests may overwrite entries and call
-// RestoreOps() afterwards.
+// Table(): the host's table, held by the context (context.h); tests overwrite, then RestoreOps().
 Ops& Table();
 void RestoreOps();
-// Sends every call through over, whose entries go on to Table() themselves; nullptr takes the
-// layer away.
+// Layer sends every call through over, whose entries call Table() themselves; nullptr removes it.
 void Layer(const Ops* over);
 // The table every call of the kernel goes through (the layer where one is put, else Table()).
 const Ops& Live();
 
-// The calls that add to the table's: descriptors close on exec, and data calls a signal
-// interrupted are made again, so no caller has to look for EINTR.
+// OpenAt and the data calls set close-on-exec and retry EINTR, so no caller has to look for it.
 int OpenAt(int dirfd, const char* path, int flags, mode_t mode = 0);
 ssize_t PRead(int fd, void* buf, size_t n, off_t pos);
 ssize_t Write(int fd, const void* buf, size_t n);

@@ -1,7 +1,5 @@
-// The one owner of what the kernel has learnt of the host. Each module keeps its own part
-// (Learnt<T>, private to the module's source file) and answers questions of it through its own
-// header; the owner holds the generation every change of this process moves, and forgets every
-// part at once (Forget: a new mapping, or a test that fakes the host).
+// The one owner of what the kernel learnt of the host: each module keeps its part (Learnt<T>) in
+// source; every change moves the generation, and Forget drops all (new mapping, faked host).
 #pragma once
 
 #include <atomic>
@@ -36,8 +34,7 @@ class Knowledge {
 
 Knowledge& Known();
 
-// The part of type T: made and kept by the owner on first use, reset to T{} by Forget. Never
-// destroyed: static objects may still ask it while the process exits.
+// Learnt<T>: made on first use, reset by Forget, never destroyed: exiting statics may still ask.
 template <class T>
 T& Learnt() {
     struct Held final : Knowledge::Part {

@@ -1,8 +1,5 @@
-// What the kernel's inner calls give back: a value, or why they failed. A failure carries the errno
-// of the host call that failed, its kind (what that errno means where it happened), and, once an
-// entry point knows them, what it was doing and the device path it failed on. Device error codes
-// are made from it only where a Win32-shaped call returns (errors.h); inside, nothing is carried
-// in errno, out-parameters or sentinels from one call to the next.
+// Inner results: a value, or an errno with its Kind and, once known, the op and device path. Device
+// codes are made only where Win32-shaped calls return (errors.h); nothing rides in errno inside.
 #pragma once
 
 #include <cerrno>

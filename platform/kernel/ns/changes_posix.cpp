@@ -11,8 +11,7 @@
 namespace wce::kernel::changes {
 namespace {
 
-// Tells the folder's name table what a call did to the name e: a new name is taken in, a name
-// found taken makes the folder be looked at afresh.
+// TellTables: a name made joins its folder's table; one found taken has the folder relisted.
 Status TellTables(Status s, const ns::HostEntry& e) {
     Known().NoteChange();
     if (s && !e.exists) ns::NoteAdded(e.dir(), e.name());

@@ -1,5 +1,4 @@
-// Host folders of the device reached without following links: where changes are made and folders
-// are listed, so that a folder swapped for a link after it was looked up is never followed.
+// Host folders reached without following links, so a folder swapped for a link is never followed.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -36,8 +35,7 @@ std::string_view BaseOf(std::string_view dirHost) {
     return base;
 }
 
-// The folder rel below the open folder base, opened with flags, every step a folder and none a
-// link: the host's own confined lookup where the kernel has one, else one step at a time.
+// OpenBeneath: openat2 RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where offered, else step by step.
 Result<host::Fd> OpenBeneath(int base, const std::string& rel, int flags) {
     if (!KnownFolders().noOpenAt2) {
         host::Fd fd(host::OpenAt2(base, rel.c_str(), flags | O_DIRECTORY,
@@ -133,8 +131,7 @@ Result<host::Fd> OpenConfined(std::string_view dirHost, int flags) {
 
 Status Confine(HostEntry& e) {
     if (e.dirfd != AT_FDCWD || e.nameOffset == 0) return {};
-    // The folder the last change was made in is kept for one clock tick: a copying walk fills
-    // one folder file after file.
+    // lastConfined is kept for one tick: a copying walk fills one folder file after file.
     Folders::Held& last = KnownFolders().lastConfined;
     if (last.fd == nullptr || !fsinfo::Fresh(last.opened, fsinfo::Tick()) || last.host != e.dir()) {
         Result<host::Fd> fd = OpenConfined(e.dir(), O_PATH);

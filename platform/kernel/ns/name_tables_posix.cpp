@@ -1,5 +1,4 @@
-// The name tables of the folders the namespace looked into: each folder's names by their folded
-// form, for lookups that ignore case, kept by the freshness rule and by this process's changes.
+// Folders' name tables by folded name, for lookups ignoring case, kept by Fresh and our changes.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,8 +47,7 @@ FoldedTable& NewTable(const std::string& dirHost, const struct stat& st, int64_t
     return Verified(t, dirHost, st, now);
 }
 
-// Finds out once per filesystem whether its lookups ignore case: a name with a letter in it,
-// looked up with its case turned, finds the same file or not.
+// LearnCaseFolding, once per filesystem: a name with its case turned finds the same file or not.
 void LearnCaseFolding(const std::string& dirHost, const DirListing& listing, dev_t dev) {
     fsinfo::Traits traits;
     if (!fsinfo::KnownTraits(dev, traits) || traits.foldsCase != -1) return;
@@ -90,8 +88,7 @@ Result<FoldedTable*> Rebuild(const std::string& dirHost, const struct stat& st, 
     return &t;
 }
 
-// Whether a table may answer for its folder (status st): by the freshness rule, where a change
-// of this process's own is taken in provisionally until the folder is due to be listed again.
+// StillFresh: by Fresh, our own changes taken provisionally until the folder is due to be relisted.
 bool StillFresh(FoldedTable& t, const struct stat& st) {
     const fsinfo::Traits traits = fsinfo::TraitsOf(st.st_dev, "");
     const bool same = t.listed.stamp.Unchanged(st);
@@ -106,10 +103,7 @@ bool StillFresh(FoldedTable& t, const struct stat& st) {
 
 }  // namespace
 
-// The folded-name table of a folder, filled again only when the freshness rule asks for it; the
-// folder's stamps are compared at most once per clock tick, so a walk filling a folder does not
-// pay a status read of the folder for every name it looks up there. A folder that cannot be read
-// fails as a folder.
+// TableFor compares stamps once per tick, not per name a walk looks up; unreadable fails as Folder.
 Result<FoldedTable*> TableFor(const std::string& dirHost) {
     const int64_t now = fsinfo::Now();
     auto it = KnownFolders().folded.find(dirHost);

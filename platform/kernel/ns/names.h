@@ -1,8 +1,5 @@
-// Host names (bytes, UTF-8 as a rule) to device names (UTF-16) and back, exactly reversible:
-// a byte that is not part of valid UTF-8 travels as the lone surrogate U+DC80..U+DCFF, and a
-// character that a device name cannot hold (\ : * ? " < > |) as U+F000 plus its code. A host
-// name that already holds one of those private-use characters has its bytes escaped, so the two
-// forms never collide.
+// Host names (bytes) to device names (UTF-16) and back, reversibly: a non-UTF-8 byte as U+DC80..FF,
+// a reserved char (\ : * ? " < > |) as U+F000 + code; host names holding those get escaped.
 #pragma once
 
 #include <string>
@@ -15,8 +12,8 @@ namespace wce::kernel::names {
 
 // Appends the device form of a host name; never fails.
 void HostToDevice(std::string_view host, std::u16string& out);
-// Appends the host form of one device name. A BadName failure for a character that no device
-// name holds literally (reserved characters, "/", an unpaired surrogate outside U+DC80..U+DCFF).
+// DeviceToHost appends the host form; BadName for a reserved char, "/" or an unpaired surrogate
+// outside U+DC80..U+DCFF.
 Status DeviceToHost(std::u16string_view name, std::string& out);
 
 }  // namespace wce::kernel::names

@@ -1,13 +1,5 @@
-// Device paths to host entries (Resolve). paths::Normalize first; the first component picks the
-// mapped folder (DeviceConfig::hostMedium for "\<medium>", else hostRoot); each further one is
-// looked up exactly, else by case through the folder's name table (name_tables_posix.cpp).
-// - A link is followed only to a target inside the mapped folders (FollowConfined), else EACCES.
-// - Folders resolved are kept by folded device path (Folders::dirs); a stale one fails the lookup
-//   below it, and the walk is made again without them (RetryUncached).
-// - Changes and listings go through folders opened without following links (Confine,
-//   OpenConfined); a change or read-back of an entry through a checked descriptor (OpenChecked).
-// - While an enumeration holds a folder open (NoteOpenFolder), names in it are looked up
-//   relative to it, so the walk meets the folder it lists.
+// Resolve maps device paths to host entries: the first component picks hostMedium or hostRoot, the
+// rest match exactly, else by case (name_tables_posix.cpp); links stay in the mapped folders.
 #pragma once
 
 #include <fcntl.h>
@@ -25,8 +17,7 @@
 
 namespace wce::kernel::ns {
 
-// An entry named relative to an open folder, so that a walk does not make the host look up the
-// whole path again; dir is that folder's host path, for the calls that have no relative form.
+// Location: an entry relative to an open folder, so a walk skips whole-path lookups; dir otherwise.
 struct Location {
     int dirfd = AT_FDCWD;
     const char* name = "";  // a full host path when dirfd is AT_FDCWD
@@ -43,9 +34,7 @@ struct HostEntry {
     bool presumed = false;  // exists == false taken from the folder's name table, not looked up
     struct stat st {};      // valid when exists (a link's target, for links inside the folders)
     std::string real;       // for a link: its resolved target inside the mapped folders
-    // The open folder holding the entry, when an enumeration has one: every call on the entry,
-    // a read or a change, then names it relative to that folder, so all of them meet the folder
-    // the enumeration lists even if its path comes to name another meanwhile.
+    // dirfd: the enumeration's open folder, so reads and changes meet the folder it lists if moved.
     int dirfd = AT_FDCWD;
     std::shared_ptr<const host::Fd> dirHold;  // keeps dirfd open when the entry holds it
     bool dirDevKnown = false;                 // dirDev holds the device of the folder part of path
@@ -65,44 +54,33 @@ struct HostEntry {
     std::string_view name() const { return std::string_view(path).substr(nameOffset); }
 };
 
-// The folder at dirHost (inside a mapped folder), opened without following any link below the
-// mapped folder, so that what is done in it stays there even if a folder on the way is swapped
-// for a link meanwhile. Fails with ELOOP or EXDEV when one has been, as Folder when one is gone.
+// OpenConfined opens dirHost without following links below the mapped folder, so work stays there;
+// ELOOP or EXDEV where a folder on the way became a link, fails as Folder where one is gone.
 Result<host::Fd> OpenConfined(std::string_view dirHost, int flags);
-// Before a change in e's folder: names e relative to that folder opened as OpenConfined does
-// (unless an enumeration already holds it open). A folder swapped for a link fails with EACCES.
+// Confine names e relative to its folder opened as OpenConfined (unless held); EACCES: now a link.
 Status Confine(HostEntry& e);
 
-// The entry name in the folder dirfd (a full host path where dirfd is AT_FDCWD), opened with
-// flags only while it is still the one the look-up saw (want): first without following a final
-// link and without reading it (O_PATH), then, once its device, inode and type match, that very
-// inode again through /proc/self/fd. A change or read made through the result cannot land on a
-// link or a file swapped in after the look-up. Fails with ESTALE where the name holds another
-// entry now, EACCES where it holds no regular file or folder.
+// OpenChecked opens name in dirfd only while it is the entry seen (want): O_PATH, no follow, then,
+// once dev, inode and type match, via /proc/self/fd: no swapped-in link or file is used. ESTALE
+// where the name holds another entry now, EACCES where it holds no regular file or folder.
 Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags);
 
-// An entry resolved a moment ago turned out to be another now (OpenChecked's ESTALE): the next
-// lookup of its path looks afresh instead of answering from the last one.
+// NoteEntryStale: an entry resolved just now is another (ESTALE), so its next lookup looks afresh.
 void NoteEntryStale();
 
-// Resolves every component. The last one may be missing (exists = false) when its folder exists.
-// Fails with BadName (a name the host cannot spell, or too long), Folder (a folder on the way is
-// missing or not a folder) or EACCES (a link leading out of the mapped folders).
+// Resolve: the last component may be missing (exists = false). Fails as BadName (unspellable, too
+// long), Folder (one on the way missing or not a folder) or EACCES (a link out of the mapping).
 Status Resolve(std::u16string_view devicePath, HostEntry& out);
 
-// As Resolve, but where the folder already has a name table, a last component missing from it is
-// reported missing (presumed = true) without looking it up. For callers that create the entry
-// exclusively (RENAME_NOREPLACE, O_EXCL) and look again only when the name turns out taken.
+// ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
-// Opens an existing file looked up as by Resolve, for a caller that wants the file it reads
-// described by the open descriptor (out.st comes from it). Fails as Resolve, and with ENOENT.
-// flags: how to open it (O_NOFOLLOW is added; a link is followed by the lookup, never by the open).
+// OpenExisting looks up as Resolve, opens with flags | O_NOFOLLOW, out.st from the descriptor;
+// fails as Resolve, and with ENOENT.
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd,
                     int flags = O_RDONLY | O_NONBLOCK);
 
-// Resolves the folder part of a path whose last component is a pattern; the pattern is returned
-// as a view into devicePath. Fails as Resolve.
+// ResolvePattern resolves the folder part; pattern views devicePath's last part. Fails as Resolve.
 Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
                       std::u16string_view& pattern);
 
@@ -122,8 +100,7 @@ Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep =
 // The same for a folder already open (from its current position: a fresh descriptor).
 Status ReadListingOf(int dirfd, DirListing& out);
 
-// Follows a link found at hostPath: the target path and its status when the target lies inside
-// the mapped folders; fails with EACCES when it leads out, or as the failed step did.
+// FollowConfined: a link's target and status in the mapping; EACCES leading out, else as it failed.
 Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
 
 // Enumerations announce the folders they hold open (fd stays theirs) and withdraw them on close.
@@ -133,9 +110,7 @@ void NoteClosedFolder(int fd);
 // Tells the lookup tables about changes made by this process.
 void NoteAdded(std::string_view dirHost, std::string_view hostName);
 void NoteRemoved(std::string_view dirHost, std::string_view hostName);
-// A folder this process has just made: it starts with an empty table, and misses in it are
-// answered from the table while that is fresh (names another process adds are seen from the next
-// clock tick on, as case variants are everywhere).
+// NoteMadeFolder: misses in a new folder's empty table are trusted while fresh (others' next tick).
 void NoteMadeFolder(const std::string& dirHost);
 // A name the folder's table missed turned out to exist: the next lookup there looks afresh.
 void NoteStale(std::string_view dirHost);

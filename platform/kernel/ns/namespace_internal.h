@@ -1,6 +1,4 @@
-// What the parts of the device namespace share (namespace_posix.cpp resolves paths,
-// name_tables_posix.cpp keeps the folders' name tables, folders_posix.cpp opens folders without
-// following links); nothing outside ns/ includes it.
+// What the ns/ parts share (resolving, name tables, link-free folder opens); only ns/ includes it.
 #pragma once
 
 #include <array>
@@ -64,8 +62,7 @@ struct Folders {
     };
     Held lastConfined;
     bool noOpenAt2 = false;  // the running kernel lacks openat2
-    // The last path resolved, answered again within a tick while this process changes nothing: a
-    // walk asks whether a target exists, makes it writable and copies onto it.
+    // Resolved: the last path, reused within a tick of no changes (a walk checks, unlocks, copies).
     struct Resolved {
         std::u16string path;
         HostEntry entry;
@@ -94,12 +91,11 @@ inline Folders& KnownFolders() {
     return Learnt<Folders>();
 }
 
-// Absolute path with every link followed, walked component by component so that each step goes
-// through the host table.
+// Canonical follows every link one component at a time so each step goes through the host table.
 Status Canonical(const std::string& in, std::string& out);
 
-// The folder's name table, checked by the freshness rule (rebuilt when out of date); the shared
-// folding table where the host folds case itself and needs none. Fails as the folder's status.
+// TableFor: by Fresh (rebuilt when stale), or the shared one where the host folds case.
+// Fails as the folder's status.
 Result<FoldedTable*> TableFor(const std::string& dirHost);
 // A folder this process made, its table compared with the host this tick: what it lacks is missing.
 bool MadeAndFresh(const std::string& dirHost);

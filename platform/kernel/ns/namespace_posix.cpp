@@ -1,5 +1,4 @@
-// Device paths resolved to host entries: the mapped folders, the folders on the way (remembered
-// by their folded device path), and the last component looked up exactly, else by its case.
+// Device paths resolved: mapped folders, folders cached by folded path, names exact, else by case.
 #include <fcntl.h>
 
 #include <cerrno>
@@ -49,8 +48,7 @@ Status StatFound(HostEntry& out) {
     return FollowConfined(out.path, out.real, out.st);
 }
 
-// A failed look at a name in a folder known to exist: a folder on the way that is no folder
-// (any more) means what was remembered of it is out of date.
+// LookupError: a folder on the way that is no folder (any more) means the cached one is stale.
 Error LookupError(const Error& e) {
     if (e.err == ENOTDIR) return Error{ENOTDIR, Kind::Stale};
     return e;
@@ -66,8 +64,7 @@ Error TableError(const Error& e) {
                                                : Error{e.err, Kind::Entry};
 }
 
-// Looks name up in the name table t of its folder: out names the entry spelt there, or is missing
-// (presumed so where nobody looked at the name itself).
+// FindInTable: the entry as spelt in t, or missing (presumed where the name was not looked at).
 Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& out, bool presumed) {
     std::u16string key;
     paths::AppendFolded(name, key);
@@ -85,8 +82,7 @@ Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& ou
     return found.ok() || found.Is(ENOENT) ? Status() : Status(LookupError(found.error()));
 }
 
-// Answers a lookup from the folder's existing name table: one look at the folder instead of
-// one at the name and one at the folder when the name is missing. False when there is no table.
+// LookupInTable: one look at the folder, not at name and folder on a miss; false when no table.
 Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
     if (KnownFolders().folded.find(dirHost) == KnownFolders().folded.end()) return false;
     Result<FoldedTable*> table = TableFor(dirHost);
@@ -101,8 +97,7 @@ Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name,
 Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
                    bool trustTable = false) {
     if (Status s = BeginEntry(dirHost, name, out); !s) return s;
-    // Filling a folder it made itself, the process meets mostly names that are not there yet; the
-    // table knows them without a look at each name.
+    // A folder we made fills with names not there yet: its table knows them without a look each.
     if (trustTable || MadeAndFresh(dirHost)) {
         const Result<bool> answered = LookupInTable(dirHost, name, out);
         if (!answered || *answered) return answered ? Status() : Status(answered.error());
@@ -123,9 +118,7 @@ bool IsMedium(const paths::Components& c) {
     return c.count > 0 && paths::FoldedEqual(c.items[0], Mapped().mediumName);
 }
 
-// Resolves the folder of the last of the components c into dirHost.
-// A folder on the way that is missing or no folder fails as a folder; a stale one, when the
-// cache was used, fails as stale (the caller looks again without it).
+// ResolveDir: missing or non-folders fail as Folder; a stale cached one as Stale, retried uncached.
 Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHost) {
     auto& m = KnownFolders();
     const size_t n = c.count - 1;
@@ -176,8 +169,7 @@ Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache
     return r;
 }
 
-// A lookup through the resolved folders remembered, and when one of them turned out stale, a
-// lookup without them. attempt(useCache) makes one.
+// RetryUncached: attempt(true) through the cached folders, attempt(false) when one was stale.
 template <class Attempt>
 Status RetryUncached(const Attempt& attempt) {
     Status r = attempt(true);

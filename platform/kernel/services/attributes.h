@@ -1,11 +1,5 @@
-// The attribute word on the host, kept where the filesystem keeps it (filesystems.h): on a FAT
-// medium the medium's own attribute bits (the FAT attribute ioctls); on NTFS through its FUSE
-// driver the word Windows keeps (system.ntfs_attrib_be); elsewhere read-only is the owner's write
-// permission and hidden / system live in the user.DOSATTRIB extended attribute as hex text
-// ("0x2"), which is also what file servers put first in their binary form. A filesystem with
-// none of these (FAT through FUSE) keeps no attributes: its files read as plain ones. A folder is
-// never made read-only on the host (that would stop files being created in it), so the read-only
-// bit of a folder only reports its mode.
+// The word lives per filesystems.h: FAT ioctls, NTFS-FUSE system.ntfs_attrib_be, else mode plus
+// user.DOSATTRIB hex; FAT-FUSE keeps none. Folders never go read-only (no new files then).
 #pragma once
 
 #include <fcntl.h>
@@ -28,14 +22,12 @@ inline constexpr DWORD kSettable =
 
 using ns::Location;
 
-// The word of an existing entry; it fails when it cannot be read (for instance the file vanished
-// after st was taken).
+// Read fails when the word cannot be read (the file vanished after st was taken, say).
 Result<DWORD> Read(const Location& where, const struct stat& st);
 inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
     return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
 }
-// Sets read-only, hidden and system as in attrs (FILE_ATTRIBUTE_NORMAL clears them); fails with
-// ENOTSUP when hidden or system is asked for where the filesystem keeps no user attributes.
+// Write sets read-only/hidden/system (NORMAL clears); ENOTSUP for hidden/system without xattrs.
 Status Write(const Location& where, const struct stat& st, DWORD attrs);
 // Write, for an entry e looked up: what was read of it before is out of date after.
 Status Set(const ns::HostEntry& e, DWORD attrs);
@@ -49,7 +41,6 @@ inline FILETIME FileTimeOf(const timespec& t) {
 }
 // The hidden / system bits held in a user.DOSATTRIB value (text or binary form).
 DWORD ParseDosAttrib(const char* value, size_t size);
-// The read-only, hidden and system bits of an NTFS attribute word as the FUSE driver gives it
-// (system.ntfs_attrib_be: four bytes, most significant first); -1 for a value of another size.
+// ParseNtfsAttrib: system.ntfs_attrib_be is 4 bytes, most significant first; -1 for other sizes.
 long ParseNtfsAttrib(const unsigned char* value, size_t size);
 }  // namespace wce::kernel::attrs

@@ -41,9 +41,7 @@ DWORD Word(DWORD bits) {
     return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
 }
 
-// The DOSATTRIB word last read per inode, trusted by the freshness rule of filesystems.h: while the
-// inode's stamps stay as they were, and only when they were settled when read (every attribute
-// write moves the change time, but a coarse stamp could hide a second write).
+// kMaxRemembered caps DOSATTRIB words per inode, trusted while stamps hold and were settled.
 constexpr size_t kMaxRemembered = 1 << 18;
 
 struct InodeKey {
@@ -110,8 +108,7 @@ Result<DWORD> NtfsWord(const Location& where) {
     return static_cast<DWORD>(bits);
 }
 
-// A DOSATTRIB value of any length: file servers append a binary record of their own.
-// get(name, buf, size) reads it, by name or by descriptor.
+// ReadDosAttrib reads any length via get(name, buf, size): file servers append a binary record.
 template <class Get>
 Result<size_t> ReadDosAttrib(Get get, std::vector<char>& buf) {
     buf.resize(256);
@@ -170,8 +167,7 @@ Status WriteMode(int fd, const struct stat& st, bool readOnly) {
     return HostStatus(host::Live().fchmod(fd, want));
 }
 
-// The NTFS word with read-only, hidden and system as in attrs; its other bits stay. A word left
-// empty says "normal", as Windows writes it.
+// NtfsMerged keeps the word's other bits; an empty word says "normal", as Windows writes it.
 DWORD NtfsMerged(DWORD word, DWORD attrs) {
     word = (word & ~(kSettable | FILE_ATTRIBUTE_NORMAL)) | (attrs & kSettable);
     return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
@@ -200,8 +196,7 @@ Status WriteFat(int fd, const struct stat&, DWORD attrs) {
     return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
 }
 
-// The text form: "0x" and hex digits worth 32 bits at most, up to a NUL or the value's end.
-// Anything else in it makes the value unreadable, which reads as no attributes.
+// ParseHexText: "0x" and up to 32 bits of hex to NUL or end; anything else reads as none.
 bool ParseHexText(const char* value, size_t textLen, DWORD& out) {
     if (textLen < 3 || value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return false;
     const auto [end, ec] = std::from_chars(value + 2, value + textLen, out, 16);
@@ -213,8 +208,7 @@ bool ParseHexText(const char* value, size_t textLen, DWORD& out) {
 DWORD ParseDosAttrib(const char* value, size_t size) {
     const size_t textLen = strnlen(value, size);
     if (DWORD word = 0; ParseHexText(value, textLen, word)) return word;
-    // Binary record after the NUL: version (u16), its repetition, then the attributes at 4
-    // (versions 1 and 2) or after a flags word at 8 (versions 3 and later).
+    // Binary record after the NUL: u16 version twice, attributes at 4 (v1, v2) or at 8 (v3 on).
     if (textLen + 1 >= size) return 0;
     const auto* rec = reinterpret_cast<const unsigned char*>(value) + textLen + 1;
     const size_t recLen = size - textLen - 1;
@@ -252,8 +246,7 @@ Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const 
     return Word(a | (word & kHiddenSystem));
 }
 
-// Write permission first when it is being given, last when taken, so the xattr can be set; a
-// failed xattr puts the old permission back so the call changes nothing.
+// WritePermXattr grants write before the xattr, revokes after, and restores it on failure.
 Status WritePermXattr(int fd, const struct stat&, DWORD attrs) {
     struct stat now {};
     if (host::FStat(fd, &now) != 0) return HostError();
@@ -288,8 +281,7 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
     return {};
 }
 
-// The FAT attribute byte, through a descriptor of the entry the look-up saw: never a device or
-// pipe swapped in, where the ioctl would mean something else.
+// ReadFat opens the entry seen: on a swapped-in device or pipe the ioctl would mean else.
 Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits&) {
     Result<host::Fd> fd = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
     if (!fd) return fd.error();
@@ -310,8 +302,7 @@ Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinf
     return Word((S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word);
 }
 
-// Where each store (fsinfo::AttrStore, in its order) reads and writes the word; both writes go
-// through a descriptor of the entry.
+// Backend per fsinfo::AttrStore, in its order; both writes go through a descriptor of the entry.
 struct Backend {
     Result<DWORD> (*read)(const Location&, const struct stat&, const fsinfo::Traits&);
     Status (*write)(int fd, const struct stat& st, DWORD attrs);

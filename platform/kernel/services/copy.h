@@ -6,8 +6,7 @@
 
 namespace wce::kernel::copy {
 
-// Gives the file e names a copy of its own, so that a change of its attributes does not reach the
-// other names of a file with several (one perhaps outside the device); e.st is then the copy's.
+// Detach gives e's file its own copy so attribute changes miss its other names; e.st is the copy's.
 Status Detach(ns::HostEntry& e);
 // After a flush: the next copy into each folder sweeps it of dead temporaries again.
 void ForgetSwept();

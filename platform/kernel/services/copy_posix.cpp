@@ -1,7 +1,5 @@
-// File copy: a new file is written unnamed in the target's folder and linked under its name once
-// complete; a file that replaces another is written under a temporary name beside it and renamed
-// over it. Either way a reader never sees a torn file, a failure leaves the old target as it was,
-// and a new file left unfinished by a killed process leaves nothing behind.
+// File copy: a new file is written unnamed and linked when complete, a replacement beside it and
+// renamed over, so no reader sees a torn file and a failure or kill leaves the old target.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <signal.h>
@@ -45,8 +43,7 @@ struct WriteBehind {
     }
 };
 
-// Copies from pos up to end, or to the end of the file where end is 0 (a file that reports no
-// size, as some special filesystems do, may still hold data).
+// CopyByReadWrite to end, or to EOF if end is 0: some special filesystems report no size.
 Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind& behind) {
     thread_local std::unique_ptr<char[]> buf(new char[kBufferSize]);
     for (off_t started = pos;;) {
@@ -68,8 +65,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
     }
 }
 
-// Copies the open source, src being its own status, with the fastest means the two filesystems
-// offer; each means refused there is remembered and not tried again.
+// CopyData uses the fastest means both filesystems offer, remembering each one refused there.
 Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const WriteBehind& behind) {
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
     const auto clone = [&] {
@@ -121,16 +117,12 @@ bool IsTempName(std::string_view name) {
            name.find_first_not_of("0123456789-") == std::string_view::npos;
 }
 
-// Removes what copies of writers that are gone left in the folder dirfd: a process killed while
-// it wrote a file under a temporary name leaves it. A writer holds an exclusive lock on its
-// temporary for as long as it writes, so one that can be locked is a gone writer's, whatever
-// process namespace or host it ran in (one taken in the moment between its creation and its lock
-// is made again by its writer, WriteAndPlace). Each folder is swept before the first temporary
-// made there after a flush (an install's copies end with one).
+// Swept: folders swept since the last flush, so each is swept before its first temporary after one.
 struct Swept {
     std::unordered_set<std::string> folders;  // since the last flush
 };
 
+// SweepDeadTemps: writers lock their temporaries, so a lockable one is a dead writer's (any host).
 void SweepDeadTemps(int dirfd, std::string_view dir) {
     auto& swept = Learnt<Swept>().folders;
     if (swept.size() > 4096) swept.clear();
@@ -150,16 +142,13 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
     }
 }
 
-// Removes the temporary temp (a name in the folder dirfd) that will not be placed; its data is
-// let go of first, so no descriptor keeps it alive (FUSE would leave it behind as a hidden file).
+// DropTemp lets go of its data before removing temp, else FUSE keeps it as a hidden file.
 void DropTemp(int dirfd, const std::string& temp) {
     writeback::Untrack(dirfd, temp.c_str());
     host::Live().unlinkat(dirfd, temp.c_str(), 0);
 }
 
-// Creates a fresh temporary file in the folder of dst, locked for as long as fd stays open; O_EXCL
-// with a per-process counter keeps it unique (a forked child that inherits the remembered pid
-// only meets EEXIST and moves on).
+// CreateTemp: O_EXCL and a per-process counter keep it unique (a forked child meets EEXIST).
 Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
     static const auto pid = static_cast<unsigned long>(getpid());
     static unsigned long counter = 0;
@@ -185,8 +174,7 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
     return Error{EEXIST};
 }
 
-// Checks an existing target: a folder, the source itself, a hidden or read-only file are refused.
-// A link is replaced itself, never written through, so what it leads to is not asked about.
+// CheckTarget refuses a folder, the source, a hidden or read-only file; a link is just replaced.
 Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
     if (!dst.real.empty()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
     if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return Error{EISDIR};
@@ -199,9 +187,7 @@ Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIf
     return {};
 }
 
-// The last-write time comes with the file, as the device's copy does (FAT keeps it to 2 s); set
-// through the new file last, as every write before moves it (on FUSE once it is placed: fusefat
-// stamps a file again when it is renamed). A filesystem that keeps none still takes the copy.
+// CarryTime brings last-write as the device's copy does (FAT: 2 s), set last: every write moves it.
 Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
@@ -210,8 +196,7 @@ Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     return r ? Status() : Status(r.error());
 }
 
-// Fills the just-created file out in the folder of dst with the source's data and attributes.
-// The device it lies on goes to dev.
+// FillNew writes the source's data and attributes into out; dev gets the device it lies on.
 Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                dev_t& dev) {
     // The folder's path, for what is learnt of its filesystem on first sight.
@@ -227,12 +212,11 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     const WriteBehind behind{writeback::Applies(dev, traits), dev};
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
+    // On FUSE CarryTime waits until the file is placed: fusefat stamps a file again when renamed.
     return traits.fuse ? Status() : CarryTime(out, src, dev);
 }
 
-// Writes the temporary file beside the target; on failure no temp is left behind. On FUSE, timed
-// keeps a second descriptor of it, through which its time is set once it is placed (CarryTime);
-// the first is closed here, so that an error its close reports still stops the placing.
+// WriteTemp leaves no temporary on failure; on FUSE timed keeps a dup for CarryTime once placed.
 Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                  std::string& temp, dev_t& dev, host::Fd& timed) {
     host::Fd out;
@@ -242,6 +226,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
         timed.reset(host::Live().dup(out.get()));
         if (!timed.valid()) s = HostError();
     }
+    // Closed here, not by the destructor, so an error its close reports still stops the placing.
     if (s && host::Live().close(out.release()) != 0) s = HostError();
     if (!s) {
         timed.reset();
@@ -252,8 +237,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     return s;
 }
 
-// A target found taken while placing (another process made it meanwhile): looked up and checked
-// again, so that it is replaced only where a copy onto it would have been allowed.
+// Retarget rechecks a name taken meanwhile, so it is replaced only where a copy was allowed.
 Status Retarget(LPCWSTR target, ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
     if (failIfExists) return Error{EEXIST, Kind::Taken};
     Status s = ns::Resolve(target, dst);
@@ -269,9 +253,7 @@ dev_t FolderDevice(const ns::HostEntry& dst) {
     return host::FStat(dst.dirfd, &st) == 0 ? st.st_dev : 0;
 }
 
-// Rung 1: a missing target written as an unnamed file (O_TMPFILE) and named once complete. True
-// when placed; false where the filesystem has no unnamed files or will not name one (nothing is
-// left behind then), or where the name turned out taken (dst then describes what holds it).
+// PlaceUnnamed (O_TMPFILE): false where refused (nothing left) or taken (dst describes it).
 Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
                           ns::HostEntry& dst, BOOL failIfExists) {
     const dev_t folderDev = FolderDevice(dst);
@@ -301,15 +283,7 @@ Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWST
     return false;
 }
 
-// How a copy reaches its name, rung by rung, each skipped once its filesystem has refused it:
-//  1. a missing name: an unnamed file, named once complete (PlaceUnnamed);
-//  2. a temporary beside the name, renamed onto it (changes::Rename): exclusively where asked,
-//     or where the name was only presumed missing from its folder's table and the filesystem
-//     renames exclusively (RENAME_NOREPLACE, else a hard link, else an exclusive create and a
-//     plain rename); elsewhere a plain rename, which costs a FUSE driver no extra round trips.
-// A name found taken on the way is looked up and checked again before it is replaced. A
-// temporary is unlocked for a moment after it is made, and a sweep by another install may take
-// it for a dead writer's then (ENOENT): the copy is then made once more, under a new name.
+// WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (changes::Rename).
 Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
                      LPCWSTR target, BOOL failIfExists) {
     if (!dst.exists) {
@@ -321,6 +295,7 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         dev_t dev = 0;
         host::Fd timed;
         if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
+        // Exclusive only where asked or presumed missing: a plain rename saves FUSE round trips.
         const bool exclusive =
             failIfExists ||
             (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
@@ -334,16 +309,15 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
             timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
             DropTemp(dst.dirfd, temp);
         }
+        // ENOENT: another install's sweep took the temporary, still unlocked, as dead; go again.
         if (!s.Is(ENOENT) || attempt > 0) return s;
     }
 }
 
-// A target that already holds the source's bytes on the card, proven by reading it back from
-// there, is kept rather than written again, and left as the copy would leave it: the source's
-// attributes and last-write time. Only where read-back applies: a comparison the host's cache
-// could answer proves nothing. False: copy it (different, or unreadable).
+// KeptAsItIs: a target the card reads back as the source stays, given the source's attrs and time.
 Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                         dev_t dev) {
+    // Only where verify::Applies: a comparison the host's cache could answer proves nothing.
     if (!dst.real.empty() || !S_ISREG(dst.st.st_mode) || dst.st.st_size != src.st_size ||
         !verify::Applies(dev))
         return false;
@@ -360,8 +334,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     const ns::Location at = dst.named();
     Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, dst.st, O_RDONLY);
     if (!fd) return fd.error();
-    // Bits the target lacks are given as to a new file (what the filesystem cannot keep is
-    // dropped); one it has that the source lacks (system: the install resets the others) is taken.
+    // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others): Set.
     if (now && (*now & attrs::kSettable & ~wanted) == 0) {
         if (Status s = attrs::WriteNew(fd->get(), std::string(dst.dir()), dst.st, wanted); !s)
             return s.error();
@@ -374,8 +347,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     return true;
 }
 
-// The source, opened: looked at first, so that a device or a pipe on a medium is never opened,
-// and then described by its descriptor (it may have grown or been replaced since the look).
+// OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
 Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
     Status s = ns::Resolve(from, src);
     if (s && !src.exists) s = Error{ENOENT};

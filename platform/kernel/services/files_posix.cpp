@@ -103,8 +103,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     return TRUE;
 }
 
-// Every filesystem written since the last flush is flushed, the path's own and any mounted inside
-// its tree, and only then is what was copied onto them read back (verify.h).
+// FlushVolumeW flushes every filesystem written (the path's, any mounted in it) before read-back.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;

@@ -7,9 +7,7 @@
 
 namespace wce::kernel::find {
 
-// The attributes FindNextFileW delivered for devicePath, while fsinfo::Fresh within a tick and this
-// process changed nothing since; false: read them. A walk asks for each entry's word right after
-// listing it (without this an install onto installed files took 1.14 of the time on ext4).
+// Delivered: FindNextFileW's word within a tick of no changes (without it, ext4 reinstalls 1.14x).
 bool Delivered(std::u16string_view devicePath, DWORD& attributes);
 
 }  // namespace wce::kernel::find

@@ -57,10 +57,7 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
     data.cFileName[n] = 0;
 }
 
-// The entry's status and word; nothing for an entry that vanished. An entry that is there but
-// cannot be read, or a link that cannot be followed (dangling, looping, leading out of the mapped
-// folders), is still delivered as a plain file (st cleared, the word's failure given), so that
-// the caller meets the failure when it opens it instead of leaving the entry out unnoticed.
+// Describe: nothing if vanished; unreadable entries or bad links go plain, so the open fails.
 std::optional<Result<DWORD>> Describe(const FindObject& f, size_t k, struct stat& st) {
     const std::string leaf(f.listing->name(f.listing->entries[k]));
     const ns::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
@@ -90,8 +87,7 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         struct stat st {};
         const std::optional<Result<DWORD>> read = Describe(f, k, st);
         if (!read) continue;
-        // A word that cannot be read leaves the entry plain here; asked for by path it is read
-        // (and fails) again, so it is not remembered.
+        // An unreadable word is not remembered: asked for by path, it is read (and fails) again.
         const DWORD attributes =
             read->value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
         FillData(st, attributes, name, data);

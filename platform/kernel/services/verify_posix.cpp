@@ -36,19 +36,15 @@ Buffer NewBuffer() {
     return Buffer(static_cast<char*>(std::aligned_alloc(kAlign, kBlock)));
 }
 
-// Whether a copy on dev is read with O_DIRECT, chosen per filesystem by what was measured on a
-// card slow both ways (16 MB/s writes, 40 MB/s reads, 41.7 MB in 404 files, 2026-12-09): through
-// a FUSE driver O_DIRECT added 0.92 times the bytes over the read rate on NTFS where reads through
-// the dropped page cache added 1.31; on ext4 O_DIRECT added 1.49, the page cache 1.26 to 1.31.
+// ReadsDirect on FUSE only: O_DIRECT cost 0.92 vs cache 1.31 on NTFS, 1.49 vs 1.26-1.31 on ext4.
 bool ReadsDirect(dev_t dev) {
     fsinfo::Traits t;
+    // Costs in read times of the bytes, 16/40 MB/s card, 41.7 MB in 404 files, 2026-12-09.
     return fsinfo::KnownTraits(dev, t) && t.fuse &&
            !fsinfo::Refused(dev, fsinfo::Feature::DirectRead);
 }
 
-// The file e names, opened where it was placed (its folder opened without following links) and
-// only if it is still the regular file found there; read past the host's page cache, or with
-// its clean pages let go of first, so that what is read comes from the card.
+// OpenPlaced: e confined and still the regular file placed, read past or purged of page cache.
 Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
     const ns::Location at = e.named();
     direct = ReadsDirect(dev);

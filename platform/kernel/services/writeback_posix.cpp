@@ -17,9 +17,7 @@
 namespace wce::kernel::writeback {
 namespace {
 
-// Smaller files are neither started nor waited for one by one: on a disk that would turn each
-// into an I/O of its own. Their bytes are counted, and a flush of their filesystem settles them
-// together once they pass the bound.
+// kSmallFile: smaller files are counted, not started singly (an I/O each on disk); a flush settles.
 constexpr off_t kSmallFile = 64 * 1024;
 // How much writing may be left behind the progress shown, in time at the medium's own pace.
 constexpr int64_t kBehindNs = 250'000'000;
@@ -51,8 +49,7 @@ std::unordered_map<dev_t, Pending>& ByDevice() {
     return Learnt<std::unordered_map<dev_t, Pending>>();
 }
 
-// A quarter second of writing at the pace the medium has shown so far, and kBound until it has
-// shown one: a fast disk is hardly ever waited for, a slow card after every few megabytes.
+// Bound: 0.25 s at the pace shown, kBound before; a fast disk rarely waits, a slow card often.
 off_t Bound(const Pending& p) {
     const int64_t spent = Monotonic() - p.first;
     if (p.done == 0 || spent <= 0) return kBound;
