@@ -70,6 +70,7 @@ bool Recall(const struct stat& st, DWORD& bits) {
     return true;
 }
 
+// Only settled stamps on fine-stamped filesystems: a coarse stamp could hide a second write.
 void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
     if (!t.fineStamps || !stamp.settled) return;

@@ -20,7 +20,7 @@ inline constexpr off_t kBound = 4 << 20;
 // A file copied in pieces no larger than this starts the write-back of each piece in turn.
 inline constexpr off_t kPiece = 2 << 20;
 
-// Whether files on a filesystem with traits t get written behind.
+// Whether files on traits t get written behind (not on FUSE: its writes reach the driver at once).
 bool Applies(dev_t dev, const fsinfo::Traits& t);
 // Start begins write-back of [pos, pos + len) of fd on dev and waits for older data over the bound;
 // small files settle by one flush. A write-back error (this file or earlier) fails the call.
