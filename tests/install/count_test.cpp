@@ -117,9 +117,10 @@ TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
 TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
 {
     Build(Device() / "v", {"f:gone.txt"});
-    // A clock that moves 50 ms at every reading: no remembered word answers the attribute read,
-    // which is then the walk's last extended-attribute read: fail exactly that one as a file
-    // that vanished after its enumeration does.
+    // Far behind the file's stamps, this clock settles none: no attribute word is remembered.
+    // Moving 50 ms a reading, it outruns the tick in which what FindNextFileW delivered answers.
+    // The walk's last extended-attribute read is then this file's own: fail exactly that one, as
+    // a file that vanished after its enumeration does. The fixture puts the clock back.
     wce::kernel::fsinfo::SetClock([] {
         static int64_t now = 0;
         return now += 50'000'000;
@@ -138,7 +139,6 @@ TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
         faults.Fail(wce::kernel::HostOp::GetXattr, nStats, ENOENT);
         EXPECT_EQ(Count(u"\\v\\", TRUE), 1) << "counting all reads no attributes";
     }
-    wce::kernel::fsinfo::SetClock(nullptr);
     EXPECT_EQ(OpenHandleCount(), 0);
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -25,6 +26,7 @@
 #include "platform/user/display.h"
 #include "tests/install/dialog_host.h"
 #include "tests/media/mounted_image.h"
+#include "tests/support/scratch_device.h"
 #include "tests/support/scratch_folder.h"
 
 namespace {
@@ -130,8 +132,9 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         SetFileAttributesW((u"\\Storage Card\\PRODUCT1\\" + Device(kHiddenInPackage)).c_str(),
                            kHidden);
         want_ = Snapshot(package_.path() / "PRODUCT1");
-        // Past the stamp window, so what the kernel trusts of the package is the same in every run.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Past the stamp window, so what the kernel trusts of the package is the same in every run:
+        // two ticks, as a fine stamp may run up to a tick ahead of the coarse clock.
+        clock_.emplace(2 * wce::test::ScratchDevice::kNextTick);
     }
     void TearDown() override {
         wce::kernel::ClearFaults();
@@ -139,6 +142,8 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         if (image_) {
             EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
         }
+        clock_.reset();
+        wce::kernel::ConfigureDevice(saved_);
     }
     void Configure(const fs::path& root) {
         wce::kernel::DeviceConfig c;
@@ -150,8 +155,7 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
     // A fresh device, or one holding an older version of every file; the kernel starts cold.
     Tree Prepare(bool older) {
         wce::kernel::ForgetHost();  // lets go of the folders the kernel holds in the old tree
-        // A FUSE driver lets go of a file removed while open (.fuse_hidden*) only once its last
-        // close has reached it, which may come just after the close returned.
+        // A file removed while open stays (.fuse_hidden*) until the FUSE driver has seen its close.
         for (int attempt = 0; attempt < 50; ++attempt) {
             std::error_code ec;
             fs::remove_all(device_ / "ROMDisk", ec);
@@ -250,6 +254,8 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
     std::unique_ptr<media::MountedImage> image_;
     fs::path device_;
     Tree want_;
+    const wce::kernel::DeviceConfig saved_ = wce::kernel::CurrentDevice();
+    std::optional<wce::test::ShiftedClock> clock_;
 };
 
 TEST_P(InstallFaultMatrix, EveryFaultFailsCleanlyOrCompletesWhole) {

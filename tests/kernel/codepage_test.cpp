@@ -8,7 +8,16 @@
 
 using namespace wce::kernel;
 
-TEST(KernelCodePage, ConvertsJapaneseAndReplacesInvalidBytes) {
+namespace {
+// Each test sets the code page it converts with; the device the others expect comes back after.
+class KernelCodePage : public ::testing::Test {
+protected:
+    ~KernelCodePage() override { ConfigureDevice(saved_); }
+    const DeviceConfig saved_ = CurrentDevice();
+};
+}  // namespace
+
+TEST_F(KernelCodePage, ConvertsJapaneseAndReplacesInvalidBytes) {
     DeviceConfig c;
     c.codePage = 932;
     ConfigureDevice(c);
@@ -37,7 +46,7 @@ TEST(KernelCodePage, ConvertsJapaneseAndReplacesInvalidBytes) {
     }
 }
 
-TEST(KernelCodePage, OutputIsBoundedAndBadArgumentsFail) {
+TEST_F(KernelCodePage, OutputIsBoundedAndBadArgumentsFail) {
     ConfigureDevice(DeviceConfig{});
     WCHAR buf[4] = {u'#', u'#', u'#', u'#'};
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abcdef", -1, buf, 3), 0);

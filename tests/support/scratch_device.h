@@ -1,7 +1,8 @@
 // A scratch device for tests that run the kernel in process: a temporary folder holding the
-// device root and the medium, mapped for the object's life, and a clock only the test moves. Whatever a test changes of the kernel's state (the call table, faults, the
-// clock, what it learnt of the host, the device mapping, the activity listener) is put back
-// here, in one place, when the object goes.
+// device root and the medium, mapped for the object's life, and a clock only the test moves.
+// Whatever a test changes of the kernel's state (the call table, faults, the clock, what it
+// learnt of the host, the device mapping, the activity listener) is put back here, in one place,
+// when the object goes.
 #pragma once
 
 #include <fcntl.h>
@@ -23,6 +24,30 @@
 #include "tests/support/scratch_folder.h"
 
 namespace wce::test {
+
+// The host's coarse clock, the one it stamps files with, in nanoseconds.
+inline int64_t HostClock() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &t);
+    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
+
+// For the object's life the kernel reads the host's clock offset ahead: stamps the host writes
+// meanwhile stay comparable with it, and look offset older, as after sleeping that long. Not for
+// use within a ScratchDevice, whose own clock it would not put back.
+class ShiftedClock {
+public:
+    explicit ShiftedClock(int64_t offset) {
+        offset_ = offset;
+        kernel::fsinfo::SetClock([] { return HostClock() + offset_.load(); });
+    }
+    ~ShiftedClock() { kernel::fsinfo::SetClock(nullptr); }
+    ShiftedClock(const ShiftedClock&) = delete;
+    ShiftedClock& operator=(const ShiftedClock&) = delete;
+
+private:
+    static inline std::atomic<int64_t> offset_{0};
+};
 
 class ScratchDevice {
 public:
@@ -107,11 +132,7 @@ public:
     }
 
 private:
-    static int64_t StartClock() {
-        timespec t{};
-        clock_gettime(CLOCK_REALTIME_COARSE, &t);
-        return now_ = t.tv_sec * 1'000'000'000LL + t.tv_nsec;
-    }
+    static int64_t StartClock() { return now_ = HostClock(); }
 
     static inline std::atomic<int64_t> now_{0};
     kernel::DeviceConfig saved_ = kernel::CurrentDevice();
