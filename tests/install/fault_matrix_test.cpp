@@ -144,6 +144,7 @@ class InstallFaultMatrix : public ::testing::TestWithParam<Medium> {
         }
         clock_.reset();
         wce::kernel::ConfigureDevice(saved_);
+        wce::user::SetDisplay(nullptr);  // the display is this fixture's object
     }
     void Configure(const fs::path& root) {
         wce::kernel::DeviceConfig c;
