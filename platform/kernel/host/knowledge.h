@@ -3,7 +3,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/kernel/host/filesystems.h"
 
 namespace wce::kernel {
 
@@ -48,5 +54,27 @@ T& Learnt() {
     }();
     return held->state;
 }
+
+// One answer kept for the device path last asked of, given again within a tick while this process
+// changes nothing (fsinfo::Fresh): a walk asks of one entry several times in a row.
+template <class T>
+struct LastAnswer {
+    std::u16string path;
+    T value{};
+    fsinfo::View seen;
+    unsigned generation = 0;
+
+    bool Answers(std::u16string_view asked) const {
+        return path == asked && generation == Known().Generation() &&
+               fsinfo::Fresh(seen, fsinfo::Tick());
+    }
+    // Keeps v as the answer for the path head + tail, as the host showed it at time at.
+    void Keep(std::u16string_view head, std::u16string_view tail, T v, int64_t at) {
+        path.assign(head).append(tail);
+        value = std::move(v);
+        seen.at = at;
+        generation = Known().Generation();
+    }
+};
 
 }  // namespace wce::kernel

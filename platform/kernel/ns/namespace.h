@@ -75,8 +75,14 @@ Status Resolve(std::u16string_view devicePath, HostEntry& out);
 // ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
 Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
 
-// OpenExisting looks up as Resolve, opens with flags | O_NOFOLLOW, out.st from the descriptor;
-// fails as Resolve, and with ENOENT.
+// ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
+Status ResolveExisting(std::u16string_view devicePath, HostEntry& out);
+
+// OpenResolved opens the entry e was looked up as, with flags | O_NOFOLLOW; e.st then comes from
+// the descriptor (it may have changed since the look). Fails with the open's or the status's errno.
+Status OpenResolved(HostEntry& e, host::Fd& fd, int flags);
+
+// OpenExisting is ResolveExisting, then OpenResolved; fails as either.
 Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd,
                     int flags = O_RDONLY | O_NONBLOCK);
 

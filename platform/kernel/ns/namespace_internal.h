@@ -62,21 +62,15 @@ struct Folders {
     };
     Held lastConfined;
     bool noOpenAt2 = false;  // the running kernel lacks openat2
-    // Resolved: the last path, reused within a tick of no changes (a walk checks, unlocks, copies).
-    struct Resolved {
-        std::u16string path;
-        HostEntry entry;
-        fsinfo::View seen;
-        unsigned generation = 0;
-    };
-    Resolved lastResolved;
+    // The last path resolved, reused within a tick of no changes (a walk checks, unlocks, copies).
+    LastAnswer<HostEntry> lastResolved;
 
     // Forgets the folders resolved, when one turned out stale.
     void ForgetResolved() {
         dirs.clear();
         for (Base& b : bases) b = Base{};
         lastConfined = Held{};
-        lastResolved = Resolved{};
+        lastResolved = {};
     }
 };
 

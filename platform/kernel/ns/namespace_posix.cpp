@@ -179,25 +179,22 @@ Status RetryUncached(const Attempt& attempt) {
 }
 
 bool Recalled(std::u16string_view devicePath, HostEntry& out) {
-    const Folders::Resolved& r = KnownFolders().lastResolved;
-    if (r.path != devicePath || r.generation != Known().Generation() ||
-        !fsinfo::Fresh(r.seen, fsinfo::Tick()))
-        return false;
-    out = r.entry;
+    const LastAnswer<HostEntry>& r = KnownFolders().lastResolved;
+    if (!r.Answers(devicePath)) return false;
+    out = r.value;
     out.dirfd = out.nameOffset == 0 ? AT_FDCWD : OpenFolderFd(out.dir());
     return true;
 }
 
 Status Remembered(std::u16string_view devicePath, const HostEntry& e, int64_t at, Status s) {
-    Folders::Resolved& r = KnownFolders().lastResolved;
-    r = {};
-    if (!s || e.presumed) return s;
-    r.path.assign(devicePath);
-    r.entry = e;
-    r.entry.dirHold.reset();  // descriptors are the caller's; the next one opens its own
-    r.entry.dirfd = AT_FDCWD;
-    r.seen.at = at;
-    r.generation = Known().Generation();
+    LastAnswer<HostEntry>& r = KnownFolders().lastResolved;
+    if (!s || e.presumed) {
+        r = {};
+        return s;
+    }
+    r.Keep(devicePath, {}, e, at);
+    r.value.dirHold.reset();  // descriptors are the caller's; the next one opens its own
+    r.value.dirfd = AT_FDCWD;
     return s;
 }
 
@@ -223,13 +220,20 @@ Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
     return ResolveAs(devicePath, out, true);
 }
 
-Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
-    if (Status s = Resolve(devicePath, out); !s) return s;
-    if (!out.exists) return Error{ENOENT};
-    const Location at = out.where();
+Status ResolveExisting(std::u16string_view devicePath, HostEntry& out) {
+    Status s = Resolve(devicePath, out);
+    return s && !out.exists ? Status(Error{ENOENT}) : s;
+}
+
+Status OpenResolved(HostEntry& e, host::Fd& fd, int flags) {
+    const Location at = e.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
-    if (!fd.valid() || host::FStat(fd.get(), &out.st) != 0) return HostError();
-    return {};
+    return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1);
+}
+
+Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
+    if (Status s = ResolveExisting(devicePath, out); !s) return s;
+    return OpenResolved(out, fd, flags);
 }
 
 Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,

@@ -349,8 +349,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
 
 // OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
 Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
-    Status s = ns::Resolve(from, src);
-    if (s && !src.exists) s = Error{ENOENT};
+    Status s = ns::ResolveExisting(from, src);
     // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
     if (struct stat link{};
         !s && !src.path.empty() &&
@@ -360,9 +359,7 @@ Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
     if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
     if (!s) return s;
     // The entry just looked up, opened without following a link; its descriptor describes it.
-    const ns::Location at = src.where();
-    in.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
-    if (!in.valid() || host::FStat(in.get(), &src.st) != 0) return HostError();
+    if (Status opened = ns::OpenResolved(src, in, O_RDONLY | O_NONBLOCK); !opened) return opened;
     // Folders, pipes and devices are no files to copy (it may have been replaced since the look).
     return S_ISREG(src.st.st_mode) ? Status() : Status(Error{EACCES});
 }

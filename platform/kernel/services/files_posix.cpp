@@ -32,8 +32,8 @@ struct FileObject : handles::Object {
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
 BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (Status s = ns::Resolve(path, e); !s) return Fail(s);
-    return e.exists ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+    const Status s = ns::ResolveExisting(path, e);
+    return s ? TRUE : Fail(s);
 }
 
 Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
@@ -107,9 +107,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
-    const ns::Location at = e.where();
-    host::Fd fd(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
-    if (!fd.valid()) return Fail(HostError());
+    host::Fd fd;
+    if (Status s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK); !s) return Fail(s);
     const dev_t dev = e.st.st_dev;
     copy::ForgetSwept();  // the next copies look for what a failed one left behind
     std::vector<dev_t> devs = writeback::Watched();
@@ -134,9 +133,8 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
     auto claim = std::make_unique<ClaimObject>();
-    const ns::Location at = e.where();
-    claim->fd.reset(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!claim->fd.valid()) return FailWith(INVALID_HANDLE_VALUE, HostError());
+    if (Status s = ns::OpenResolved(e, claim->fd, O_RDONLY | O_DIRECTORY); !s)
+        return FailWith(INVALID_HANDLE_VALUE, s);
     if (host::Live().flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const Error err = HostError();
         if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {

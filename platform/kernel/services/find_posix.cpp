@@ -22,12 +22,7 @@ namespace wce::kernel {
 namespace {
 
 // The entry delivered last, for find::Delivered.
-struct LastDelivered {
-    std::u16string path;
-    DWORD attributes = 0;
-    fsinfo::View seen;
-    unsigned generation = 0;
-};
+struct LastDelivered : LastAnswer<DWORD> {};
 
 struct FindObject : handles::Object {
     std::shared_ptr<ns::DirListing> listing = std::make_shared<ns::DirListing>();
@@ -91,9 +86,10 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         const DWORD attributes =
             read->value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
         FillData(st, attributes, name, data);
-        LastDelivered& last = Learnt<LastDelivered>();
-        last = {};
-        if (*read) last = {f.prefix + name, attributes, {{}, fsinfo::Now()}, Known().Generation()};
+        if (LastDelivered& last = Learnt<LastDelivered>(); *read)
+            last.Keep(f.prefix, name, attributes, fsinfo::Now());
+        else
+            last = {};
         return true;
     }
     return false;
@@ -135,10 +131,8 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
 
 bool find::Delivered(std::u16string_view devicePath, DWORD& attributes) {
     const LastDelivered& last = Learnt<LastDelivered>();
-    if (last.path != devicePath || last.generation != Known().Generation() ||
-        !fsinfo::Fresh(last.seen, fsinfo::Tick()))
-        return false;
-    attributes = last.attributes;
+    if (!last.Answers(devicePath)) return false;
+    attributes = last.value;
     return true;
 }
 

@@ -58,16 +58,10 @@ Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
     return fd;
 }
 
-// The entry at a device path, which must exist.
-Status ResolveExisting(std::u16string_view path, ns::HostEntry& e) {
-    Status s = ns::Resolve(path, e);
-    return s && !e.exists ? Status(Error{ENOENT}) : s;
-}
-
 // The written file at a device path, as OpenPlaced opens it.
 Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) {
     ns::HostEntry e;
-    Status s = ResolveExisting(path, e);
+    Status s = ns::ResolveExisting(path, e);
     if (s && !e.real.empty()) s = Error{ESTALE};  // a link stands where the copy was placed
     if (s) s = ns::Confine(e);
     return s ? OpenPlaced(e, dev, direct) : Result<host::Fd>(s.error());
@@ -76,7 +70,7 @@ Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) 
 // The source at a device path, only if it is still the regular file its look-up found.
 Result<host::Fd> OpenSource(std::u16string_view path) {
     ns::HostEntry e;
-    if (Status s = ResolveExisting(path, e); !s) return s.error();
+    if (Status s = ns::ResolveExisting(path, e); !s) return s.error();
     const ns::Location at = e.where();
     return ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
 }
