@@ -1,36 +1,54 @@
 #include <fcntl.h>
 #include <libmount.h>
+#include <linux/loop.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string_view>
 
 #include "platform/kernel/host/beneath.h"
+#include "platform/kernel/host/result.h"
 
 namespace wce::kernel::beneath {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool IsMedium(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && path[0] == '/' && stat(path.c_str(), &st) == 0 &&
-           (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
+std::string ProcFd(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// A loop device's backing file, or "" for any other block device.
-std::string BackingFile(const std::string& device) {
-    struct stat st {};
-    if (stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
-    std::ifstream in("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-                     std::to_string(minor(st.st_rdev)) + "/loop/backing_file");
-    std::string path;
-    std::getline(in, path);
-    return IsMedium(path) ? path : std::string();
+bool SameIdentity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+           (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_rdev == b.st_rdev;
+}
+
+// OpenMedium opens what an O_PATH descriptor names, if it is a regular file or a block device:
+// through /proc/self/fd, so no name is looked up again, and compared once open.
+Result<host::Fd> OpenMedium(host::Fd where, struct stat& st) {
+    if (!where.valid() || host::FStat(where.get(), &st) != 0) return HostError();
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return Error{EACCES};
+    host::Fd fd(host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(),
+                             O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    struct stat now {};
+    if (!fd.valid() || host::FStat(fd.get(), &now) != 0) return HostError();
+    if (!SameIdentity(st, now)) return Error{ESTALE};
+    return fd;
+}
+
+// The first line of a small text file of /proc or /sys, or "".
+std::string FirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
 }
 
 // The value of a "key:\tvalue" line of /proc/PID/fdinfo/FD, or "".
@@ -43,6 +61,56 @@ std::string FdInfo(const fs::path& info, std::string_view key) {
     return {};
 }
 
+// The device numbers of the loop record, in the kernel's encoding (new_encode_dev).
+bool SameDevice(std::uint64_t encoded, dev_t dev) {
+    const auto maj = static_cast<unsigned>((encoded & 0xfff00) >> 8);
+    const auto min = static_cast<unsigned>((encoded & 0xff) | ((encoded >> 12) & 0xfff00));
+    return maj == major(dev) && min == minor(dev);
+}
+
+// Backing: a loop device's backing file when its name still leads to the file the loop records;
+// "" with why set where it does not (deleted, replaced), "" alone for any other block device.
+Result<Layer> Backing(int device, const struct stat& st, std::string& why) {
+    loop_info64 info{};
+    if (host::Live().ioctl(device, LOOP_GET_STATUS64, &info) != 0) return Error{ENXIO};
+    const std::string name = FirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
+                                       ":" + std::to_string(minor(st.st_rdev)) +
+                                       "/loop/backing_file");
+    const std::string loop = "loop " + std::to_string(minor(st.st_rdev));
+    if (name.empty() || name[0] != '/' || name.ends_with(" (deleted)")) {
+        why = "the backing file of " + loop + " was deleted";
+        return Error{ENOENT};
+    }
+    host::Fd where(host::OpenAt(AT_FDCWD, name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat bst {};
+    if (!where.valid() || host::FStat(where.get(), &bst) != 0 || !S_ISREG(bst.st_mode) ||
+        !SameDevice(info.lo_device, bst.st_dev) || bst.st_ino != info.lo_inode) {
+        why = name + " is no longer the backing file of " + loop;
+        return Error{ESTALE};
+    }
+    Result<host::Fd> fd = OpenMedium(std::move(where), bst);
+    if (!fd) {
+        why = name + " (backing " + loop + ") cannot be opened: " + std::strerror(fd.error().err);
+        return fd.error();
+    }
+    return Layer{name, fd.Take()};
+}
+
+// Adds the medium held by where, and a loop's backing file beneath it; why says what was skipped.
+void AddMedium(Stack& s, const std::string& name, host::Fd where, std::string& why) {
+    struct stat st {};
+    Result<host::Fd> fd = OpenMedium(std::move(where), st);
+    if (!fd) {
+        why = name + " cannot be opened as a device or image: " + std::strerror(fd.error().err);
+        return;
+    }
+    const int device = fd->get();
+    s.layers.push_back({name, fd.Take()});
+    if (!S_ISBLK(st.st_mode)) return;
+    Result<Layer> back = Backing(device, st, why);
+    if (back) s.layers.push_back(back.Take());
+}
+
 // Calls f for each entry of dir; processes come and go while /proc is listed, so nothing throws.
 template <class F>
 void EachEntry(const fs::path& dir, F f) {
@@ -51,28 +119,91 @@ void EachEntry(const fs::path& dir, F f) {
         if (!f(*it)) return;
 }
 
-// DriverMedia: what conn's driver holds open for writing, by fdinfo's fuse_connection (Linux 6.x).
-std::vector<std::string> DriverMedia(unsigned long conn) {
-    std::vector<std::string> found;
+std::string LinkText(const fs::path& link) {
+    char buf[4096];
+    const ssize_t n = host::Live().readlink(link.c_str(), buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The driver of connection conn among the processes of uid: the one holding its /dev/fuse.
+// Only link texts and fdinfo are read: a descriptor's file is never stat'ed (a hung mount waits).
+fs::path DriverOf(unsigned long conn, uid_t uid) {
+    fs::path driver;
+    const std::string want = std::to_string(conn);
     EachEntry("/proc", [&](const fs::directory_entry& proc) {
-        bool driver = false;
-        std::vector<std::string> media;
-        EachEntry(proc.path() / "fd", [&](const fs::directory_entry& fd) {
-            std::error_code ec;
-            const std::string target = fs::read_symlink(fd.path(), ec).string();
-            const fs::path info = proc.path() / "fdinfo" / fd.path().filename();
-            if (target == "/dev/fuse") {
-                driver = driver || FdInfo(info, "fuse_connection") == std::to_string(conn);
-            } else if (IsMedium(target)) {
-                const unsigned long flags = std::strtoul(FdInfo(info, "flags").c_str(), nullptr, 8);
-                if ((flags & O_ACCMODE) != O_RDONLY) media.push_back(target);
-            }
+        struct stat pst {};
+        if (host::Live().fstatat(AT_FDCWD, proc.path().c_str(), &pst, 0) != 0 ||
+            (pst.st_uid != uid && pst.st_uid != 0))
             return true;
+        EachEntry(proc.path() / "fd", [&](const fs::directory_entry& fd) {
+            if (LinkText(fd.path()) == "/dev/fuse" &&
+                FdInfo(proc.path() / "fdinfo" / fd.path().filename(), "fuse_connection") == want)
+                driver = proc.path();
+            return driver.empty();
         });
-        if (driver) found = std::move(media);
-        return !driver;
+        return driver.empty();
     });
-    return found;
+    return driver;
+}
+
+// What the driver holds open for writing, judged by fdinfo flags before anything is touched.
+void AddDriverMedia(Stack& s, const fs::path& driver, std::string& why) {
+    EachEntry(driver / "fd", [&](const fs::directory_entry& fd) {
+        const unsigned long flags =
+            std::strtoul(FdInfo(driver / "fdinfo" / fd.path().filename(), "flags").c_str(),
+                         nullptr, 8);
+        const std::string name = LinkText(fd.path());
+        if ((flags & O_ACCMODE) == O_RDONLY || name.empty() || name[0] != '/' ||
+            name == "/dev/fuse")
+            return true;
+        // The magic link leads to the driver's own open file, whatever its name now says.
+        AddMedium(s, name, host::Fd(host::OpenAt(AT_FDCWD, fd.path().c_str(), O_PATH)), why);
+        return true;
+    });
+}
+
+// The uid a FUSE filesystem was mounted for (user_id=), or -1 where the table does not say.
+long MountedFor(libmnt_fs* fs) {
+    char* value = nullptr;
+    size_t size = 0;
+    const char* opts = mnt_fs_get_fs_options(fs);
+    if (opts == nullptr || mnt_optstr_get_option(opts, "user_id", &value, &size) != 0) return -1;
+    return std::strtol(std::string(value, size).c_str(), nullptr, 10);
+}
+
+// A kernel filesystem's device, by the source the table names, only if it is that very device.
+void AddKernelDevice(Stack& s, const std::string& source, dev_t dev, std::string& why) {
+    if (source.empty() || source[0] != '/') return;
+    host::Fd where(host::OpenAt(AT_FDCWD, source.c_str(), O_PATH));
+    struct stat st {};
+    if (!where.valid() || host::FStat(where.get(), &st) != 0 || !S_ISBLK(st.st_mode) ||
+        st.st_rdev != dev)
+        return;
+    Result<host::Fd> fd = OpenMedium(std::move(where), st);
+    if (!fd) return;
+    // The filesystem reads its device past the page cache; only a loop's file caches it.
+    Result<Layer> back = Backing(fd->get(), st, why);
+    if (back) s.layers.push_back(back.Take());
+}
+
+void InspectFuse(Stack& s, libmnt_fs* fs, dev_t dev) {
+    const long owner = MountedFor(fs);
+    if (owner != 0 && owner != static_cast<long>(geteuid())) {
+        s.unreachable = owner < 0 ? "the mount table does not say who mounted " + s.mountPoint
+                                  : s.mountPoint + " was mounted by user " + std::to_string(owner) +
+                                        ", whose files this install does not open";
+        return;
+    }
+    const fs::path driver =
+        DriverOf((static_cast<unsigned long>(major(dev)) << 20) | minor(dev), uid_t(owner));
+    std::string why;
+    if (!driver.empty()) AddDriverMedia(s, driver, why);
+    if (s.layers.empty())
+        s.unreachable = !why.empty() ? why
+                                     : "the driver of " + s.mountPoint +
+                                           " shows no device or image file it writes to";
+    else if (!why.empty())
+        s.unreachable = why;
 }
 
 struct TableDeleter {
@@ -94,25 +225,13 @@ Stack Inspect(dev_t dev) {
         return s;
     }
     const std::string type = mnt_fs_get_fstype(fs) ? mnt_fs_get_fstype(fs) : "";
-    const std::string source = mnt_fs_get_source(fs) ? mnt_fs_get_source(fs) : "";
     s.mountPoint = mnt_fs_get_target(fs) ? mnt_fs_get_target(fs) : "";
     s.fuse = type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
-    std::vector<std::string> media;
-    if (IsMedium(source)) {
-        // A kernel filesystem reads its device past the page cache; only a loop's file caches it.
-        if (s.fuse)
-            media.push_back(source);
-        else if (std::string back = BackingFile(source); !back.empty())
-            s.layers.push_back(back);
-    } else if (s.fuse) {
-        media = DriverMedia((static_cast<unsigned long>(major(dev)) << 20) | minor(dev));
-        if (media.empty())
-            s.unreachable = "the driver of " + s.mountPoint + " (" + type +
-                            ") shows no device or image file it writes to";
-    }
-    for (const std::string& m : media) {
-        s.layers.push_back(m);
-        if (std::string back = BackingFile(m); !back.empty()) s.layers.push_back(back);
+    if (s.fuse) {
+        InspectFuse(s, fs, dev);
+    } else {
+        AddKernelDevice(s, mnt_fs_get_source(fs) ? mnt_fs_get_source(fs) : "", dev,
+                        s.unreachable);
     }
     return s;
 }

@@ -47,6 +47,15 @@ bool Refused(dev_t dev, Feature f, dev_t srcDev = 0);
 // NoteRefusal: true, remembered, for EINVAL ENOSYS ENOTSUP ENOTTY EXDEV, EPERM for links/modes.
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev = 0);
 
+// While one lives, EPERM is the entry's own refusal (immutable, another's), not its filesystem's.
+class ExistingEntry {
+  public:
+    ExistingEntry();
+    ~ExistingEntry();
+    ExistingEntry(const ExistingEntry&) = delete;
+    ExistingEntry& operator=(const ExistingEntry&) = delete;
+};
+
 // Try runs call() unless dev refused f: true done, false not offered (remembered), else its error.
 template <class Call>
 Result<bool> Try(dev_t dev, Feature f, Call call, dev_t srcDev = 0) {

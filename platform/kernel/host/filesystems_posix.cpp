@@ -35,12 +35,16 @@ bool PairKeyed(Feature f) {
     return f == Feature::Clone || f == Feature::CopyRange;
 }
 
+thread_local int existingEntries = 0;
+
 bool MeansNotHere(Feature f, int err) {
     if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ENOTTY || err == EXDEV)
         return true;
-    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE).
-    return err == EPERM && (f == Feature::HardLink || f == Feature::LinkUnnamed ||
-                            f == Feature::Chmod || f == Feature::Times);
+    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE); on a
+    // file that exists already, it may be that file's alone (immutable), so nothing is learnt.
+    return err == EPERM && existingEntries == 0 &&
+           (f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod ||
+            f == Feature::Times);
 }
 
 Traits Probe(const char* hostPath) {
@@ -68,6 +72,13 @@ Traits Probe(const char* hostPath) {
 }
 
 }  // namespace
+
+ExistingEntry::ExistingEntry() {
+    ++existingEntries;
+}
+ExistingEntry::~ExistingEntry() {
+    --existingEntries;
+}
 
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
     const auto& refused = Facts().refused;

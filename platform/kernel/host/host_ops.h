@@ -46,6 +46,7 @@ struct Ops {
     int (*fsync)(int fd);
     int (*fremovexattr)(int fd, const char* name);
     int (*futimens)(int fd, const struct timespec times[2]);
+    int (*fchown)(int fd, uid_t uid, gid_t gid);
 };
 
 // The host's own calls.

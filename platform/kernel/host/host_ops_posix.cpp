@@ -92,6 +92,7 @@ const Ops kReal = {
     [](int fd) { return ::fsync(fd); },
     [](int fd, const char* n) { return ::fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return ::futimens(fd, t); },
+    [](int fd, uid_t u, gid_t g) { return ::fchown(fd, u, g); },
 };
 
 }  // namespace

@@ -59,6 +59,8 @@ struct HostEntry {
 Result<host::Fd> OpenConfined(std::string_view dirHost, int flags);
 // Confine names e relative to its folder opened as OpenConfined (unless held); EACCES: now a link.
 Status Confine(HostEntry& e);
+// RootUnchanged: the device folder's path still leads to the folder first opened there (ESTALE).
+Status RootUnchanged();
 
 // OpenChecked opens name in dirfd only while it is the entry seen (want): O_PATH, no follow, then,
 // once dev, inode and type match, via /proc/self/fd: no swapped-in link or file is used. ESTALE

@@ -31,6 +31,8 @@ inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
 Status Write(const Location& where, const struct stat& st, DWORD attrs);
 // Write, for an entry e looked up: what was read of it before is out of date after.
 Status Set(const ns::HostEntry& e, DWORD attrs);
+// WriteOpen is Write through a descriptor of the entry st describes.
+Status WriteOpen(int fd, const struct stat& st, DWORD attrs);
 // Gives a just-created file (open as fd) the settable bits of attrs.
 Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
 // A host time as the device counts it: 100 ns intervals since 1601.

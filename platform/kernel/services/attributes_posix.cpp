@@ -334,6 +334,12 @@ Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     return BackendOf(TraitsAt(where, st.st_dev)).write(fd->get(), st, attrs);
 }
 
+Status WriteOpen(int fd, const struct stat& st, DWORD attrs) {
+    fsinfo::Traits t;
+    if (!fsinfo::KnownTraits(st.st_dev, t)) return Error{ESTALE};  // known once the entry was read
+    return BackendOf(t).write(fd, st, attrs);
+}
+
 Status Set(const ns::HostEntry& e, DWORD attrs) {
     Known().NoteChange();
     return Write(e.where(), e.st, attrs);

@@ -133,11 +133,13 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
     for (const auto& e : listing.entries) {
         const std::string name(listing.name(e));
         if (!IsTempName(name)) continue;
-        host::Fd fd(host::OpenAt(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+        // Looked at before it is opened: opening a device or pipe of that name can act on it.
         struct stat st {};
-        if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        if (host::Live().fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
             continue;
+        Result<host::Fd> fd = ns::OpenChecked(dirfd, name.c_str(), st, O_RDONLY);
+        if (!fd || host::Live().flock(fd->get(), LOCK_EX | LOCK_NB) != 0) continue;
         host::Live().unlinkat(dirfd, name.c_str(), 0);
     }
 }
@@ -194,6 +196,15 @@ Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     const Result<bool> r =
         fsinfo::Try(dev, fsinfo::Feature::Times, [&] { return host::Live().futimens(fd, times); });
     return r ? Status() : Status(r.error());
+}
+
+// Whether a kept file's time is the source's as its filesystem keeps it (FAT: even seconds).
+bool SameTime(const struct stat& dst, const struct stat& src, dev_t dev) {
+    if (dst.st_mtim.tv_sec == src.st_mtim.tv_sec && dst.st_mtim.tv_nsec == src.st_mtim.tv_nsec)
+        return true;
+    fsinfo::Traits t;
+    return fsinfo::KnownTraits(dev, t) && !t.fineStamps && dst.st_mtim.tv_nsec == 0 &&
+           dst.st_mtim.tv_sec == (src.st_mtim.tv_sec & ~time_t{1});
 }
 
 // FillNew writes the source's data and attributes into out; dev gets the device it lies on.
@@ -314,37 +325,39 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
     }
 }
 
+// Stamp gives a kept file, through the descriptor it was compared by, the source's bits and time.
+// A refusal there is that file's (immutable, say), never learnt as its filesystem's.
+Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::HostEntry& dst, dev_t dev) {
+    const Result<DWORD> now = attrs::Read(dst.where(), dst.st);
+    const bool timed = SameTime(dst.st, src, dev);
+    if (now && (*now & attrs::kSettable) == wanted && timed) return {};
+    fsinfo::ExistingEntry existing;
+    // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others): Write.
+    Status s = now && (*now & attrs::kSettable & ~wanted) == 0
+                   ? attrs::WriteNew(fd, std::string(dst.dir()), dst.st, wanted)
+                   : attrs::WriteOpen(fd, dst.st, wanted);
+    Known().NoteChange();  // what was read of the target before is out of date
+    if (s && !timed) s = CarryTime(fd, src, dev);
+    return s;
+}
+
 // KeptAsItIs: a target the card reads back as the source stays, given the source's attrs and time.
+// Not a file with other names: stamping it would change a file outside the device.
 Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                         dev_t dev) {
     // Only where verify::Applies: a comparison the host's cache could answer proves nothing.
-    if (!dst.real.empty() || !S_ISREG(dst.st.st_mode) || dst.st.st_size != src.st_size ||
-        !verify::Applies(dev))
+    if (!dst.real.empty() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
+        dst.st.st_size != src.st_size || !verify::Applies(dev))
         return false;
     writeback::Watch(dev, dst.dirfd, ".");
-    const Result<bool> same = verify::AlreadyThere(in, dst, dev);
-    if (!same || !*same) return false;
+    const Result<host::Fd> same = verify::AlreadyThere(in, dst, dev);
+    if (!same || !same->valid()) return false;
     // What a killed copy left in the folder goes as it would before a copy there.
     SweepDeadTemps(dst.dirfd, dst.dir());
-    const DWORD wanted = srcAttrs & attrs::kSettable;
-    const Result<DWORD> now = attrs::Read(dst.where(), dst.st);
-    const bool timed = dst.st.st_mtim.tv_sec == src.st_mtim.tv_sec &&
-                       dst.st.st_mtim.tv_nsec == src.st_mtim.tv_nsec;
-    if (now && (*now & attrs::kSettable) == wanted && timed) return true;
-    const ns::Location at = dst.named();
-    Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, dst.st, O_RDONLY);
-    if (!fd) return fd.error();
-    // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others): Set.
-    if (now && (*now & attrs::kSettable & ~wanted) == 0) {
-        if (Status s = attrs::WriteNew(fd->get(), std::string(dst.dir()), dst.st, wanted); !s)
-            return s.error();
-    } else if (Status s = attrs::Set(dst, wanted); !s) {
-        return s.error();
-    }
-    Known().NoteChange();  // what was read of the target before is out of date
-    if (!timed)
-        if (Status s = CarryTime(fd->get(), src, dev); !s) return s.error();
-    return true;
+    const Status s = Stamp(same->get(), src, srcAttrs & attrs::kSettable, dst, dev);
+    // Refused for this file alone: a copy replaces it, or fails naming it.
+    if (s.Is(EPERM) || s.Is(EACCES)) return false;
+    return s ? Result<bool>(true) : Result<bool>(s.error());
 }
 
 // OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
@@ -369,6 +382,7 @@ struct Copied {
     off_t bytes = 0;
     dev_t dev = 0;      // the target's filesystem
     bool kept = false;  // the target already held the bytes (KeptAsItIs)
+    struct stat source {};
 };
 
 // The copy: the file opened is the one copied, whole. A failure of the source carries its path.
@@ -380,6 +394,7 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
     if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);
     done.bytes = st.st_size;
+    done.source = st;
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
     // Everything written from here on lands in the target's folder as it was looked up.
     if (Status s = ns::Confine(dst); !s) return s;
@@ -429,7 +444,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return Fail(ERROR_INVALID_PARAMETER);
     Copied done;
     if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s) {
-        verify::Untrack();
+        verify::Untrack(lpNewFileName);
         return Report(std::move(s).At("copy", lpNewFileName).error());
     }
     const auto bytes = static_cast<std::uint64_t>(done.bytes);
@@ -439,7 +454,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return TRUE;
     }
     if (verify::Applies(done.dev))
-        verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName);
+        verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName, done.source);
     if (a != nullptr) a->FileCopied(lpExistingFileName, lpNewFileName, bytes);
     return TRUE;
 }

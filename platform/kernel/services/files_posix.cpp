@@ -1,7 +1,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -119,29 +123,93 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     for (dev_t d : devs)
         if (s) s = verify::Check(d);
     for (dev_t d : devs) writeback::Settled(d);
-    verify::Untrack();
+    verify::Forget();
     return s ? TRUE : Report(s.error());
 }
 
 namespace {
+
+constexpr char kSharedLocks[] = "/run/lock";
+
+// A claim: the device folder held open since it was taken, and the lock that stands for it.
 struct ClaimObject : handles::Object {
-    host::Fd fd;
+    host::Fd folder;
+    host::Fd locks;  // the folder holding the lock file, or none where the folder itself is locked
+    std::string name;
+    host::Fd lock;
+    ~ClaimObject() override {
+        // Removed while still locked: whoever opened it meanwhile finds it gone and tries again.
+        if (lock.valid() && locks.valid()) host::Live().unlinkat(locks.get(), name.c_str(), 0);
+    }
 };
+
+// Only the device's owner, root, or whoever runs this install may hold its lock.
+bool MayHold(uid_t uid, const struct stat& folder) {
+    return uid == 0 || uid == folder.st_uid || uid == geteuid();
+}
+
+// TakeLock: the lock file for folder in locks, open, of a user who may hold it, and locked;
+// a file another user left there is removed where this user may, else refused (EACCES).
+Status TakeLock(ClaimObject& c, const struct stat& folder) {
+    char name[80];
+    std::snprintf(name, sizeof name, "wce-setup-%llx-%llx.lock",
+                  static_cast<unsigned long long>(folder.st_dev),
+                  static_cast<unsigned long long>(folder.st_ino));
+    c.name = name;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        host::Fd fd(host::OpenAt(c.locks.get(), name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK,
+                                 0600));
+        struct stat st {}, named {};
+        if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_nlink != 1 || !MayHold(st.st_uid, folder)) {
+            if (host::Live().unlinkat(c.locks.get(), name, 0) != 0) return Error{EACCES};
+            continue;
+        }
+        // Made by root: given to the device's owner, who may then claim the device too.
+        if (st.st_uid == 0 && folder.st_uid != 0 && geteuid() == 0)
+            host::Live().fchown(fd.get(), folder.st_uid, static_cast<gid_t>(-1));
+        if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return HostError();
+        // Removed by the holder that just let go: this descriptor locks nothing anyone sees.
+        if (host::Live().fstatat(c.locks.get(), name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_ino != st.st_ino || named.st_dev != st.st_dev)
+            continue;
+        c.lock = std::move(fd);
+        return {};
+    }
+    return Error{EWOULDBLOCK};
+}
+
+// Claim: a lock outside the card that only its owner or root can take (the shared lock folder,
+// else this user's runtime folder); the folder itself only where neither exists.
+Status Claim(ClaimObject& c) {
+    struct stat folder {};
+    if (host::FStat(c.folder.get(), &folder) != 0) return HostError();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    for (const char* dir : {kSharedLocks, runtime}) {
+        if (dir == nullptr || dir[0] != '/') continue;
+        c.locks.reset(host::OpenAt(AT_FDCWD, dir, O_PATH | O_DIRECTORY));
+        if (!c.locks.valid()) continue;
+        const Status s = TakeLock(c, folder);
+        if (s || !s.Is(EACCES)) return s;
+    }
+    c.locks.reset();
+    if (host::Live().flock(c.folder.get(), LOCK_EX | LOCK_NB) == 0) return {};
+    const Error e = HostError();
+    return e.err == ENOLCK || e.err == EOPNOTSUPP || e.err == EINVAL ? Status() : Status(e);
+}
+
 }  // namespace
 
 HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     ns::HostEntry e;
     if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
     auto claim = std::make_unique<ClaimObject>();
-    if (Status s = ns::OpenResolved(e, claim->fd, O_RDONLY | O_DIRECTORY); !s)
+    if (Status s = ns::OpenResolved(e, claim->folder, O_RDONLY | O_DIRECTORY); !s)
         return FailWith(INVALID_HANDLE_VALUE, s);
-    if (host::Live().flock(claim->fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        const Error err = HostError();
-        if (err.err != ENOLCK && err.err != EOPNOTSUPP && err.err != EINVAL) {
-            Report(Error(err).At("claim", lpPathName));
-            if (err.err == EWOULDBLOCK) SetLastError(ERROR_LOCK_VIOLATION);
-            return INVALID_HANDLE_VALUE;
-        }
+    if (Status s = Claim(*claim); !s) {
+        Report(Error(s.error()).At("claim", lpPathName));
+        if (s.Is(EWOULDBLOCK)) SetLastError(ERROR_LOCK_VIOLATION);
+        return INVALID_HANDLE_VALUE;
     }
     return handles::Add(std::move(claim));
 }

@@ -1,11 +1,13 @@
 // Read-back: after a flush, copies are reread past caches and compared; a card losing writes fails.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
 #include "platform/kernel/ns/namespace.h"
 
@@ -14,16 +16,21 @@ namespace wce::kernel::verify {
 // Applies: as the setting says, else where dev is not known to be in memory (a copy learnt it).
 bool Applies(dev_t dev);
 // A copy from one device path to another onto dev completed: it is read back at dev's flush.
-void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to);
-// Untrack: a copy failed, so its work has failed; what awaited read-back may be gone by the flush.
-void Untrack();
+// source: the source's status when copied; a source changed since fails as the source's.
+void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
+                   const struct stat& source);
+// Untrack: the copy to this path failed, so no copy of it awaits read-back.
+void Untrack(std::u16string_view to);
+// Forget: what awaited read-back anywhere is of no interest any more (the flush took it).
+void Forget();
 // Check drops cached layers beneath dev (writeback::DropCached), rereads and forgets its copies.
 // Fails as "read back" on the path: Kind::Differs, ESTALE (replaced), or the read's error.
 // The idle hook (activity.h) runs between files and blocks.
 Status Check(dev_t dev);
 
-// AlreadyThere: dst on dev holds the source's bytes, read past caches as Check reads. False for
-// a difference, the read's error where it cannot be read.
-Result<bool> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev);
+// AlreadyThere: dst on dev, open, when it holds the source's bytes (read past caches as Check
+// reads) and its size and times stayed as looked up across the compare; else no descriptor.
+// Fails with the read's error where it cannot be read.
+Result<host::Fd> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev);
 
 }  // namespace wce::kernel::verify

@@ -23,8 +23,13 @@
 namespace wce::kernel::verify {
 namespace {
 
-// Copies made onto each filesystem since its last flush, from and to.
-using Copies = std::unordered_map<dev_t, std::vector<std::pair<std::u16string, std::u16string>>>;
+// Copies made onto each filesystem since its last flush: from, to, and the source as copied.
+struct Copy {
+    std::u16string from, to;
+    off_t size;
+    struct timespec mtime;
+};
+using Copies = std::unordered_map<dev_t, std::vector<Copy>>;
 
 // Large enough that a medium is read in long runs, small enough to stay out of the way.
 constexpr size_t kBlock = 1 << 20;
@@ -65,6 +70,19 @@ Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) 
     if (s && !e.real.empty()) s = Error{ESTALE};  // a link stands where the copy was placed
     if (s) s = ns::Confine(e);
     return s ? OpenPlaced(e, dev, direct) : Result<host::Fd>(s.error());
+}
+
+bool SameContent(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Whether the open source still has the size and time it was copied with.
+bool SourceAsCopied(int fd, const Copy& c) {
+    struct stat st {};
+    return host::FStat(fd, &st) == 0 && st.st_size == c.size &&
+           st.st_mtim.tv_sec == c.mtime.tv_sec && st.st_mtim.tv_nsec == c.mtime.tv_nsec;
 }
 
 // The source at a device path, only if it is still the regular file its look-up found.
@@ -113,15 +131,22 @@ void DropLayers(dev_t dev) {
         ReportNotice("read back from the host's cache, not from the card: " + why);
 }
 
-Status Compare(std::u16string_view from, std::u16string_view to, dev_t dev) {
+// A package file changed after it was copied: the difference is the package's, not the card's.
+Status SourceChanged(const Copy& c) {
+    return Status(Error{ESTALE}).At("read back", c.from);
+}
+
+Status Compare(const Copy& c, dev_t dev) {
     bool direct = false;
-    Result<host::Fd> dst = OpenWritten(to, dev, direct);
+    Result<host::Fd> dst = OpenWritten(c.to, dev, direct);
     if (!dst) return dst.error();
-    Result<host::Fd> src = OpenSource(from);
+    Result<host::Fd> src = OpenSource(c.from);
     if (!src) return src.error();
+    if (!SourceAsCopied(src->get(), c)) return SourceChanged(c);
     const Result<bool> same = SameBytes(dst->get(), direct, src->get());
     if (!same) return same.error();
-    return *same ? Status() : Status(Error{EBADMSG, Kind::Differs});
+    if (*same) return {};
+    return SourceAsCopied(src->get(), c) ? Status(Error{EBADMSG, Kind::Differs}) : SourceChanged(c);
 }
 
 }  // namespace
@@ -133,33 +158,47 @@ bool Applies(dev_t dev) {
     return !fsinfo::KnownTraits(dev, t) || !t.memoryBacked;
 }
 
-void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to) {
-    Learnt<Copies>()[dev].emplace_back(std::u16string(from), std::u16string(to));
+void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
+                   const struct stat& source) {
+    Learnt<Copies>()[dev].push_back(
+        {std::u16string(from), std::u16string(to), source.st_size, source.st_mtim});
 }
 
-void Untrack() {
+void Untrack(std::u16string_view to) {
+    for (auto& [dev, copies] : Learnt<Copies>())
+        std::erase_if(copies, [&](const Copy& c) { return c.to == to; });
+}
+
+void Forget() {
     Learnt<Copies>().clear();
 }
 
 Status Check(dev_t dev) {
     auto it = Learnt<Copies>().find(dev);
     if (it == Learnt<Copies>().end()) return {};
-    const std::vector<std::pair<std::u16string, std::u16string>> files = std::move(it->second);
+    const std::vector<Copy> files = std::move(it->second);
     Learnt<Copies>().erase(it);
+    if (Status s = ns::RootUnchanged(); !s) return s;
     DropLayers(dev);
-    for (const auto& [from, to] : files) {
+    for (const Copy& c : files) {
         Idle();
-        if (Status s = Compare(from, to, dev); !s) return std::move(s).At("read back", to);
+        if (Status s = Compare(c, dev); !s) return std::move(s).At("read back", c.to);
     }
     return {};
 }
 
-Result<bool> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev) {
+Result<host::Fd> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev) {
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     bool direct = false;
     Result<host::Fd> placed = OpenPlaced(dst, dev, direct);
     if (!placed) return placed.error();
-    return SameBytes(placed->get(), direct, source);
+    const Result<bool> same = SameBytes(placed->get(), direct, source);
+    if (!same) return same.error();
+    // Rewritten in place meanwhile: what was compared is not what would be kept.
+    struct stat now {};
+    if (!*same || host::FStat(placed->get(), &now) != 0 || !SameContent(now, dst.st))
+        return host::Fd();
+    return placed;
 }
 
 }  // namespace wce::kernel::verify

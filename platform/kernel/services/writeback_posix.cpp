@@ -36,8 +36,7 @@ struct Pending {
     host::Fd watch;  // the filesystem, open since before its first write
     bool watched = false;
     bool looked = false;           // FirstLookSinceFlush asked
-    beneath::Stack beneath;        // what lies under the filesystem
-    std::vector<host::Fd> layers;  // beneath.layers, open since before its first write
+    beneath::Stack beneath;  // what lies under the filesystem, open since before its first write
     std::deque<Range> ranges;
     off_t bytes = 0;    // started and not yet waited for, in ranges
     off_t small = 0;    // of small files, since the last flush
@@ -109,16 +108,6 @@ void Watch(dev_t dev, int dirfd, const char* dir) {
     p.watched = true;
     p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY));
     p.beneath = beneath::Inspect(dev);
-    for (const std::string& layer : p.beneath.layers) {
-        host::Fd fd(host::OpenAt(AT_FDCWD, layer.c_str(), O_RDONLY));
-        if (!fd.valid()) {
-            p.beneath.unreachable = layer + " beneath " + p.beneath.mountPoint +
-                                    " cannot be opened: " + std::strerror(HostError().err);
-            p.layers.clear();
-            return;
-        }
-        p.layers.push_back(std::move(fd));
-    }
 }
 
 std::vector<dev_t> Watched() {
@@ -138,11 +127,11 @@ Status Flush(dev_t dev, int fd) {
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, e.err)) return e;
         all = true;
     }
-    // A FUSE driver writes its card through the host's caches of the layers beneath it.
-    if (p != nullptr && p->beneath.fuse) {
+    // A FUSE driver or a loop writes its card through the host's caches of the layers beneath.
+    if (p != nullptr) {
         if (!p->beneath.unreachable.empty()) all = true;
-        for (host::Fd& layer : p->layers)
-            if (host::Live().fsync(layer.get()) != 0) return HostError();
+        for (beneath::Layer& layer : p->beneath.layers)
+            if (host::Live().fsync(layer.fd.get()) != 0) return HostError();
     }
     return all ? HostStatus(host::Live().sync()) : Status();
 }
@@ -150,9 +139,9 @@ Status Flush(dev_t dev, int fd) {
 std::string DropCached(dev_t dev) {
     auto it = ByDevice().find(dev);
     if (it == ByDevice().end()) return {};
-    for (host::Fd& layer : it->second.layers)
-        host::Live().fadvise(layer.get(), 0, 0, POSIX_FADV_DONTNEED);
-    return it->second.beneath.fuse ? it->second.beneath.unreachable : std::string();
+    for (beneath::Layer& layer : it->second.beneath.layers)
+        host::Live().fadvise(layer.fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    return it->second.beneath.unreachable;
 }
 
 bool FirstLookSinceFlush(dev_t dev) {
