@@ -1,11 +1,19 @@
 // The kernel against a host that changes under it, fails underneath it, or holds what is not
 // ours: nothing written outside the device, no error lost, nothing of anyone else's removed.
+#include <linux/fs.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string_view>
+#include <utility>
 
 #include "platform/kernel/activity.h"
 #include "tests/support/call_budgets.h"
@@ -241,4 +249,170 @@ TEST_F(KernelTest, HostileSecondClaimIsRefusedUntilTheFirstEnds) {
     HANDLE again = ClaimFolderW(u"\\");
     EXPECT_NE(again, INVALID_HANDLE_VALUE);
     CloseHandle(again);
+}
+
+namespace {
+
+// Runs f as the unprivileged user nobody in a child, which then waits until it is killed.
+pid_t AsNobody(const std::function<bool()>& f) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const bool ok = setgid(65534) == 0 && setuid(65534) == 0 && f();
+        (void)!write(ready[1], ok ? "y" : "n", 1);
+        pause();
+        _exit(0);
+    }
+    char c = 'n';
+    (void)!read(ready[0], &c, 1);
+    close(ready[0]);
+    close(ready[1]);
+    if (c != 'y') {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+void End(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+// Another user who can read the device folder can neither hold its claim nor plant the lock file.
+TEST_F(KernelTest, HostileClaimIsNotBlockedByAnotherUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    chmod(top().c_str(), 0755);
+    chmod(root().c_str(), 0755);
+    struct stat st {};
+    ASSERT_EQ(stat(root().c_str(), &st), 0);
+    char lock[96];
+    std::snprintf(lock, sizeof lock, "/run/lock/wce-setup-%llx-%llx.lock",
+                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+    const std::string dir = root(), planted = lock;
+    const pid_t holder = AsNobody([&] {
+        const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+        const int file = open(planted.c_str(), O_RDWR | O_CREAT, 0666);
+        return folder >= 0 && flock(folder, LOCK_EX) == 0 && (file < 0 || flock(file, LOCK_EX) == 0);
+    });
+    ASSERT_GT(holder, 0);
+    HANDLE claim = ClaimFolderW(u"\\");
+    EXPECT_NE(claim, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_EQ(ClaimFolderW(u"\\"), INVALID_HANDLE_VALUE);  // and it still excludes a second install
+    CloseHandle(claim);
+    End(holder);
+    EXPECT_FALSE(fs::exists(planted));
+}
+
+// A kept file with another name outside the device is copied, not stamped: the outside file keeps
+// its mode, attribute word and time.
+TEST_F(KernelTest, HostileKeptFileWithAnotherNameLeavesTheOutsideFileAlone) {
+    fs::create_directories(Outside(top()));
+    const std::string outside = Outside(top()) + "/same.txt";
+    Write(medium() + "/same.txt", "same");
+    chmod((medium() + "/same.txt").c_str(), 0444);
+    SetDosAttrib(medium() + "/same.txt", "0x2");
+    Write(outside, "same");
+    fs::create_hard_link(outside, root() + "/same.txt");
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(outside.c_str(), &before), 0);
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\same.txt", u"\\same.txt", FALSE)) << GetLastError();
+    ASSERT_EQ(stat(outside.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_nlink, 1u);
+    char value[8] = {};
+    EXPECT_LT(getxattr(outside.c_str(), "user.DOSATTRIB", value, sizeof value), 0);
+    EXPECT_EQ(Read(root() + "/same.txt"), "same");
+}
+
+// The sweep looks at a temporary's name before opening it: a device or pipe named like one is
+// neither opened nor removed.
+TEST_F(KernelTest, HostileSweepNeverOpensWhatIsNoFile) {
+    fs::create_directories(root() + "/d");
+    const std::string node = root() + "/d/.wce-copy-1-1.tmp", pipe = root() + "/d/.wce-copy-1-2.tmp";
+    ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
+    Write(medium() + "/a.txt", "a");
+    Write(root() + "/d/a.txt", "old");
+    static int opened;
+    opened = 0;
+    BeforeCall(HostOp::Open, [](const char* path) {
+        opened += path != nullptr && std::string_view(path).starts_with(".wce-copy-1-");
+        return false;
+    });
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\d\\a.txt", FALSE)) << GetLastError();
+    ClearFaults();
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(fs::exists(node) && fs::exists(pipe));
+}
+
+// An immutable file on the card is that file's failure: the install names it, and the next file
+// still gets its read-only bit and time (nothing is learnt of the filesystem from it).
+TEST_F(KernelTest, HostileImmutableFileFailsAloneAndTeachesNothing) {
+    Write(medium() + "/a.txt", "a");
+    Write(medium() + "/b.txt", "b");
+    for (const char* f : {"/a.txt", "/b.txt"}) chmod((medium() + f).c_str(), 0444);
+    Write(root() + "/a.txt", "a");  // the same bytes, but writable: the keep stamps it
+    const int fd = open((root() + "/a.txt").c_str(), O_RDONLY);
+    int flags = FS_IMMUTABLE_FL;
+    if (fd < 0 || ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
+        if (fd >= 0) close(fd);
+        GTEST_SKIP() << "this filesystem keeps no immutable flag";
+    }
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    flags = 0;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\b.txt", u"\\b.txt", FALSE)) << GetLastError();
+    EXPECT_EQ(GetFileAttributesW(u"\\b.txt") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+}
+
+// What changes behind a compare or a read-back is not taken for the card's answer: a target
+// rewritten during the compare is copied, not kept; a package file changed before the read-back
+// is named as the package's; a device folder replaced fails the read-back; a failed copy leaves
+// the others' read-back due.
+TEST_F(KernelTest, HostileChangesBehindCompareAndReadBackAreNamed) {
+    struct Listener : Activity {
+        int kept = 0;
+        std::u16string failed;
+        void FileKept(std::u16string_view, std::u16string_view, std::uint64_t) override { ++kept; }
+        void Failed(const Failure& f) override { failed = f.path; }
+    } listener;
+    SetActivity(&listener);
+    SetVerify(1);
+    Write(medium() + "/a.txt", "aaaa");
+    Write(root() + "/a.txt", "aaaa");
+    static std::string rewrite;
+    rewrite = root() + "/a.txt";
+    SetIdleHook([] {
+        if (!rewrite.empty()) Write(std::exchange(rewrite, ""), "bbbb");
+    });
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE)) << GetLastError();
+    SetIdleHook(nullptr);
+    EXPECT_EQ(listener.kept, 0);
+    EXPECT_EQ(Read(root() + "/a.txt"), "aaaa");
+    ASSERT_TRUE(FlushVolumeW(u"\\"));
+
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\b.txt", FALSE));
+    Write(medium() + "/a.txt", "ccccc");
+    EXPECT_FALSE(FlushVolumeW(u"\\"));
+    EXPECT_EQ(listener.failed, u"\\Storage Card\\a.txt");
+
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\c.txt", FALSE));
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\b.txt", TRUE));  // exists: fails alone
+    Write(root() + "/c.txt", "xxxxx");
+    EXPECT_FALSE(FlushVolumeW(u"\\"));
+    EXPECT_EQ(GetLastError(), ERROR_CRC);
+
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\d.txt", FALSE));
+    fs::rename(root(), top() + "/was-root");
+    fs::create_directories(root());
+    Write(root() + "/d.txt", "ccccc");
+    EXPECT_FALSE(FlushVolumeW(u"\\"));
 }

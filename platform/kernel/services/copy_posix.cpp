@@ -443,10 +443,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     Copied done;
-    if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s) {
-        verify::Untrack(lpNewFileName);
+    // A failed copy leaves its target as it was: what awaits read-back there still does.
+    if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s)
         return Report(std::move(s).At("copy", lpNewFileName).error());
-    }
     const auto bytes = static_cast<std::uint64_t>(done.bytes);
     Activity* a = CurrentActivity();
     if (done.kept) {

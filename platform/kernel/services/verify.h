@@ -19,8 +19,6 @@ bool Applies(dev_t dev);
 // source: the source's status when copied; a source changed since fails as the source's.
 void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
                    const struct stat& source);
-// Untrack: the copy to this path failed, so no copy of it awaits read-back.
-void Untrack(std::u16string_view to);
 // Forget: what awaited read-back anywhere is of no interest any more (the flush took it).
 void Forget();
 // Check drops cached layers beneath dev (writeback::DropCached), rereads and forgets its copies.

@@ -164,11 +164,6 @@ void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
         {std::u16string(from), std::u16string(to), source.st_size, source.st_mtim});
 }
 
-void Untrack(std::u16string_view to) {
-    for (auto& [dev, copies] : Learnt<Copies>())
-        std::erase_if(copies, [&](const Copy& c) { return c.to == to; });
-}
-
 void Forget() {
     Learnt<Copies>().clear();
 }
