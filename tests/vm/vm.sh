@@ -86,7 +86,7 @@ vm_fsck() {
     local out n verdict=()
     out=$(fsck.fat -n "$1" 2>&1) && { echo clean; return 0; }
     grep -q 'Dirty bit is set' <<<"$out" && verdict+=(dirty)
-    n=$(grep '^/' <<<"$out" | sort -u | wc -l)
+    n=$(grep '^/' <<<"$out" | grep -vE ': [0-9]+ files, ' | sort -u | wc -l)
     [ "$n" = 0 ] || verdict+=("$n files damaged")
     n=$(grep -o 'Reclaimed [0-9]* unused clusters' <<<"$out" | grep -o '[0-9]*')
     [ -z "$n" ] || verdict+=("$n clusters lost")
