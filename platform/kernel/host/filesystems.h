@@ -39,6 +39,8 @@ struct Traits {
     bool fineStamps = false;    // stamps that move on every change, at the coarse clock's tick
     bool fuse = false;          // data passes through a user-space driver
     bool memoryBacked = false;  // tmpfs and the like: nothing to write back
+    // FAT: table and entries reach the card in no fixed order, and renaming over frees at once.
+    bool unordered = false;
     int8_t foldsCase = -1;      // lookups ignore case: 1 yes, 0 no, -1 not known yet
 };
 

@@ -17,6 +17,7 @@ namespace wce::kernel::fsinfo {
 namespace {
 
 constexpr long kFuseMagic = 0x65735546;
+constexpr long kExfatMagic = 0x2011BAB0;
 constexpr long kXfsMagic = 0x58465342;
 constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr int64_t kCoarseWindow = 2'000'000'000;  // FAT's 2-second modification times
@@ -56,6 +57,7 @@ Traits Probe(const char* hostPath) {
     t.memoryBacked = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
     t.fineStamps = type == TMPFS_MAGIC || type == EXT4_SUPER_MAGIC || type == kXfsMagic ||
                    type == BTRFS_SUPER_MAGIC || type == kF2fsMagic;
+    t.unordered = type == MSDOS_SUPER_MAGIC || type == kExfatMagic;
     if (type == MSDOS_SUPER_MAGIC) {
         t.store = AttrStore::FatIoctl;
         t.foldsCase = 1;

@@ -224,16 +224,20 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
     // On FUSE CarryTime waits until the file is placed: fusefat stamps a file again when renamed.
-    return traits.fuse ? Status() : CarryTime(out, src, dev);
+    if (!traits.fuse)
+        if (Status s = CarryTime(out, src, dev); !s) return s;
+    // On FAT a name can reach the card before what it names: the file is durable before it is named.
+    return traits.unordered ? HostStatus(host::Live().fsync(out)) : Status();
 }
 
-// WriteTemp leaves no temporary on failure; on FUSE timed keeps a dup for CarryTime once placed.
+// WriteTemp leaves no temporary on failure; on FUSE and FAT placed keeps a dup for once it is
+// placed (CarryTime, Settle).
 Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                  std::string& temp, dev_t& dev, host::Fd& timed) {
     host::Fd out;
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
-    if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && t.fuse) {
+    if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && (t.fuse || t.unordered)) {
         timed.reset(host::Live().dup(out.get()));
         if (!timed.valid()) s = HostError();
     }
@@ -294,6 +298,33 @@ Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWST
     return false;
 }
 
+// Settle: on FAT the removal of the temporary's entry reaches the card first, then the entry
+// naming its data: pulled between, the card holds the old file and unnamed clusters, never two
+// entries naming one chain; pulled before the second, never an entry naming freed clusters.
+Status Settle(int placed, const ns::HostEntry& dst) {
+    host::Fd dir(host::OpenAt(dst.dirfd, ".", O_RDONLY | O_DIRECTORY));
+    if (!dir.valid() || host::Live().fsync(dir.get()) != 0) return HostError();
+    return HostStatus(host::Live().fsync(placed));
+}
+
+// AfterPlacing: FUSE takes the time only now (fusefat stamps a renamed file); FAT is settled.
+Status AfterPlacing(int placed, const ns::HostEntry& dst, const struct stat& src, dev_t dev) {
+    fsinfo::Traits t;
+    if (!fsinfo::KnownTraits(dev, t)) return {};
+    if (t.fuse) return CarryTime(placed, src, dev);
+    return t.unordered ? Settle(placed, dst) : Status();
+}
+
+// HoldReplaced: on FAT, the file a rename will replace, held so that its clusters stay allocated
+// until its replacement's entry is on the card (Settle); else no descriptor.
+host::Fd HoldReplaced(const ns::HostEntry& dst, dev_t dev) {
+    fsinfo::Traits t;
+    if (!dst.exists || !dst.real.empty() || !fsinfo::KnownTraits(dev, t) || !t.unordered)
+        return host::Fd();
+    const ns::Location at = dst.named();
+    return host::Fd(host::OpenAt(at.dirfd, at.name, O_PATH | O_NOFOLLOW));
+}
+
 // WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (changes::Rename).
 Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
                      LPCWSTR target, BOOL failIfExists) {
@@ -306,6 +337,7 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         dev_t dev = 0;
         host::Fd timed;
         if (Status s = WriteTemp(in, src, srcAttrs, dst, temp, dev, timed); !s) return s;
+        host::Fd replaced = HoldReplaced(dst, dev);
         // Exclusive only where asked or presumed missing: a plain rename saves FUSE round trips.
         const bool exclusive =
             failIfExists ||
@@ -313,13 +345,14 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         Status s = changes::Rename(temp, dst, exclusive, dev);
         if (s.Is(EEXIST) && (dst.presumed || failIfExists)) {
             s = Retarget(target, dst, src, failIfExists);
+            if (s && !replaced.valid()) replaced = HoldReplaced(dst, dev);
             if (s) s = changes::Rename(temp, dst, false, dev);
         }
-        if (s && timed.valid()) return CarryTime(timed.get(), src, dev);
-        if (!s) {
-            timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
-            DropTemp(dst.dirfd, temp);
-        }
+        // The replaced file is let go of (its clusters freed) only once its replacement is settled.
+        if (s && timed.valid()) s = AfterPlacing(timed.get(), dst, src, dev);
+        if (s) return s;
+        timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
+        DropTemp(dst.dirfd, temp);
         // ENOENT: another install's sweep took the temporary, still unlocked, as dead; go again.
         if (!s.Is(ENOENT) || attempt > 0) return s;
     }
