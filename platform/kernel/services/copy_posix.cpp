@@ -245,9 +245,8 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (s && host::Live().close(out.release()) != 0) s = HostError();
     if (!s) {
         timed.reset();
-        writeback::Untrack(out.get());
         out.reset();
-        host::Live().unlinkat(dst.dirfd, temp.c_str(), 0);
+        DropTemp(dst.dirfd, temp);  // by name: after a failed close, out holds no descriptor
     }
     return s;
 }
