@@ -21,33 +21,27 @@
 
 namespace {
 
-std::string& CatalogueCause()
-{
+std::string& CatalogueCause() {
     static std::string cause;
     return cause;
 }
 
-bool HoldsCatalogue(const std::string& folder)
-{
+bool HoldsCatalogue(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr)
-        return false;
+    if (dir == nullptr) return false;
     bool found = false;
-    while (const dirent* e = readdir(dir))
-        found = found || strcasecmp(e->d_name, "SETUP.INI") == 0;
+    while (const dirent* e = readdir(dir)) found = found || strcasecmp(e->d_name, "SETUP.INI") == 0;
     closedir(dir);
     return found;
 }
 
-std::string CurrentFolder()
-{
+std::string CurrentFolder() {
     char cwd[PATH_MAX];
     return getcwd(cwd, sizeof cwd) ? cwd : "";
 }
 
 // The folders where the catalogue was looked for, as the device's medium is chosen.
-std::string WhereNotFound()
-{
+std::string WhereNotFound() {
     const std::string medium = wce::kernel::CurrentDevice().hostMedium;
     if (HoldsCatalogue(medium))
         return "SETUP.INI: its path in " + medium + " is longer than the device's paths can be";
@@ -61,47 +55,48 @@ std::string WhereNotFound()
            " (the current folder); set WCE_MEDIUM to the medium's folder";
 }
 
-std::string WhyNotOpened()
-{
+std::string WhyNotOpened() {
     const auto& device = wce::kernel::CurrentDevice();
     const auto path = wce::kernel::HostPathOf(u"\\" + device.mediumName + u"\\SETUP.INI");
-    if (!path)
-        return "";
+    if (!path) return "";
     struct stat st {};
     const int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
     const int err = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (fd >= 0)
-        close(fd);
-    return "SETUP.INI: cannot open " + *path + ": " + (err ? std::strerror(err) : "refused by the device");
+    if (fd >= 0) close(fd);
+    return "SETUP.INI: cannot open " + *path + ": " +
+           (err ? std::strerror(err) : "refused by the device");
 }
 
-std::vector<std::u16string> ListedKeys()
-{
+std::vector<std::u16string> ListedKeys() {
     std::vector<std::u16string> keys;
     CWinApp* app = AfxGetApp();
     auto* dlg = app ? dynamic_cast<CSetupDlg*>(app->m_pMainWnd) : nullptr;
-    if (dlg == nullptr || dlg->m_lbProducts.m_hWnd == nullptr)
-        return keys;
+    if (dlg == nullptr || dlg->m_lbProducts.m_hWnd == nullptr) return keys;
     const int count = dlg->m_lbProducts.GetCount();
-    for (int i = 0; i < count && i < MAX_PRODUCTS; ++i)
-        keys.emplace_back(dlg->m_aszProductKeys[i]);
+    for (int i = 0; i < count && i < MAX_PRODUCTS; ++i) keys.emplace_back(dlg->m_aszProductKeys[i]);
     return keys;
 }
 
-void Declare()
-{
+void Declare() {
     using wce::display::MessageMeaning;
     using wce::display::Outcome;
     wce::display::DeclareMessages({
         MessageMeaning{u"Installation has been completed.", Outcome::Succeeded, nullptr},
-        MessageMeaning{u"Failed in copying files.", Outcome::Failed, wce::display::CopyFailureCause},
+        MessageMeaning{u"Failed in copying files.", Outcome::Failed,
+                       wce::display::CopyFailureCause},
         MessageMeaning{u"Not found SETUP.INI", Outcome::StartupFailed, WhereNotFound},
         MessageMeaning{u"Failed in opening SETUP.INI", Outcome::StartupFailed, WhyNotOpened},
-        MessageMeaning{u"Invalid SETUP.INI", Outcome::StartupFailed, [] { return CatalogueCause(); }},
+        MessageMeaning{u"Invalid SETUP.INI", Outcome::StartupFailed,
+                       [] { return CatalogueCause(); }},
         MessageMeaning{u"Failed in allocating memory.", Outcome::StartupFailed,
                        [] { return std::string("out of memory"); }},
     });
     wce::display::DeclareListKeys(ListedKeys);
+    wce::display::DeclarePackageCheck([] {
+        CWinApp* app = AfxGetApp();
+        auto* dlg = app ? dynamic_cast<CSetupDlg*>(app->m_pMainWnd) : nullptr;
+        return dlg != nullptr && dlg->CheckPackage() != FALSE;
+    });
     wce::display::DeclareFileCounter([]() -> std::pair<int, int> {
         CWinApp* app = AfxGetApp();
         auto* dlg = app ? dynamic_cast<CSetupDlg*>(app->m_pMainWnd) : nullptr;

@@ -14,160 +14,171 @@ namespace {
 constexpr BYTE kCR = 0x0D;
 constexpr BYTE kLF = 0x0A;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\x3000';
+}
 
 // A key or name as text for standard error: control characters spelt out so they cannot act.
-std::string Quoted(std::u16string_view text) { return '"' + wce::user::Escaped(text, "\"") + '"'; }
+std::string Quoted(std::u16string_view text) {
+    return '"' + wce::user::Escaped(text, "\"") + '"';
+}
 
-std::string LineRef(int line) { return "SETUP.INI:" + std::to_string(line) + ": "; }
+std::string LineRef(int line) {
+    return "SETUP.INI:" + std::to_string(line) + ": ";
+}
 
 }  // namespace
 
-const char* KeyProblem(std::u16string_view key, std::size_t maxUnits)
-{
-    if (key.find(u'\\') != key.npos || key.find(u'/') != key.npos)
-        return "holds a path separator";
-    if (key.find(u"..") != key.npos)
-        return "holds \"..\"";
-    if (key.find_first_of(u"*?") != key.npos)
-        return "holds a wildcard";
-    if (std::any_of(key.begin(), key.end(), IsControl))
-        return "holds a control character";
+const char* KeyProblem(std::u16string_view key, std::size_t maxUnits) {
+    // PRODUCT<key> is one name in the medium's folder; only a separator could lead out of it.
+    if (key.find(u'\\') != key.npos || key.find(u'/') != key.npos) return "holds a path separator";
     // A key cut to fit would name another package's folder.
-    if (key.size() > maxUnits)
-        return "is longer than the key table holds";
+    if (key.size() > maxUnits) return "is longer than the key table holds";
     return nullptr;
 }
 
-bool IsValidUtf8(std::string_view bytes)
-{
+const char* KeyCaution(std::u16string_view key) {
+    if (std::any_of(key.begin(), key.end(), IsControl))
+        return "holds a control character, which the device's names cannot hold";
+    if (key.find_first_of(u"*?<>|:\"") != key.npos)
+        return "holds one of * ? < > | : \", which the device's names cannot hold";
+    return nullptr;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        const int more = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2
-                                                : b >= 0xF0 && b <= 0xF4 ? 3 : -1;
-        if (more < 0 || bytes.size() - i <= static_cast<std::size_t>(more))
-            return false;
+        const int more = b < 0x80                 ? 0
+                         : b >= 0xC2 && b <= 0xDF ? 1
+                         : b >= 0xE0 && b <= 0xEF ? 2
+                         : b >= 0xF0 && b <= 0xF4 ? 3
+                                                  : -1;
+        if (more < 0 || bytes.size() - i <= static_cast<std::size_t>(more)) return false;
         char32_t cp = more == 0 ? b : b & (0x3F >> more);
         for (int k = 1; k <= more; ++k) {
             const auto c = static_cast<unsigned char>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
+            if ((c & 0xC0) != 0x80) return false;
             cp = (cp << 6) | (c & 0x3F);
         }
         constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
+        if (cp < kLeast[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         i += more + 1;
     }
     return true;
 }
 
-std::optional<LineEnd> FindLineEnd(const BYTE* window, int size)
-{
+std::optional<LineEnd> FindLineEnd(const BYTE* window, int size) {
     bool prevCR = false;
     for (int i = 0; i < size; ++i) {
-        if (window[i] == kLF && prevCR)
-            return LineEnd{i - 1, i + 1};
+        if (window[i] == kLF && prevCR) return LineEnd{i - 1, i + 1};
         prevCR = window[i] == kCR;
     }
-    if (size > 0 && window[size - 1] == kCR)
-        return LineEnd{size - 1, size + 1};
+    if (size > 0 && window[size - 1] == kCR) return LineEnd{size - 1, size + 1};
     return std::nullopt;
 }
 
 namespace {
 
-std::size_t Count(std::string_view text, std::string_view what)
-{
+std::size_t Count(std::string_view text, std::string_view what) {
     std::size_t n = 0;
-    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + what.size()))
-        ++n;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + what.size())) ++n;
     return n;
 }
 
 // A line that would be the product header but for case, blanks or bytes before it.
-bool NearlyProductHeader(std::u16string_view text)
-{
+bool NearlyProductHeader(std::u16string_view text) {
     std::u16string upper(text);
     for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
     return upper.find(u"[PRODUCT]") != upper.npos;
 }
 
 // What the reading learnt beside the packages, put into words when it ends.
 class Reading {
-public:
+  public:
     explicit Reading(bool empty) : m_empty(empty) {}
 
-    void Line(int line, std::string_view bytes, std::u16string_view text)
-    {
+    void Line(int line, std::string_view bytes, std::u16string_view text) {
         CheckEncoding(line, bytes, text);
         if (text == u"[PRODUCT]") {
-            if (m_sectionLine == 0)
-                m_sectionLine = line;
+            if (m_sectionLine == 0) m_sectionLine = line;
         } else if (m_nearHeaderLine == 0 && NearlyProductHeader(text)) {
             m_nearHeaderLine = line;
         }
     }
     void Package(int line, std::u16string_view key, std::u16string_view name, const char* problem,
-                 std::size_t maxNameUnits)
-    {
+                 std::size_t maxNameUnits) {
         ++m_packageLines;
         if (problem != nullptr) {
-            m_lastRefused = LineRef(line) + "key " + Quoted(key) + " " + problem + "; the entry is not listed";
+            m_lastRefused =
+                LineRef(line) + "key " + Quoted(key) + " " + problem + "; the entry is not listed";
             m_report.warnings.push_back(m_lastRefused);
             return;
         }
         ++m_listed;
         // The device lists these as they are; they are seldom what the catalogue's author meant.
+        if (const char* caution = KeyCaution(key))
+            Warn(line, "the key " + Quoted(key) + " " + caution +
+                           ", so the entry names no folder and installs "
+                           "nothing");
+        if (!key.empty() && (IsBlank(key.front()) || IsBlank(key.back())))
+            Warn(line, "the key " + Quoted(key) +
+                           " begins or ends with a blank, which is part of the key: the "
+                           "entry installs from " +
+                           Quoted(u"PRODUCT" + std::u16string(key)));
         if (key.empty())
-            Warn(line, "the key is empty, so the entry installs from the folder \"PRODUCT\" itself");
+            Warn(line,
+                 "the key is empty, so the entry installs from the folder \"PRODUCT\" itself");
         if (name.empty())
             Warn(line, "the name is empty, so the entry shows as a blank line of the list");
         if (name.size() > maxNameUnits)
-            Warn(line, "the name " + Quoted(name) + " is longer than " + std::to_string(maxNameUnits) +
-                           " characters; it is listed as " +
+            Warn(line, "the name " + Quoted(name) + " is longer than " +
+                           std::to_string(maxNameUnits) + " characters; it is listed as " +
                            Quoted(name.substr(0, FittedNameLength(name, maxNameUnits))));
     }
-    void NoEquals(int line)
-    {
+    void NoEquals(int line) {
         Warn(line, "the line holds no \"=\", so it names no package and is left out");
     }
-    void StrayLineFeed(int line, std::u16string_view text)
-    {
+    void StrayLineFeed(int line, std::u16string_view text) {
         const std::u16string_view after = text.substr(text.find(u'\n') + 1);
-        Warn(line, "a LF without CR before it does not end the line: " + Quoted(after.substr(0, 31)) +
-                       " after it is read as part of this line, not as a line of its own");
+        Warn(line,
+             "a LF without CR before it does not end the line: " + Quoted(after.substr(0, 31)) +
+                 " after it is read as part of this line, not as a line of its own");
     }
-    void ListFull(int line)
-    {
+    void ListFull(int line) {
         m_stop = LineRef(line) + "the list is full: this entry and the lines after it are not read";
     }
-    void NoLineEnd(int line, const BYTE* window, int size, bool lastLine)
-    {
+    void NoLineEnd(int line, const BYTE* window, int size, bool lastLine) {
         const bool lfAlone = std::find(window, window + size, kLF) != window + size;
         if (lastLine && !lfAlone) {
             m_stop = LineRef(line) + "the last line does not end in CR LF, so it is not read";
             return;
         }
-        m_stop = LineRef(line) + (lfAlone ? "the line ends in LF alone where CR LF is needed"
-                                          : "no CR LF ends the line within 260 bytes") +
+        m_stop = LineRef(line) +
+                 (lfAlone ? "the line ends in LF alone where CR LF is needed"
+                          : "no CR LF ends the line within 260 bytes") +
                  ", so the reading stops here";
     }
-    void Unreadable(int line) { m_stop = LineRef(line) + "the file could not be read from here on"; }
+    void Unreadable(int line) {
+        m_stop = LineRef(line) + "the file could not be read from here on";
+    }
 
-    ScanReport Finish()
-    {
-        if (!m_stop.empty() && m_listed > 0)
-            m_report.warnings.push_back(m_stop);
+    ScanReport Finish() {
+        if (!m_stop.empty() && m_listed > 0) m_report.warnings.push_back(m_stop);
         if (m_badLine > 0) {
-            m_report.warnings.push_back(LineRef(m_badLine) + "bytes that are not text in code page " +
-                                        std::to_string(GetACP()) + More(m_badLines) +
-                                        (m_badAllUtf8 ? "; they read as UTF-8: set WCE_CODEPAGE=65001" : ""));
+            m_report.warnings.push_back(
+                LineRef(m_badLine) + "bytes that are not text in code page " +
+                std::to_string(GetACP()) + More(m_badLines) +
+                (m_badAllUtf8 ? "; they read as UTF-8: set WCE_CODEPAGE=65001" : ""));
         } else if (m_utf8Line > 0 && !m_otherNonAscii) {
-            m_report.warnings.push_back(LineRef(m_utf8Line) + "the text reads as UTF-8, not as code page " +
+            m_report.warnings.push_back(LineRef(m_utf8Line) +
+                                        "the text reads as UTF-8, not as code page " +
                                         std::to_string(GetACP()) + More(m_utf8Lines) +
                                         "; if names show wrongly, set WCE_CODEPAGE=65001");
         }
@@ -175,20 +186,21 @@ public:
         return std::move(m_report);
     }
 
-private:
-    void Warn(int line, const std::string& what) { m_report.warnings.push_back(LineRef(line) + what); }
+  private:
+    void Warn(int line, const std::string& what) {
+        m_report.warnings.push_back(LineRef(line) + what);
+    }
 
-    static std::string More(int lines)
-    {
+    static std::string More(int lines) {
         return lines > 1 ? " (and on " + std::to_string(lines - 1) + " more lines)" : "";
     }
 
     // Text not valid in the code page converts to U+FFFD, which no valid byte of one gives but
     // the UTF-8 spelling of U+FFFD itself.
-    void CheckEncoding(int line, std::string_view bytes, std::u16string_view text)
-    {
+    void CheckEncoding(int line, std::string_view bytes, std::u16string_view text) {
         const bool utf8 = GetACP() == CP_UTF8;
-        const auto replaced = static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\xFFFD'));
+        const auto replaced =
+            static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\xFFFD'));
         if (replaced > (utf8 ? Count(bytes, "\xEF\xBF\xBD") : 0)) {
             m_badLine = m_badLine ? m_badLine : line;
             ++m_badLines;
@@ -205,20 +217,17 @@ private:
         ++m_utf8Lines;
     }
 
-    std::string WhyNoPackage() const
-    {
-        if (m_empty)
-            return "SETUP.INI: the file is empty";
-        if (m_listed == 0 && !m_lastRefused.empty())
-            return m_lastRefused + ", and no other is";
+    std::string WhyNoPackage() const {
+        if (m_empty) return "SETUP.INI: the file is empty";
+        if (m_listed == 0 && !m_lastRefused.empty()) return m_lastRefused + ", and no other is";
         if (m_sectionLine == 0 || m_packageLines == 0) {
-            if (!m_stop.empty())
-                return m_stop;
+            if (!m_stop.empty()) return m_stop;
         }
         if (m_sectionLine == 0 && m_nearHeaderLine > 0)
-            return LineRef(m_nearHeaderLine) + "the line is not exactly [PRODUCT]: the header is in capitals, "
-                                               "alone on its line, with nothing before it (not even a "
-                                               "byte-order mark)";
+            return LineRef(m_nearHeaderLine) +
+                   "the line is not exactly [PRODUCT]: the header is in capitals, "
+                   "alone on its line, with nothing before it (not even a "
+                   "byte-order mark)";
         if (m_sectionLine == 0)
             return "SETUP.INI: no line is [PRODUCT], the header of the package list";
         return LineRef(m_sectionLine) + "the [PRODUCT] section holds no KEY=NAME line";
@@ -240,9 +249,8 @@ private:
 
 }  // namespace
 
-ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage, std::size_t maxKeyUnits,
-                         std::size_t maxNameUnits)
-{
+ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onPackage,
+                         std::size_t maxKeyUnits, std::size_t maxNameUnits) {
     Reading reading(length <= 0);
     BYTE szLine[kWindowBytes];
     WCHAR wszLine[kWindowBytes];
@@ -263,7 +271,8 @@ ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onP
             reading.NoLineEnd(lineNo, szLine, chunk, pos + chunk >= length && chunk < kWindowBytes);
             break;
         }
-        const int strayLineFeeds = static_cast<int>(std::count(szLine, szLine + end->textBytes, kLF));
+        const int strayLineFeeds =
+            static_cast<int>(std::count(szLine, szLine + end->textBytes, kLF));
         szLine[end->textBytes] = 0;
         wszLine[0] = 0;
         MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(szLine), -1, wszLine, chunk);
@@ -293,27 +302,25 @@ ScanReport ScanCatalogue(LONG length, const ReadAt& readAt, const OnPackage& onP
 }
 
 namespace {
-NoteSink& Sink()
-{
+NoteSink& Sink() {
     static NoteSink sink;
     return sink;
 }
 }  // namespace
 
-void SetNoteSink(NoteSink sink) { Sink() = std::move(sink); }
+void SetNoteSink(NoteSink sink) {
+    Sink() = std::move(sink);
+}
 
-void Note(NoteKind kind, const std::string& line)
-{
+void Note(NoteKind kind, const std::string& line) {
     if (Sink())
         Sink()(kind, line);
     else
         std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-std::size_t FittedNameLength(std::u16string_view name, std::size_t maxUnits)
-{
-    if (name.size() <= maxUnits)
-        return name.size();
+std::size_t FittedNameLength(std::u16string_view name, std::size_t maxUnits) {
+    if (name.size() <= maxUnits) return name.size();
     return maxUnits > 0 && IsHighSurrogate(name[maxUnits - 1]) ? maxUnits - 1 : maxUnits;
 }
 

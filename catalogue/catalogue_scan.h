@@ -36,9 +36,12 @@ struct ScanReport {
     std::string whyNoPackage;           // what is wrong, should no package have been listed
 };
 
-// Why a key cannot name its package folder beside the program (it would reach outside it,
-// match other folders, or not fit the key table); nullptr when it can.
+// Why a key cannot name its package folder beside the program (it would reach outside it, or not
+// fit the key table); nullptr when it can.
 const char* KeyProblem(std::u16string_view key, std::size_t maxUnits = std::u16string_view::npos);
+// Why a listed key names no folder the device could hold (a wildcard, a control character);
+// nullptr when it may.
+const char* KeyCaution(std::u16string_view key);
 
 // Reads a catalogue of length bytes window by window, converting each line from the ANSI code
 // page, tracking the product section and handing its package lines on in file order; a line

@@ -3,13 +3,13 @@
 #include "install/notes.h"
 #include "install/walk.h"
 
-void CSetupDlg::AnnounceInstall(int nSel, LPCWSTR pszProduct) {
+void CSetupDlg::AnnounceInstall(int nSel, LPCWSTR pszProduct, bool bNamesFolder) {
     install::Notes& notes = install::CurrentNotes();
     CString name;
     m_lbProducts.GetText(nSel, name);
     notes.Installing(name, m_aszProductKeys[nSel], pszProduct);
     // The device counts a missing package as empty and completes; the words say why nothing came.
-    if (!install::EntryExists(pszProduct)) {
+    if (!bNamesFolder || !install::EntryExists(pszProduct)) {
         notes.Missing(pszProduct, false);
         return;
     }

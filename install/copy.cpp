@@ -7,13 +7,11 @@
 
 namespace install {
 
-InstallScope::InstallScope(CSetupDlg& dlg) : m_dlg(dlg), m_bWasInstalling(dlg.m_bInstalling)
-{
+InstallScope::InstallScope(CSetupDlg& dlg) : m_dlg(dlg), m_bWasInstalling(dlg.m_bInstalling) {
     m_dlg.m_bInstalling = TRUE;
 }
 
-InstallScope::~InstallScope()
-{
+InstallScope::~InstallScope() {
     m_dlg.m_bInstalling = m_bWasInstalling;
     if (!m_bWasInstalling && !::IsWindow(m_dlg.m_hWnd)) {
         HeapFree(GetProcessHeap(), 0, m_dlg.m_pWalkStack);
@@ -28,8 +26,7 @@ namespace {
 // Two full 32-bit counts with their signs, the separator and the terminator.
 constexpr size_t kCounterLen = 2 * 11 + 3 + 1;
 
-void DrainMessages()
-{
+void DrainMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
@@ -37,8 +34,7 @@ void DrainMessages()
     }
 }
 
-void ShowNow(HWND hDlg, int nID, LPCWSTR pszText)
-{
+void ShowNow(HWND hDlg, int nID, LPCWSTR pszText) {
     if (HWND hCtl = GetDlgItem(hDlg, nID)) {
         SetWindowTextW(hCtl, pszText);
         UpdateWindow(hCtl);
@@ -50,30 +46,29 @@ struct CopyHooks {
     int bCopyAll;
     LPCWSTR pszDstRoot;
 
-    bool Root(WalkFrame& root)
-    {
+    bool Root(WalkFrame& root) {
         return SUCCEEDED(StringCchCopyW(root.szDstDir, MAX_PATH, pszDstRoot));
     }
 
-    // A window destroyed by a dispatched message ends the copy: there is nobody to report to.
-    bool Pass()
-    {
+    // A window destroyed by a dispatched message ends the copy: there is nobody to report to. A
+    // stop event ends it here too, between two files.
+    bool Pass() {
         DrainMessages();
-        return ::IsWindow(dlg.m_hWnd) != FALSE;
+        return ::IsWindow(dlg.m_hWnd) != FALSE && !dlg.m_bStopRequested;
     }
 
     // A file or folder that cannot be placed is a failure, never a silent omission.
-    bool Overlong(LPCWSTR pszDir, LPCWSTR pszName)
-    {
+    bool Overlong(LPCWSTR pszDir, LPCWSTR pszName) {
         install::CurrentNotes().Overlong(pszDir, pszName);
         return false;
     }
     bool Unreadable() { return false; }
     void Met(const WalkFrame&, int, LPCWSTR) {}
-    void SkippedDot(const WalkFrame& top, LPCWSTR pszName) { install::CurrentNotes().Skipped(top.szSrcDir, pszName); }
+    void SkippedDot(const WalkFrame& top, LPCWSTR pszName) {
+        install::CurrentNotes().Skipped(top.szSrcDir, pszName);
+    }
 
-    bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName)
-    {
+    bool EnterDir(WalkFrame* frames, int depth, LPCWSTR pszName) {
         LPWSTR pszDir = frames[depth].szDstDir;
         if (!install::ComposePath(pszDir, frames[depth - 1].szDstDir, pszName, u"\\"))
             return Overlong(frames[depth - 1].szDstDir, pszName);
@@ -82,22 +77,26 @@ struct CopyHooks {
         return SUCCEEDED(StringCchCatW(pszDir, MAX_PATH, u"\\"));
     }
 
-    bool File(const WalkFrame& top, LPCWSTR pszName)
-    {
+    bool File(const WalkFrame& top, LPCWSTR pszName) {
         WCHAR szSrc[MAX_PATH];
         WCHAR szDst[MAX_PATH];
-        if (!install::ComposePath(szSrc, top.szSrcDir, pszName)) return Overlong(top.szSrcDir, pszName);
-        if (!install::ComposePath(szDst, top.szDstDir, pszName)) return Overlong(top.szDstDir, pszName);
-        if (bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN)) ShowProgress(pszName);
+        if (!install::ComposePath(szSrc, top.szSrcDir, pszName))
+            return Overlong(top.szSrcDir, pszName);
+        if (!install::ComposePath(szDst, top.szDstDir, pszName))
+            return Overlong(top.szDstDir, pszName);
+        const bool bShown = bCopyAll || !(GetFileAttributesW(szSrc) & FILE_ATTRIBUTE_HIDDEN);
+        if (bShown) ShowProgress(pszName);
         // An existing target is made replaceable but not deleted: the copy replaces it in one
         // step, so a copy that fails leaves the old file in place. The reset never acts through
         // a link, so a target that is the source reached through one keeps the source intact.
-        if (install::EntryExists(szDst)) SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
-        return CopyFileW(szSrc, szDst, FALSE) != FALSE;
+        const bool bExisted = install::EntryExists(szDst);
+        if (bExisted) SetFileAttributesW(szDst, FILE_ATTRIBUTE_NORMAL);
+        if (!CopyFileW(szSrc, szDst, FALSE)) return false;
+        if (bShown && !bExisted) ++dlg.m_nNewFiles;
+        return true;
     }
 
-    void ShowProgress(LPCWSTR pszName)
-    {
+    void ShowProgress(LPCWSTR pszName) {
         ShowNow(dlg.m_hWnd, IDC_FILE_NAME, pszName);
         ++dlg.m_nCopiedFiles;
         WCHAR szCounter[kCounterLen];
@@ -108,8 +107,7 @@ struct CopyHooks {
 
 }  // namespace
 
-int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll)
-{
+int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll) {
     install::InstallScope busy(*this);
     CopyHooks hooks{*this, bCopyAll, pszDstRoot};
     install::Walk<CopyHooks> walk(m_pWalkStack, hooks);
@@ -119,7 +117,8 @@ int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll)
     WCHAR szRoot[MAX_PATH];
     if (SUCCEEDED(StringCchCopyW(szRoot, MAX_PATH, pszDstRoot)) && lstrlenW(szRoot) > 1) {
         szRoot[lstrlenW(szRoot) - 1] = 0;
-        if (::IsWindow(m_hWnd) && !install::EntryExists(szRoot)) install::CurrentNotes().NoDestination(pszDstRoot);
+        if (::IsWindow(m_hWnd) && !install::EntryExists(szRoot))
+            install::CurrentNotes().NoDestination(pszDstRoot);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 // says where the notes go; until then they go nowhere. Paths are device paths.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "platform/kernel/wintypes.h"
@@ -26,6 +27,20 @@ class Notes {
     virtual void NameClash(LPCWSTR /*pszDir*/, LPCWSTR /*pszName*/, LPCWSTR /*pszOther*/) {}
     // A destination root of the device that is missing.
     virtual void NoDestination(LPCWSTR /*pszRoot*/) {}
+    // The card cannot take the package: bytes needed (whole clusters, less what the files it
+    // replaces free) against the bytes free there; nothing has been copied.
+    virtual void NoRoom(LPCWSTR /*pszRoot*/, std::uint64_t /*need*/, std::uint64_t /*free*/,
+                        DWORD /*cluster*/) {}
+    // A stop event ended the copy after a whole file: copied of total visible files, newFiles of
+    // them new to the card.
+    virtual void Interrupted(DWORD /*dwCtrlType*/, int /*copied*/, int /*total*/,
+                             int /*newFiles*/) {}
+    // The check of the device against a package: a file or folder it lacks or holds otherwise
+    // (why: "" for other bytes), then the outcome.
+    virtual void CheckMissing(LPCWSTR /*pszPath*/) {}
+    virtual void CheckDifferent(LPCWSTR /*pszPath*/, const char* /*pszWhy*/) {}
+    virtual void Checked(LPCWSTR /*pszName*/, LPCWSTR /*pszKey*/, int /*files*/, int /*missing*/,
+                         int /*different*/) {}
 };
 
 void SetNotes(Notes* notes);

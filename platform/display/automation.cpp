@@ -13,6 +13,7 @@ namespace {
 struct State {
     std::vector<MessageMeaning> meanings;
     std::function<std::vector<std::u16string>()> listKeys;
+    std::function<bool()> check;
     HWND seenBox = nullptr;  // the message box last observed, while it shows
     std::u16string seenText;
     int lastOutcome = 0;
@@ -62,11 +63,28 @@ void Noticed(const std::u16string& text) {
 
 }  // namespace
 
-void DeclareMessages(std::vector<MessageMeaning> meanings) { S().meanings = std::move(meanings); }
+void DeclareMessages(std::vector<MessageMeaning> meanings) {
+    S().meanings = std::move(meanings);
+}
 
-void DeclareListKeys(std::function<std::vector<std::u16string>()> keys) { S().listKeys = std::move(keys); }
+void DeclareListKeys(std::function<std::vector<std::u16string>()> keys) {
+    S().listKeys = std::move(keys);
+}
 
-std::vector<std::u16string> ListKeys() { return S().listKeys ? S().listKeys() : std::vector<std::u16string>{}; }
+void DeclarePackageCheck(std::function<bool()> check) {
+    S().check = std::move(check);
+}
+
+std::string RunPackageCheck() {
+    if (!S().check) return "this program has no package to check";
+    // The device lacking the package is the check's answer, not a failure of the run.
+    S().lastOutcome = S().check() ? 0 : 4;
+    return "";
+}
+
+std::vector<std::u16string> ListKeys() {
+    return S().listKeys ? S().listKeys() : std::vector<std::u16string>{};
+}
 
 void ObserveScreen() {
     const auto screen = wce::user::SnapshotScreen();
@@ -83,9 +101,18 @@ void ObserveScreen() {
     Noticed(text);
 }
 
-const std::u16string& LastOutcomeText() { return S().lastOutcomeText; }
+const std::u16string& LastOutcomeText() {
+    return S().lastOutcomeText;
+}
 
-const std::string& LastFailureCause() { return S().lastCause; }
+const std::string& LastFailureCause() {
+    return S().lastCause;
+}
+
+void Answer(const std::string& line) {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+}
 
 void Report(const std::string& line) {
     if (S().hold) {
@@ -96,7 +123,9 @@ void Report(const std::string& line) {
     std::fflush(stderr);
 }
 
-void HoldReports(bool hold) { S().hold = hold; }
+void HoldReports(bool hold) {
+    S().hold = hold;
+}
 
 void ReleaseReports() {
     S().hold = false;
@@ -104,12 +133,20 @@ void ReleaseReports() {
     S().held.clear();
 }
 
-void SetScripted(bool scripted) { S().scripted = scripted; }
-bool Scripted() { return S().scripted; }
+void SetScripted(bool scripted) {
+    S().scripted = scripted;
+}
+bool Scripted() {
+    return S().scripted;
+}
 
-int ExitStatus(int status) { return status == 0 && S().scripted ? S().lastOutcome : status; }
+int ExitStatus(int status) {
+    return status == 0 && S().scripted ? S().lastOutcome : status;
+}
 
-bool StartupFailed() { return S().startupFailed; }
+bool StartupFailed() {
+    return S().startupFailed;
+}
 
 void StopScript(const std::string& line) {
     if (!line.empty()) Report(line);

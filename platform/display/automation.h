@@ -26,6 +26,11 @@ void DeclareMessages(std::vector<MessageMeaning> meanings);
 // The keys of the list's entries in list order, for "select key=K" (declared by the program's
 // start-up; none by default).
 void DeclareListKeys(std::function<std::vector<std::u16string>()> keys);
+// The comparison of the device with the selected entry's package (--check): true when the
+// device holds it; a run's status is then 0, else 4.
+void DeclarePackageCheck(std::function<bool()> check);
+// Runs the declared check ("" once done, else why it could not be made).
+std::string RunPackageCheck();
 std::vector<std::u16string> ListKeys();
 
 // Every display calls this when the program waits for input: a message box that has newly
@@ -35,6 +40,9 @@ void ObserveScreen();
 const std::u16string& LastOutcomeText();
 // The cause that followed the last failure message, until a later success ("" when none).
 const std::string& LastFailureCause();
+
+// A line of the run's answer on standard output (what --check found).
+void Answer(const std::string& line);
 
 // A line for standard error; while a display draws on the terminal that stderr shows, lines are
 // held until ReleaseReports (the host's start-up calls it after the display shut down).

@@ -14,7 +14,8 @@ namespace wce::display {
 namespace {
 
 [[noreturn, maybe_unused]] void NotBuilt(const char* name) {
-    std::fprintf(stderr, "WCE_DISPLAY=%s: this build has no %s display (use headless)\n", name, name);
+    std::fprintf(stderr, "WCE_DISPLAY=%s: this build has no %s display (use headless)\n", name,
+                 name);
     std::exit(2);
 }
 
@@ -27,8 +28,22 @@ std::unique_ptr<wce::user::Display> Terminal(std::unique_ptr<Script> script) {
 #endif
 }
 
+bool Set(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
 std::unique_ptr<wce::user::Display> Window(std::unique_ptr<Script> script) {
 #ifdef WCE_HAVE_WINDOW
+    // A window asked for where no desktop is would show nobody anything; a video driver named
+    // outright (SDL_VIDEODRIVER=dummy) is the caller's choice.
+    if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("SDL_VIDEODRIVER")) {
+        std::fprintf(stderr,
+                     "SETUP: WCE_DISPLAY=window: there is no desktop to open the window on: "
+                     "neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set (use WCE_DISPLAY=terminal or headless)\n");
+        std::exit(2);
+    }
     return MakeWindowDisplay(std::move(script));
 #else
     (void)script;
@@ -63,13 +78,16 @@ void CheckFontFileSetting() {
     if (file == nullptr || *file == '\0') return;
     std::string error;
     if (wce::render::ScreenRenderOptions(&error).font) return;
-    std::fprintf(stderr, "SETUP: the setting WCE_FONT_FILE=%s cannot be used: %s\n", file, error.c_str());
+    std::fprintf(stderr, "SETUP: the setting WCE_FONT_FILE=%s cannot be used: %s\n", file,
+                 error.c_str());
     std::exit(2);
 }
 
 void CheckDisplaySetting(const std::string& name) {
     if (!name.empty() && name != "headless" && name != "terminal" && name != "window") {
-        std::fprintf(stderr, "WCE_DISPLAY=\"%s\" is not valid: expected headless, terminal or window\n", name.c_str());
+        std::fprintf(stderr,
+                     "WCE_DISPLAY=\"%s\" is not valid: expected headless, terminal or window\n",
+                     name.c_str());
         std::exit(2);
     }
 }
@@ -102,12 +120,14 @@ std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment() {
     return MakeHeadlessDisplay(nullptr);
 }
 
-std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions, const std::string& source) {
+std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions,
+                                                       const std::string& source) {
     const char* envName = std::getenv("WCE_DISPLAY");
     CheckDisplaySetting(envName ? envName : "");
     CheckFontFileSetting();
     if (const char* scriptVar = std::getenv("WCE_SCRIPT"); scriptVar && *scriptVar) {
-        std::fprintf(stderr, "SETUP: %s and WCE_SCRIPT both say what to do; give one of them\n", source.c_str());
+        std::fprintf(stderr, "SETUP: %s and WCE_SCRIPT both say what to do; give one of them\n",
+                     source.c_str());
         std::exit(2);
     }
     SetScripted(true);

@@ -2,15 +2,18 @@
 #include "platform/display/install_record.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <set>
 
 #include "platform/display/automation.h"
@@ -26,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 // An install shorter than this shows no progress; a longer one a line this often.
 constexpr auto kFirstProgress = std::chrono::seconds(3);
 constexpr auto kProgressEvery = std::chrono::seconds(5);
+// errno's stand-in for an opened log that is no regular file.
+constexpr int EFTYPE_NOT_REGULAR = -1;
 
 // A device path as one field of a line: control characters and "%" as %XX, so that every
 // record stays on its line and reads back exactly.
@@ -48,16 +53,70 @@ std::string Field(std::u16string_view devicePath) {
 const char* Why(std::string_view action, int err, bool differs) {
     if (differs) return "the medium gave back other data than was written";
     if (err == ESTALE) return "another process replaced it while the install worked on it";
-    if (action == "claim" && err == EWOULDBLOCK) return "another install onto this device is running";
+    if (action == "claim" && err == EWOULDBLOCK)
+        return "another install onto this device is running";
     if (action == "copy" && err == ELOOP)
-        return "it is a link that cannot be followed: it leads nowhere, round in a loop, or out of the medium";
+        return "it is a link that cannot be followed: it leads nowhere, round in a loop, or out of "
+               "the medium";
     return std::strerror(err);
 }
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Text for one line of the log: control characters as %XX (a blank too, for a field's value).
+std::string Escaped(const std::string& text, bool blanks) {
+    std::string out;
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || (blanks && (b == ' ' || b == '%'))) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Value(const std::string& text) {
+    return Escaped(text, true);
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    char text[32];
+    gmtime_r(&now, &tm);
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+// The settings of this run that differ from their defaults, as " NAME=VALUE" fields.
+std::string ChangedSettings() {
+    struct Setting {
+        const char* name;
+        const char* byDefault;  // nullptr: any value differs
+    };
+    static constexpr Setting kShown[] = {{"WCE_CODEPAGE", "932"},   {"WCE_VERIFY", nullptr},
+                                         {"WCE_DISPLAY", nullptr},  {"WCE_SCRIPT", nullptr},
+                                         {"WCE_DPI", "96"},         {"WCE_FONT", nullptr},
+                                         {"WCE_FONT_FILE", nullptr}};
+    std::string out;
+    for (const Setting& setting : kShown) {
+        const char* value = std::getenv(setting.name);
+        if (value == nullptr ||
+            (setting.byDefault != nullptr && std::strcmp(value, setting.byDefault) == 0))
+            continue;
+        out += std::string(" ") + setting.name + "=" + Value(value);
+    }
+    return out;
+}
 
 class Record final : public wce::kernel::Activity {
-public:
+  public:
     int logFd = -1;
     bool progress = false;
     std::function<std::pair<int, int>()> counter;
@@ -96,7 +155,8 @@ public:
     }
 
     // A failure the program found itself; the host path comes with it.
-    void Found(std::string_view action, std::u16string_view path, const std::string& host, const std::string& why) {
+    void Found(std::string_view action, std::u16string_view path, const std::string& host,
+               const std::string& why) {
         const std::string what = std::string(action) + " " + Field(path) + ": " + why;
         m_failure = "cannot " + what;
         Log("error " + what);
@@ -111,10 +171,36 @@ public:
         Log("note " + std::string(sentence));
     }
 
+    // The line that opens an install's records.
+    void Start(std::u16string_view key, std::u16string_view name, const std::string& version) {
+        const auto& device = wce::kernel::CurrentDevice();
+        m_installStarted = Clock::now();
+        Log("install " + UtcNow() + " version=" + Value(version) +
+            " key=" + Value(wce::user::Utf16ToUtf8(std::u16string(key))) +
+            " name=" + Value(wce::user::Utf16ToUtf8(std::u16string(name))) + " medium=" +
+            Value(device.hostMedium) + " device=" + Value(device.hostRoot) + ChangedSettings());
+    }
+    void Warning(const std::string& line) { Log("warning " + Escaped(line, false)); }
+
     void Outcome(int status) {
-        Log(std::string(status == 0 ? "completed" : "failed") + " files=" + std::to_string(m_files) +
-            " same=" + std::to_string(m_same) + " folders=" + std::to_string(m_folders) +
-            " bytes=" + std::to_string(m_bytes) + " written=" + std::to_string(m_written));
+        Close(status == 0 ? "completed" : "failed", status == 0 ? "" : ": " + Cause());
+    }
+    void Interrupted(const std::string& what) { Close("interrupted", ": " + what); }
+
+    void Close(const std::string& kind, const std::string& tail) {
+        Log(kind + " files=" + std::to_string(m_files) + " same=" + std::to_string(m_same) +
+            " folders=" + std::to_string(m_folders) + " bytes=" + std::to_string(m_bytes) +
+            " written=" + std::to_string(m_written) + Escaped(tail, false));
+        // A run nobody watches ends each install with what it did, in one line.
+        if (Scripted()) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f s",
+                          Seconds(Clock::now() - m_installStarted));
+            Report("summary: " + kind + ": " + std::to_string(m_files) + " files installed (" +
+                   std::to_string(m_same) + " kept as the card held them), " +
+                   std::to_string(m_written) + " bytes written, " + std::to_string(m_folders) +
+                   " folders made, " + seconds);
+        }
         m_files = m_folders = m_same = 0;
         m_bytes = m_written = 0;
         m_failure.clear();
@@ -124,10 +210,11 @@ public:
     }
 
     std::string Cause() const {
-        if (m_failure.empty()) return "no file or folder operation failed, and the install found nothing to name";
+        if (m_failure.empty())
+            return "no file or folder operation failed, and the install found nothing to name";
         const std::string host = m_failureHost.empty() ? HostPathFor(m_failurePath) : m_failureHost;
-        return "cannot " + m_failureAction + " " + Field(m_failurePath) + (host.empty() ? "" : " (" + host + ")") +
-               ": " + m_failureWhy;
+        return "cannot " + m_failureAction + " " + Field(m_failurePath) +
+               (host.empty() ? "" : " (" + host + ")") + ": " + m_failureWhy;
     }
 
     void Tick() {
@@ -138,8 +225,9 @@ public:
         Report(ProgressLine(now));
     }
 
-private:
-    void Keep(std::string_view action, std::u16string_view path, const std::string& host, const std::string& why) {
+  private:
+    void Keep(std::string_view action, std::u16string_view path, const std::string& host,
+              const std::string& why) {
         m_failureAction = action;
         m_failurePath = path;
         m_failureHost = host;
@@ -156,15 +244,19 @@ private:
     std::string ProgressLine(Clock::time_point now) const {
         const double elapsed = Seconds(now - m_started);
         const double mb = static_cast<double>(m_bytes) / 1e6;
-        const auto [done, total] = counter ? counter() : std::pair<int, int>{static_cast<int>(m_files), 0};
-        std::string line = "progress: " + std::to_string(done) + (total > 0 ? " / " + std::to_string(total) : "");
+        const auto [done, total] =
+            counter ? counter() : std::pair<int, int>{static_cast<int>(m_files), 0};
+        std::string line =
+            "progress: " + std::to_string(done) + (total > 0 ? " / " + std::to_string(total) : "");
         char figures[128];
-        std::snprintf(figures, sizeof figures, " files, %.1f MB (%.1f MB checked, %.1f MB written), %.1f MB/s", mb,
-                      static_cast<double>(m_bytes - m_written) / 1e6, static_cast<double>(m_written) / 1e6,
-                      mb / elapsed);
+        std::snprintf(figures, sizeof figures,
+                      " files, %.1f MB (%.1f MB checked, %.1f MB written), %.1f MB/s", mb,
+                      static_cast<double>(m_bytes - m_written) / 1e6,
+                      static_cast<double>(m_written) / 1e6, mb / elapsed);
         line += figures;
         if (done > 0 && total >= done) {
-            std::snprintf(figures, sizeof figures, ", about %.0f s left", elapsed * (total - done) / done);
+            std::snprintf(figures, sizeof figures, ", about %.0f s left",
+                          elapsed * (total - done) / done);
             line += figures;
         }
         return line;
@@ -192,6 +284,7 @@ private:
     std::set<std::string> m_noticed;
     bool m_running = false;
     Clock::time_point m_started{}, m_lastLine{};
+    Clock::time_point m_installStarted = Clock::now();
 };
 
 Record& TheRecord() {
@@ -199,16 +292,72 @@ Record& TheRecord() {
     return record;
 }
 
-// A link is not followed: a name planted in a shared folder must not make the install truncate
-// the file it leads to. Only the system's own names (/dev/stderr, /proc/self/fd/N) are followed,
-// and opened without truncating what they lead to.
-int OpenLog(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_APPEND | O_NOFOLLOW, 0644);
-    if (fd >= 0 || errno != ELOOP) return fd;
-    const std::string_view name(path);
-    if (name.starts_with("/dev/") || name.starts_with("/proc/")) return open(path, O_WRONLY | O_CLOEXEC | O_APPEND);
-    errno = ELOOP;
+// The log is reached without any symbolic link on its path: a name planted in any folder on the
+// way must not make an install run as root append to (or create) a file it leads to.
+int OpenComponentwise(const char* path, int flags) {
+    std::string_view rest(path);
+    int dir = open(rest.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    while (dir >= 0) {
+        while (rest.starts_with('/')) rest.remove_prefix(1);
+        const std::size_t cut = rest.find('/');
+        const std::string part(rest.substr(0, cut));
+        if (cut == std::string_view::npos) {
+            const int fd =
+                part.empty() ? (errno = EISDIR, -1) : openat(dir, part.c_str(), flags, 0644);
+            const int err = errno;
+            close(dir);
+            errno = err;
+            return fd;
+        }
+        rest.remove_prefix(cut);
+        const int next = openat(dir, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int err = errno;
+        struct stat st {};
+        if (next < 0 && fstatat(dir, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode))
+            err = ELOOP;
+        close(dir);
+        dir = next;
+        errno = err;
+    }
     return -1;
+}
+
+int OpenLog(const char* path) {
+    if (std::string_view(path) == "-") return STDERR_FILENO;
+    // Non-blocking, so that a FIFO nobody reads cannot hold the start up.
+    const int flags =
+        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.mode = 0644;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+    if (fd < 0 && (errno == ENOSYS || errno == EPERM)) fd = OpenComponentwise(path, flags);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EFTYPE_NOT_REGULAR;
+        return -1;
+    }
+    return fd;
+}
+
+std::string WhyNoLog(int err) {
+    switch (err) {
+        case ELOOP:
+            return "a symbolic link stands on its path; name the file by a path without links";
+        case EFTYPE_NOT_REGULAR:
+            return "it is not a regular file; name a file, or - for standard error";
+        case ENXIO:
+            return "it is not a regular file (a FIFO nobody reads); name a file, or - for standard "
+                   "error";
+        case EISDIR:
+            return "it is a folder; name a file in it";
+        default:
+            return std::strerror(err);
+    }
 }
 
 }  // namespace
@@ -218,31 +367,55 @@ void StartInstallRecord() {
     if (const char* path = std::getenv("WCE_LOG"); path != nullptr && *path != '\0') {
         r.logFd = OpenLog(path);
         if (r.logFd < 0) {
-            const int err = errno;
-            std::fprintf(stderr, "WCE_LOG=\"%s\": cannot write the log there: %s\n", path,
-                         err == ELOOP ? "it is a symbolic link; name the file itself" : std::strerror(err));
+            std::fprintf(stderr, "SETUP: WCE_LOG=\"%s\": cannot write the log there: %s\n", path,
+                         WhyNoLog(errno).c_str());
             std::exit(2);
         }
     }
     wce::kernel::SetActivity(&r);
 }
 
-void DeclareFileCounter(std::function<std::pair<int, int>()> counter) { TheRecord().counter = std::move(counter); }
+void DeclareFileCounter(std::function<std::pair<int, int>()> counter) {
+    TheRecord().counter = std::move(counter);
+}
 
-void EnableProgressLines(bool enable) { TheRecord().progress = enable; }
+void EnableProgressLines(bool enable) {
+    TheRecord().progress = enable;
+}
 
-void ProgressTick() { TheRecord().Tick(); }
+void ProgressTick() {
+    TheRecord().Tick();
+}
 
-void RecordOutcome(int status) { TheRecord().Outcome(status); }
+void RecordOutcome(int status) {
+    TheRecord().Outcome(status);
+}
 
-std::string CopyFailureCause() { return TheRecord().Cause(); }
+void RecordInstallStart(std::u16string_view key, std::u16string_view name,
+                        const std::string& version) {
+    TheRecord().Start(key, name, version);
+}
 
-void RecordFailure(std::string_view action, std::u16string_view devicePath, const std::string& hostPath,
-                   const std::string& why) {
+void RecordWarning(const std::string& line) {
+    TheRecord().Warning(line);
+}
+
+void RecordInterrupted(const std::string& what) {
+    TheRecord().Interrupted(what);
+}
+
+std::string CopyFailureCause() {
+    return TheRecord().Cause();
+}
+
+void RecordFailure(std::string_view action, std::u16string_view devicePath,
+                   const std::string& hostPath, const std::string& why) {
     TheRecord().Found(action, devicePath, hostPath, why);
 }
 
-void RecordSkipped(std::u16string_view devicePath) { TheRecord().Skipped(devicePath); }
+void RecordSkipped(std::u16string_view devicePath) {
+    TheRecord().Skipped(devicePath);
+}
 
 std::string HostPathFor(std::u16string_view devicePath, bool asSpelt) {
     // The deepest folder that resolves, then the rest as spelt: a path may name what is missing
@@ -251,7 +424,8 @@ std::string HostPathFor(std::u16string_view devicePath, bool asSpelt) {
     std::string tail;
     if (!asSpelt)
         if (const auto host = wce::kernel::HostPathOf(head)) return *host;
-    for (auto cut = head.rfind(u'\\'); cut != std::u16string::npos && cut > 0; cut = head.rfind(u'\\')) {
+    for (auto cut = head.rfind(u'\\'); cut != std::u16string::npos && cut > 0;
+         cut = head.rfind(u'\\')) {
         tail = "/" + wce::user::Utf16ToUtf8(head.substr(cut + 1)) + tail;
         head.resize(cut);
         if (const auto host = wce::kernel::HostPathOf(head)) return *host + tail;

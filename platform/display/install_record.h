@@ -9,9 +9,17 @@
 
 namespace wce::display {
 
-// Reads WCE_LOG (truncating the file it names) and starts listening to the kernel. A log that
-// cannot be opened is reported on stderr and the process exits with status 2.
+// Reads WCE_LOG (appended to; "-" is standard error) and starts listening to the kernel. A log
+// that cannot be opened, or is no regular file, is reported on stderr: exit status 2.
 void StartInstallRecord();
+
+// An install begins: the log's opening line (time, version, the entry, medium, device, settings).
+void RecordInstallStart(std::u16string_view key, std::u16string_view name,
+                        const std::string& version);
+// A warning of the install's for the log ("warning SENTENCE"); stderr is the caller's.
+void RecordWarning(const std::string& line);
+// The install was stopped by a signal: the log's last line says so, with what (k / N files).
+void RecordInterrupted(const std::string& what);
 
 // The file counter the program shows (done, total), for progress lines; declared by the
 // program's start-up.
@@ -22,8 +30,8 @@ void EnableProgressLines(bool enable);
 // Looks at the clock during long work (a display's Poll), so that a line is due on time.
 void ProgressTick();
 
-// An outcome message appeared: the log gets its last line ("completed" or "failed" with the
-// counts) and the counts start again for the next install.
+// An outcome message appeared: the log gets its last line ("completed", or "failed" with the
+// counts and the cause), a scripted run a summary on stderr, and the counts start again.
 void RecordOutcome(int status);
 
 // The device path and the system's error text of the failure the kernel last reported since
@@ -32,8 +40,8 @@ std::string CopyFailureCause();
 
 // A failure the program found itself (not a failed call the kernel reports): the log gets its
 // error line, and the cause names the device path, its host path and why.
-void RecordFailure(std::string_view action, std::u16string_view devicePath, const std::string& hostPath,
-                   const std::string& why);
+void RecordFailure(std::string_view action, std::u16string_view devicePath,
+                   const std::string& hostPath, const std::string& why);
 // A source folder left out by the program's rules: the log gets "skipped PATH".
 void RecordSkipped(std::u16string_view devicePath);
 

@@ -1,8 +1,8 @@
 // The automation script: parsing, and delivering one action each time the program waits.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +24,11 @@ enum class ArgKind { None, Number, Entry, Key, Text };
 constexpr std::string_view kByKey = "key=";
 constexpr std::string_view kByName = "name=";
 
-struct KeyName { std::string_view name; WPARAM vk; bool shift; };
+struct KeyName {
+    std::string_view name;
+    WPARAM vk;
+    bool shift;
+};
 constexpr KeyName kKeys[] = {
     {"enter", VK_RETURN, false}, {"escape", VK_ESCAPE, false}, {"tab", VK_TAB, false},
     {"shifttab", VK_TAB, true},  {"space", VK_SPACE, false},   {"up", VK_UP, false},
@@ -33,7 +37,8 @@ constexpr KeyName kKeys[] = {
 };
 
 std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -81,24 +86,30 @@ int EntryOf(const ScriptAction& a) {
     return static_cast<int>(a.number);
 }
 
-// The keys listed, for a message about a key that is not: "1, 2, 3".
+// The keys listed, for a message about a key that is not: "1", "2", "3" (quoted: a key may hold
+// blanks or commas).
 std::string KeysListed() {
     std::string keys;
-    for (const std::u16string& key : ListKeys()) keys += (keys.empty() ? "" : ", ") + Escaped(key);
+    for (const std::u16string& key : ListKeys())
+        keys += (keys.empty() ? "\"" : ", \"") + Escaped(key, "\"") + "\"";
     return keys.empty() ? "none" : keys;
 }
 
 // Each action returns why it could not be taken, or "" once its input is posted.
 std::string RunSelect(const ScriptAction& a) {
     const int index = EntryOf(a);
-    if (index >= 0) return wce::user::InjectSelectListItem(index) ? "" : "no list box shows that entry";
+    if (index >= 0)
+        return wce::user::InjectSelectListItem(index) ? "" : "no list box shows that entry";
     if (index == -2) return "several entries have that name";
-    if (a.arg.rfind(kByKey, 0) == 0) return "no entry has that key (the keys listed: " + KeysListed() + ")";
+    if (a.arg.rfind(kByKey, 0) == 0)
+        return "no entry has that key (the keys listed: " + KeysListed() + ")";
     if (a.arg.rfind(kByName, 0) == 0) return "no entry has that name";
     return "no list box shows that entry";
 }
 std::string RunClick(const ScriptAction& a) {
-    return wce::user::InjectClickControl(static_cast<int>(a.number)) ? "" : "no control with that ID is shown";
+    return wce::user::InjectClickControl(static_cast<int>(a.number))
+               ? ""
+               : "no control with that ID is shown";
 }
 std::string RunOk(const ScriptAction&) {
     return wce::user::InjectMessageBoxOk() ? "" : "no message box is shown";
@@ -122,7 +133,8 @@ std::string RunList(const ScriptAction&) {
     const std::vector<std::u16string> keys = ListKeys();
     std::string out;
     for (std::size_t i = 0; i < list->items.size(); ++i)
-        out += (i < keys.size() ? Escaped(keys[i], "\\") : "") + "\t" + Escaped(list->items[i], "\\") + "\n";
+        out += (i < keys.size() ? Escaped(keys[i], "\\") : "") + "\t" +
+               Escaped(list->items[i], "\\") + "\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
     return "";
@@ -143,7 +155,9 @@ std::string Screenshot(const ScriptAction& a, wce::render::ScreenshotOf what) {
     if (!wce::render::WriteScreenshotPng(a.arg, &error, what)) Report(error);
     return "";
 }
-std::string RunScreenshot(const ScriptAction& a) { return Screenshot(a, wce::render::ScreenshotOf::Screen); }
+std::string RunScreenshot(const ScriptAction& a) {
+    return Screenshot(a, wce::render::ScreenshotOf::Screen);
+}
 std::string RunScreenshotBelow(const ScriptAction& a) {
     return Screenshot(a, wce::render::ScreenshotOf::BelowMessages);
 }
@@ -166,6 +180,7 @@ constexpr ActionSpec kActions[] = {
     {"screenshot", ArgKind::Text, 0, RunScreenshot},
     {"screenshot-below-message", ArgKind::Text, 0, RunScreenshotBelow},
     {"list", ArgKind::None, 0, RunList, false},
+    {"check", ArgKind::None, 0, [](const ScriptAction&) { return RunPackageCheck(); }, false},
 };
 
 const ActionSpec* FindAction(const std::string& name) {
@@ -183,33 +198,37 @@ std::string Trim(const std::string& s) {
 // Checks one action's argument; returns an error text or "".
 std::string CheckArgument(const ActionSpec& def, ScriptAction& action) {
     switch (def.arg) {
-    case ArgKind::None:
-        return action.arg.empty() ? "" : "\"" + action.name + "\" takes no argument";
-    case ArgKind::Key:
-        if (FindKey(action.arg)) return "";
-        return "unknown key \"" + action.arg + "\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
-               "PageUp, PageDown)";
-    case ArgKind::Text:
-        return action.arg.empty() ? "\"" + action.name + "\" needs an argument" : "";
-    case ArgKind::Entry:
-        if (action.arg.rfind(kByKey, 0) == 0 || action.arg.rfind(kByName, 0) == 0) return "";
-        if (CheckArgument({def.name, ArgKind::Number, def.maxNumber, def.run}, action).empty()) return "";
-        return "\"" + action.name + "\" needs an entry number from 0 to " + std::to_string(def.maxNumber) +
-               ", key=KEY or name=NAME, not \"" + action.arg + "\"";
-    case ArgKind::Number: {
-        const char* end = action.arg.data() + action.arg.size();
-        auto [p, ec] = std::from_chars(action.arg.data(), end, action.number);
-        if (action.arg.empty() || ec != std::errc() || p != end || action.number < 0 || action.number > def.maxNumber)
-            return "\"" + action.name + "\" needs a number from 0 to " + std::to_string(def.maxNumber) + ", not \"" +
-                   action.arg + "\"";
-        return "";
-    }
+        case ArgKind::None:
+            return action.arg.empty() ? "" : "\"" + action.name + "\" takes no argument";
+        case ArgKind::Key:
+            if (FindKey(action.arg)) return "";
+            return "unknown key \"" + action.arg +
+                   "\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
+                   "PageUp, PageDown)";
+        case ArgKind::Text:
+            return action.arg.empty() ? "\"" + action.name + "\" needs an argument" : "";
+        case ArgKind::Entry:
+            if (action.arg.rfind(kByKey, 0) == 0 || action.arg.rfind(kByName, 0) == 0) return "";
+            if (CheckArgument({def.name, ArgKind::Number, def.maxNumber, def.run}, action).empty())
+                return "";
+            return "\"" + action.name + "\" needs an entry number from 0 to " +
+                   std::to_string(def.maxNumber) + ", key=KEY or name=NAME, not \"" + action.arg +
+                   "\"";
+        case ArgKind::Number: {
+            const char* end = action.arg.data() + action.arg.size();
+            auto [p, ec] = std::from_chars(action.arg.data(), end, action.number);
+            if (action.arg.empty() || ec != std::errc() || p != end || action.number < 0 ||
+                action.number > def.maxNumber)
+                return "\"" + action.name + "\" needs a number from 0 to " +
+                       std::to_string(def.maxNumber) + ", not \"" + action.arg + "\"";
+            return "";
+        }
     }
     return "";
 }
 
 class ScriptRun : public Script {
-public:
+  public:
     ScriptRun(std::vector<ScriptAction> actions, std::string source)
         : m_actions(std::move(actions)), m_source(std::move(source)) {}
 
@@ -222,14 +241,14 @@ public:
         // An action of the command line has no line to name; after a failed start, the causes
         // already said why nothing could be done.
         if (a.line == 0) StopScript(StartupFailed() ? "" : "SETUP: " + m_source + ": " + why);
-        StopScript(m_source + ":" + std::to_string(a.line) + ": " + a.name + (a.arg.empty() ? "" : " ") + a.arg + ": " +
-                   why + "; the script stops here");
+        StopScript(m_source + ":" + std::to_string(a.line) + ": " + a.name +
+                   (a.arg.empty() ? "" : " ") + a.arg + ": " + why + "; the script stops here");
         return true;
     }
 
     bool Exhausted() const override { return m_next >= m_actions.size(); }
 
-private:
+  private:
     std::vector<ScriptAction> m_actions;
     std::string m_source;
     size_t m_next = 0;
@@ -245,10 +264,12 @@ ScriptParse ParseScript(const std::string& text, const std::string& sourceName) 
         const std::string s = Trim(raw);
         if (s.empty() || s[0] == '#') continue;
         const auto space = s.find_first_of(" \t");
-        ScriptAction action{Lower(s.substr(0, space)), space == std::string::npos ? "" : Trim(s.substr(space)), 0, line};
+        ScriptAction action{Lower(s.substr(0, space)),
+                            space == std::string::npos ? "" : Trim(s.substr(space)), 0, line};
         const ActionSpec* def = FindAction(action.name);
         if (def && !def->inScripts) def = nullptr;
-        std::string error = def ? CheckArgument(*def, action) : "unknown action \"" + action.name + "\"";
+        std::string error =
+            def ? CheckArgument(*def, action) : "unknown action \"" + action.name + "\"";
         if (!error.empty()) {
             result.actions.clear();
             result.error = sourceName + ":" + std::to_string(line) + ": " + error;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,13 +48,28 @@ std::string Absolute(const std::string& path) {
     return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
 }
 
-// A setting that must name an existing folder.
+// A setting that must name an existing folder, taken once as the folder it leads to: links on the
+// way are resolved here, so that confinement below it never meets them.
 std::string FolderSetting(const char* variable) {
     const char* value = std::getenv(variable);
     if (value == nullptr) return {};
     std::string path = Absolute(value);
     if (path.empty()) SettingError(variable, value, "is empty; it must name a folder");
-    if (!IsDirectory(path)) SettingError(variable, value, "names no existing folder");
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) {
+        const int err = errno;
+        struct stat st {};
+        const bool dangling = err == ENOENT && host::Live().fstatat(AT_FDCWD, path.c_str(), &st,
+                                                                    AT_SYMLINK_NOFOLLOW) == 0;
+        const std::string why = dangling ? "is a symbolic link to a folder that does not exist"
+                                : err == ENOENT ? "names no existing folder"
+                                : err == ELOOP
+                                    ? "cannot be taken: its symbolic links go round in a loop"
+                                    : std::string("cannot be taken: ") + std::strerror(err);
+        SettingError(variable, value, why.c_str());
+    }
+    path = resolved;
+    if (!IsDirectory(path)) SettingError(variable, value, "names a file, not a folder");
     return path;
 }
 

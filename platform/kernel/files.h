@@ -100,3 +100,23 @@ namespace wce::kernel {
 // Enumerations and files currently open; tests assert that walks leave none behind.
 int OpenHandleCount();
 }  // namespace wce::kernel
+
+// Free space. GetDiskFreeSpaceExW as the device has it: bytes free to the caller, total bytes and
+// total free bytes of the filesystem holding a folder (any may be null); FALSE with
+// ERROR_PATH_NOT_FOUND for a folder that does not resolve. GetDiskFreeSpaceW gives its geometry
+// (a cluster is sectors per cluster x bytes per sector), the cluster counts capped at 0xFFFFFFFF.
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    unsigned long long QuadPart;
+};
+BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, ULARGE_INTEGER* lpFreeBytesAvailableToCaller,
+                         ULARGE_INTEGER* lpTotalNumberOfBytes, ULARGE_INTEGER* lpTotalNumberOfFreeBytes);
+BOOL GetDiskFreeSpaceW(LPCWSTR lpRootPathName, DWORD* lpSectorsPerCluster, DWORD* lpBytesPerSector,
+                       DWORD* lpNumberOfFreeClusters, DWORD* lpTotalNumberOfClusters);
+
+// Reads past the host's caches: the file's cached pages (and the layers' beneath) are dropped
+// before it is read.
+inline constexpr DWORD FILE_FLAG_NO_BUFFERING = 0x20000000;

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/kernel/activity.h"
+#include "platform/user/console.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {
@@ -9,7 +10,7 @@ namespace {
 
 // Without a display nobody can answer a wait, so ending the loop is the only way not to hang.
 class NoDisplay : public Display {
-public:
+  public:
     void WaitForInput() override { PostQuitMessage(0); }
 };
 
@@ -77,15 +78,22 @@ void SetDisplay(std::unique_ptr<Display> display) {
     DisplaySlot() = display ? std::move(display) : std::make_unique<NoDisplay>();
 }
 
-Display& CurrentDisplay() { return *DisplaySlot(); }
+Display& CurrentDisplay() {
+    return *DisplaySlot();
+}
 
-bool HasQueuedMessages() { return !TheQueue().messages.empty() || TheQueue().quitPending; }
+bool HasQueuedMessages() {
+    return !TheQueue().messages.empty() || TheQueue().quitPending;
+}
 
-void PostFront(const MSG& msg) { TheQueue().messages.push_front(msg); }
+void PostFront(const MSG& msg) {
+    TheQueue().messages.push_front(msg);
+}
 
 void PurgeMessagesFor(HWND hWnd) {
     auto& m = TheQueue().messages;
-    m.erase(std::remove_if(m.begin(), m.end(), [hWnd](const MSG& x) { return x.hwnd == hWnd; }), m.end());
+    m.erase(std::remove_if(m.begin(), m.end(), [hWnd](const MSG& x) { return x.hwnd == hWnd; }),
+            m.end());
 }
 
 void ClearQueue() {
@@ -114,6 +122,7 @@ BOOL PeekMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
     if (TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, remove)) return TRUE;
     // Only once the queue is drained: a frame shows the whole step, not each paint on the way.
     CurrentDisplay().Poll();
+    DeliverConsoleEvents();
     // A display posts the input it gathers; it never asks for paints.
     if (!HasQueuedMessages()) return FALSE;
     return TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, remove) ? TRUE : FALSE;
@@ -132,8 +141,10 @@ BOOL TranslateMessage(const MSG* lpMsg) {
     if (!lpMsg || lpMsg->message != WM_KEYDOWN) return FALSE;
     const WPARAM vk = lpMsg->wParam;
     WPARAM ch = 0;
-    if (vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_TAB || vk == VK_SPACE) ch = vk;
-    else if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) ch = vk;
+    if (vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_TAB || vk == VK_SPACE)
+        ch = vk;
+    else if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'))
+        ch = vk;
     if (!ch) return FALSE;
     PostFront(MSG{lpMsg->hwnd, WM_CHAR, ch, lpMsg->lParam, lpMsg->time, lpMsg->pt});
     return TRUE;
@@ -159,28 +170,28 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     auto* w = Lookup(hWnd);
     if (!w) return 0;
     switch (Msg) {
-    case WM_PAINT:
-        w->needsPaint = false;
-        if (IsVisibleChain(*w)) CurrentDisplay().ScreenChanged();
-        return 0;
-    case WM_SETTEXT:
-        return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
-    case WM_GETTEXT:
-        return GetWindowTextW(hWnd, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
-    case WM_GETTEXTLENGTH:
-        return GetWindowTextLengthW(hWnd);
-    case WM_SETICON: {
-        HICON& slot = wParam == ICON_BIG ? w->bigIcon : w->smallIcon;
-        HICON old = slot;
-        slot = reinterpret_cast<HICON>(lParam);
-        Invalidate(hWnd);
-        return reinterpret_cast<LRESULT>(old);
-    }
-    case WM_CLOSE:
-        DestroyWindow(hWnd);
-        return 0;
-    default:
-        return 0;
+        case WM_PAINT:
+            w->needsPaint = false;
+            if (IsVisibleChain(*w)) CurrentDisplay().ScreenChanged();
+            return 0;
+        case WM_SETTEXT:
+            return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
+        case WM_GETTEXT:
+            return GetWindowTextW(hWnd, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+        case WM_GETTEXTLENGTH:
+            return GetWindowTextLengthW(hWnd);
+        case WM_SETICON: {
+            HICON& slot = wParam == ICON_BIG ? w->bigIcon : w->smallIcon;
+            HICON old = slot;
+            slot = reinterpret_cast<HICON>(lParam);
+            Invalidate(hWnd);
+            return reinterpret_cast<LRESULT>(old);
+        }
+        case WM_CLOSE:
+            DestroyWindow(hWnd);
+            return 0;
+        default:
+            return 0;
     }
 }
 

@@ -26,13 +26,14 @@ struct RunResult {
     std::string out, err;
 };
 
-inline std::string ReadAll(const fs::path& p) { return wce::test::ReadFile(p); }
+inline std::string ReadAll(const fs::path& p) {
+    return wce::test::ReadFile(p);
+}
 
 // A scratch device and medium for one run.
 class Scratch {
-public:
-    Scratch()
-    {
+  public:
+    Scratch() {
         fs::create_directories(Device() / "ROMDisk/PROGRAM/TAV");
         fs::create_directories(Device() / "ROMDisk2/PROGRAM/SETAPP");
         fs::create_directories(Medium());
@@ -49,8 +50,13 @@ public:
     // scratch folders' own, or kUnset) and arguments. Inherited WCE_ settings are dropped so that
     // every run starts from the same profile.
     RunResult Run(const std::string& script, const std::map<std::string, std::string>& extra = {},
-                  const std::vector<std::string>& args = {}) const
-    {
+                  const std::vector<std::string>& args = {}) const {
+        return Wait(Start(script, extra, args));
+    }
+
+    // The same run, started: its process, for Wait.
+    pid_t Start(const std::string& script, const std::map<std::string, std::string>& extra = {},
+                const std::vector<std::string>& args = {}) const {
         std::map<std::string, std::string> vars{{"WCE_ROOT", Device().string()},
                                                 {"WCE_MEDIUM", Medium().string()},
                                                 {"WCE_DISPLAY", "headless"}};
@@ -58,8 +64,7 @@ public:
             std::ofstream(base_ / "script.txt") << script;
             vars["WCE_SCRIPT"] = (base_ / "script.txt").string();
         }
-        for (const auto& [k, v] : extra)
-            vars[k] = v;
+        for (const auto& [k, v] : extra) vars[k] = v;
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
@@ -67,18 +72,25 @@ public:
                 env.push_back(entry);
         }
         for (const auto& [k, v] : vars)
-            if (v != kUnset)
-                env.push_back(k + "=" + v);
+            if (v != kUnset) env.push_back(k + "=" + v);
         return Spawn(env, args);
     }
 
-private:
-    RunResult Spawn(const std::vector<std::string>& env, const std::vector<std::string>& args) const
-    {
+    RunResult Wait(pid_t pid) const {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        RunResult r;
+        r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadAll(base_ / "stdout.txt");
+        r.err = ReadAll(base_ / "stderr.txt");
+        return r;
+    }
+
+  private:
+    pid_t Spawn(const std::vector<std::string>& env, const std::vector<std::string>& args) const {
         const fs::path out = base_ / "stdout.txt", err = base_ / "stderr.txt";
         std::vector<char*> envp;
-        for (const std::string& e : env)
-            envp.push_back(const_cast<char*>(e.c_str()));
+        for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
@@ -87,19 +99,12 @@ private:
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             alarm(60);  // a hung program fails its test instead of the whole run
             std::vector<char*> argv{const_cast<char*>(SETUP_BINARY)};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             execve(SETUP_BINARY, argv.data(), envp.data());
             _exit(127);
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        RunResult r;
-        r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadAll(out);
-        r.err = ReadAll(err);
-        return r;
+        return pid;
     }
 
     wce::test::ScratchFolder folder_;
@@ -107,19 +112,17 @@ private:
 };
 
 // Lines of text starting with prefix.
-inline std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix)
-{
+inline std::vector<std::string> LinesStartingWith(const std::string& text,
+                                                  const std::string& prefix) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0)
-            lines.push_back(line);
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
     return lines;
 }
 
 // The bundled sample medium, copied into the scratch medium folder.
-inline void CopySampleMedium(const Scratch& s)
-{
+inline void CopySampleMedium(const Scratch& s) {
     std::filesystem::copy(std::filesystem::path(SOURCE_DIR) / "examples/medium", s.Medium(),
                           std::filesystem::copy_options::recursive);
 }

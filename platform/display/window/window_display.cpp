@@ -40,8 +40,8 @@ struct SdlDeleter {
 };
 
 [[noreturn]] void FailToOpen(const std::string& what) {
-    std::fprintf(stderr, "WCE_DISPLAY=window: cannot open the window: %s: %s\n", what.c_str(),
-                 SDL_GetError());
+    std::fprintf(stderr, "SETUP: WCE_DISPLAY=window: cannot open the window: %s: %s\n",
+                 what.c_str(), SDL_GetError());
     std::exit(2);
 }
 
@@ -55,7 +55,7 @@ int ChooseScale() {
 }
 
 class WindowDisplay final : public wce::user::Display {
-public:
+  public:
     explicit WindowDisplay(std::unique_ptr<Script> script);
     ~WindowDisplay() override { Shutdown(); }
     void WaitForInput() override;
@@ -65,7 +65,7 @@ public:
     void Flush() override;
     void Shutdown() override;
 
-private:
+  private:
     void Present();
     bool PumpEvents();
     bool Handle(const SDL_Event& e);
@@ -90,10 +90,22 @@ private:
 WindowDisplay::WindowDisplay(std::unique_ptr<Script> script) : script_(std::move(script)) {
     // Ctrl-C in the starting terminal must still end the process.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) FailToOpen("no video");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) FailToOpen("no usable video driver");
     sdlStarted_ = true;
     const char* driver = SDL_GetCurrentVideoDriver();
     unattended_ = driver && (std::string(driver) == "dummy" || std::string(driver) == "offscreen");
+    // SDL falls back to a driver without a screen where no other starts: nobody would see the
+    // window.
+    const char* named = std::getenv("SDL_VIDEODRIVER");
+    if (unattended_ && (named == nullptr || *named == '\0')) {
+        std::fprintf(
+            stderr,
+            "SETUP: WCE_DISPLAY=window: no usable video driver: SDL could start only \"%s\", which "
+            "shows nothing (is the desktop in DISPLAY or WAYLAND_DISPLAY running?)\n",
+            driver);
+        SDL_Quit();
+        std::exit(2);
+    }
     const int scale = ChooseScale();
     window_.reset(SDL_CreateWindow("SETUP", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                    SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale,
