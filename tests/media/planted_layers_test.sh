@@ -24,7 +24,7 @@ chown 65534:65534 "$work/user"
 pids=() loopdev=""
 cleanup() {
     for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
-    for m in "$work/hung" "$work/fat" "$work/ext"; do umount -l "$m" 2>/dev/null; done
+    for m in "$work/hung" "$work/fat" "$work/named" "$work/ext"; do umount -l "$m" 2>/dev/null; done
     [ -n "$loopdev" ] && losetup -d "$loopdev" 2>/dev/null
     rm -rf "$work"
 }
@@ -85,19 +85,25 @@ touch "$work/hang"
 timeout -s KILL 2 stat -L "/proc/$holder/fd/3" >/dev/null 2>&1
 [ $? = 137 ] || { echo "the hung mount answers: the test proves nothing"; exit 1; }
 
-mkdir "$work/fat"
-truncate -s 32M "$work/fat.img"
-mkfs.fat "$work/fat.img" >/dev/null
-as_user touch "$work/user/planted.img"
-fusefat -f -o rw+,fsname="$work/user/planted.img" "$work/fat.img" "$work/fat" >"$work/fusefat.log" 2>&1 &
-pids+=($!) && disown
-for _ in $(seq 100); do mountpoint -q "$work/fat" && break; sleep 0.05; done
-device_tree "$work/fat/device"
+# fat_card NAME [OPTIONS]: a FUSE FAT card at $work/NAME with a device tree on it.
+fat_card() {
+    mkdir "$work/$1"
+    truncate -s 32M "$work/$1.img"
+    mkfs.fat "$work/$1.img" >/dev/null
+    fusefat -f -o "rw+${2:-}" "$work/$1.img" "$work/$1" >"$work/$1.log" 2>&1 &
+    pids+=($!) && disown
+    for _ in $(seq 100); do mountpoint -q "$work/$1" && break; sleep 0.05; done
+    device_tree "$work/$1/device"
+}
+fat_card fat
 check "FUSE card installs while another user holds a file of a hung mount" \
     'install "$work/fat/device" fuse'
-check "the file the mount source names is not opened" '! grep -q planted.img "$work/fuse.trace"'
 check "the driver's own image is opened (flushed and read past)" \
     'grep -q "/proc/self/fd/" "$work/fuse.trace"'
+as_user touch "$work/user/planted.img"
+fat_card named ",fsname=$work/user/planted.img"
+check "FUSE card named after another user's file installs" 'install "$work/named/device" named'
+check "the file the mount source names is not opened" '! grep -q planted.img "$work/named.trace"'
 
 # 3: an ext4 card on a loop device whose image the user deleted and whose name they took.
 mkdir -p "$work/ext"

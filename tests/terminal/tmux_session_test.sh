@@ -51,7 +51,7 @@ sample() {
 cat >"$work/run.sh" <<EOF
 #!/usr/bin/env bash
 ulimit -c 0  # the core-dumping signals below leave no core files
-WCE_DISPLAY=terminal WCE_ROOT="\$1/device" WCE_MEDIUM="\$1/medium" "$setup"
+env -u WCE_TMUX_PICTURES WCE_DISPLAY=terminal WCE_ROOT="\$1/device" WCE_MEDIUM="\$1/medium" "$setup"
 echo "STATUS=\$?"
 EOF
 chmod +x "$work/run.sh"
@@ -117,17 +117,43 @@ expect_restored "normal end"
 dir=$(sample failure)
 rm -rf "$dir/device/ROMDisk2/PROGRAM/SETAPP"
 run_setup "$dir"
-expect "Tab: next control   Enter: press   Escape: close" "the keys under the screen"
+expect "Tab: to Install   Enter or Escape: end the program" "the keys of the list under the screen"
+for _ in 1 2; do
+    t send-keys -t wce Tab
+    wait_for "[>Install<]" 20 && break
+done
+expect "Enter or Space: install the chosen package   Tab: to the list" "the keys of the button"
+t send-keys -t wce Enter
+expect "Failed in copying files." "the install fails without the SETAPP folder"
+expect "Failed: cannot copy into \\ROMDisk2\\PROGRAM\\SETAPP ($dir/device/ROMDisk2/" "the cause under the screen"
+expect "or check that WCE_ROOT names the device" "the whole cause, wrapped"
+expect "Enter, Space or Escape: OK" "the keys of the message box"
+t send-keys -t wce Enter
+t send-keys -t wce Escape
+expect "STATUS=0" "Escape after a failed install"
+
+# During a copy the line under the screen offers what stops it, not Escape; Ctrl-C stops after
+# the file in flight and says so once the terminal is restored.
+dir=$(sample copying)
+mkdir -p "$dir/medium/PRODUCT1/SETAPP/many"
+(cd "$dir/medium/PRODUCT1/SETAPP/many" && seq 1 6000 | xargs touch)
+t send-keys -t wce "clear; WCE_VERIFY=0 $work/run.sh $dir 2>&1" Enter
+expect ">English" "start of a long install"
 for _ in 1 2; do
     t send-keys -t wce Tab
     wait_for "[>Install<]" 20 && break
 done
 t send-keys -t wce Enter
-expect "Failed in copying files." "the install fails without the SETAPP folder"
-expect "Failed: cannot copy into \\ROMDisk2\\PROGRAM\\SETAPP ($dir/device/ROMDisk2/" "the cause under the screen"
-t send-keys -t wce Enter
-t send-keys -t wce Escape
-expect "STATUS=0" "Escape after a failed install"
+if wait_for "Copying: Ctrl-C stops after the file being copied" 100; then
+    expect_not "Escape: " "no Escape offered during the copy"
+    t send-keys -t wce C-c
+    expect "STATUS=130" "Ctrl-C during the copy ends with status 130"
+    expect "interrupted after " "the interruption is said"
+    expect_restored "Ctrl-C during a copy"
+else
+    fail "the hint during a copy"
+    t send-keys -t wce Enter Escape
+fi
 
 # A click on an entry selects it; the caption OK ends the program.
 dir=$(sample click)

@@ -9,7 +9,9 @@ namespace {
 using wce::user::WindowKind;
 using wce::user::WindowView;
 
-struct BoxChars { char32_t tl, tr, bl, br, h, v; };
+struct BoxChars {
+    char32_t tl, tr, bl, br, h, v;
+};
 constexpr BoxChars kSingle{U'┌', U'┐', U'└', U'┘', U'─', U'│'};
 constexpr BoxChars kDouble{U'╔', U'╗', U'╚', U'╝', U'═', U'║'};
 
@@ -42,7 +44,9 @@ int CentreRow(const RECT& px, const CellRect& cells) {
     return std::clamp(row, cells.top, cells.bottom - 1);
 }
 
-std::u32string Text(const std::u16string& text) { return DecodeUtf16(text); }
+std::u32string Text(const std::u16string& text) {
+    return DecodeUtf16(text);
+}
 
 void PaintChildren(const WindowView& parent, CellGrid& grid, const CellRect& clip);
 
@@ -134,8 +138,8 @@ void PaintListBox(const WindowView& c, CellGrid& grid, const CellRect& cells) {
         items.right -= 1;
     }
     int clientHeight = c.client.bottom - c.client.top;
-    int deviceRows = c.itemHeight > 0 ? (clientHeight + c.itemHeight - 1) / c.itemHeight
-                                      : items.Height();
+    int deviceRows =
+        c.itemHeight > 0 ? (clientHeight + c.itemHeight - 1) / c.itemHeight : items.Height();
     int shown = std::min(items.Height(), std::max(0, deviceRows));
     int top = FirstShownItem(c, shown);
     for (int k = 0; k < shown && top + k < static_cast<int>(c.items.size()); ++k) {
@@ -166,13 +170,18 @@ void PaintControl(const WindowView& c, const WindowView& parent, CellGrid& grid,
     grid.Fill(cells, U' ', kAttrNormal);
     grid.RouteClicks(cells, c.rect);
     switch (c.kind) {
-        case WindowKind::ListBox: PaintListBox(c, grid, cells); break;
-        case WindowKind::Button: PaintButton(c, grid, cells); break;
+        case WindowKind::ListBox:
+            PaintListBox(c, grid, cells);
+            break;
+        case WindowKind::Button:
+            PaintButton(c, grid, cells);
+            break;
         case WindowKind::Static:
             PaintStatic(c, grid, cells, RunOnCells(c, parent, cells, clip));
             break;
         case WindowKind::Dialog:
-        case WindowKind::MessageBox: break;
+        case WindowKind::MessageBox:
+            break;
     }
     PaintChildren(c, grid, Intersect(CellsOf(c.client), clip));
 }
@@ -201,8 +210,8 @@ void PaintCaption(const WindowView& w, CellGrid& grid, const CellRect& outer) {
         ok.bottom = rows.bottom;
         if (!ok.Empty()) {
             std::u32string label = ok.Width() >= 4 ? U"[OK]" : U"OK";
-            grid.PutText(ok.left + (ok.Width() - TextWidth(label)) / 2, textRow, label,
-                         kAttrBold, ok);
+            grid.PutText(ok.left + (ok.Width() - TextWidth(label)) / 2, textRow, label, kAttrBold,
+                         ok);
             grid.RouteClicks(ok, w.captionOk);
             textEnd = std::min(textEnd, ok.left - 1);
         }
@@ -252,6 +261,43 @@ void PaintTooSmall(CellGrid& grid) {
         int col = std::max(0, (grid.Cols() - TextWidth(lines[i])) / 2);
         grid.PutText(col, top + static_cast<int>(i), lines[i], kAttrBold, grid.Bounds());
     }
+}
+
+std::string KeyHint(const std::vector<wce::user::WindowView>& windows) {
+    if (windows.empty()) return "";
+    const wce::user::WindowView& top = windows.back();
+    if (top.kind == wce::user::WindowKind::MessageBox) return "Enter, Space or Escape: OK";
+    // A disabled dialog takes no keys: it is copying.
+    if (!top.enabled) return "Copying: Ctrl-C stops after the file being copied";
+    for (const wce::user::WindowView& child : top.children) {
+        if (!child.focused) continue;
+        if (child.kind == wce::user::WindowKind::ListBox)
+            return "arrows, Home, End, Page keys: choose a package   Tab: to Install   Enter or "
+                   "Escape: end the program";
+        if (child.kind == wce::user::WindowKind::Button)
+            return "Enter or Space: install the chosen package   Tab: to the list   Escape: end "
+                   "the program";
+    }
+    return "Tab: to the list   Enter or Escape: end the program";
+}
+
+std::vector<std::u32string> WrapText(std::u32string_view text, int width) {
+    std::vector<std::u32string> lines;
+    if (width <= 0) return lines;
+    while (!text.empty()) {
+        std::size_t cut = 0;
+        std::size_t blank = std::u32string_view::npos;
+        for (int used = 0; cut < text.size() && used + CharWidth(text[cut]) <= width; ++cut) {
+            used += CharWidth(text[cut]);
+            if (text[cut] == U' ') blank = cut;
+        }
+        if (cut < text.size() && blank != std::u32string_view::npos && blank > 0) cut = blank;
+        if (cut == 0) cut = 1;  // a character wider than the line stands alone
+        lines.emplace_back(text.substr(0, cut));
+        text.remove_prefix(cut);
+        while (!text.empty() && text.front() == U' ') text.remove_prefix(1);
+    }
+    return lines;
 }
 
 }  // namespace wce::terminal

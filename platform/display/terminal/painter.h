@@ -1,6 +1,7 @@
 // Draws the window tree (as SnapshotScreen() reports it) into a cell grid.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/display/terminal/cell_grid.h"
@@ -16,5 +17,12 @@ void PaintScreen(const std::vector<wce::user::WindowView>& windows, CellGrid& gr
 // The message shown instead of the screen when the terminal (the grid's size) is smaller than
 // the emulated screen needs.
 void PaintTooSmall(CellGrid& grid);
+
+// What each key does where the focus is (the device's dialog does not say), for the line under
+// the screen: on the list, on the button, in a message box, or during a copy.
+std::string KeyHint(const std::vector<wce::user::WindowView>& windows);
+
+// Text broken into lines of at most width columns, at blanks where it can.
+std::vector<std::u32string> WrapText(std::u32string_view text, int width);
 
 }  // namespace wce::terminal

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/display/automation.h"
 #include "platform/display/displays.h"
@@ -60,7 +61,7 @@ void Blit(const CellGrid& grid, int originCol, int originRow, const CellGrid* sh
 }
 
 class TerminalDisplay final : public wce::user::Display {
-public:
+  public:
     TerminalDisplay(std::unique_ptr<wce::display::Script> script, bool ownsStdout)
         : script_(std::move(script)), ownsStdout_(ownsStdout) {}
     ~TerminalDisplay() override { CloseSession(); }
@@ -73,11 +74,13 @@ public:
     bool OwnsStdout() const override { return ownsStdout_ && SessionOpen(); }
     void Shutdown() override { CloseSession(); }
 
-private:
+  private:
     enum class Read { Nothing, Input, Failed };
 
     void Present();
-    void PresentHelpLine(int cols, int row);
+    std::vector<std::u32string> BelowLines(const std::vector<wce::user::WindowView>& screen,
+                                           int cols) const;
+    void PresentBelow(const std::vector<std::u32string>& lines, int cols, int row, int rows);
     Read ReadOne();
     bool Handle(int status, wint_t ch);
     bool HandleMouse();
@@ -99,22 +102,32 @@ private:
     bool shownValid_ = false;
     int shownCols_ = 0;
     int shownRows_ = 0;
+    std::vector<std::u32string> shownBelow_;
     wce::display::FramePacer pacer_;
 };
 
-// The line under the screen, where the terminal has one: the keys a person at it needs, which
-// the device's own dialog does not say, or after a failure its cause, which stderr gets only
-// once the terminal is restored.
-void TerminalDisplay::PresentHelpLine(int cols, int row) {
+// The lines under the screen, where the terminal has them: what each key does where the focus
+// is, which the device's own dialog does not say, or after a failure its whole cause, which
+// stderr gets only once the terminal is restored.
+std::vector<std::u32string> TerminalDisplay::BelowLines(
+    const std::vector<wce::user::WindowView>& screen, int cols) const {
     const std::string& cause = wce::display::LastFailureCause();
-    const std::string text =
-        cause.empty() ? "Tab: next control   Enter: press   Escape: close   arrows: choose a package"
-                      : "Failed: " + cause;
-    const std::u32string fitted = FitText(DecodeUtf16(wce::user::Utf8ToUtf16(text)), cols);
-    CellGrid line(cols, 1);
-    const int col = std::clamp(originCol_, 0, std::max(0, cols - TextWidth(fitted)));
-    line.PutText(col, 0, fitted, cause.empty() ? kAttrDim : kAttrBold, line.Bounds());
-    Blit(line, 0, row);
+    const std::string text = cause.empty() ? KeyHint(screen) : "Failed: " + cause;
+    const std::u32string decoded = DecodeUtf16(wce::user::Utf8ToUtf16(text));
+    if (cause.empty()) return {FitText(decoded, cols)};
+    return WrapText(decoded, cols);
+}
+
+void TerminalDisplay::PresentBelow(const std::vector<std::u32string>& lines, int cols, int row,
+                                   int rows) {
+    const bool failed = !wce::display::LastFailureCause().empty();
+    for (std::size_t i = 0; i < lines.size() && row + static_cast<int>(i) < rows; ++i) {
+        CellGrid line(cols, 1);
+        const int col =
+            failed ? 0 : std::clamp(originCol_, 0, std::max(0, cols - TextWidth(lines[i])));
+        line.PutText(col, 0, lines[i], failed ? kAttrBold : kAttrDim, line.Bounds());
+        Blit(line, 0, row + static_cast<int>(i));
+    }
 }
 
 void TerminalDisplay::Present() {
@@ -128,16 +141,22 @@ void TerminalDisplay::Present() {
     if (pictureShown_) {
         // The grid just shown becomes the one compared against; grid_ answers clicks on the new.
         std::swap(grid_, shown_);
-        PaintScreen(wce::user::SnapshotScreen(), grid_);
-        const bool incremental =
-            shownValid_ && !redrawAll_ && cols == shownCols_ && rows == shownRows_;
+        const std::vector<wce::user::WindowView> screen = wce::user::SnapshotScreen();
+        PaintScreen(screen, grid_);
+        const std::vector<std::u32string> below = BelowLines(screen, cols);
+        // Other lines below (a cause, a hint) are drawn afresh, the picture moved up to make room.
+        const bool incremental = shownValid_ && !redrawAll_ && cols == shownCols_ &&
+                                 rows == shownRows_ && below == shownBelow_;
         if (!incremental) {
             erase();
             originCol_ = (cols - kGridCols) / 2;
-            originRow_ = (rows - kGridRows) / 2;
+            const int room = rows - kGridRows - static_cast<int>(below.size());
+            originRow_ = std::max(0, std::min((rows - kGridRows) / 2, room));
         }
         Blit(grid_, originCol_, originRow_, incremental ? &shown_ : nullptr);
-        if (rows > kGridRows) PresentHelpLine(cols, originRow_ + kGridRows);
+        if (!incremental && rows > kGridRows)
+            PresentBelow(below, cols, originRow_ + kGridRows, rows);
+        shownBelow_ = below;
         shownValid_ = true;
         shownCols_ = cols;
         shownRows_ = rows;
@@ -226,9 +245,15 @@ void TerminalDisplay::WaitForPerson() {
     int failures = 0;
     while (failures < kMaxFailedReads) {
         switch (ReadOne()) {
-            case Read::Input: return;
-            case Read::Nothing: failures = 0; break;
-            case Read::Failed: ++failures; napms(10); break;
+            case Read::Input:
+                return;
+            case Read::Nothing:
+                failures = 0;
+                break;
+            case Read::Failed:
+                ++failures;
+                napms(10);
+                break;
         }
     }
     // Nobody can answer any more: end the run as an absent user would rather than spin.
