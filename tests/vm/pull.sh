@@ -64,17 +64,17 @@ survey() {
 # Installs (or copies) and pulls the card once the k-th file is logged: pull TOOL OPTIONS K IMAGE PREV
 pull() {
     local tool=$1 opts=$2 k=$3 img=$4 prev=$5 drives=() pattern='^(file|same) '
-    [ "$tool" = cp ] && pattern="\\.dat'\$"
+    [ "$tool" = cp ] && pattern="\\.dat'"   # cp -v's line; the tty ends it in CR LF
     old_card "$img" || return 1
     drives=("$(vm_drive "$img")")
     [ "$prev" != - ] && drives+=("$(vm_drive "$prev")")
     guest_script $tool "$opts" /dev/vda "$([ "$prev" != - ] && echo /dev/vdb || echo -)"
     vm_start "$work" "$work/guest.sh" "${drives[@]}" || return 1
-    local n=0 i=0
-    while kill -0 $vm_pid 2>/dev/null && [ $i -lt 3000 ]; do
+    local n=0 end=$((SECONDS + 240))
+    while kill -0 $vm_pid 2>/dev/null && [ $SECONDS -lt $end ]; do
         n=$(grep -cE "$pattern" "$work/log")
         [ "$n" -ge "$k" ] && break
-        sleep 0.02; i=$((i + 1))
+        sleep 0.02
     done
     kill -9 $vm_pid 2>/dev/null; wait $vm_pid 2>/dev/null; vm_pid=
     logged=$n
@@ -94,7 +94,7 @@ next_check() {   # the previous boot's next install onto the card pulled before 
 
 echo "$files files, $(du -sh "$work/new" | cut -f1) (new), $(du -sh "$work/old" | cut -f1) (old)"
 printf '%-6s %-8s %5s %8s %4s %4s %5s %4s  %s\n' tool mount point logged new old lost tmp fsck
-for tool in setup cp; do
+for tool in ${PULL_TOOLS:-setup cp}; do
     [ "$mode" = ci ] && [ $tool = cp ] && continue
     for opts in ,flush ""; do
         [ "$mode" = ci ] && [ -z "$opts" ] && continue
