@@ -33,28 +33,37 @@ WindowView InstallerDialog(double rx, double ry) {
         return RECT{kDialogClient.left + px(x * rx), kDialogClient.top + px(y * ry),
                     kDialogClient.left + px((x + cx) * rx), kDialogClient.top + px((y + cy) * ry)};
     };
-    WindowView dlg = View(WindowKind::Dialog, 0, WS_CAPTION, kDialogRect,
-                          u"Installation of Language Files");
+    WindowView dlg =
+        View(WindowKind::Dialog, 0, WS_CAPTION, kDialogRect, u"Installation of Language Files");
     dlg.client = kDialogClient;
     dlg.hasCaptionOk = true;
     dlg.captionOk = RECT{292, 2, 316, 22};
-    WindowView list = View(WindowKind::ListBox, 1003, WS_BORDER | WS_VSCROLL, at(0, 0, 156, 72), u"");
-    list.client = RECT{list.rect.left + 1, list.rect.top + 1, list.rect.right - 1, list.rect.bottom - 1};
+    WindowView list =
+        View(WindowKind::ListBox, 1003, WS_BORDER | WS_VSCROLL, at(0, 0, 156, 72), u"");
+    list.client =
+        RECT{list.rect.left + 1, list.rect.top + 1, list.rect.right - 1, list.rect.bottom - 1};
     list.items = {u"English", u"Deutsch", u"日本語 (Japanese display name that is rather long)"};
     list.curSel = 0;
     list.itemHeight = 15;
     list.focused = true;
     dlg.children.push_back(list);
-    dlg.children.push_back(View(WindowKind::Static, 1002, SS_LEFT, at(2, 74, 34, 10), u"Copying..."));
-    dlg.children.push_back(View(WindowKind::Static, 1005, SS_LEFT, at(38, 86, 118, 10), u"\\ROMDisk\\PROGRAM\\TAV\\a.bin"));
-    dlg.children.push_back(View(WindowKind::Static, 1007, SS_LEFT, at(38, 74, 36, 10), u"2147483647 / 2147483647"));
-    dlg.children.push_back(View(WindowKind::Static, 1008, SS_LEFT, at(2, 86, 36, 10), u"File Name:"));
+    dlg.children.push_back(
+        View(WindowKind::Static, 1002, SS_LEFT, at(2, 74, 34, 10), u"Copying..."));
+    dlg.children.push_back(View(WindowKind::Static, 1005, SS_LEFT, at(38, 86, 118, 10),
+                                u"\\ROMDisk\\PROGRAM\\TAV\\a.bin"));
+    dlg.children.push_back(
+        View(WindowKind::Static, 1007, SS_LEFT, at(38, 74, 36, 10), u"2147483647 / 2147483647"));
+    dlg.children.push_back(
+        View(WindowKind::Static, 1008, SS_LEFT, at(2, 86, 36, 10), u"File Name:"));
     dlg.children.push_back(View(WindowKind::Static, 1013, SS_RIGHT, at(120, 102, 35, 10), u"1.02"));
-    dlg.children.push_back(View(WindowKind::Button, 1001, WS_TABSTOP, at(58, 98, 40, 14), u"Install"));
+    dlg.children.push_back(
+        View(WindowKind::Button, 1001, WS_TABSTOP, at(58, 98, 40, 14), u"Install"));
     return dlg;
 }
 
-std::string Row(const CellGrid& grid, int row) { return EncodeUtf8(grid.RowText(row)); }
+std::string Row(const CellGrid& grid, int row) {
+    return EncodeUtf8(grid.RowText(row));
+}
 
 bool Shows(const CellGrid& grid, const std::string& text) {
     for (int row = 0; row < grid.Rows(); ++row)
@@ -63,13 +72,16 @@ bool Shows(const CellGrid& grid, const std::string& text) {
 }
 
 class TerminalPainter : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnsureUtf8Locale()); }
     CellGrid grid;
 };
 
 TEST_F(TerminalPainter, EveryTextOfTheDialogIsWholeInBothLayouts) {
-    struct Layout { const char* name; double rx, ry; };
+    struct Layout {
+        const char* name;
+        double rx, ry;
+    };
     const Layout layouts[] = {{"template, 7x15 font", 1.75, 1.875},
                               {"adapted", 2.0, 1.875},
                               {"template, 8x16 font", 2.0, 2.0}};
@@ -176,3 +188,24 @@ TEST_F(TerminalPainter, TooSmallTerminalGetsAMessageInstead) {
 
 }  // namespace
 }  // namespace wce::terminal
+
+// A cause is wrapped at blanks; a word longer than the line is cut where the line ends.
+TEST(TerminalWrap, BreaksAtBlanksWithinTheWidth) {
+    struct Row {
+        std::u32string text;
+        int width;
+        std::vector<std::u32string> lines;
+    };
+    const Row rows[] = {
+        {U"cannot copy into X: no such folder",
+         12,
+         {U"cannot copy", U"into X: no", U"such folder"}},
+        {U"/a/very/long/host/path", 8, {U"/a/very/", U"long/hos", U"t/path"}},
+        {U"", 10, {}},
+    };
+    for (const Row& row : rows) {
+        const std::vector<std::u32string> got = wce::terminal::WrapText(row.text, row.width);
+        EXPECT_EQ(got, row.lines);
+        for (const auto& line : got) EXPECT_LE(wce::terminal::TextWidth(line), row.width);
+    }
+}

@@ -125,9 +125,9 @@ done
 expect "Enter or Space: install the chosen package   Tab: to the list" "the keys of the button"
 t send-keys -t wce Enter
 expect "Failed in copying files." "the install fails without the SETAPP folder"
-expect "Failed: cannot copy into \\ROMDisk2\\PROGRAM\\SETAPP ($dir/device/ROMDisk2/" "the cause under the screen"
+expect "Failed: cannot copy into \\ROMDisk2\\PROGRAM\\SETAPP" "the cause under the screen"
+expect "($dir/device/ROMDisk2/PROGRAM/SETAPP): the device has no such folder" "the cause's host path"
 expect "or check that WCE_ROOT names the device" "the whole cause, wrapped"
-expect "Enter, Space or Escape: OK" "the keys of the message box"
 t send-keys -t wce Enter
 t send-keys -t wce Escape
 expect "STATUS=0" "Escape after a failed install"
