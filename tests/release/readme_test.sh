@@ -111,6 +111,9 @@ while IFS=$'\t' read -r key cmd; do
     'tests/release/medium_test.sh [--deb]') has tests/release/medium_test.sh '--deb' ;;
     *'scripts/slow-medium.sh '*) verb=${cmd#*slow-medium.sh }; has scripts/slow-medium.sh "${verb%% *} DIR" ;;
     'cp -R examples/device "$card/device"'|'scripts/make-sample.sh /tmp/sample'|'WCE_DISPLAY=terminal '*) ;;
+    scripts/deps.sh) script scripts/deps.sh ;;                        # the guest's parts (docs/media.md)
+    'ctest --test-dir build -L vm '*) ;;                              # the vm label's own tests run it
+    'tests/vm/pull.sh '*|'tests/vm/cost.sh '*) script "${cmd%% *}" ;;
     *) fail "no test tries this command of $key: $cmd" ;;
   esac
 done < <(grep -v ' console	' <<<"$blocks")
