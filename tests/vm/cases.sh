@@ -126,7 +126,7 @@ status names3 3; says names3 'a:b.txt'
 mdir -/ -b -i "$work/names.img" ::/ | grep -q 'caf\|a:b' && fail "names: an unstorable name left a file"
 
 # A full card and a card that fails every write: the install fails, saying why.
-status full 3; says full 'No space left on device'
+status full 3; says full 'No space left on device\|bytes free and the package needs'
 status dying 3; says dying 'Failed in copying files.'
 
 # The read-back reads the card, not the page cache: the changed file is written again.
