@@ -2,6 +2,10 @@
 // a log that never writes through a planted link.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "tests/e2e/run_program.h"
 
@@ -25,14 +29,21 @@ TEST(TrustE2E, SecondInstallerOnADeviceFailsAndChangesNothing)
 {
     Scratch s;
     e2e::CopySampleMedium(s);
-    const int held = open(s.Device().c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    // Held as an installer holds it: the device's lock file outside the card.
+    struct stat dev {};
+    ASSERT_EQ(stat(s.Device().c_str(), &dev), 0);
+    char lock[96];
+    std::snprintf(lock, sizeof lock, "/run/lock/wce-setup-%llx-%llx.lock",
+                  static_cast<unsigned long long>(dev.st_dev), static_cast<unsigned long long>(dev.st_ino));
+    const int held = open(lock, O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0) << lock;
     const e2e::RunResult busy = s.Run("click 1001\n");
     EXPECT_EQ(busy.exitStatus, 3) << busy.err;
     EXPECT_NE(busy.out.find(kFailed), std::string::npos) << busy.out;
     EXPECT_NE(busy.err.find("another install onto this device is running"), std::string::npos) << busy.err;
     EXPECT_TRUE(fs::is_empty(s.Device() / "ROMDisk2/PROGRAM/SETAPP"));
     EXPECT_TRUE(fs::is_empty(s.Device() / "ROMDisk/PROGRAM/TAV"));
+    unlink(lock);
     close(held);
     EXPECT_EQ(s.Run("click 1001\n").exitStatus, 0);
 }
