@@ -23,7 +23,8 @@ for root, _, names in os.walk(os.path.join(new, "PRODUCT1")):
             elif got.stdout == open(os.path.join(old, "PRODUCT1", rel), "rb").read():
                 kind = "old"
         counts[kind] += 1
+# A pulled card may hold entries whose names are no text.
 listing = subprocess.run(["mdir", "-/", "-b", "-i", image, "::/"], env=env,
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode(errors="replace")
 tmp = sum(os.path.basename(p).startswith(".wce-copy-") for p in listing.splitlines())
 print(counts["new"], counts["old"], counts["lost"], tmp)
