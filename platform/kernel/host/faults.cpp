@@ -121,6 +121,7 @@ const host::Ops kFaulting = {
     [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : Below().fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return Fails(HostOp::Chmod) ? -1 : Below().futimens(fd, t); },
     [](int fd, uid_t u, gid_t g) { return Fails(HostOp::Chmod) ? -1 : Below().fchown(fd, u, g); },
+    [](int fd, int mode, off_t pos, off_t n) { return Below().fallocate(fd, mode, pos, n); },
 };
 
 }  // namespace

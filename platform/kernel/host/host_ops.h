@@ -47,6 +47,7 @@ struct Ops {
     int (*fremovexattr)(int fd, const char* name);
     int (*futimens)(int fd, const struct timespec times[2]);
     int (*fchown)(int fd, uid_t uid, gid_t gid);
+    int (*fallocate)(int fd, int mode, off_t pos, off_t n);
 };
 
 // The host's own calls.

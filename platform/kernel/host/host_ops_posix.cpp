@@ -93,6 +93,7 @@ const Ops kReal = {
     [](int fd, const char* n) { return ::fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return ::futimens(fd, t); },
     [](int fd, uid_t u, gid_t g) { return ::fchown(fd, u, g); },
+    [](int fd, int mode, off_t pos, off_t n) { return ::fallocate(fd, mode, pos, n); },
 };
 
 }  // namespace

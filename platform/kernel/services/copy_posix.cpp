@@ -1,6 +1,7 @@
 // File copy: a new file is written unnamed and linked when complete, a replacement beside it and
 // renamed over, so no reader sees a torn file and a failure or kill leaves the old target.
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -207,6 +208,16 @@ bool SameTime(const struct stat& dst, const struct stat& src, dev_t dev) {
            dst.st_mtim.tv_sec == (src.st_mtim.tv_sec & ~time_t{1});
 }
 
+// Reserve: on FAT the whole chain is allocated and on the card before any data, so an entry
+// written back while the data goes never names clusters the table holds free (a pull leaves a
+// temporary the next install can remove). Where refused, the data allocates as it goes.
+Status Reserve(int out, off_t size) {
+    if (size == 0) return {};
+    if (host::Live().fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) != 0)
+        return errno == ENOSPC ? HostError() : Status();
+    return HostStatus(host::Live().fsync(out));
+}
+
 // FillNew writes the source's data and attributes into out; dev gets the device it lies on.
 Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                dev_t& dev) {
@@ -221,6 +232,8 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     writeback::Watch(dev, dst.dirfd, ".");
     const fsinfo::Traits traits = fsinfo::TraitsOf(dev, path.c_str());
     const WriteBehind behind{writeback::Applies(dev, traits), dev};
+    if (traits.unordered)
+        if (Status s = Reserve(out, src.st_size); !s) return s;
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
     if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
     // On FUSE CarryTime waits until the file is placed: fusefat stamps a file again when renamed.
