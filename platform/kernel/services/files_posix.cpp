@@ -229,6 +229,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)))
         return FailWith(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     f->hostPath = e.target();
+    if (!query && (dwFlagsAndAttributes & FILE_FLAG_NO_BUFFERING))
+        verify::ReadPastCaches(f->fd.get(), e.st.st_dev, f->hostPath);
     return handles::Add(std::move(f));
 }
 

@@ -182,6 +182,13 @@ Status Check(dev_t dev) {
     return {};
 }
 
+void ReadPastCaches(int fd, dev_t dev, const std::string& hostPath) {
+    (void)fsinfo::TraitsOf(dev, hostPath.c_str());
+    writeback::Watch(dev, AT_FDCWD, hostPath.substr(0, hostPath.rfind('/')).c_str());
+    if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
+    host::Live().fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 Result<host::Fd> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev) {
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     bool direct = false;
