@@ -117,7 +117,9 @@ int CSetupDlg::CopyTree(LPCWSTR pszSrcRoot, LPCWSTR pszDstRoot, int bCopyAll) {
     WCHAR szRoot[MAX_PATH];
     if (SUCCEEDED(StringCchCopyW(szRoot, MAX_PATH, pszDstRoot)) && lstrlenW(szRoot) > 1) {
         szRoot[lstrlenW(szRoot) - 1] = 0;
-        if (::IsWindow(m_hWnd) && !install::EntryExists(szRoot))
+        // Only where it is missing: a root that cannot be read keeps the cause its copy met.
+        if (::IsWindow(m_hWnd) && !install::EntryExists(szRoot) &&
+            (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
             install::CurrentNotes().NoDestination(pszDstRoot);
     }
     return 0;

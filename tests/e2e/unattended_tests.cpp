@@ -76,6 +76,14 @@ TEST(UnattendedE2E, ExitStatusesAndCauses)
         {"a failed call names the host path", [](const Scratch& s) { fs::create_directories(SetApp(s) / "Desktop.ini"); },
          install, 3,
          {"cannot copy \\ROMDisk2\\PROGRAM\\SETAPP\\Desktop.ini ({device}/ROMDisk2/PROGRAM/SETAPP/Desktop.ini): "}},
+        {"a program folder that cannot be read keeps its own cause, not a missing folder's",
+         [](const Scratch& s) {
+             fs::remove_all(SetApp(s));
+             fs::create_directory_symlink("SETAPP", SetApp(s));
+         },
+         install, 3,
+         {"cannot copy \\ROMDisk2\\PROGRAM\\SETAPP\\Desktop.ini ({device}/ROMDisk2/PROGRAM/SETAPP/Desktop.ini): "
+          "it is a link that cannot be followed"}},
         {"a disabled control ignores a click", none, "click 1001\nclick 1001\nclose\nok\nclose\n", 0, {}},
         {"select out of range", none, "select 7\nclick 1001\n", 2,
          {"script.txt:1: select 7: no list box shows that entry; the script stops here"}, {}, NothingInstalled},
