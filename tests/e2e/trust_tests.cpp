@@ -30,6 +30,7 @@ TEST(TrustE2E, SecondInstallerOnADeviceFailsAndChangesNothing)
     Scratch s;
     e2e::CopySampleMedium(s);
     // Held as an installer holds it: the device's lock file outside the card.
+    if (!fs::is_directory("/run/lock")) GTEST_SKIP() << "this host has no /run/lock";
     struct stat dev {};
     ASSERT_EQ(stat(s.Device().c_str(), &dev), 0);
     char lock[96];

@@ -286,6 +286,7 @@ void End(pid_t pid) {
 // Another user who can read the device folder can neither hold its claim nor plant the lock file.
 TEST_F(KernelTest, HostileClaimIsNotBlockedByAnotherUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    if (!fs::is_directory("/run/lock")) GTEST_SKIP() << "this host has no /run/lock";
     chmod(top().c_str(), 0755);
     chmod(root().c_str(), 0755);
     struct stat st {};
