@@ -113,7 +113,8 @@ union ULARGE_INTEGER {
     unsigned long long QuadPart;
 };
 BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, ULARGE_INTEGER* lpFreeBytesAvailableToCaller,
-                         ULARGE_INTEGER* lpTotalNumberOfBytes, ULARGE_INTEGER* lpTotalNumberOfFreeBytes);
+                         ULARGE_INTEGER* lpTotalNumberOfBytes,
+                         ULARGE_INTEGER* lpTotalNumberOfFreeBytes);
 BOOL GetDiskFreeSpaceW(LPCWSTR lpRootPathName, DWORD* lpSectorsPerCluster, DWORD* lpBytesPerSector,
                        DWORD* lpNumberOfFreeClusters, DWORD* lpTotalNumberOfClusters);
 

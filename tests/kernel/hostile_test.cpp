@@ -23,7 +23,9 @@ using namespace wce::kernel;
 
 namespace {
 
-std::string Outside(const std::string& top) { return top + "/outside"; }
+std::string Outside(const std::string& top) {
+    return top + "/outside";
+}
 
 }  // namespace
 
@@ -77,8 +79,8 @@ TEST_F(KernelTest, HostileSweepRemovesOnlyTemporariesOfGoneWriters) {
     Write(medium() + "/a.txt", "a");
     const std::string dir = root() + "/d";
     fs::create_directories(dir);
-    const std::string userFile = dir + "/.wce-copy-40000-notes.txt", stale = dir + "/.wce-copy-1-2.tmp",
-                      live = dir + "/.wce-copy-3-4.tmp";
+    const std::string userFile = dir + "/.wce-copy-40000-notes.txt",
+                      stale = dir + "/.wce-copy-1-2.tmp", live = dir + "/.wce-copy-3-4.tmp";
     for (const std::string& p : {userFile, stale, live}) Write(p, "x");
     host::Fd held(open(live.c_str(), O_RDONLY));
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);  // a writer still at work, in any process
@@ -187,8 +189,10 @@ TEST_F(KernelTest, HostileEntrySwappedAfterItsLookupIsNeitherChangedNorRead) {
         BeforeCall(HostOp::Open, [=](const char* path) {
             if (path == nullptr || !std::string_view(path).ends_with("t.txt")) return false;
             fs::rename(target, target + ".was");
-            if (pipe) mkfifo(target.c_str(), 0666);
-            else fs::create_symlink(outside, target);
+            if (pipe)
+                mkfifo(target.c_str(), 0666);
+            else
+                fs::create_symlink(outside, target);
             return true;
         });
     };
@@ -293,12 +297,14 @@ TEST_F(KernelTest, HostileClaimIsNotBlockedByAnotherUser) {
     ASSERT_EQ(stat(root().c_str(), &st), 0);
     char lock[96];
     std::snprintf(lock, sizeof lock, "/run/lock/wce-setup-%llx-%llx.lock",
-                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
     const std::string dir = root(), planted = lock;
     const pid_t holder = AsNobody([&] {
         const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
         const int file = open(planted.c_str(), O_RDWR | O_CREAT, 0666);
-        return folder >= 0 && flock(folder, LOCK_EX) == 0 && (file < 0 || flock(file, LOCK_EX) == 0);
+        return folder >= 0 && flock(folder, LOCK_EX) == 0 &&
+               (file < 0 || flock(file, LOCK_EX) == 0);
     });
     ASSERT_GT(holder, 0);
     HANDLE claim = ClaimFolderW(u"\\");
@@ -319,7 +325,8 @@ TEST_F(KernelTest, HostileKeptFileWithAnotherNameLeavesTheOutsideFileAlone) {
     SetDosAttrib(medium() + "/same.txt", "0x2");
     Write(outside, "same");
     fs::create_hard_link(outside, root() + "/same.txt");
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(outside.c_str(), &before), 0);
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\same.txt", u"\\same.txt", FALSE)) << GetLastError();
     ASSERT_EQ(stat(outside.c_str(), &after), 0);
@@ -335,7 +342,8 @@ TEST_F(KernelTest, HostileKeptFileWithAnotherNameLeavesTheOutsideFileAlone) {
 // neither opened nor removed.
 TEST_F(KernelTest, HostileSweepNeverOpensWhatIsNoFile) {
     fs::create_directories(root() + "/d");
-    const std::string node = root() + "/d/.wce-copy-1-1.tmp", pipe = root() + "/d/.wce-copy-1-2.tmp";
+    const std::string node = root() + "/d/.wce-copy-1-1.tmp",
+                      pipe = root() + "/d/.wce-copy-1-2.tmp";
     ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
     ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
     Write(medium() + "/a.txt", "a");
@@ -371,7 +379,8 @@ TEST_F(KernelTest, HostileImmutableFileFailsAloneAndTeachesNothing) {
     ioctl(fd, FS_IOC_SETFLAGS, &flags);
     close(fd);
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\b.txt", u"\\b.txt", FALSE)) << GetLastError();
-    EXPECT_EQ(GetFileAttributesW(u"\\b.txt") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_EQ(GetFileAttributesW(u"\\b.txt") & FILE_ATTRIBUTE_READONLY,
+              DWORD{FILE_ATTRIBUTE_READONLY});
 }
 
 // What changes behind a compare or a read-back is not taken for the card's answer: a target

@@ -19,9 +19,10 @@ struct Layer {
 
 struct Stack {
     bool fuse = false;
-    std::string mountPoint;    // where the filesystem is mounted, for the words below
+    std::string mountPoint;     // where the filesystem is mounted, for the words below
     std::vector<Layer> layers;  // topmost first
-    // unreachable: why a layer beneath FUSE was not acted on (flush all; cache may answer), else "".
+    // unreachable: why a layer beneath FUSE was not acted on (flush all; cache may answer), else
+    // "".
     std::string unreachable;
 };
 

@@ -35,8 +35,8 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 Result<host::Fd> OpenMedium(host::Fd where, struct stat& st) {
     if (!where.valid() || host::FStat(where.get(), &st) != 0) return HostError();
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return Error{EACCES};
-    host::Fd fd(host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(),
-                             O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    host::Fd fd(
+        host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     struct stat now {};
     if (!fd.valid() || host::FStat(fd.get(), &now) != 0) return HostError();
     if (!SameIdentity(st, now)) return Error{ESTALE};
@@ -73,9 +73,8 @@ bool SameDevice(std::uint64_t encoded, dev_t dev) {
 Result<Layer> Backing(int device, const struct stat& st, std::string& why) {
     loop_info64 info{};
     if (host::Live().ioctl(device, LOOP_GET_STATUS64, &info) != 0) return Error{ENXIO};
-    const std::string name = FirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
-                                       ":" + std::to_string(minor(st.st_rdev)) +
-                                       "/loop/backing_file");
+    const std::string name = FirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                       std::to_string(minor(st.st_rdev)) + "/loop/backing_file");
     const std::string loop = "loop " + std::to_string(minor(st.st_rdev));
     if (name.empty() || name[0] != '/' || name.ends_with(" (deleted)")) {
         why = "the backing file of " + loop + " was deleted";
@@ -149,9 +148,8 @@ fs::path DriverOf(unsigned long conn, uid_t uid) {
 // What the driver holds open for writing, judged by fdinfo flags before anything is touched.
 void AddDriverMedia(Stack& s, const fs::path& driver, std::string& why) {
     EachEntry(driver / "fd", [&](const fs::directory_entry& fd) {
-        const unsigned long flags =
-            std::strtoul(FdInfo(driver / "fdinfo" / fd.path().filename(), "flags").c_str(),
-                         nullptr, 8);
+        const unsigned long flags = std::strtoul(
+            FdInfo(driver / "fdinfo" / fd.path().filename(), "flags").c_str(), nullptr, 8);
         const std::string name = LinkText(fd.path());
         if ((flags & O_ACCMODE) == O_RDONLY || name.empty() || name[0] != '/' ||
             name == "/dev/fuse")
@@ -230,8 +228,7 @@ Stack Inspect(dev_t dev) {
     if (s.fuse) {
         InspectFuse(s, fs, dev);
     } else {
-        AddKernelDevice(s, mnt_fs_get_source(fs) ? mnt_fs_get_source(fs) : "", dev,
-                        s.unreachable);
+        AddKernelDevice(s, mnt_fs_get_source(fs) ? mnt_fs_get_source(fs) : "", dev, s.unreachable);
     }
     return s;
 }

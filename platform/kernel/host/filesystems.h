@@ -41,7 +41,7 @@ struct Traits {
     bool memoryBacked = false;  // tmpfs and the like: nothing to write back
     // FAT: table and entries reach the card in no fixed order, and renaming over frees at once.
     bool unordered = false;
-    int8_t foldsCase = -1;      // lookups ignore case: 1 yes, 0 no, -1 not known yet
+    int8_t foldsCase = -1;  // lookups ignore case: 1 yes, 0 no, -1 not known yet
 };
 
 // Whether f was refused on dev (for Clone and CopyRange: from srcDev to dev).

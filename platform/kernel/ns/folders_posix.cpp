@@ -180,7 +180,8 @@ Status RootUnchanged() {
     const Mapping& m = Mapped();
     for (const Folders::Base& b : KnownFolders().bases) {
         if (!b.fd.valid() || (b.host != m.rootHost && b.host != m.rootReal)) continue;
-        struct stat held {}, now {};
+        struct stat held {
+        }, now{};
         if (host::FStat(b.fd.get(), &held) != 0) return HostError(Kind::Folder);
         if (host::Live().fstatat(AT_FDCWD, b.host.c_str(), &now, 0) != 0 || !SameEntry(held, now))
             return Status(Error{ESTALE}).At("read back", u"\\");

@@ -239,11 +239,12 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     // On FUSE CarryTime waits until the file is placed: fusefat stamps a file again when renamed.
     if (!traits.fuse)
         if (Status s = CarryTime(out, src, dev); !s) return s;
-    // On FAT a name can reach the card before what it names: the file is durable before it is named.
+    // On FAT a name can reach the card before what it names: the file is durable before it is
+    // named.
     return traits.unordered ? HostStatus(host::Live().fsync(out)) : Status();
 }
 
-// WriteTemp leaves no temporary on failure; on FUSE and FAT placed keeps a dup for once it is
+// WriteTemp leaves no temporary on failure; on FUSE and FAT timed keeps a dup for once it is
 // placed (CarryTime, Settle).
 Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
                  std::string& temp, dev_t& dev, host::Fd& timed) {
@@ -377,7 +378,8 @@ Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::HostEntry& 
     const bool timed = SameTime(dst.st, src, dev);
     if (now && (*now & attrs::kSettable) == wanted && timed) return {};
     fsinfo::ExistingEntry existing;
-    // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others): Write.
+    // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others):
+    // Write.
     Status s = now && (*now & attrs::kSettable & ~wanted) == 0
                    ? attrs::WriteNew(fd, std::string(dst.dir()), dst.st, wanted)
                    : attrs::WriteOpen(fd, dst.st, wanted);

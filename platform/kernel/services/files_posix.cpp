@@ -1,12 +1,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
-
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -157,9 +156,10 @@ Status TakeLock(ClaimObject& c, const struct stat& folder) {
                   static_cast<unsigned long long>(folder.st_ino));
     c.name = name;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        host::Fd fd(host::OpenAt(c.locks.get(), name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK,
-                                 0600));
-        struct stat st {}, named {};
+        host::Fd fd(
+            host::OpenAt(c.locks.get(), name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600));
+        struct stat st {
+        }, named{};
         if (!fd.valid() || host::FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_nlink != 1 || !MayHold(st.st_uid, folder)) {
             if (host::Live().unlinkat(c.locks.get(), name, 0) != 0) return Error{EACCES};

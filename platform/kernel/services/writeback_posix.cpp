@@ -35,7 +35,7 @@ struct Range {
 struct Pending {
     host::Fd watch;  // the filesystem, open since before its first write
     bool watched = false;
-    bool looked = false;           // FirstLookSinceFlush asked
+    bool looked = false;     // FirstLookSinceFlush asked
     beneath::Stack beneath;  // what lies under the filesystem, open since before its first write
     std::deque<Range> ranges;
     off_t bytes = 0;    // started and not yet waited for, in ranges
