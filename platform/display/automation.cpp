@@ -17,7 +17,6 @@ struct State {
     HWND seenBox = nullptr;  // the message box last observed, while it shows
     std::u16string seenText;
     int lastOutcome = 0;
-    std::u16string lastOutcomeText;
     std::string lastCause;
     bool startupFailed = false;
     bool scripted = false;
@@ -54,7 +53,6 @@ void Noticed(const std::u16string& text) {
         if (m.outcome == Outcome::Succeeded || m.outcome == Outcome::Failed) {
             if (m.outcome == Outcome::Succeeded) S().lastCause.clear();
             S().lastOutcome = m.outcome == Outcome::Succeeded ? 0 : 3;
-            S().lastOutcomeText = text;
             RecordOutcome(S().lastOutcome);
         }
         return;
@@ -99,10 +97,6 @@ void ObserveScreen() {
     S().seenBox = box->hwnd;
     S().seenText = text;
     Noticed(text);
-}
-
-const std::u16string& LastOutcomeText() {
-    return S().lastOutcomeText;
 }
 
 const std::string& LastFailureCause() {

@@ -36,8 +36,6 @@ std::vector<std::u16string> ListKeys();
 // Every display calls this when the program waits for input: a message box that has newly
 // appeared counts as the outcome it stands for, and its cause goes to stderr.
 void ObserveScreen();
-// The text of the last outcome message seen ("" before any).
-const std::u16string& LastOutcomeText();
 // The cause that followed the last failure message, until a later success ("" when none).
 const std::string& LastFailureCause();
 

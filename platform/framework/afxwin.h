@@ -99,11 +99,9 @@ public:
     CWnd* GetWindow(UINT nCmd) const;
     void SetWindowText(LPCWSTR lpszString);
     void GetWindowText(CString& rString) const;
-    int GetWindowTextLength() const;
     BOOL ShowWindow(int nCmdShow);
     BOOL EnableWindow(BOOL bEnable = TRUE);
     void UpdateWindow();
-    void Invalidate(BOOL bErase = TRUE);
     void GetWindowRect(RECT* lpRect) const;
     void GetClientRect(RECT* lpRect) const;
     void MapDialogRect(RECT* lpRect) const;
@@ -175,7 +173,6 @@ public:
     LPCWSTR m_pszAppName = nullptr;  // the application title
     CWnd* m_pMainWnd = nullptr;
     HINSTANCE m_hInstance = nullptr;
-    HICON LoadIcon(UINT nIDResource) const;
 };
 
 CWinApp* AfxGetApp();

@@ -64,7 +64,6 @@ int CWinApp::Run() {
 
 int CWinApp::ExitInstance() { return 0; }
 
-HICON CWinApp::LoadIcon(UINT nIDResource) const { return LoadIconW(m_hInstance, static_cast<int>(nIDResource)); }
 
 CWinApp* AfxGetApp() { return g_pApp; }
 

@@ -1,11 +1,14 @@
 // The kernel against a host that changes under it, fails underneath it, or holds what is not
 // ours: nothing written outside the device, no error lost, nothing of anyone else's removed.
 #include <linux/fs.h>
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -425,4 +428,35 @@ TEST_F(KernelTest, HostileChangesBehindCompareAndReadBackAreNamed) {
     fs::create_directories(root());
     Write(root() + "/d.txt", "ccccc");
     EXPECT_FALSE(FlushVolumeW(u"\\"));
+}
+
+// On FAT a pull can leave a temporary under its 8.3 alias alone: the sweep takes that form there,
+// and only there; a name merely like it stays.
+TEST_F(KernelTest, HostileSweepTakesATemporarysAliasOnlyOnFat) {
+    Write(medium() + "/a.txt", "a");
+    for (bool fat : {false, true}) {
+        SCOPED_TRACE(fat);
+        RealHost();
+        if (fat) {
+            host::Table().statfs = [](const char*, struct statfs* st) {
+                std::memset(st, 0, sizeof *st);
+                st->f_type = MSDOS_SUPER_MAGIC;
+                return 0;
+            };
+            host::Table().ioctl = [](int, unsigned long request, void* arg) {
+                if (request == FAT_IOCTL_GET_ATTRIBUTES) *static_cast<uint32_t*>(arg) = 0;
+                return request == FAT_IOCTL_GET_ATTRIBUTES || request == FAT_IOCTL_SET_ATTRIBUTES
+                           ? 0
+                           : (errno = ENOTTY, -1);
+            };
+        }
+        const std::string dir = root() + (fat ? "/fat" : "/other");
+        fs::create_directories(dir);
+        for (const char* n : {"/WCE-CO~1.TMP", "/WCE-CO~X.TMP", "/NOTES.TMP"}) Write(dir + n, "x");
+        Write(dir + "/a.txt", "old");
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", fat ? u"\\fat\\a.txt" : u"\\other\\a.txt", FALSE))
+            << GetLastError();
+        EXPECT_EQ(fs::exists(dir + "/WCE-CO~1.TMP"), !fat);
+        EXPECT_TRUE(fs::exists(dir + "/WCE-CO~X.TMP") && fs::exists(dir + "/NOTES.TMP"));
+    }
 }

@@ -222,12 +222,6 @@ void CellGrid::Fill(const CellRect& area, char32_t ch, std::uint8_t attr) {
         for (int col = a.left; col < a.right; ++col) Put(col, row, ch, attr, a);
 }
 
-void CellGrid::SetAttr(const CellRect& area, std::uint8_t attr) {
-    CellRect a = Intersect(area, Bounds());
-    for (int row = a.top; row < a.bottom; ++row)
-        for (int col = a.left; col < a.right; ++col) cells_[Index(col, row)].attr = attr;
-}
-
 void CellGrid::RouteClicks(const CellRect& area, const RECT& target) {
     CellRect a = Intersect(area, Bounds());
     for (int row = a.top; row < a.bottom; ++row)

@@ -91,7 +91,6 @@ public:
     int PutText(int col, int row, std::u32string_view text, std::uint8_t attr,
                 const CellRect& clip);
     void Fill(const CellRect& area, char32_t ch, std::uint8_t attr);
-    void SetAttr(const CellRect& area, std::uint8_t attr);
     // Clicks on these cells go to the cell's centre pixel clamped into target.
     void RouteClicks(const CellRect& area, const RECT& target);
     // One row as text (continuation cells skipped), for tests and the small-terminal check.

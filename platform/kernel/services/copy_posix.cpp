@@ -4,6 +4,7 @@
 #include <linux/falloc.h>
 #include <linux/fs.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,16 @@ bool IsTempName(std::string_view name) {
            name.find_first_not_of("0123456789-") == std::string_view::npos;
 }
 
+// A temporary's 8.3 alias on FAT ("WCE-CO~3.TMP"): a pull can keep its short entry without the
+// long-name slots before it, which its folder's writes carry apart from its own.
+bool IsTempAlias(std::string_view name) {
+    if (name.size() < 11 || strncasecmp(name.data(), "WCE-CO~", 7) != 0 ||
+        strncasecmp(name.data() + name.size() - 4, ".TMP", 4) != 0)
+        return false;
+    const std::string_view n = name.substr(7, name.size() - 11);
+    return !n.empty() && n.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // Swept: folders swept since the last flush, so each is swept before its first temporary after one.
 struct Swept {
     std::unordered_set<std::string> folders;  // since the last flush
@@ -131,9 +142,12 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
     ns::DirListing listing;
     host::Fd list(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
     if (!list.valid() || !ns::ReadListingOf(list.get(), listing)) return;
+    struct stat folder {};
+    const bool fat = host::FStat(list.get(), &folder) == 0 &&
+                     fsinfo::TraitsOf(folder.st_dev, std::string(dir).c_str()).unordered;
     for (const auto& e : listing.entries) {
         const std::string name(listing.name(e));
-        if (!IsTempName(name)) continue;
+        if (!IsTempName(name) && !(fat && IsTempAlias(name))) continue;
         // Looked at before it is opened: opening a device or pipe of that name can act on it.
         struct stat st {};
         if (host::Live().fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
