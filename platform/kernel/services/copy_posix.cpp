@@ -224,12 +224,15 @@ bool SameTime(const struct stat& dst, const struct stat& src, dev_t dev) {
 
 // Reserve: on FAT the whole chain is allocated and on the card before any data, so an entry
 // written back while the data goes never names clusters the table holds free (a pull leaves a
-// temporary the next install can remove). Where refused, the data allocates as it goes.
+// temporary the next install can remove). Where refused, the data allocates as it goes. syncfs,
+// not fsync: vfat's fsync writes the entry before the table (seen: a pull between left an entry
+// naming free clusters, and the next install found the card read-only), syncfs writes the
+// device's pages in order, the table before the folders.
 Status Reserve(int out, off_t size) {
     if (size == 0) return {};
     if (host::Live().fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) != 0)
         return errno == ENOSPC ? HostError() : Status();
-    return HostStatus(host::Live().fsync(out));
+    return HostStatus(host::Live().syncfs(out));
 }
 
 // FillNew writes the source's data and attributes into out; dev gets the device it lies on.
