@@ -32,13 +32,12 @@ constexpr auto kProgressEvery = std::chrono::seconds(5);
 // errno's stand-in for an opened log that is no regular file.
 constexpr int EFTYPE_NOT_REGULAR = -1;
 
-// A device path as one field of a line: control characters and "%" as %XX, so that every
-// record stays on its line and reads back exactly.
-std::string Field(std::u16string_view devicePath) {
+// Control characters as %XX, and "%" and blanks where asked, so a record stays on its line.
+std::string EscapedBytes(const std::string& text, bool percent, bool blanks) {
     std::string out;
-    for (char c : wce::user::Utf16ToUtf8(std::u16string(devicePath))) {
+    for (char c : text) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || b == '%') {
+        if (b < 0x20 || b == 0x7F || (percent && b == '%') || (blanks && b == ' ')) {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", b);
             out += hex;
@@ -47,6 +46,12 @@ std::string Field(std::u16string_view devicePath) {
         }
     }
     return out;
+}
+
+// A device path as one field of a line: control characters and "%" as %XX, so that every
+// record stays on its line and reads back exactly.
+std::string Field(std::u16string_view devicePath) {
+    return EscapedBytes(wce::user::Utf16ToUtf8(std::u16string(devicePath)), true, false);
 }
 
 // The words for an errno where the kernel gives it a meaning of its own.
@@ -67,18 +72,7 @@ double Seconds(Clock::duration d) {
 
 // Text for one line of the log: control characters as %XX (a blank too, for a field's value).
 std::string Escaped(const std::string& text, bool blanks) {
-    std::string out;
-    for (char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || (blanks && (b == ' ' || b == '%'))) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", b);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return EscapedBytes(text, blanks, blanks);
 }
 
 std::string Value(const std::string& text) {

@@ -204,6 +204,12 @@ void InspectFuse(Stack& s, libmnt_fs* fs, dev_t dev) {
         s.unreachable = why;
 }
 
+// No block device of its own (FUSE, say): what lies beneath can only be known from the table.
+// A kernel filesystem on a block device reads its card whether the table shows it or not.
+bool Anonymous(dev_t dev) {
+    return major(dev) == 0;
+}
+
 struct TableDeleter {
     void operator()(libmnt_table* t) const { mnt_unref_table(t); }
 };
@@ -214,12 +220,12 @@ Stack Inspect(dev_t dev) {
     Stack s;
     std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table());
     if (!table || mnt_table_parse_mtab(table.get(), nullptr) != 0) {
-        s.unreachable = "the mount table could not be read";
+        if (Anonymous(dev)) s.unreachable = "the mount table could not be read";
         return s;
     }
     libmnt_fs* fs = mnt_table_find_devno(table.get(), dev, MNT_ITER_BACKWARD);
     if (fs == nullptr) {
-        s.unreachable = "the filesystem is not in the mount table";
+        if (Anonymous(dev)) s.unreachable = "the filesystem is not in the mount table";
         return s;
     }
     const std::string type = mnt_fs_get_fstype(fs) ? mnt_fs_get_fstype(fs) : "";

@@ -183,7 +183,6 @@ Status Check(dev_t dev) {
 }
 
 void ReadPastCaches(int fd, dev_t dev, const std::string& hostPath) {
-    (void)fsinfo::TraitsOf(dev, hostPath.c_str());
     writeback::Watch(dev, AT_FDCWD, hostPath.substr(0, hostPath.rfind('/')).c_str());
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     host::Live().fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
