@@ -268,7 +268,12 @@ int main(int argc, char** argv) {
     const Command command = HandleArguments(argc, argv);
     CheckUnknownSettings(ProgramName(argv[0]));
     RequireNamedDevice(ProgramName(argv[0]), command);
-    wce::kernel::ConfigureDevice(wce::kernel::DeviceConfigFromEnvironment(argv[0]));
+    wce::kernel::DeviceConfig device;
+    if (std::string problem; !wce::kernel::DeviceConfigFromEnvironment(argv[0], device, problem)) {
+        std::fprintf(stderr, "SETUP: %s\n", problem.c_str());
+        return 2;
+    }
+    wce::kernel::ConfigureDevice(device);
     wce::user::ConfigureProfileFromEnvironment();
     wce::display::StartInstallRecord();
     if (command.list || command.install || command.check) {

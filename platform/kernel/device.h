@@ -23,9 +23,13 @@ const DeviceConfig& CurrentDevice();
 // ForgetHost drops all learnt of the host (knowledge.h), for tests that fake or change it.
 void ForgetHost();
 
-// Reads WCE_ROOT, WCE_MEDIUM, WCE_CODEPAGE; a missing folder or unknown code page is reported
-// on stderr, exit status 2. Without WCE_ROOT: $XDG_DATA_HOME/wce-device, made on first use.
-DeviceConfig DeviceConfigFromEnvironment(const char* argv0);
+// Reads WCE_ROOT, WCE_MEDIUM, WCE_CODEPAGE, WCE_VERIFY into out; false with the problem in words
+// for a setting that cannot be taken (a missing folder, an unknown code page). Without WCE_ROOT:
+// $XDG_DATA_HOME/wce-device, made on first use.
+bool DeviceConfigFromEnvironment(const char* argv0, DeviceConfig& out, std::string& problem);
+
+// Whether a host folder holds the catalogue under any case of its name, as the device finds it.
+bool HoldsCatalogue(const std::string& hostFolder);
 
 // HostPathOf ignores case; nullopt for a malformed or too long path, or one leaving the mapping.
 std::optional<std::string> HostPathOf(const std::u16string& devicePath);

@@ -32,10 +32,13 @@ DeviceConfig& Current() {
     return c;
 }
 
-[[noreturn]] void SettingError(const char* variable, const std::string& value, const char* why) {
-    std::fprintf(stderr, "SETUP: the setting %s=%s %s\n", variable, value.c_str(), why);
-    std::exit(2);
-}
+// A setting that cannot be taken: what the caller tells the user (it decides how to stop).
+struct SettingError {
+    std::string message;
+    SettingError(const char* variable, const std::string& value, const std::string& why)
+        : message("the setting " + std::string(variable) + "=" + value + " " + why) {}
+    explicit SettingError(std::string m) : message(std::move(m)) {}
+};
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
@@ -54,7 +57,7 @@ std::string FolderSetting(const char* variable) {
     const char* value = std::getenv(variable);
     if (value == nullptr) return {};
     std::string path = Absolute(value);
-    if (path.empty()) SettingError(variable, value, "is empty; it must name a folder");
+    if (path.empty()) throw SettingError(variable, value, "is empty; it must name a folder");
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr) {
         const int err = errno;
@@ -66,10 +69,10 @@ std::string FolderSetting(const char* variable) {
                                 : err == ELOOP
                                     ? "cannot be taken: its symbolic links go round in a loop"
                                     : std::string("cannot be taken: ") + std::strerror(err);
-        SettingError(variable, value, why.c_str());
+        throw SettingError(variable, value, why);
     }
     path = resolved;
-    if (!IsDirectory(path)) SettingError(variable, value, "names a file, not a folder");
+    if (!IsDirectory(path)) throw SettingError(variable, value, "names a file, not a folder");
     return path;
 }
 
@@ -78,8 +81,7 @@ std::string DefaultDeviceRoot() {
         return std::string(xdg) + "/wce-device";
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         return std::string(home) + "/.local/share/wce-device";
-    std::fprintf(stderr, "SETUP: neither WCE_ROOT, XDG_DATA_HOME nor HOME is set\n");
-    std::exit(2);
+    throw SettingError("neither WCE_ROOT, XDG_DATA_HOME nor HOME is set");
 }
 
 // Creates the standard folders of a fresh device; existing ones are left as they are.
@@ -97,11 +99,9 @@ void PrepareFreshDevice(const std::string& root) {
     for (const char* f : kFolders) {
         std::string path = root + f;
         if (host::Live().mkdirat(AT_FDCWD, path.c_str(), 0777) == 0) continue;
-        if (const int err = HostError().err; err != EEXIST) {
-            std::fprintf(stderr, "SETUP: cannot create the device folder %s: %s\n", path.c_str(),
-                         std::strerror(err));
-            std::exit(2);
-        }
+        if (const int err = HostError().err; err != EEXIST)
+            throw SettingError("cannot create the device folder " + path + ": " +
+                               std::strerror(err));
     }
 }
 
@@ -113,7 +113,8 @@ std::u16string ExeNameOf(const std::string& hostExe) {
     return name;
 }
 
-// Whether a folder holds the catalogue under any case of its name, as the device would find it.
+}  // namespace
+
 bool HoldsCatalogue(const std::string& folder) {
     ns::DirListing listing;
     // Not a folder of the device (there is none yet): opened as it is.
@@ -123,6 +124,8 @@ bool HoldsCatalogue(const std::string& folder) {
         if (strcasecmp(std::string(listing.name(e)).c_str(), "SETUP.INI") == 0) return true;
     return false;
 }
+
+namespace {
 
 // DefaultMedium: the exe's folder, or a cwd holding a catalogue (cd /media/card && SETUP).
 std::string DefaultMedium(const std::string& exe) {
@@ -157,8 +160,8 @@ const DeviceConfig& CurrentDevice() {
     return Current();
 }
 
-DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
-    DeviceConfig c;
+bool DeviceConfigFromEnvironment(const char* argv0, DeviceConfig& c, std::string& problem) try {
+    c = DeviceConfig{};
     std::string exe = SelfExecutable(argv0);
     c.exeName = ExeNameOf(exe);
     c.hostMedium = FolderSetting("WCE_MEDIUM");
@@ -172,16 +175,20 @@ DeviceConfig DeviceConfigFromEnvironment(const char* argv0) {
         char* end = nullptr;
         unsigned long value = std::strtoul(cp, &end, 10);
         if (*cp == '\0' || *end != '\0' || IconvNameOf(static_cast<UINT>(value)) == nullptr)
-            SettingError("WCE_CODEPAGE", cp, "is not a known code page (932, 1252, 65001, ...)");
+            throw SettingError("WCE_CODEPAGE", cp,
+                               "is not a known code page (932, 1252, 65001, ...)");
         c.codePage = static_cast<UINT>(value);
     }
     if (const char* v = std::getenv("WCE_VERIFY")) {
         const std::string_view value(v);
         if (value != "0" && value != "1")
-            SettingError("WCE_VERIFY", v, "must be 0 (no read-back) or 1 (read back)");
+            throw SettingError("WCE_VERIFY", v, "must be 0 (no read-back) or 1 (read back)");
         c.verify = value == "1";
     }
-    return c;
+    return true;
+} catch (const SettingError& e) {
+    problem = e.message;
+    return false;
 }
 
 std::optional<std::string> HostPathOf(const std::u16string& devicePath) {
