@@ -52,23 +52,11 @@ const char* KeyCaution(std::u16string_view key) {
 }
 
 bool IsValidUtf8(std::string_view bytes) {
+    char32_t cp = 0;
     for (std::size_t i = 0; i < bytes.size();) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        const int more = b < 0x80                 ? 0
-                         : b >= 0xC2 && b <= 0xDF ? 1
-                         : b >= 0xE0 && b <= 0xEF ? 2
-                         : b >= 0xF0 && b <= 0xF4 ? 3
-                                                  : -1;
-        if (more < 0 || bytes.size() - i <= static_cast<std::size_t>(more)) return false;
-        char32_t cp = more == 0 ? b : b & (0x3F >> more);
-        for (int k = 1; k <= more; ++k) {
-            const auto c = static_cast<unsigned char>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += more + 1;
+        const std::size_t len = wce::kernel::DecodeUtf8(bytes, i, cp);
+        if (len == 0) return false;
+        i += len;
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/kernel/ns/utf8.h"
 #include "platform/render/font.h"
 
 namespace wce::render {
@@ -33,12 +34,9 @@ struct Glyph {
 };
 
 char32_t NextCodePoint(std::u16string_view text, size_t& i) {
-    const char16_t u = text[i++];
-    if (u >= 0xD800 && u <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-        const char16_t low = text[i++];
-        return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00);
-    }
-    return u;
+    char32_t cp = 0;
+    i += wce::kernel::DecodeUtf16(text, i, cp);
+    return cp;
 }
 
 int Pixels26_6(FT_Pos v) { return static_cast<int>((v + 32) >> 6); }

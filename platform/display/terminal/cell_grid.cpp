@@ -73,16 +73,10 @@ char32_t Displayable(char32_t ch) {
 std::u32string DecodeUtf16(std::u16string_view text) {
     std::u32string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t u = text[i];
-        bool high = u >= 0xD800 && u <= 0xDBFF;
-        bool low = u >= 0xDC00 && u <= 0xDFFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((char32_t(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else {
-            out.push_back(high || low ? U'\uFFFD' : char32_t(u));
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        i += wce::kernel::DecodeUtf16(text, i, c);
+        out.push_back(wce::kernel::IsSurrogate(c) ? U'\uFFFD' : c);
     }
     return out;
 }
