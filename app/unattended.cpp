@@ -1,15 +1,9 @@
 // What a run without a person needs to know of this program: what its messages mean, the causes
 // that follow them on standard error, and the keys behind its list.
-#include <dirent.h>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,21 +12,13 @@
 #include "platform/display/automation.h"
 #include "platform/display/install_record.h"
 #include "platform/kernel/device.h"
+#include "platform/kernel/files.h"
 
 namespace {
 
 std::string& CatalogueCause() {
     static std::string cause;
     return cause;
-}
-
-bool HoldsCatalogue(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return false;
-    bool found = false;
-    while (const dirent* e = readdir(dir)) found = found || strcasecmp(e->d_name, "SETUP.INI") == 0;
-    closedir(dir);
-    return found;
 }
 
 std::string CurrentFolder() {
@@ -43,7 +29,7 @@ std::string CurrentFolder() {
 // The folders where the catalogue was looked for, as the device's medium is chosen.
 std::string WhereNotFound() {
     const std::string medium = wce::kernel::CurrentDevice().hostMedium;
-    if (HoldsCatalogue(medium))
+    if (wce::kernel::HoldsCatalogue(medium))
         return "SETUP.INI: its path in " + medium + " is longer than the device's paths can be";
     const char* setting = std::getenv("WCE_MEDIUM");
     if (setting != nullptr && *setting != '\0')
@@ -55,16 +41,24 @@ std::string WhereNotFound() {
            " (the current folder); set WCE_MEDIUM to the medium's folder";
 }
 
+// Asks the device again why the catalogue does not open; the host path only names it.
 std::string WhyNotOpened() {
     const auto& device = wce::kernel::CurrentDevice();
-    const auto path = wce::kernel::HostPathOf(u"\\" + device.mediumName + u"\\SETUP.INI");
+    const std::u16string devicePath = u"\\" + device.mediumName + u"\\SETUP.INI";
+    const auto path = wce::kernel::HostPathOf(devicePath);
     if (!path) return "";
-    struct stat st {};
-    const int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    const int err = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (fd >= 0) close(fd);
+    const HANDLE file = CreateFileW(devicePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL_OPEN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return "SETUP.INI: cannot open " + *path + ": it opens now; it did not when first read";
+    }
+    const DWORD code = GetLastError();
+    const DWORD attributes = GetFileAttributesW(devicePath.c_str());
+    const bool folder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return "SETUP.INI: cannot open " + *path + ": " +
-           (err ? std::strerror(err) : "refused by the device");
+           (folder ? "it is a folder" : wce::display::DeviceErrorWords(code));
 }
 
 std::vector<std::u16string> ListedKeys() {

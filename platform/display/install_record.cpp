@@ -54,17 +54,30 @@ std::string Field(std::u16string_view devicePath) {
     return EscapedBytes(wce::user::Utf16ToUtf8(std::u16string(devicePath)), true, false);
 }
 
+constexpr const char* kUnfollowableLink =
+    "it is a link that cannot be followed: it leads nowhere, round in a loop, or out of the medium";
+
 // The words for an errno where the kernel gives it a meaning of its own.
 const char* Why(std::string_view action, int err, bool differs) {
     if (differs) return "the medium gave back other data than was written";
     if (err == ESTALE) return "another process replaced it while the install worked on it";
     if (action == "claim" && err == EWOULDBLOCK)
         return "another install onto this device is running";
-    if (action == "copy" && err == ELOOP)
-        return "it is a link that cannot be followed: it leads nowhere, round in a loop, or out of "
-               "the medium";
+    if (action == "copy" && err == ELOOP) return kUnfollowableLink;
     return std::strerror(err);
 }
+
+// The host's errno behind each device error code an open or a read can end in.
+constexpr struct {
+    DWORD code;
+    int err;
+} kErrnoOfCode[] = {{ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},
+                    {ERROR_ACCESS_DENIED, EACCES},       {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+                    {ERROR_TOO_MANY_OPEN_FILES, EMFILE}, {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+                    {ERROR_SHARING_VIOLATION, EBUSY},    {ERROR_NOT_READY, ENOMEDIUM},
+                    {ERROR_GEN_FAILURE, EIO},            {ERROR_NO_UNICODE_TRANSLATION, EILSEQ},
+                    {ERROR_INVALID_PARAMETER, EINVAL},   {ERROR_WRITE_PROTECT, EROFS},
+                    {ERROR_DISK_FULL, ENOSPC}};
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -396,6 +409,14 @@ void RecordWarning(const std::string& line) {
 
 void RecordInterrupted(const std::string& what) {
     TheRecord().Interrupted(what);
+}
+
+std::string DeviceErrorWords(std::uint32_t code) {
+    if (code == ERROR_CANT_RESOLVE_FILENAME) return kUnfollowableLink;
+    if (code == ERROR_INVALID_NAME) return "the name is not one the device's paths can hold";
+    for (const auto& e : kErrnoOfCode)
+        if (e.code == code) return Why("", e.err, false);
+    return "device error " + std::to_string(code);
 }
 
 std::string CopyFailureCause() {

@@ -2,6 +2,7 @@
 // lines on standard error in unattended runs, and the cause of a failed copy.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@ void RecordOutcome(int status);
 // The device path and the system's error text of the failure the kernel last reported since
 // the last outcome; a sentence saying that none was reported otherwise.
 std::string CopyFailureCause();
+
+// A device error code (GetLastError) in the words the causes above use for the host's errors.
+std::string DeviceErrorWords(std::uint32_t code);
 
 // A failure the program found itself (not a failed call the kernel reports): the log gets its
 // error line, and the cause names the device path, its host path and why.

@@ -61,11 +61,12 @@ TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1)
         const char* name;
         void (*prepare)(const Scratch&);
         const char* message;
+        const char* cause = "";  // after the medium's folder, on standard error
     };
     const Case cases[] = {
         {"missing", [](const Scratch&) {}, "Not found SETUP.INI"},
         {"unopenable", [](const Scratch& s) { fs::create_directory(s.Medium() / "SETUP.INI"); },
-         "Failed in opening SETUP.INI"},
+         "Failed in opening SETUP.INI", "/SETUP.INI: it is a folder\n"},
         {"empty", [](const Scratch& s) { std::ofstream(s.Medium() / "SETUP.INI"); }, "Invalid SETUP.INI"},
         {"no product section",
          [](const Scratch& s) { std::ofstream(s.Medium() / "SETUP.INI") << "[OTHER]\r\n1=English\r\n"; },
@@ -81,6 +82,10 @@ TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1)
                   (std::vector<std::string>{std::string("message: SETUP: ") + c.message,
                                             "message: SETUP: Installation is stopped."}));
         EXPECT_TRUE(DeviceFiles(s).empty());
+        if (*c.cause != '\0') {
+            const std::string cause = "SETUP.INI: cannot open " + s.Medium().string() + c.cause;
+            EXPECT_NE(r.err.find(cause), std::string::npos) << r.err;
+        }
     }
 }
 
