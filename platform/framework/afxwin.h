@@ -83,11 +83,6 @@ public:
     CWnd() = default;
     ~CWnd() override;
     HWND m_hWnd = nullptr;
-    // Insert-after values for SetWindowPos.
-    static const CWnd wndTop;
-    static const CWnd wndBottom;
-    HWND GetSafeHwnd() const { return m_hWnd; }
-    operator HWND() const { return m_hWnd; }
 
     // A framework object for a window: the permanent one if the framework holds one, else a
     // temporary one that lives until the next idle time; nullptr for nullptr.
@@ -96,28 +91,23 @@ public:
     HWND Detach();
 
     CWnd* GetDlgItem(int nID) const;
-    CWnd* GetWindow(UINT nCmd) const;
     void SetWindowText(LPCWSTR lpszString);
     void GetWindowText(CString& rString) const;
     BOOL ShowWindow(int nCmdShow);
     BOOL EnableWindow(BOOL bEnable = TRUE);
-    void UpdateWindow();
     void GetWindowRect(RECT* lpRect) const;
     void GetClientRect(RECT* lpRect) const;
     void MapDialogRect(RECT* lpRect) const;
-    BOOL SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags);
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     HDC GetDC();
     int ReleaseDC(HDC hDC);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     int MessageBox(LPCWSTR lpszText, LPCWSTR lpszCaption = nullptr, UINT nType = MB_OK);
-    BOOL DestroyWindow();
 
     static const AFX_MSGMAP* GetThisMessageMap();
     const AFX_MSGMAP* GetMessageMap() const override;
 
 protected:
-    explicit CWnd(HWND hWndConstant) : m_hWnd(hWndConstant) {}
     virtual void DoDataExchange(CDataExchange* pDX);
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -130,7 +120,6 @@ protected:
 class CListBox : public CWnd {
 public:
     int InsertString(int nIndex, LPCWSTR lpszItem);
-    int AddString(LPCWSTR lpszItem);
     int SetCurSel(int nSelect);
     int GetCurSel() const;
     int GetCount() const;

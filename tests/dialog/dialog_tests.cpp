@@ -33,8 +33,8 @@ IdleState LookAt(CSetupDlg& dlg)
     s.stackBytes = HeapSize(GetProcessHeap(), 0, dlg.m_pWalkStack);
     dlg.GetWindowRect(&s.outer);
     for (int i = 0; i < 4; ++i)
-        s.visible[i] = IsWindowVisible(dlg.GetDlgItem(kProgressIds[i])->GetSafeHwnd()) != FALSE;
-    s.visible[4] = IsWindowVisible(dlg.GetDlgItem(IDC_INSTALL)->GetSafeHwnd()) != FALSE;
+        s.visible[i] = IsWindowVisible(dlg.GetDlgItem(kProgressIds[i])->m_hWnd) != FALSE;
+    s.visible[4] = IsWindowVisible(dlg.GetDlgItem(IDC_INSTALL)->m_hWnd) != FALSE;
     CString text;
     dlg.GetDlgItem(IDC_VERSION)->GetWindowText(text);
     s.version = static_cast<LPCWSTR>(text);

@@ -77,7 +77,7 @@ protected:
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
         m_listAtInit = m_list.m_hWnd;
-        m_list.AddString(u"first");
+        m_list.InsertString(-1, u"first");
         g_events.push_back("init");
         return TRUE;
     }
@@ -164,7 +164,7 @@ TEST_F(FrameworkTest, WindowObjectsArePermanentOrTemporary) {
         CString text;
         button->GetWindowText(text);
         EXPECT_EQ(std::u16string(text), u"Go");
-        EXPECT_EQ(dlg.GetWindow(GW_CHILD), forList);
+        EXPECT_EQ(CWnd::FromHandle(::GetWindow(dlg.m_hWnd, GW_CHILD)), forList);
         wce::user::InjectCaptionOk();
     }};
     dlg.DoModal();
