@@ -119,7 +119,7 @@ bool HoldsCatalogue(const std::string& folder) {
     ns::DirListing listing;
     // Not a folder of the device (there is none yet): opened as it is.
     host::Fd fd(host::OpenAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY));
-    if (!fd.valid() || !ns::ReadListingOf(fd.get(), listing)) return false;
+    if (!fd.valid() || !ns::ReadListing(fd.get(), listing)) return false;
     for (const auto& e : listing.entries)
         if (strcasecmp(std::string(listing.name(e)).c_str(), "SETUP.INI") == 0) return true;
     return false;
@@ -138,7 +138,7 @@ std::string DefaultMedium(const std::string& exe) {
 
 std::string SelfExecutable(const char* argv0) {
     char buf[4096];
-    ssize_t n = host::Live().readlink("/proc/self/exe", buf, sizeof buf - 1);
+    ssize_t n = host::Live().readlinkat(AT_FDCWD, "/proc/self/exe", buf, sizeof buf - 1);
     if (n > 0) return std::string(buf, static_cast<size_t>(n));
     return Absolute(argv0 != nullptr ? argv0 : "SETUP");
 }
@@ -192,9 +192,9 @@ bool DeviceConfigFromEnvironment(const char* argv0, DeviceConfig& c, std::string
 }
 
 std::optional<std::string> HostPathOf(const std::u16string& devicePath) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (!ns::Resolve(devicePath, e)) return std::nullopt;
-    return e.target();
+    return e.HostPath();
 }
 
 }  // namespace wce::kernel

@@ -12,5 +12,6 @@ LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
 LPVOID HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes);
 // Freeing nullptr is harmless.
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
-// The size last asked for the block; (SIZE_T)-1 for nullptr.
+// The size last asked for the block; (SIZE_T)-1 for nullptr. The program never asks; it stays so
+// that tests can see how far the walk's stack grew.
 SIZE_T HeapSize(HANDLE hHeap, DWORD dwFlags, const void* lpMem);

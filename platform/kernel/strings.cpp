@@ -167,14 +167,6 @@ HRESULT StringCchPrintfW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszFormat, ...)
     return w.Finish();
 }
 
-LPCWSTR wcschr16(LPCWSTR s, WCHAR ch) {
-    for (; s != nullptr; ++s) {
-        if (*s == ch) return s;
-        if (*s == 0) return nullptr;
-    }
-    return nullptr;
-}
-
 LPCWSTR wcsrchr16(LPCWSTR s, WCHAR ch) {
     LPCWSTR found = nullptr;
     for (; s != nullptr; ++s) {

@@ -25,6 +25,4 @@ HRESULT StringCchCatW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszSrc);
 // printf-style formatting supporting %d, %u, %s (UTF-16), %c and %%; bounded as above.
 HRESULT StringCchPrintfW(LPWSTR pszDest, size_t cchDest, LPCWSTR pszFormat, ...);
 
-// Returns the first occurrence of ch, or nullptr.
-LPCWSTR wcschr16(LPCWSTR s, WCHAR ch);
 LPCWSTR wcsrchr16(LPCWSTR s, WCHAR ch);

@@ -149,6 +149,7 @@ TEST_F(KernelTest, EnumerationOpenFolderServesLookupsOnlyWhileOpen) {
     FindClose(hg);
     EXPECT_TRUE(fs::exists(root() + "/listed/sub"));
     EXPECT_FALSE(fs::exists(root() + "/d/sub"));
+    Advance(kNextTick);
     EXPECT_EQ(GetFileAttributesW(u"\\d\\b"), FILE_ATTRIBUTE_NORMAL);
 }
 

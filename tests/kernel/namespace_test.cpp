@@ -54,6 +54,7 @@ TEST_F(KernelTest, NamespaceRemembersFoldersYetFindsThemReplaced) {
     }
     fs::rename(root() + "/a/b", root() + "/a/old");
     fs::rename(root() + "/a/c", root() + "/a/B");
+    Advance(kNextTick);  // another process's change is seen from the next tick on
     EXPECT_EQ(host(u"\\a\\b\\x"), root() + "/a/B/x");
 }
 
@@ -210,15 +211,15 @@ namespace {
 // rule stepped through without sleeping.
 constexpr int64_t kSecond = 1'000'000'000;
 bool g_coarse = false;
-std::string g_dir;
+ino_t g_dir = 0;
 struct timespec g_stamp {};
 int StampedStat(int dirfd, const char* path, struct stat* st, int flags) {
     int r = ::fstatat(dirfd, path, st, flags);
-    if (r == 0 && dirfd == AT_FDCWD && path == g_dir) st->st_mtim = st->st_ctim = g_stamp;
+    if (r == 0 && st->st_ino == g_dir) st->st_mtim = st->st_ctim = g_stamp;
     return r;
 }
-int StatFsOf(const char* path, struct statfs* st) {
-    int r = ::statfs(path, st);
+int StatFsOf(int fd, struct statfs* st) {
+    int r = ::fstatfs(fd, st);
     if (r == 0 && g_coarse) st->f_type = 0x65735546;  // a FUSE filesystem: coarse stamps
     return r;
 }
@@ -248,11 +249,13 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
         g_coarse = r.coarse;
         const std::string dir = "/t" + std::to_string(n++);
         Write(root() + dir + "/seed.txt", "s");
-        g_dir = root() + dir;
+        g_dir = fs::status(root() + dir).type() == fs::file_type::directory
+                    ? [&] { struct stat st{}; stat((root() + dir).c_str(), &st); return st.st_ino; }()
+                    : 0;
         const int64_t stamp = Now() - r.stampAge;
         g_stamp = {static_cast<time_t>(stamp / kSecond), static_cast<long>(stamp % kSecond)};
         host::Table().fstatat = StampedStat;
-        host::Table().statfs = StatFsOf;
+        host::Table().fstatfs = StatFsOf;
         const std::u16string dev(dir.begin(), dir.end());
         const std::u16string outside = u"\\" + dev.substr(1) + u"\\OUT.TXT";
         EXPECT_EQ(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);

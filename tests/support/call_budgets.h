@@ -16,7 +16,9 @@ struct CallBudget {
     const char* why;
 };
 
-constexpr unsigned Ops(auto... op) { return ((1u << unsigned(op)) | ...); }
+constexpr unsigned Ops(auto... op) {
+    return ((1u << unsigned(op)) | ...);
+}
 
 namespace budget {
 using kernel::HostOp;
@@ -40,9 +42,6 @@ inline constexpr CallBudget kOneStatFsPerDevice{
 inline constexpr CallBudget kEnumeratedAttributes{
     "one entry enumerated and queried, no relative attribute call", Ops(HostOp::GetXattr), 2,
     "one refused relative call, one path call; the query right after is answered by the listing"};
-inline constexpr CallBudget kPipeNeverOpened{
-    "a copy whose source is a pipe", Ops(HostOp::Open), 0,
-    "only a regular file is opened as a source: opening a pipe waits for a writer"};
 }  // namespace budget
 
 inline void ExpectWithin(const CallBudget& b) {

@@ -120,7 +120,7 @@ void EachEntry(const fs::path& dir, F f) {
 
 std::string LinkText(const fs::path& link) {
     char buf[4096];
-    const ssize_t n = host::Live().readlink(link.c_str(), buf, sizeof buf);
+    const ssize_t n = host::Live().readlinkat(AT_FDCWD, link.c_str(), buf, sizeof buf);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 

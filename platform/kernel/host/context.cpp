@@ -4,6 +4,8 @@
 
 namespace wce::kernel {
 
+std::atomic<const host::Ops*> g_liveOps{nullptr};
+
 // Never destroyed: static objects may still make host calls while the process exits.
 Context& Ctx() {
     static Context* c = new Context;

@@ -9,15 +9,19 @@
 
 namespace wce::kernel {
 
+// The table every call goes through, once the context exists (host::Live reads it directly).
+extern std::atomic<const host::Ops*> g_liveOps;
+
 class Context {
   public:
+    Context() { g_liveOps.store(&table_, std::memory_order_relaxed); }
     // The table the calls go through: the layer over the host's table where one is put, else it.
-    const host::Ops& ops() const { return *live_.load(std::memory_order_relaxed); }
+    const host::Ops& ops() const { return *g_liveOps.load(std::memory_order_relaxed); }
     // The host's table, whose entries tests may replace (host::Table, host::RestoreOps).
     host::Ops& Table() { return table_; }
     void RestoreOps() { table_ = host::RealOps(); }
     void Layer(const host::Ops* over) {
-        live_.store(over != nullptr ? over : &table_, std::memory_order_relaxed);
+        g_liveOps.store(over != nullptr ? over : &table_, std::memory_order_relaxed);
     }
 
     // The clock of fsinfo::Now: nanoseconds of real time; nullptr is the coarse real-time clock.
@@ -27,7 +31,6 @@ class Context {
 
   private:
     host::Ops table_ = host::RealOps();
-    std::atomic<const host::Ops*> live_{&table_};
     std::atomic<ClockFn> clock_{nullptr};
 };
 

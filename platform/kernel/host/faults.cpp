@@ -104,9 +104,9 @@ const host::Ops kFaulting = {
         return Fails(HostOp::SyncRange) ? -1 : Below().sync_file_range(fd, pos, n, f);
     },
     [](void* p, size_t n) { return Fails(HostOp::Realloc) ? nullptr : Below().realloc(p, n); },
-    [](const char* p, struct statfs* st) { return Fails(HostOp::StatFs) ? -1 : Below().statfs(p, st); },
-    [](const char* p, char* b, size_t n) -> ssize_t {
-        return Fails(HostOp::ReadLink) ? -1 : Below().readlink(p, b, n);
+    [](int fd, struct statfs* st) { return Fails(HostOp::StatFs) ? -1 : Below().fstatfs(fd, st); },
+    [](int d, const char* p, char* b, size_t n) -> ssize_t {
+        return Fails(HostOp::ReadLink, p) ? -1 : Below().readlinkat(d, p, b, n);
     },
     [](int od, const char* op, int nd, const char* np, int f) {
         return Fails(HostOp::Link) ? -1 : Below().linkat(od, op, nd, np, f);

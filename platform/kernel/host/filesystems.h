@@ -1,5 +1,5 @@
 // Per-device filesystem traits: each optional call is tried until its first refusal, remembered, so
-// no file pays for a call that cannot work. Every host-state cache is judged by Fresh and Now.
+// no file pays for a call that cannot work. Folder nodes (namespace.h) judge theirs by Fresh.
 #pragma once
 
 #include <sys/stat.h>
@@ -68,8 +68,9 @@ Result<bool> Try(dev_t dev, Feature f, Call call, dev_t srcDev = 0) {
     return e;
 }
 
-// The traits of the filesystem holding hostPath (an entry on device dev); one statfs per device.
-Traits TraitsOf(dev_t dev, const char* hostPath);
+// The traits of the filesystem holding name in dirfd (dirfd itself where name is empty), an entry
+// on device dev; one statfs per device.
+Traits TraitsOf(dev_t dev, int dirfd, const char* name);
 // The traits of dev when they are known already; cheap enough for every entry of a walk.
 bool KnownTraits(dev_t dev, Traits& out);
 // Records that lookups on dev ignore case (or not), once found out.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
 #include <time.h>
@@ -48,10 +49,12 @@ bool MeansNotHere(Feature f, int err) {
             f == Feature::Times);
 }
 
-Traits Probe(const char* hostPath) {
+Traits Probe(int dirfd, const char* name) {
     Traits t;
     struct statfs sf {};
-    if (host::Live().statfs(hostPath, &sf) != 0) return t;
+    host::Fd entry(*name ? host::OpenAt(dirfd, name, O_PATH | O_NOFOLLOW) : -1);
+    const int fd = *name ? entry.get() : dirfd;
+    if (host::Live().fstatfs(fd, &sf) != 0) return t;
     const long type = static_cast<long>(sf.f_type);
     t.fuse = type == kFuseMagic;
     t.memoryBacked = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
@@ -65,8 +68,12 @@ Traits Probe(const char* hostPath) {
     // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
     unsigned char word[4];
     // Its time stamps are NTFS's own, in 100 ns, set on every change that passes the mount.
-    if (t.fuse &&
-        host::Live().lgetxattr(hostPath, "system.ntfs_attrib_be", word, sizeof word) == 4) {
+    // Read through a descriptor that is no O_PATH one: a folder's (the entry's, else the one
+    // holding it), so nothing else is opened.
+    host::Fd dir(t.fuse ? host::OpenAt(fd, ".", O_RDONLY | O_DIRECTORY) : -1);
+    if (t.fuse && !dir.valid() && *name) dir.reset(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
+    if (dir.valid() &&
+        host::Live().fgetxattr(dir.get(), "system.ntfs_attrib_be", word, sizeof word) == 4) {
         t.store = AttrStore::NtfsXattr;
         t.fineStamps = true;
     }
@@ -94,10 +101,10 @@ bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
     return true;
 }
 
-Traits TraitsOf(dev_t dev, const char* hostPath) {
+Traits TraitsOf(dev_t dev, int dirfd, const char* name) {
     Traits t;
     if (KnownTraits(dev, t)) return t;
-    return Facts().traits.emplace(dev, Probe(hostPath)).first->second;
+    return Facts().traits.emplace(dev, Probe(dirfd, name)).first->second;
 }
 
 bool KnownTraits(dev_t dev, Traits& out) {

@@ -35,8 +35,8 @@ struct Ops {
     int (*sync)();  // every filesystem, where a filesystem's own flush does not reach it; always 0
     int (*sync_file_range)(int fd, off_t pos, off_t n, unsigned flags);
     void* (*realloc)(void* p, size_t n);
-    int (*statfs)(const char* path, struct statfs* st);
-    ssize_t (*readlink)(const char* path, char* buf, size_t n);
+    int (*fstatfs)(int fd, struct statfs* st);
+    ssize_t (*readlinkat)(int dirfd, const char* path, char* buf, size_t n);
     int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
     int (*dup)(int fd);
     // openat2 with its resolve flags; ENOSYS where the running kernel lacks the call.

@@ -50,50 +50,35 @@ int RealOpenAt2(int d, const char* p, int f, unsigned long long resolve) {
 #endif
 }
 
+// Where the C library's own call has the table's shape it is the entry itself; the rest are
+// adapted here (variadic calls, other argument orders, flags fixed).
+int RealOpenAt(int d, const char* p, int f, mode_t m) {
+    return ::openat(d, p, f, m);
+}
+ssize_t RealGetDents(int fd, void* b, size_t n) {
+    return ::getdents64(fd, b, n);
+}
+int RealIoctl(int fd, unsigned long r, void* a) {
+    return ::ioctl(fd, r, a);
+}
+ssize_t RealCopyRange(int in, off_t* pos, int out, size_t n) {
+    return ::copy_file_range(in, pos, out, nullptr, n, 0);
+}
+int RealSync() {
+    ::sync();
+    return 0;
+}
+int RealDup(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
 const Ops kReal = {
-    [](int d, const char* p, int f, mode_t m) { return ::openat(d, p, f, m); },
-    [](int fd) { return ::close(fd); },
-    [](int fd, void* b, size_t n, off_t pos) { return ::pread(fd, b, n, pos); },
-    [](int fd, const void* b, size_t n) { return ::write(fd, b, n); },
-    [](int d, const char* p, struct stat* st, int f) { return ::fstatat(d, p, st, f); },
-    [](int fd, void* b, size_t n) { return static_cast<ssize_t>(::getdents64(fd, b, n)); },
-    [](int d, const char* p, mode_t m) { return ::mkdirat(d, p, m); },
-    [](int d, const char* p, int f) { return ::unlinkat(d, p, f); },
-    [](int od, const char* op, int nd, const char* np, unsigned f) {
-        return ::renameat2(od, op, nd, np, f);
-    },
-    [](int fd, mode_t m) { return ::fchmod(fd, m); },
-    [](const char* p, const char* n, void* v, size_t s) { return ::lgetxattr(p, n, v, s); },
-    [](int fd, const char* n, void* v, size_t s) { return ::fgetxattr(fd, n, v, s); },
-    RealGetXattrAt,
-    [](int fd, const char* n, const void* v, size_t s, int f) {
-        return ::fsetxattr(fd, n, v, s, f);
-    },
-    [](int fd, unsigned long r, void* a) { return ::ioctl(fd, r, a); },
-    [](int in, off_t* pos, int out, size_t n) {
-        return ::copy_file_range(in, pos, out, nullptr, n, 0);
-    },
-    [](int fd) { return ::syncfs(fd); },
-    [] {
-        ::sync();
-        return 0;
-    },
-    [](int fd, off_t pos, off_t n, unsigned f) { return ::sync_file_range(fd, pos, n, f); },
-    [](void* p, size_t n) { return std::realloc(p, n); },
-    [](const char* p, struct statfs* st) { return ::statfs(p, st); },
-    [](const char* p, char* b, size_t n) { return ::readlink(p, b, n); },
-    [](int od, const char* op, int nd, const char* np, int f) {
-        return ::linkat(od, op, nd, np, f);
-    },
-    [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
-    RealOpenAt2,
-    [](int fd, int op) { return ::flock(fd, op); },
-    [](int fd, off_t pos, off_t n, int advice) { return ::posix_fadvise(fd, pos, n, advice); },
-    [](int fd) { return ::fsync(fd); },
-    [](int fd, const char* n) { return ::fremovexattr(fd, n); },
-    [](int fd, const struct timespec t[2]) { return ::futimens(fd, t); },
-    [](int fd, uid_t u, gid_t g) { return ::fchown(fd, u, g); },
-    [](int fd, int mode, off_t pos, off_t n) { return ::fallocate(fd, mode, pos, n); },
+    RealOpenAt,   ::close,         ::pread,     ::write,          ::fstatat,   RealGetDents,
+    ::mkdirat,    ::unlinkat,      ::renameat2, ::fchmod,         ::lgetxattr, ::fgetxattr,
+    RealGetXattrAt, ::fsetxattr,   RealIoctl,   RealCopyRange,    ::syncfs,    RealSync,
+    ::sync_file_range, std::realloc, ::fstatfs, ::readlinkat,     ::linkat,    RealDup,
+    RealOpenAt2,  ::flock,         ::posix_fadvise, ::fsync,      ::fremovexattr, ::futimens,
+    ::fchown,     ::fallocate,
 };
 
 }  // namespace
@@ -111,35 +96,37 @@ void Layer(const Ops* over) {
     Ctx().Layer(over);
 }
 const Ops& Live() {
-    return Ctx().ops();
+    const Ops* live = g_liveOps.load(std::memory_order_relaxed);
+    return live != nullptr ? *live : Ctx().ops();
 }
 
 int OpenAt(int d, const char* p, int f, mode_t m) {
-    return Ctx().ops().openat(d, p, f | O_CLOEXEC, m);
+    return Live().openat(d, p, f | O_CLOEXEC, m);
 }
 // Data calls a signal interrupted are made again here, so no caller has to look for EINTR.
-template <class Call>
-ssize_t Restarted(Call call) {
-    for (;;) {
-        const ssize_t n = call();
-        if (n >= 0 || errno != EINTR) return n;
-    }
-}
-
 ssize_t PRead(int fd, void* b, size_t n, off_t pos) {
-    return Restarted([&] { return Ctx().ops().pread(fd, b, n, pos); });
+    ssize_t r;
+    while ((r = Live().pread(fd, b, n, pos)) < 0 && errno == EINTR) {
+    }
+    return r;
 }
 ssize_t Write(int fd, const void* b, size_t n) {
-    return Restarted([&] { return Ctx().ops().write(fd, b, n); });
+    ssize_t r;
+    while ((r = Live().write(fd, b, n)) < 0 && errno == EINTR) {
+    }
+    return r;
 }
 int FStat(int fd, struct stat* st) {
-    return Ctx().ops().fstatat(fd, "", st, AT_EMPTY_PATH);
+    return Live().fstatat(fd, "", st, AT_EMPTY_PATH);
 }
 ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
-    return Restarted([&] { return Ctx().ops().copy_file_range(in, pos, out, n); });
+    ssize_t r;
+    while ((r = Live().copy_file_range(in, pos, out, n)) < 0 && errno == EINTR) {
+    }
+    return r;
 }
 int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
-    return Ctx().ops().openat2(d, p, f | O_CLOEXEC, resolve);
+    return Live().openat2(d, p, f | O_CLOEXEC, resolve);
 }
 
 }  // namespace wce::kernel::host

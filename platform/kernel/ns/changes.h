@@ -1,5 +1,5 @@
-// Every name change in host folders (entries from ns::Resolve) goes through here to keep caches
-// true; EEXIST means taken, the folder relooked. Copy temporaries are never looked up: outside.
+// Every name change in device folders (entries from ns::Resolve) goes through here, so the folder
+// nodes stay true; EEXIST means taken, the folder relisted. Copy temporaries are never looked up.
 #pragma once
 
 #include <sys/types.h>
@@ -12,12 +12,10 @@
 namespace wce::kernel::changes {
 
 // Makes the folder e names; it starts with an empty name table of its own.
-Status MakeFolder(const ns::HostEntry& e);
-// Removes the file e names (a link itself, not its target).
-Status RemoveFile(const ns::HostEntry& e);
+Status MakeFolder(const ns::Entry& e);
 // NameUnnamed links fd under e's name by its descriptor where allowed, else through /proc.
-Status NameUnnamed(int fd, const ns::HostEntry& e);
+Status NameUnnamed(int fd, const ns::Entry& e);
 // Rename exclusive: RENAME_NOREPLACE, a link, or O_EXCL and rename (a kill leaves empty, not torn).
-Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev);
+Status Rename(const std::string& temp, const ns::Entry& e, bool exclusive, dev_t dev);
 
 }  // namespace wce::kernel::changes

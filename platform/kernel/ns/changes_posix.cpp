@@ -5,17 +5,15 @@
 
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/changes.h"
 
 namespace wce::kernel::changes {
 namespace {
 
 // TellTables: a name made joins its folder's table; one found taken has the folder relisted.
-Status TellTables(Status s, const ns::HostEntry& e) {
-    Known().NoteChange();
-    if (s && !e.exists) ns::NoteAdded(e.dir(), e.name());
-    if (s.Is(EEXIST)) ns::NoteStale(e.dir());
+Status TellTables(Status s, const ns::Entry& e) {
+    if (s) ns::NoteAdded(*e.dir, e.leaf);
+    if (s.Is(EEXIST)) ns::NoteStale(*e.dir);
     return s;
 }
 
@@ -47,7 +45,7 @@ Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t de
 
 }  // namespace
 
-Status MakeFolder(const ns::HostEntry& e) {
+Status MakeFolder(const ns::Entry& e) {
     const ns::Location at = e.named();
     // ENOENT: the folder to hold it vanished meanwhile.
     Status made;
@@ -55,16 +53,8 @@ Status MakeFolder(const ns::HostEntry& e) {
         const Error failed = HostError();
         made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
-    if (TellTables(made, e)) ns::NoteMadeFolder(e.path);
+    if (TellTables(made, e)) ns::NoteMadeFolder(e.dir, e.leaf);
     return made;
-}
-
-Status RemoveFile(const ns::HostEntry& e) {
-    Known().NoteChange();
-    const ns::Location at = e.named();
-    if (host::Live().unlinkat(at.dirfd, at.name, 0) != 0) return HostError();
-    ns::NoteRemoved(e.dir(), e.name());
-    return {};
 }
 
 static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
@@ -78,12 +68,12 @@ static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     return e.err == ENOENT ? Error{EOPNOTSUPP} : e;
 }
 
-Status NameUnnamed(int fd, const ns::HostEntry& e) {
+Status NameUnnamed(int fd, const ns::Entry& e) {
     const ns::Location at = e.named();
     return TellTables(LinkUnnamedAt(fd, at.dirfd, at.name), e);
 }
 
-Status Rename(const std::string& temp, const ns::HostEntry& e, bool exclusive, dev_t dev) {
+Status Rename(const std::string& temp, const ns::Entry& e, bool exclusive, dev_t dev) {
     const ns::Location at = e.named();
     if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
     return TellTables(

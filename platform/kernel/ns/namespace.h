@@ -1,5 +1,7 @@
-// Resolve maps device paths to host entries: the first component picks hostMedium or hostRoot, the
-// rest match exactly, else by case (name_tables_posix.cpp); links stay in the mapped folders.
+// The device namespace: every device path is resolved by one walk from the mapped folder's
+// descriptor, case-blind through each folder's name table, to a folder node and a leaf name.
+// Everything done to an entry is done relative to its node's descriptor: no host path is looked
+// up twice, and a folder swapped for a link on the way is never followed.
 #pragma once
 
 #include <fcntl.h>
@@ -9,88 +11,107 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
 #include "platform/kernel/wintypes.h"
 
 namespace wce::kernel::ns {
 
-// Location: an entry relative to an open folder, so a walk skips whole-path lookups; dir otherwise.
+// Transparent: a lookup by a view builds no string.
+template <class View>
+struct ViewHash {
+    using is_transparent = void;
+    size_t operator()(View s) const { return std::hash<View>{}(s); }
+};
+
+// A host folder as the walk reached it: the only cache of the namespace. What it holds is good
+// while Valid(); past that the walk compares it with the host once (Recheck) and relists its
+// table only when its stamps moved (FAT: two-second times; others' changes in the window too).
+struct Node {
+    host::Fd fd;                    // O_PATH, opened from up's descriptor without following links
+    std::shared_ptr<Node> up;       // the folder holding it; none for the mapped folders
+    std::string name;               // its spelling in up
+    std::string host;               // its host path, for messages and nothing else
+    std::u16string key;             // its folded device path where the walk keeps it
+    bool keyed = false;
+    struct stat st {};              // as last compared with the host
+    int64_t checked = INT64_MIN / 2;  // when it was last compared
+    // The name table: host names by their folded device form.
+    bool listed = false;
+    bool made = false;       // this process made the folder: what its table lacks is missing
+    bool ownChange = false;  // this process changed it since it was listed
+    bool lookFirst = false;  // compared again: the next name is looked up, not taken from the table
+    int collisions = 0;      // names that fold alike; removing one then needs a relisting
+    fsinfo::Stamp listedStamp;
+    int64_t listedAt = INT64_MIN / 2;
+    std::unordered_map<std::u16string, std::string, ViewHash<std::u16string_view>, std::equal_to<>>
+        byFolded;
+    // What is known of its entries: the attribute word, good within a tick of when it was read
+    // (at), or while the entry's stamps stay as they were, settled, on a fine-stamped filesystem.
+    struct Known {
+        fsinfo::Stamp stamp;
+        int64_t at;
+        DWORD word;
+    };
+    std::unordered_map<std::string, Known, ViewHash<std::string_view>, std::equal_to<>> entries;
+
+    // Trusted as it is: compared with the host within the last clock tick.
+    bool Valid() const;
+};
+using NodeRef = std::shared_ptr<Node>;
+
+// An entry named in a folder node: what every host call on it is relative to.
 struct Location {
     int dirfd = AT_FDCWD;
-    const char* name = "";  // a full host path when dirfd is AT_FDCWD
-    std::string_view dir;
-    std::string Full() const {
-        return dirfd == AT_FDCWD ? std::string(name) : std::string(dir).append("/").append(name);
-    }
+    const char* name = ".";
+    Node* node = nullptr;  // the folder, for what is learnt there; null: nothing is
 };
 
-struct HostEntry {
-    std::string path;       // host path (existing names as they are spelt on the host)
-    size_t nameOffset = 0;  // where the last component starts in path
-    bool exists = false;    // false: path names where the entry would be created
-    bool presumed = false;  // exists == false taken from the folder's name table, not looked up
-    struct stat st {};      // valid when exists (a link's target, for links inside the folders)
-    std::string real;       // for a link: its resolved target inside the mapped folders
-    // dirfd: the enumeration's open folder, so reads and changes meet the folder it lists if moved.
-    int dirfd = AT_FDCWD;
-    std::shared_ptr<const host::Fd> dirHold;  // keeps dirfd open when the entry holds it
-    bool dirDevKnown = false;                 // dirDev holds the device of the folder part of path
-    dev_t dirDev = 0;
+struct Entry {
+    NodeRef dir;       // the folder holding it (the mapped folder itself where leaf is empty)
+    std::string leaf;  // its spelling there: an existing name as the host spells it
+    bool exists = false;
+    bool presumed = false;  // missing by the folder's name table, not looked up
+    struct stat st {};      // when exists: a link's target, for links inside the mapped folders
+    NodeRef linkDir;        // for a link: its target's folder and name
+    std::string linkLeaf;
+
+    bool IsLink() const { return linkDir != nullptr; }
+    bool IsMapped() const { return leaf.empty(); }
     // The name itself (a link, not its target): what a change of names acts on.
-    Location named() const {
-        if (dirfd == AT_FDCWD || nameOffset == 0) return {AT_FDCWD, path.c_str(), {}};
-        return {dirfd, path.c_str() + nameOffset, dir()};
-    }
-    // The file that reads, opens and attribute changes act on: a link's target, else the name.
-    Location where() const { return real.empty() ? named() : Location{AT_FDCWD, real.c_str(), {}}; }
-    // The same file's host path, for what outlives the call (an open handle).
-    const std::string& target() const { return real.empty() ? path : real; }
-    std::string_view dir() const {
-        return std::string_view(path).substr(0, nameOffset ? nameOffset - 1 : 0);
-    }
-    std::string_view name() const { return std::string_view(path).substr(nameOffset); }
+    Location named() const;
+    // What reads, opens and attribute changes act on: a link's target, else the name.
+    Location where() const;
+    // The host path, for messages and what the user is told.
+    std::string HostPath() const;
 };
 
-// OpenConfined opens dirHost without following links below the mapped folder, so work stays there;
-// ELOOP or EXDEV where a folder on the way became a link, fails as Folder where one is gone.
-Result<host::Fd> OpenConfined(std::string_view dirHost, int flags);
-// Confine names e relative to its folder opened as OpenConfined (unless held); EACCES: now a link.
-Status Confine(HostEntry& e);
-// RootUnchanged: the device folder's path still leads to the folder first opened there (ESTALE).
-Status RootUnchanged();
+// Resolve: the last component may be missing (exists = false). Fails as BadName (unspellable, too
+// long), Folder (one on the way missing or not a folder) or EACCES (a link out of the mapping).
+Status Resolve(std::u16string_view devicePath, Entry& out);
+// ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
+Status ResolveTarget(std::u16string_view devicePath, Entry& out);
+// ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
+Status ResolveExisting(std::u16string_view devicePath, Entry& out);
+// ResolveFolder: the folder node devicePath names, each node on the way compared with the host
+// (it is about to be listed); fails as Resolve, ENOTDIR for no folder.
+Result<NodeRef> ResolveFolder(std::u16string_view devicePath);
+
+// OpenResolved opens what e was looked up as (where()), no link followed; e.st then comes from
+// the descriptor (it may have changed since the look).
+Status OpenResolved(Entry& e, host::Fd& fd, int flags);
 
 // OpenChecked opens name in dirfd only while it is the entry seen (want): O_PATH, no follow, then,
 // once dev, inode and type match, via /proc/self/fd: no swapped-in link or file is used. ESTALE
 // where the name holds another entry now, EACCES where it holds no regular file or folder.
-Result<host::Fd> OpenChecked(int dirfd, const char* name, const struct stat& want, int flags);
+Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int flags);
 
-// NoteEntryStale: an entry resolved just now is another (ESTALE), so its next lookup looks afresh.
-void NoteEntryStale();
-
-// Resolve: the last component may be missing (exists = false). Fails as BadName (unspellable, too
-// long), Folder (one on the way missing or not a folder) or EACCES (a link out of the mapping).
-Status Resolve(std::u16string_view devicePath, HostEntry& out);
-
-// ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
-Status ResolveTarget(std::u16string_view devicePath, HostEntry& out);
-
-// ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
-Status ResolveExisting(std::u16string_view devicePath, HostEntry& out);
-
-// OpenResolved opens the entry e was looked up as, with flags | O_NOFOLLOW; e.st then comes from
-// the descriptor (it may have changed since the look). Fails with the open's or the status's errno.
-Status OpenResolved(HostEntry& e, host::Fd& fd, int flags);
-
-// OpenExisting is ResolveExisting, then OpenResolved; fails as either.
-Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd,
-                    int flags = O_RDONLY | O_NONBLOCK);
-
-// ResolvePattern resolves the folder part; pattern views devicePath's last part. Fails as Resolve.
-Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
-                      std::u16string_view& pattern);
+// RootUnchanged: the device folder's path still leads to the folder first opened there (ESTALE).
+Status RootUnchanged();
 
 // Names of one host folder, as bytes, sorted in byte order; "." and ".." left out.
 struct DirListing {
@@ -103,25 +124,21 @@ struct DirListing {
     std::vector<Entry> entries;
     std::string_view name(const Entry& e) const { return {names.data() + e.offset, e.length}; }
 };
-// Failures are the folder's. With keep, the folder stays open there, for lookups relative to it.
-Status ReadListing(const std::string& dirHost, DirListing& out, host::Fd* keep = nullptr);
-// The same for a folder already open (from its current position: a fresh descriptor).
-Status ReadListingOf(int dirfd, DirListing& out);
+// Lists the folder open (or O_PATH) as dirfd, through a descriptor of its own; failures are the
+// folder's.
+Status ReadListing(int dirfd, DirListing& out);
 
-// FollowConfined: a link's target and status in the mapping; EACCES leading out, else as it failed.
-Status FollowConfined(const std::string& hostPath, std::string& target, struct stat& st);
+// Looks up name in the folder node as a listing found it: a link followed inside the mapping.
+Status Describe(const NodeRef& dir, std::string_view name, Entry& out);
 
-// Enumerations announce the folders they hold open (fd stays theirs) and withdraw them on close.
-void NoteOpenFolder(const std::string& dirHost, int fd);
-void NoteClosedFolder(int fd);
+// Changes made by this process, told to the node that holds them.
+void NoteAdded(Node& dir, std::string_view hostName);
+void NoteRemoved(Node& dir, std::string_view hostName);
+// NoteMadeFolder: the new folder's node starts with an empty table of its own, trusted.
+void NoteMadeFolder(const NodeRef& dir, std::string_view hostName);
+// A name the folder's table missed turned out to exist: it is listed afresh.
+void NoteStale(Node& dir);
 
-// Tells the lookup tables about changes made by this process.
-void NoteAdded(std::string_view dirHost, std::string_view hostName);
-void NoteRemoved(std::string_view dirHost, std::string_view hostName);
-// NoteMadeFolder: misses in a new folder's empty table are trusted while fresh (others' next tick).
-void NoteMadeFolder(const std::string& dirHost);
-// A name the folder's table missed turned out to exist: the next lookup there looks afresh.
-void NoteStale(std::string_view dirHost);
 // Called by ConfigureDevice, which then has everything learnt under the old mapping forgotten.
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
                 const std::u16string& mediumName);

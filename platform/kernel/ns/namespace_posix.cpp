@@ -1,263 +1,462 @@
-// Device paths resolved: mapped folders, folders cached by folded path, names exact, else by case.
+// The walk: from the mapped folder's node, one folder node per component, each opened from its
+// parent's descriptor without following links; names exact, else by the folder's name table.
 #include <fcntl.h>
+#include <limits.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <utility>
 
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
+#include "platform/kernel/ns/mapping.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
-#include "platform/kernel/ns/namespace_internal.h"
 #include "platform/kernel/ns/paths.h"
 
 namespace wce::kernel::ns {
+
+Mapping& Mapped() {
+    static Mapping* m = new Mapping;
+    return *m;
+}
+
 namespace {
 
-constexpr size_t kMaxCachedDirs = 8192;
+constexpr size_t kMaxNodes = 8192;
+constexpr int kMaxLinks = 40;
 
-int OpenFolderFd(std::string_view dirHost) {
-    const auto& open = KnownFolders().open;
-    for (auto it = open.rbegin(); it != open.rend(); ++it)
-        if (it->dirHost == dirHost) return it->fd;
-    return AT_FDCWD;
-}
-
-// Starts out as the entry name would be in the host folder dirHost, not yet looked at.
-Status BeginEntry(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
-    out.path.assign(dirHost).push_back('/');
-    out.nameOffset = out.path.size();
-    out.exists = false;
-    out.presumed = false;
-    out.real.clear();
-    out.dirHold.reset();
-    out.dirfd = OpenFolderFd(dirHost);
-    out.dirDevKnown = false;
-    if (Status s = names::DeviceToHost(name, out.path); !s) return s;
-    if (out.path.size() - out.nameOffset > NAME_MAX) return Error{ENAMETOOLONG, Kind::BadName};
-    return {};
+// Folder nodes by their folded device path ("" the device root); links' targets are not kept.
+struct Nodes {
+    std::unordered_map<std::u16string, NodeRef, ViewHash<std::u16string_view>, std::equal_to<>>
+        byPath;
+    NodeRef root, medium;
+};
+Nodes& Cache() {
+    return Learnt<Nodes>();
 }
 
-Status StatFound(HostEntry& out) {
-    const Location at = out.named();
-    if (host::Live().fstatat(at.dirfd, at.name, &out.st, AT_SYMLINK_NOFOLLOW) != 0)
-        return HostError();
-    out.exists = true;
-    out.real.clear();
-    if (!S_ISLNK(out.st.st_mode)) return {};
-    return FollowConfined(out.path, out.real, out.st);
+bool SameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// LookupError: a folder on the way that is no folder (any more) means the cached one is stale.
-Error LookupError(const Error& e) {
-    if (e.err == ENOTDIR) return Error{ENOTDIR, Kind::Stale};
-    return e;
-}
-// What failed of a folder on the way to an entry is that folder's failure.
-Error AsFolderError(Error e) {
-    if (e.kind == Kind::Entry) e.kind = Kind::Folder;
-    return e;
-}
-// A folder that cannot be read where a table of it was wanted: gone or replaced, it is stale.
-Error TableError(const Error& e) {
-    return e.err == ENOENT || e.err == ENOTDIR ? Error{e.err, Kind::Stale}
-                                               : Error{e.err, Kind::Entry};
+// A mapped folder, opened as the user named it (links and all): the walk never leaves it.
+Result<NodeRef> Base(bool medium) {
+    NodeRef& base = medium ? Cache().medium : Cache().root;
+    if (base != nullptr) return base;
+    const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
+    auto n = std::make_shared<Node>();
+    n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(Kind::Folder);
+    n->host = host;
+    n->checked = fsinfo::Now();
+    n->keyed = true;
+    if (medium) paths::AppendFolded(Mapped().mediumName, n->key.assign(u"\\"));
+    return base = std::move(n);
 }
 
-// FindInTable: the entry as spelt in t, or missing (presumed where the name was not looked at).
-Status FindInTable(const FoldedTable& t, std::u16string_view name, HostEntry& out, bool presumed) {
-    std::u16string key;
-    paths::AppendFolded(name, key);
-    out.dirDevKnown = true;
-    out.dirDev = t.listed.stamp.dev;
-    auto hit = t.byFolded.find(key);
-    if (hit == t.byFolded.end()) {
-        out.presumed = presumed;
-        return {};
+// Opens name in up as a folder node; ENOTDIR where it is no folder, ELOOP where it is a link.
+Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
+    auto n = std::make_shared<Node>();
+    n->name.assign(name);
+    n->fd.reset(host::OpenAt(up->fd.get(), n->name.c_str(), O_PATH | O_NOFOLLOW));
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(Kind::Folder);
+    if (!S_ISDIR(n->st.st_mode))
+        return Error{S_ISLNK(n->st.st_mode) ? ELOOP : ENOTDIR, Kind::Folder};
+    n->up = up;
+    n->host = up->host + "/" + n->name;
+    n->checked = fsinfo::Now();
+    return n;
+}
+
+// Recheck: once a tick, the node is compared with what its name holds now; a folder whose stamps
+// moved beyond what the table took in (fsinfo::Fresh) is listed afresh when next asked.
+bool Recheck(Node& n, bool always = false) {
+    if (n.Valid() && !always) return true;
+    struct stat now {};
+    const int r = n.up == nullptr
+                      ? host::FStat(n.fd.get(), &now)
+                      : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
+                                             AT_SYMLINK_NOFOLLOW);
+    if (r != 0 || !SameEntry(now, n.st) || !S_ISDIR(now.st_mode)) return false;
+    n.st = now;
+    n.checked = fsinfo::Now();
+    n.lookFirst = true;
+    if (!n.listed) return true;
+    const fsinfo::Traits t = fsinfo::TraitsOf(now.st_dev, n.fd.get(), "");
+    const bool same = n.listedStamp.Unchanged(now);
+    const int64_t window = n.ownChange ? fsinfo::OwnChangeCheck(t)
+                           : same      ? fsinfo::StampWindow(t)
+                                       : 0;
+    if (!fsinfo::Fresh({n.listedStamp, n.listedAt}, window, &now)) {
+        n.listed = false;
+        n.entries.clear();
+        return true;
     }
-    out.path.resize(out.nameOffset);
-    out.path += hit->second;
-    const Status found = StatFound(out);
-    out.exists = found.ok();
-    return found.ok() || found.Is(ENOENT) ? Status() : Status(LookupError(found.error()));
-}
-
-// LookupInTable: one look at the folder, not at name and folder on a miss; false when no table.
-Result<bool> LookupInTable(const std::string& dirHost, std::u16string_view name, HostEntry& out) {
-    if (KnownFolders().folded.find(dirHost) == KnownFolders().folded.end()) return false;
-    Result<FoldedTable*> table = TableFor(dirHost);
-    if (!table) return TableError(table.error());
-    // A table given up meanwhile for the host's own case folding cannot say a name is missing.
-    if (*table == &KnownFolders().foldingFolder) return false;
-    if (Status s = FindInTable(**table, name, out, true); !s) return s.error();
+    if (!same) n.listedStamp = fsinfo::Stamp::Unsettled(now);
+    n.ownChange = false;
     return true;
 }
 
-// Looks up one name in an existing host folder: exact spelling, else one differing in case.
-Status LookupChild(const std::string& dirHost, std::u16string_view name, HostEntry& out,
-                   bool trustTable = false) {
-    if (Status s = BeginEntry(dirHost, name, out); !s) return s;
-    // A folder we made fills with names not there yet: its table knows them without a look each.
-    if (trustTable || MadeAndFresh(dirHost)) {
-        const Result<bool> answered = LookupInTable(dirHost, name, out);
-        if (!answered || *answered) return answered ? Status() : Status(answered.error());
+// The folded device form of a host name, the key of a name table.
+void FoldedKey(std::string_view hostName, std::u16string& key) {
+    std::u16string dev;
+    names::HostToDevice(hostName, dev);
+    key.clear();
+    paths::AppendFolded(dev, key);
+}
+
+// LearnCaseFolding, once per filesystem: a name with its case turned finds the same file or not.
+void LearnCaseFolding(Node& n, const DirListing& listing) {
+    fsinfo::Traits traits;
+    if (!fsinfo::KnownTraits(n.st.st_dev, traits) || traits.foldsCase != -1) return;
+    for (const auto& e : listing.entries) {
+        const std::string name(listing.name(e));
+        std::string turned = name;
+        for (char& c : turned) {
+            const int u = static_cast<unsigned char>(c);
+            c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
+        }
+        if (turned == name) continue;
+        struct stat a = {}, b = {};
+        if (host::Live().fstatat(n.fd.get(), name.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
+        const bool found = host::Live().fstatat(n.fd.get(), turned.c_str(), &b,
+                                                AT_SYMLINK_NOFOLLOW) == 0;
+        fsinfo::NoteFoldsCase(n.st.st_dev, found && SameEntry(a, b));
+        return;
     }
-    Status found = StatFound(out);
-    if (found) {
-        out.dirDevKnown = out.real.empty();
-        out.dirDev = out.st.st_dev;
-        return {};
+}
+
+// Lists the node's folder into its table; fails as the folder.
+Status List(Node& n) {
+    DirListing listing;
+    if (Status s = ReadListing(n.fd.get(), listing); !s) return s;
+    const int64_t now = fsinfo::Now();
+    n.byFolded.clear();
+    n.collisions = 0;
+    n.listed = true;
+    n.ownChange = false;
+    n.listedStamp = fsinfo::Stamp::Of(n.st, fsinfo::TraitsOf(n.st.st_dev, n.fd.get(), ""), now);
+    n.listedAt = now;
+    LearnCaseFolding(n, listing);
+    std::u16string key;
+    for (const auto& e : listing.entries) {
+        FoldedKey(listing.name(e), key);
+        // Sorted input: the first name of a folded group is the byte-order smallest.
+        if (!n.byFolded.try_emplace(key, listing.name(e)).second) ++n.collisions;
     }
-    if (!found.Is(ENOENT)) return LookupError(found.error());
-    Result<FoldedTable*> table = TableFor(dirHost);
-    if (!table) return TableError(table.error());
-    return FindInTable(**table, name, out, false);
+    return {};
+}
+
+// Where the host ignores case itself, its answer covers every spelling: no table is needed.
+bool HostFolds(const Node& n) {
+    fsinfo::Traits t;
+    return fsinfo::KnownTraits(n.st.st_dev, t) && t.foldsCase == 1;
+}
+
+// The host's spelling of a device name in n by its table; empty where none is listed.
+Result<std::string_view> Spelled(Node& n, std::u16string_view name) {
+    if (!n.listed)
+        if (Status s = List(n); !s) return s.error();
+    std::u16string key;
+    paths::AppendFolded(name, key);
+    auto hit = n.byFolded.find(key);
+    return hit == n.byFolded.end() ? std::string_view() : std::string_view(hit->second);
+}
+
+Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth);
+
+// Looks at name in dir (the host's spelling): sets st, and a link's target inside the mapping.
+Status Look(const NodeRef& dir, const std::string& name, Entry& out, int depth = 0) {
+    out.dir = dir;
+    out.leaf = name;
+    out.linkDir.reset();
+    out.linkLeaf.clear();
+    if (host::Live().fstatat(dir->fd.get(), name.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0)
+        return HostError();
+    out.exists = true;
+    if (!S_ISLNK(out.st.st_mode)) return {};
+    Entry target;
+    // A link that leads nowhere (dangling, or through a missing folder) cannot be followed.
+    if (Status s = Follow(dir, name, target, depth); !s) return s.Is(ENOENT) ? Error{ELOOP} : s;
+    out.st = target.st;
+    out.linkDir = target.dir;
+    out.linkLeaf = target.leaf;
+    return {};
+}
+
+// Steps from n to a host component of a link's target: "..", a folder, or a link to one.
+Result<NodeRef> Step(const NodeRef& n, std::string_view comp, int depth) {
+    if (comp == "..") {
+        if (n->up == nullptr) return Error{EACCES};  // above a mapped folder
+        return n->up;
+    }
+    Result<NodeRef> next = OpenNode(n, comp);
+    if (next || next.error().err != ELOOP) return next;
+    Entry link;
+    if (Status s = Look(n, std::string(comp), link, depth + 1); !s) return s.error();
+    if (!S_ISDIR(link.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
+    if (link.linkLeaf.empty()) return link.linkDir;
+    return OpenNode(link.linkDir, link.linkLeaf);
+}
+
+bool Within(std::string_view path, std::string_view base) {
+    if (base.empty()) return false;
+    if (base == "/") return true;
+    return path.substr(0, base.size()) == base &&
+           (path.size() == base.size() || path[base.size()] == '/');
+}
+
+// Follow: the link name in dir, resolved inside the mapped folders only (EACCES leading out), to
+// the folder node and leaf of what it names (leaf empty: a mapped folder itself).
+Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth) {
+    if (depth > kMaxLinks) return Error{ELOOP};
+    char buf[PATH_MAX];
+    const ssize_t len = host::Live().readlinkat(dir->fd.get(), name.c_str(), buf, sizeof buf);
+    if (len < 0) return HostError();
+    std::string_view target(buf, static_cast<size_t>(len));
+    NodeRef at = dir;
+    if (!target.empty() && target[0] == '/') {
+        const Mapping& m = Mapped();
+        const std::string* bases[] = {&m.rootReal, &m.mediumReal, &m.rootHost, &m.mediumHost};
+        size_t best = 4;  // the longest that holds it: the medium may lie in the root
+        for (size_t k = 0; k < 4; ++k)
+            if (Within(target, *bases[k]) && (best == 4 || bases[k]->size() > bases[best]->size()))
+                best = k;
+        if (best == 4) return Error{EACCES};
+        Result<NodeRef> base = Base(best % 2 == 1);
+        if (!base) return base.error();
+        at = *base;
+        target.remove_prefix(std::min(target.size(), bases[best]->size() + 1));
+    }
+    std::vector<std::string_view> comps;
+    for (size_t i = 0; i <= target.size();) {
+        const size_t end = std::min(target.find('/', i), target.size());
+        if (end > i && target.substr(i, end - i) != ".") comps.push_back(target.substr(i, end - i));
+        i = end + 1;
+    }
+    // A last ".." names a folder: it is stepped to, and the entry is that folder itself.
+    while (!comps.empty() && comps.back() == "..") comps.push_back(".");
+    for (size_t k = 0; k + 1 < comps.size(); ++k) {
+        Result<NodeRef> next = Step(at, comps[k], depth);
+        if (!next) return next.error();
+        at = *next;
+    }
+    if (comps.empty() || comps.back() == ".") {
+        out.dir = at->up != nullptr ? at->up : at;
+        out.leaf = at->up != nullptr ? at->name : std::string();
+        out.exists = true;
+        return HostStatus(host::FStat(at->fd.get(), &out.st));
+    }
+    return Look(at, std::string(comps.back()), out, depth + 1);
+}
+
+// The child folder node of dir named name (device spelling), kept under key while Valid.
+Result<NodeRef> Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name,
+                      bool recheck) {
+    auto& nodes = Cache().byPath;
+    if (auto it = nodes.find(key); it != nodes.end()) {
+        if (it->second->up == dir && Recheck(*it->second, recheck)) return it->second;
+        nodes.erase(it);
+    }
+    std::string host;
+    if (Status s = names::DeviceToHost(name, host); !s) return s.error();
+    Entry e;
+    Status s = Look(dir, host, e);
+    if (s.Is(ENOENT) && !HostFolds(*dir)) {
+        const Result<std::string_view> spelled = Spelled(*dir, name);
+        if (!spelled) return spelled.error();
+        if (!spelled->empty()) s = Look(dir, std::string(*spelled), e);
+    }
+    if (!s) return Error{s.error().err, Kind::Folder};
+    if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
+    if (e.IsLink()) return e.linkLeaf.empty() ? e.linkDir : OpenNode(e.linkDir, e.linkLeaf);
+    Result<NodeRef> n = OpenNode(dir, e.leaf);
+    if (!n) return n;
+    if (nodes.size() >= kMaxNodes) nodes.clear();
+    (*n)->key = key;
+    (*n)->keyed = true;
+    nodes.emplace(key, *n);
+    return n;
 }
 
 bool IsMedium(const paths::Components& c) {
     return c.count > 0 && paths::FoldedEqual(c.items[0], Mapped().mediumName);
 }
 
-// ResolveDir: missing or non-folders fail as Folder; a stale cached one as Stale, retried uncached.
-Status ResolveDir(const paths::Components& c, bool useCache, std::string& dirHost) {
-    auto& m = KnownFolders();
-    const size_t n = c.count - 1;
-    bool medium = IsMedium(c) && n >= 1;
-    dirHost = medium ? Mapped().mediumHost : Mapped().rootHost;
+// Walks to the folder holding the last of n components (all of them where whole); recheck: each
+// node kept is compared with the host even within its tick.
+Result<NodeRef> WalkFolders(const paths::Components& c, size_t n, bool recheck = false) {
+    const bool medium = IsMedium(c) && n >= 1;
+    Result<NodeRef> at = Base(medium);
+    if (at) Recheck(**at);  // its table is judged as any folder's
     std::u16string key;
-    for (size_t k = 0; k < n; ++k) paths::AppendFolded(c.items[k], key.append(u"\\"));
-    if (useCache) {
-        auto it = m.dirs.find(key);
-        if (it != m.dirs.end()) {
-            dirHost = it->second;
+    for (size_t k = 0; at && k < n; ++k) {
+        paths::AppendFolded(c.items[k], key.append(u"\\"));
+        if (k == 0 && medium) continue;
+        at = Child(*at, key, c.items[k], recheck);
+    }
+    return at;
+}
+
+// The entry name in dir, exact, else as its table spells it; a miss from a table trusted as it
+// stands (made by this process and fresh, or asked to) is presumed, not looked up.
+Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trustTable) {
+    out = Entry{};
+    out.dir = dir;
+    if (Status s = names::DeviceToHost(name, out.leaf); !s) return s;
+    if (out.leaf.size() > NAME_MAX) return Error{ENAMETOOLONG, Kind::BadName};
+    const bool folds = HostFolds(*dir);
+    // A folder made here is trusted within the tick after a name was looked at for real: what
+    // another process adds is then seen from the next tick on.
+    const bool lookFirst = std::exchange(dir->lookFirst, false);
+    if (!folds && (trustTable || (dir->made && dir->listed && !lookFirst))) {
+        const Result<std::string_view> spelled = Spelled(*dir, name);
+        if (!spelled) return spelled.error();
+        if (spelled->empty()) {
+            out.presumed = true;
             return {};
         }
+        out.leaf.assign(*spelled);
     }
-    HostEntry e;
-    for (size_t k = medium ? 1 : 0; k < n; ++k) {
-        Status r = LookupChild(dirHost, c.items[k], e);
-        if (r.Is(Kind::Stale) && useCache) return r;
-        if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
-        if (!r) return AsFolderError(r.error());
-        if (!e.exists) return Error{ENOENT, Kind::Folder};
-        if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
-        dirHost = e.real.empty() ? e.path : e.real;
-    }
-    if (m.dirs.size() >= kMaxCachedDirs) m.dirs.clear();
-    m.dirs.insert_or_assign(key, dirHost);
-    return {};
+    Status s = Look(dir, out.leaf, out);
+    if (!s.Is(ENOENT)) return s;
+    out.exists = false;
+    if (folds) return {};
+    const Result<std::string_view> spelled = Spelled(*dir, name);
+    if (!spelled) return spelled.error();
+    if (spelled->empty() || *spelled == out.leaf) return {};
+    s = Look(dir, std::string(*spelled), out);
+    if (s.Is(ENOENT)) out.exists = false;
+    return s.Is(ENOENT) ? Status() : s;
 }
 
-Status ResolveMappedFolder(const std::string& host, HostEntry& out) {
-    out = HostEntry{};
-    out.path = host;
-    out.exists = host::Live().fstatat(AT_FDCWD, host.c_str(), &out.st, 0) == 0;
-    return out.exists ? Status() : Status(HostError(Kind::Folder));
-}
-
-Status ResolveOnce(std::u16string_view devicePath, HostEntry& out, bool useCache, bool trustTable) {
+Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
-    if (c.count == 0) return ResolveMappedFolder(Mapped().rootHost, out);
-    if (c.count == 1 && IsMedium(c)) return ResolveMappedFolder(Mapped().mediumHost, out);
-    std::string dirHost;
-    if (Status s = ResolveDir(c, useCache, dirHost); !s) return s;
-    Status r = LookupChild(dirHost, c.items[c.count - 1], out, trustTable);
-    if (r.Is(Kind::Stale) && useCache) return r;
-    // The folder holding the name vanished under the lookup.
-    if (r.Is(Kind::Stale) || r.Is(ENOENT)) return Error{ENOENT, Kind::Folder};
-    return r;
-}
-
-// RetryUncached: attempt(true) through the cached folders, attempt(false) when one was stale.
-template <class Attempt>
-Status RetryUncached(const Attempt& attempt) {
-    Status r = attempt(true);
-    if (!r.Is(Kind::Stale)) return r;
-    KnownFolders().ForgetResolved();
-    return attempt(false);
-}
-
-bool Recalled(std::u16string_view devicePath, HostEntry& out) {
-    const LastAnswer<HostEntry>& r = KnownFolders().lastResolved;
-    if (!r.Answers(devicePath)) return false;
-    out = r.value;
-    out.dirfd = out.nameOffset == 0 ? AT_FDCWD : OpenFolderFd(out.dir());
-    return true;
-}
-
-Status Remembered(std::u16string_view devicePath, const HostEntry& e, int64_t at, Status s) {
-    LastAnswer<HostEntry>& r = KnownFolders().lastResolved;
-    if (!s || e.presumed) {
-        r = {};
-        return s;
+    if (c.count == 0 || (c.count == 1 && IsMedium(c))) {
+        Result<NodeRef> base = Base(c.count == 1);
+        if (!base) return base.error();
+        out = Entry{};
+        out.dir = *base;
+        out.exists = true;
+        return HostStatus(host::FStat((*base)->fd.get(), &out.st));
     }
-    r.Keep(devicePath, {}, e, at);
-    r.value.dirHold.reset();  // descriptors are the caller's; the next one opens its own
-    r.value.dirfd = AT_FDCWD;
+    Result<NodeRef> dir = WalkFolders(c, c.count - 1);
+    if (!dir) return dir.error().err == ENOENT ? Error{ENOENT, Kind::Folder} : dir.error();
+    Status s = Leaf(*dir, c.items[c.count - 1], out, trustTable);
+    // The folder vanished under the look: a node kept past its time; once more, afresh.
+    if (s.Is(ENOENT) || s.Is(ENOTDIR)) return Error{ENOENT, Kind::Stale};
     return s;
 }
 
-Status ResolveAs(std::u16string_view devicePath, HostEntry& out, bool trustTable) {
-    if (Recalled(devicePath, out)) return {};
-    const int64_t at = fsinfo::Now();
-    return Remembered(devicePath, out, at, RetryUncached([&](bool useCache) {
-                          return ResolveOnce(devicePath, out, useCache, trustTable);
-                      }));
+Status WalkOnce(std::u16string_view devicePath, Entry& out, bool trustTable) {
+    Status s = Walk(devicePath, out, trustTable);
+    if (!s.Is(Kind::Stale)) return s;
+    Cache().byPath.clear();
+    s = Walk(devicePath, out, trustTable);
+    return s.Is(Kind::Stale) ? Status(Error{ENOENT, Kind::Folder}) : s;
 }
 
 }  // namespace
 
-void NoteEntryStale() {
-    KnownFolders().lastResolved = {};
+bool Node::Valid() const {
+    return fsinfo::Now() - checked < fsinfo::Tick();
 }
 
-Status Resolve(std::u16string_view devicePath, HostEntry& out) {
-    return ResolveAs(devicePath, out, false);
+Location Entry::named() const {
+    return {dir->fd.get(), leaf.empty() ? "." : leaf.c_str(), dir.get()};
 }
 
-Status ResolveTarget(std::u16string_view devicePath, HostEntry& out) {
-    return ResolveAs(devicePath, out, true);
+Location Entry::where() const {
+    if (!IsLink()) return named();
+    return {linkDir->fd.get(), linkLeaf.empty() ? "." : linkLeaf.c_str(), linkDir.get()};
 }
 
-Status ResolveExisting(std::u16string_view devicePath, HostEntry& out) {
+std::string Entry::HostPath() const {
+    const NodeRef& d = IsLink() ? linkDir : dir;
+    const std::string& l = IsLink() ? linkLeaf : leaf;
+    return l.empty() ? d->host : d->host + "/" + l;
+}
+
+Status Resolve(std::u16string_view devicePath, Entry& out) {
+    return WalkOnce(devicePath, out, false);
+}
+
+Status ResolveTarget(std::u16string_view devicePath, Entry& out) {
+    return WalkOnce(devicePath, out, true);
+}
+
+Status ResolveExisting(std::u16string_view devicePath, Entry& out) {
     Status s = Resolve(devicePath, out);
     return s && !out.exists ? Status(Error{ENOENT}) : s;
 }
 
-Status OpenResolved(HostEntry& e, host::Fd& fd, int flags) {
+Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
+    paths::Components c;
+    if (Status s = paths::Normalize(devicePath, c); !s) return s.error();
+    // Listed at once: a folder replaced even within the tick is not the one listed.
+    return WalkFolders(c, c.count, true);
+}
+
+Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
     const Location at = e.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
     return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1);
 }
 
-Status OpenExisting(std::u16string_view devicePath, HostEntry& out, host::Fd& fd, int flags) {
-    if (Status s = ResolveExisting(devicePath, out); !s) return s;
-    return OpenResolved(out, fd, flags);
+Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {
+    out = Entry{};
+    return Look(dir, std::string(name), out);
 }
 
-Status ResolvePattern(std::u16string_view devicePath, std::string& dirHost,
-                      std::u16string_view& pattern) {
-    paths::Components c;
-    if (Status s = paths::Normalize(devicePath, c); !s) return s;
-    size_t slash = devicePath.rfind(u'\\');
-    pattern = devicePath.substr(slash + 1);
-    if (c.count == 0 || pattern.empty() || c.items[c.count - 1] != pattern)
-        return Error{EINVAL, Kind::BadName};
-    return RetryUncached([&](bool useCache) { return ResolveDir(c, useCache, dirHost); });
+void NoteAdded(Node& dir, std::string_view hostName) {
+    dir.ownChange = true;
+    dir.entries.erase(std::string(hostName));
+    if (!dir.listed) return;
+    std::u16string key;
+    FoldedKey(hostName, key);
+    auto [slot, added] = dir.byFolded.try_emplace(key, hostName);
+    if (!added && slot->second != hostName) {
+        ++dir.collisions;
+        if (hostName < slot->second) slot->second = hostName;
+    }
 }
 
-void NoteOpenFolder(const std::string& dirHost, int fd) {
-    KnownFolders().open.push_back({dirHost, fd});
+void NoteRemoved(Node& dir, std::string_view hostName) {
+    dir.ownChange = true;
+    dir.entries.erase(std::string(hostName));
+    if (!dir.listed) return;
+    if (dir.collisions > 0) {
+        dir.listed = false;
+        return;
+    }
+    std::u16string key;
+    FoldedKey(hostName, key);
+    if (auto slot = dir.byFolded.find(key); slot != dir.byFolded.end() && slot->second == hostName)
+        dir.byFolded.erase(slot);
 }
 
-void NoteClosedFolder(int fd) {
-    auto& open = KnownFolders().open;
-    for (auto it = open.rbegin(); it != open.rend(); ++it)
-        if (it->fd == fd) {
-            open.erase(std::next(it).base());
-            return;
-        }
+void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
+    Result<NodeRef> n = OpenNode(dir, hostName);
+    if (!n) return;
+    (*n)->made = (*n)->listed = true;
+    (*n)->listedStamp = fsinfo::Stamp::Unsettled((*n)->st);
+    (*n)->listedAt = fsinfo::Now();
+    // Kept under its device path when its folder is: the walk finds it there.
+    if (!dir->keyed) return;
+    std::u16string dev;
+    names::HostToDevice(hostName, dev);
+    (*n)->keyed = true;
+    paths::AppendFolded(dev, (*n)->key.assign(dir->key).append(u"\\"));
+    Cache().byPath.insert_or_assign((*n)->key, *n);
+}
+
+void NoteStale(Node& dir) {
+    dir.listed = false;
+    dir.entries.clear();
 }
 
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
@@ -272,11 +471,6 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
     m.mediumName = mediumName;
     if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
     if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
-}
-
-Mapping& Mapped() {
-    static Mapping* m = new Mapping;
-    return *m;
 }
 
 }  // namespace wce::kernel::ns

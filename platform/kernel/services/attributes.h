@@ -24,17 +24,13 @@ using ns::Location;
 
 // Read fails when the word cannot be read (the file vanished after st was taken, say).
 Result<DWORD> Read(const Location& where, const struct stat& st);
-inline Result<DWORD> Read(const std::string& path, const struct stat& st) {
-    return Read(Location{AT_FDCWD, path.c_str(), {}}, st);
-}
 // Write sets read-only/hidden/system (NORMAL clears); ENOTSUP for hidden/system without xattrs.
+// What the folder node knew of the entry is forgotten.
 Status Write(const Location& where, const struct stat& st, DWORD attrs);
-// Write, for an entry e looked up: what was read of it before is out of date after.
-Status Set(const ns::HostEntry& e, DWORD attrs);
 // WriteOpen is Write through a descriptor of the entry st describes.
 Status WriteOpen(int fd, const struct stat& st, DWORD attrs);
 // Gives a just-created file (open as fd) the settable bits of attrs.
-Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs);
+Status WriteNew(int fd, const struct stat& st, DWORD attrs);
 // A host time as the device counts it: 100 ns intervals since 1601.
 inline FILETIME FileTimeOf(const timespec& t) {
     const auto ticks = static_cast<std::uint64_t>(t.tv_sec + 11644473600LL) * 10000000ULL +

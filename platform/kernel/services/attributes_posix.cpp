@@ -3,6 +3,8 @@
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
 
+#include <limits.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -14,7 +16,6 @@
 
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 
@@ -26,11 +27,8 @@ constexpr DWORD kFatKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FIL
 constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr char kNtfsName[] = "system.ntfs_attrib_be";
 
-// The filesystem's traits; the path is built only the first time a device is met.
 fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
-    fsinfo::Traits t;
-    if (fsinfo::KnownTraits(dev, t)) return t;
-    return fsinfo::TraitsOf(dev, where.Full().c_str());
+    return fsinfo::TraitsOf(dev, where.dirfd, where.name);
 }
 
 Status FatGet(int fd, uint32_t& bits) {
@@ -41,53 +39,45 @@ DWORD Word(DWORD bits) {
     return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
 }
 
-// kMaxRemembered caps DOSATTRIB words per inode, trusted while stamps hold and were settled.
-constexpr size_t kMaxRemembered = 1 << 18;
-
-struct InodeKey {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const InodeKey&) const = default;
-};
-struct InodeHash {
-    // noexcept: the map then keeps no hash beside each entry.
-    size_t operator()(const InodeKey& k) const noexcept {
-        return std::hash<ino_t>{}(k.ino) * 31 + k.dev;
-    }
-};
-struct Remembered {
-    std::unordered_map<InodeKey, std::pair<fsinfo::Stamp, DWORD>, InodeHash> byInode;
-    bool noXattrAt = false;  // the running kernel lacks getxattrat
-};
-Remembered& Words() {
-    return Learnt<Remembered>();
+// The running kernel lacks getxattrat: learnt once, it does not change while we run.
+bool& NoXattrAt() {
+    static bool missing = false;
+    return missing;
 }
 
-bool Recall(const struct stat& st, DWORD& bits) {
-    auto it = Words().byInode.find({st.st_dev, st.st_ino});
-    if (it == Words().byInode.end() || !fsinfo::Fresh({it->second.first}, 0, &st)) return false;
-    bits = it->second.second;
+// The word the entry's folder node knows, while the entry's stamps are as they were then.
+bool Recall(const Location& where, const struct stat& st, DWORD& bits) {
+    if (where.node == nullptr) return false;
+    auto it = where.node->entries.find(std::string_view(where.name));
+    if (it == where.node->entries.end() ||
+        !fsinfo::Fresh({it->second.stamp, it->second.at}, fsinfo::Tick(), &st))
+        return false;
+    bits = it->second.word;
     return true;
 }
 
-// Only settled stamps on fine-stamped filesystems: a coarse stamp could hide a second write.
-void Remember(const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
-    const fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, fsinfo::Now());
-    if (!t.fineStamps || !stamp.settled) return;
-    if (Words().byInode.size() >= kMaxRemembered) Words().byInode.clear();
-    Words().byInode[{st.st_dev, st.st_ino}] = {stamp, bits};
+// Past the tick, only settled stamps on fine-stamped filesystems: a coarse stamp (FAT keeps no
+// change time) could hide a second write.
+void Remember(const Location& where, const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
+    if (where.node == nullptr) return;
+    const int64_t now = fsinfo::Now();
+    fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, now);
+    stamp.settled = stamp.settled && t.fineStamps;
+    where.node->entries.insert_or_assign(where.name, ns::Node::Known{stamp, now, bits});
 }
 
+// Without getxattrat, by the entry's name under its folder's descriptor (/proc/self/fd): no path
+// from the host's root is walked again.
 ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
-    if (!Words().noXattrAt) {
+    if (!NoXattrAt()) {
         ssize_t n =
             host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
         if (n >= 0 || HostError().err != ENOSYS) return n;
-        Words().noXattrAt = true;
+        NoXattrAt() = true;
     }
-    if (where.dirfd == AT_FDCWD) return host::Live().lgetxattr(where.name, name, buf, size);
-    const std::string full = std::string(where.dir).append("/").append(where.name);
-    return host::Live().lgetxattr(full.c_str(), name, buf, size);
+    char path[PATH_MAX];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", where.dirfd, where.name);
+    return host::Live().lgetxattr(path, name, buf, size);
 }
 
 DWORD FromBigEndian(const unsigned char* b) {
@@ -138,8 +128,6 @@ Result<DWORD> DosAttribWord(Get get, dev_t dev) {
 // Hidden and system as hs, through fd, the entry the look-up saw (st).
 Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     const dev_t dev = st.st_dev;
-    // A word remembered as it stands that would stay as it is needs neither a read nor a write.
-    if (DWORD known = 0; Recall(st, known) && ((known & ~kSettable) | hs) == known) return {};
     const auto get = [fd](const char* name, void* buf, size_t size) {
         return host::Live().fgetxattr(fd, name, buf, size);
     };
@@ -235,14 +223,14 @@ Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const 
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
-    if (!Recall(st, word)) {
+    if (!Recall(where, st, word)) {
         const auto get = [&where](const char* name, void* buf, size_t size) {
             return GetXattr(where, name, buf, size);
         };
         const Result<DWORD> bits = DosAttribWord(get, st.st_dev);
         if (!bits) return bits;
         word = *bits;
-        Remember(st, t, word);
+        Remember(where, st, t, word);
     }
     return Word(a | (word & kHiddenSystem));
 }
@@ -283,22 +271,24 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
 }
 
 // ReadFat opens the entry seen: on a swapped-in device or pipe the ioctl would mean else.
-Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits&) {
-    Result<host::Fd> fd = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
+    if (DWORD word = 0; Recall(where, st, word)) return word;
+    Result<host::Fd> fd = ns::OpenChecked(where, st, O_RDONLY);
     if (!fd) return fd.error();
     uint32_t fat = 0;
     if (Status s = FatGet(fd->get(), fat); !s) return s.error();
+    Remember(where, st, t, Word(fat & kFatKept));
     return Word(fat & kFatKept);
 }
 
 // NTFS's word is remembered as the DOSATTRIB one is: on FUSE every read is a driver round trip.
 Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
     DWORD word = 0;
-    if (!Recall(st, word)) {
+    if (!Recall(where, st, word)) {
         const Result<DWORD> bits = NtfsWord(where);
         if (!bits) return bits;
         word = *bits & kSettable;
-        Remember(st, t, word);
+        Remember(where, st, t, word);
     }
     return Word((S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word);
 }
@@ -329,8 +319,9 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     // Through a descriptor of the entry the look-up saw: a name swapped for a link leads nowhere.
-    Result<host::Fd> fd = ns::OpenChecked(where.dirfd, where.name, st, O_RDONLY);
+    Result<host::Fd> fd = ns::OpenChecked(where, st, O_RDONLY);
     if (!fd) return fd.error();
+    if (where.node != nullptr) where.node->entries.erase(where.name);
     return BackendOf(TraitsAt(where, st.st_dev)).write(fd->get(), st, attrs);
 }
 
@@ -340,16 +331,10 @@ Status WriteOpen(int fd, const struct stat& st, DWORD attrs) {
     return BackendOf(t).write(fd, st, attrs);
 }
 
-Status Set(const ns::HostEntry& e, DWORD attrs) {
-    Known().NoteChange();
-    return Write(e.where(), e.st, attrs);
-}
-
-Status WriteNew(int fd, const std::string& path, const struct stat& st, DWORD attrs) {
+Status WriteNew(int fd, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return {};
-    return BackendOf(TraitsAt(Location{AT_FDCWD, path.c_str(), {}}, st.st_dev))
-        .writeNew(fd, st, attrs);
+    return BackendOf(fsinfo::TraitsOf(st.st_dev, fd, "")).writeNew(fd, st, attrs);
 }
 
 }  // namespace wce::kernel::attrs

@@ -16,7 +16,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <set>
+#include <utility>
 
 #include "platform/kernel/activity.h"
 #include "platform/kernel/errors.h"
@@ -129,22 +130,21 @@ bool IsTempAlias(std::string_view name) {
     return !n.empty() && n.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Swept: folders swept since the last flush, so each is swept before its first temporary after one.
+// Swept: folders (device, inode) swept since the last flush, so each is swept before its first
+// temporary after one.
 struct Swept {
-    std::unordered_set<std::string> folders;  // since the last flush
+    std::set<std::pair<dev_t, ino_t>> folders;
 };
 
 // SweepDeadTemps: writers lock their temporaries, so a lockable one is a dead writer's (any host).
-void SweepDeadTemps(int dirfd, std::string_view dir) {
+void SweepDeadTemps(const ns::Node& dir) {
     auto& swept = Learnt<Swept>().folders;
     if (swept.size() > 4096) swept.clear();
-    if (!swept.emplace(dir).second) return;
+    if (!swept.emplace(dir.st.st_dev, dir.st.st_ino).second) return;
+    const int dirfd = dir.fd.get();
     ns::DirListing listing;
-    host::Fd list(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
-    if (!list.valid() || !ns::ReadListingOf(list.get(), listing)) return;
-    struct stat folder {};
-    const bool fat = host::FStat(list.get(), &folder) == 0 &&
-                     fsinfo::TraitsOf(folder.st_dev, std::string(dir).c_str()).unordered;
+    if (!ns::ReadListing(dirfd, listing)) return;
+    const bool fat = fsinfo::TraitsOf(dir.st.st_dev, dirfd, "").unordered;
     for (const auto& e : listing.entries) {
         const std::string name(listing.name(e));
         if (!IsTempName(name) && !(fat && IsTempAlias(name))) continue;
@@ -153,30 +153,30 @@ void SweepDeadTemps(int dirfd, std::string_view dir) {
         if (host::Live().fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode))
             continue;
-        Result<host::Fd> fd = ns::OpenChecked(dirfd, name.c_str(), st, O_RDONLY);
+        Result<host::Fd> fd = ns::OpenChecked({dirfd, name.c_str()}, st, O_RDONLY);
         if (!fd || host::Live().flock(fd->get(), LOCK_EX | LOCK_NB) != 0) continue;
         host::Live().unlinkat(dirfd, name.c_str(), 0);
     }
 }
 
 // DropTemp lets go of its data before removing temp, else FUSE keeps it as a hidden file.
-void DropTemp(int dirfd, const std::string& temp) {
-    writeback::Untrack(dirfd, temp.c_str());
-    host::Live().unlinkat(dirfd, temp.c_str(), 0);
+void DropTemp(const ns::Node& dir, const std::string& temp) {
+    writeback::Untrack(dir.fd.get(), temp.c_str());
+    host::Live().unlinkat(dir.fd.get(), temp.c_str(), 0);
 }
 
 // CreateTemp: O_EXCL and a per-process counter keep it unique (a forked child meets EEXIST).
-Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
+Status CreateTemp(const ns::Entry& dst, std::string& temp, host::Fd& fd) {
     static const auto pid = static_cast<unsigned long>(getpid());
     static unsigned long counter = 0;
-    SweepDeadTemps(dst.dirfd, dst.dir());
+    SweepDeadTemps(*dst.dir);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp.assign(kTempPrefix);
         AppendNumber(temp, pid);
         temp.push_back('-');
         AppendNumber(temp, ++counter);
         temp.append(kTempSuffix);
-        fd.reset(host::OpenAt(dst.dirfd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+        fd.reset(host::OpenAt(dst.dir->fd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
         if (!fd.valid()) {
             if (const Error e = HostError(); e.err != EEXIST) return e;
             continue;
@@ -186,15 +186,15 @@ Status CreateTemp(const ns::HostEntry& dst, std::string& temp, host::Fd& fd) {
         if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
             return {};
         fd.reset();
-        host::Live().unlinkat(dst.dirfd, temp.c_str(), 0);
+        host::Live().unlinkat(dst.dir->fd.get(), temp.c_str(), 0);
     }
     return Error{EEXIST};
 }
 
 // CheckTarget refuses a folder, the source, a hidden or read-only file; a link is just replaced.
-Status CheckTarget(const ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
-    if (!dst.real.empty()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
-    if (S_ISDIR(dst.st.st_mode) || dst.nameOffset == 0) return Error{EISDIR};
+Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExists) {
+    if (dst.IsLink()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
+    if (S_ISDIR(dst.st.st_mode) || dst.IsMapped()) return Error{EISDIR};
     if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino)
         return Error{EBUSY, Kind::SameFile};
     if (failIfExists) return Error{EEXIST, Kind::Taken};
@@ -236,23 +236,21 @@ Status Reserve(int out, off_t size) {
 }
 
 // FillNew writes the source's data and attributes into out; dev gets the device it lies on.
-Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst,
                dev_t& dev) {
-    // The folder's path, for what is learnt of its filesystem on first sight.
-    const std::string path(dst.dir());
-    // The new file's own status is needed only for its mode or an unknown device.
+    // The new file's own status is needed only for its mode: it lies on its folder's device.
     struct stat tst {};
-    tst.st_dev = dst.dirDev;
-    if (!dst.dirDevKnown || (srcAttrs & attrs::kSettable) != 0)
+    tst.st_dev = dst.dir->st.st_dev;
+    if ((srcAttrs & attrs::kSettable) != 0)
         if (host::FStat(out, &tst) != 0) return HostError();
     dev = tst.st_dev;
-    writeback::Watch(dev, dst.dirfd, ".");
-    const fsinfo::Traits traits = fsinfo::TraitsOf(dev, path.c_str());
+    writeback::Watch(dev, dst.dir->fd.get());
+    const fsinfo::Traits traits = fsinfo::TraitsOf(dev, out, "");
     const WriteBehind behind{writeback::Applies(dev, traits), dev};
     if (traits.unordered)
         if (Status s = Reserve(out, src.st_size); !s) return s;
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
-    if (Status s = attrs::WriteNew(out, path, tst, srcAttrs); !s) return s;
+    if (Status s = attrs::WriteNew(out, tst, srcAttrs); !s) return s;
     // On FUSE CarryTime waits until the file is placed: fusefat stamps a file again when renamed.
     if (!traits.fuse)
         if (Status s = CarryTime(out, src, dev); !s) return s;
@@ -263,7 +261,7 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
 
 // WriteTemp leaves no temporary on failure; on FUSE and FAT timed keeps a dup for once it is
 // placed (CarryTime, Settle).
-Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst,
                  std::string& temp, dev_t& dev, host::Fd& timed) {
     host::Fd out;
     if (Status s = CreateTemp(dst, temp, out); !s) return s;
@@ -277,35 +275,27 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::HostE
     if (!s) {
         timed.reset();
         out.reset();
-        DropTemp(dst.dirfd, temp);  // by name: after a failed close, out holds no descriptor
+        DropTemp(*dst.dir, temp);  // by name: after a failed close, out holds no descriptor
     }
     return s;
 }
 
 // Retarget rechecks a name taken meanwhile, so it is replaced only where a copy was allowed.
-Status Retarget(LPCWSTR target, ns::HostEntry& dst, const struct stat& src, BOOL failIfExists) {
+Status Retarget(LPCWSTR target, ns::Entry& dst, const struct stat& src, BOOL failIfExists) {
     if (failIfExists) return Error{EEXIST, Kind::Taken};
     Status s = ns::Resolve(target, dst);
-    if (s) s = ns::Confine(dst);
     if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
     return s;
 }
 
-// The device of the target's folder, for remembering what its filesystem refused.
-dev_t FolderDevice(const ns::HostEntry& dst) {
-    if (dst.dirDevKnown) return dst.dirDev;
-    struct stat st {};
-    return host::FStat(dst.dirfd, &st) == 0 ? st.st_dev : 0;
-}
-
 // PlaceUnnamed (O_TMPFILE): false where refused (nothing left) or taken (dst describes it).
 Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
-                          ns::HostEntry& dst, BOOL failIfExists) {
-    const dev_t folderDev = FolderDevice(dst);
+                          ns::Entry& dst, BOOL failIfExists) {
+    const dev_t folderDev = dst.dir->st.st_dev;
     if (fsinfo::Refused(folderDev, fsinfo::Feature::Unnamed) ||
         fsinfo::Refused(folderDev, fsinfo::Feature::LinkUnnamed))
         return false;
-    host::Fd out(host::OpenAt(dst.dirfd, ".", O_WRONLY | O_TMPFILE, 0666));
+    host::Fd out(host::OpenAt(dst.dir->fd.get(), ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int opened = HostError().err;
@@ -331,14 +321,14 @@ Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWST
 // Settle: on FAT the removal of the temporary's entry reaches the card first, then the entry
 // naming its data: pulled between, the card holds the old file and unnamed clusters, never two
 // entries naming one chain; pulled before the second, never an entry naming freed clusters.
-Status Settle(int placed, const ns::HostEntry& dst) {
-    host::Fd dir(host::OpenAt(dst.dirfd, ".", O_RDONLY | O_DIRECTORY));
+Status Settle(int placed, const ns::Entry& dst) {
+    host::Fd dir(host::OpenAt(dst.dir->fd.get(), ".", O_RDONLY | O_DIRECTORY));
     if (!dir.valid() || host::Live().fsync(dir.get()) != 0) return HostError();
     return HostStatus(host::Live().fsync(placed));
 }
 
 // AfterPlacing: FUSE takes the time only now (fusefat stamps a renamed file); FAT is settled.
-Status AfterPlacing(int placed, const ns::HostEntry& dst, const struct stat& src, dev_t dev) {
+Status AfterPlacing(int placed, const ns::Entry& dst, const struct stat& src, dev_t dev) {
     fsinfo::Traits t;
     if (!fsinfo::KnownTraits(dev, t)) return {};
     if (t.fuse) return CarryTime(placed, src, dev);
@@ -347,16 +337,16 @@ Status AfterPlacing(int placed, const ns::HostEntry& dst, const struct stat& src
 
 // HoldReplaced: on FAT, the file a rename will replace, held so that its clusters stay allocated
 // until its replacement's entry is on the card (Settle); else no descriptor.
-host::Fd HoldReplaced(const ns::HostEntry& dst, dev_t dev) {
+host::Fd HoldReplaced(const ns::Entry& dst, dev_t dev) {
     fsinfo::Traits t;
-    if (!dst.exists || !dst.real.empty() || !fsinfo::KnownTraits(dev, t) || !t.unordered)
+    if (!dst.exists || dst.IsLink() || !fsinfo::KnownTraits(dev, t) || !t.unordered)
         return host::Fd();
     const ns::Location at = dst.named();
     return host::Fd(host::OpenAt(at.dirfd, at.name, O_PATH | O_NOFOLLOW));
 }
 
 // WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (changes::Rename).
-Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEntry& dst,
+Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& dst,
                      LPCWSTR target, BOOL failIfExists) {
     if (!dst.exists) {
         const Result<bool> placed = PlaceUnnamed(in, src, srcAttrs, target, dst, failIfExists);
@@ -382,7 +372,7 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
         if (s && timed.valid()) s = AfterPlacing(timed.get(), dst, src, dev);
         if (s) return s;
         timed.reset();  // no descriptor may keep the temporary alive (FUSE would hide it)
-        DropTemp(dst.dirfd, temp);
+        DropTemp(*dst.dir, temp);
         // ENOENT: another install's sweep took the temporary, still unlocked, as dead; go again.
         if (!s.Is(ENOENT) || attempt > 0) return s;
     }
@@ -390,7 +380,7 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::HostEnt
 
 // Stamp gives a kept file, through the descriptor it was compared by, the source's bits and time.
 // A refusal there is that file's (immutable, say), never learnt as its filesystem's.
-Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::HostEntry& dst, dev_t dev) {
+Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst, dev_t dev) {
     const Result<DWORD> now = attrs::Read(dst.where(), dst.st);
     const bool timed = SameTime(dst.st, src, dev);
     if (now && (*now & attrs::kSettable) == wanted && timed) return {};
@@ -398,26 +388,26 @@ Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::HostEntry& 
     // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others):
     // Write.
     Status s = now && (*now & attrs::kSettable & ~wanted) == 0
-                   ? attrs::WriteNew(fd, std::string(dst.dir()), dst.st, wanted)
+                   ? attrs::WriteNew(fd, dst.st, wanted)
                    : attrs::WriteOpen(fd, dst.st, wanted);
-    Known().NoteChange();  // what was read of the target before is out of date
+    dst.dir->entries.erase(dst.leaf);  // what was read of the target before is out of date
     if (s && !timed) s = CarryTime(fd, src, dev);
     return s;
 }
 
 // KeptAsItIs: a target the card reads back as the source stays, given the source's attrs and time.
 // Not a file with other names: stamping it would change a file outside the device.
-Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::HostEntry& dst,
+Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst,
                         dev_t dev) {
     // Only where verify::Applies: a comparison the host's cache could answer proves nothing.
-    if (!dst.real.empty() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
+    if (dst.IsLink() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
         dst.st.st_size != src.st_size || !verify::Applies(dev))
         return false;
-    writeback::Watch(dev, dst.dirfd, ".");
+    writeback::Watch(dev, dst.dir->fd.get());
     const Result<host::Fd> same = verify::AlreadyThere(in, dst, dev);
     if (!same || !same->valid()) return false;
     // What a killed copy left in the folder goes as it would before a copy there.
-    SweepDeadTemps(dst.dirfd, dst.dir());
+    SweepDeadTemps(*dst.dir);
     const Status s = Stamp(same->get(), src, srcAttrs & attrs::kSettable, dst, dev);
     // Refused for this file alone: a copy replaces it, or fails naming it.
     if (s.Is(EPERM) || s.Is(EACCES)) return false;
@@ -425,14 +415,10 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
 }
 
 // OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
-Status OpenSource(LPCWSTR from, ns::HostEntry& src, host::Fd& in) {
+Status OpenSource(LPCWSTR from, ns::Entry& src, host::Fd& in) {
     Status s = ns::ResolveExisting(from, src);
     // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
-    if (struct stat link{};
-        !s && !src.path.empty() &&
-        host::Live().fstatat(AT_FDCWD, src.path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(link.st_mode))
-        return Error{ELOOP};
+    if (!s && S_ISLNK(src.st.st_mode)) return Error{ELOOP};
     if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
     if (!s) return s;
     // The entry just looked up, opened without following a link; its descriptor describes it.
@@ -451,7 +437,7 @@ struct Copied {
 
 // The copy: the file opened is the one copied, whole. A failure of the source carries its path.
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
-    ns::HostEntry src, dst;
+    ns::Entry src, dst;
     host::Fd in;
     if (Status s = OpenSource(from, src, in); !s) return std::move(s).At("copy", from);
     const struct stat& st = src.st;
@@ -459,10 +445,9 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);
     done.bytes = st.st_size;
     done.source = st;
+    // Everything written from here on lands in the target's folder node as it was looked up.
     if (Status s = ns::ResolveTarget(to, dst); !s) return s;
-    // Everything written from here on lands in the target's folder as it was looked up.
-    if (Status s = ns::Confine(dst); !s) return s;
-    done.dev = FolderDevice(dst);
+    done.dev = dst.dir->st.st_dev;
     if (dst.exists) {
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
         const Result<bool> same = KeptAsItIs(in.get(), st, *srcAttrs, dst, done.dev);
@@ -478,24 +463,15 @@ void copy::ForgetSwept() {
     Learnt<Swept>().folders.clear();
 }
 
-Status copy::Detach(ns::HostEntry& e) {
+Status copy::Detach(ns::Entry& e) {
     const ns::Location at = e.named();
     host::Fd in(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
     if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError();
     const Result<DWORD> a = attrs::Read(at, st);
     if (!a) return a.error();
-    std::string temp;
-    dev_t dev = 0;
-    host::Fd timed;
-    if (Status s = WriteTemp(in.get(), st, *a, e, temp, dev, timed); !s) return s;
-    if (Status s = changes::Rename(temp, e, false, dev); !s) {
-        timed.reset();
-        DropTemp(e.dirfd, temp);
-        return s;
-    }
-    if (timed.valid())
-        if (Status s = CarryTime(timed.get(), st, dev); !s) return s;
+    e.st = st;
+    if (Status s = WriteAndPlace(in.get(), st, *a, e, nullptr, FALSE); !s) return s;
     return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
 }
 

@@ -18,7 +18,6 @@
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/copy.h"
-#include "platform/kernel/services/find.h"
 #include "platform/kernel/services/handles.h"
 #include "platform/kernel/services/verify.h"
 #include "platform/kernel/services/writeback.h"
@@ -29,31 +28,30 @@ namespace {
 struct FileObject : handles::Object {
     host::Fd fd;
     std::int64_t position = 0;
-    std::string hostPath;  // for the attribute word, which a query-only descriptor cannot read
+    ns::Entry entry;  // for the attribute word, which a query-only descriptor cannot read
 };
 
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
-BOOL ResolveExisting(LPCWSTR path, ns::HostEntry& e) {
+BOOL ResolveExisting(LPCWSTR path, ns::Entry& e) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     const Status s = ns::ResolveExisting(path, e);
     return s ? TRUE : Fail(s);
 }
 
 Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-    ns::HostEntry e;
-    if (Status s = ns::Resolve(lpFileName, e); !s) return s;
-    if (!e.exists) return Error{ENOENT};
+    ns::Entry e;
+    if (Status s = ns::ResolveExisting(lpFileName, e); !s) return s;
     // A link is not written through: a copy onto its name replaces the link itself.
-    if (!e.real.empty()) return {};
+    if (e.IsLink()) return {};
     // Attributes already as asked change nothing (the common case: a plain file made plain).
     const DWORD wanted =
         dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
     if (const Result<DWORD> now = attrs::Read(e.where(), e.st);
         now && (*now & attrs::kSettable) == wanted)
         return {};
-    Status s = ns::Confine(e);
-    if (s && S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = copy::Detach(e);
-    if (s) s = attrs::Set(e, dwFileAttributes);
+    Status s;
+    if (S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = copy::Detach(e);
+    if (s) s = attrs::Write(e.where(), e.st, dwFileAttributes);
     return s;
 }
 
@@ -63,8 +61,7 @@ Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
 using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-    if (DWORD a; lpFileName != nullptr && find::Delivered(lpFileName, a)) return a;
-    ns::HostEntry e;
+    ns::Entry e;
     if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
@@ -75,31 +72,15 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = SetAttributesOnce(lpFileName, dwFileAttributes);
     // The entry looked up was replaced before it could be changed: once more, looked up afresh.
-    if (s.Is(ESTALE)) {
-        ns::NoteEntryStale();
-        s = SetAttributesOnce(lpFileName, dwFileAttributes);
-    }
+    if (s.Is(ESTALE)) s = SetAttributesOnce(lpFileName, dwFileAttributes);
     return s ? TRUE : Fail(s);
 }
 
-BOOL DeleteFileW(LPCWSTR lpFileName) {
-    ns::HostEntry e;
-    if (!ResolveExisting(lpFileName, e)) return FALSE;
-    if (e.nameOffset == 0 || S_ISDIR(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    const Result<DWORD> a = attrs::Read(e.where(), e.st);
-    if (!a) return Fail(a.error());
-    if (*a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-    if (Status s = ns::Confine(e); !s) return Fail(s);
-    if (Status s = changes::RemoveFile(e); !s) return Fail(s);
-    return TRUE;
-}
-
 BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = ns::Resolve(lpPathName, e);
     if (s && e.exists) s = Error{EEXIST};
-    if (s) s = ns::Confine(e);
     if (s) s = changes::MakeFolder(e);
     if (!s) return Report(std::move(s).At("create folder", lpPathName).error());
     if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
@@ -108,7 +89,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 
 // FlushVolumeW flushes every filesystem written (the path's, any mounted in it) before read-back.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
     host::Fd fd;
     if (Status s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK); !s) return Fail(s);
@@ -201,7 +182,7 @@ Status Claim(ClaimObject& c) {
 }  // namespace
 
 HANDLE ClaimFolderW(LPCWSTR lpPathName) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
     auto claim = std::make_unique<ClaimObject>();
     if (Status s = ns::OpenResolved(e, claim->folder, O_RDONLY | O_DIRECTORY); !s)
@@ -221,16 +202,16 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     if ((!query && dwDesiredAccess != GENERIC_READ) || dwCreationDisposition != OPEN_EXISTING ||
         lpFileName == nullptr)
         return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    ns::HostEntry e;
     auto f = std::make_unique<FileObject>();
-    // Opened at once, its status read from the open file: no look at the name before.
-    const Status s = ns::OpenExisting(lpFileName, e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
+    ns::Entry& e = f->entry;
+    Status s = ns::ResolveExisting(lpFileName, e);
+    // Opened as looked up, its status read from the open file.
+    if (s) s = ns::OpenResolved(e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
     if (!s) return FailWith(INVALID_HANDLE_VALUE, s);
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)))
         return FailWith(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
-    f->hostPath = e.target();
     if (!query && (dwFlagsAndAttributes & FILE_FLAG_NO_BUFFERING))
-        verify::ReadPastCaches(f->fd.get(), e.st.st_dev, f->hostPath);
+        verify::ReadPastCaches(f->fd.get(), e.st.st_dev, e.where().dirfd);
     return handles::Add(std::move(f));
 }
 
@@ -292,7 +273,7 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     if (lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct stat st {};
     if (host::FStat(f->fd.get(), &st) != 0) return Fail(HostError());
-    const Result<DWORD> read = attrs::Read(f->hostPath, st);
+    const Result<DWORD> read = attrs::Read(f->entry.where(), st);
     if (!read) return Fail(read.error());
     const DWORD attributes = *read;
     const auto size = static_cast<std::uint64_t>(st.st_size);

@@ -10,31 +10,22 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
 #include "platform/kernel/services/attributes.h"
-#include "platform/kernel/services/find.h"
 #include "platform/kernel/services/handles.h"
 
 namespace wce::kernel {
 namespace {
 
-// The entry delivered last, for find::Delivered.
-struct LastDelivered : LastAnswer<DWORD> {};
-
 struct FindObject : handles::Object {
-    std::shared_ptr<ns::DirListing> listing = std::make_shared<ns::DirListing>();
-    std::string dirHost;
+    ns::DirListing listing;
     std::u16string prefix;  // the device path of the folder listed, with its separator
-    host::Fd dir;           // entries are described relative to it: one name to look up, not a path
+    ns::NodeRef dir;        // entries are described relative to it: one name to look up, not a path
     std::u16string pattern;
     bool matchAll = false;
     size_t next = 0;
-    ~FindObject() override {
-        if (dir.valid()) ns::NoteClosedFolder(dir.get());
-    }
 };
 
 void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
@@ -54,30 +45,21 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 
 // Describe: nothing if vanished; unreadable entries or bad links go plain, so the open fails.
 std::optional<Result<DWORD>> Describe(const FindObject& f, size_t k, struct stat& st) {
-    const std::string leaf(f.listing->name(f.listing->entries[k]));
-    const ns::Location where{f.dir.get(), leaf.c_str(), f.dirHost};
-    Error unreadable;
-    if (host::Live().fstatat(where.dirfd, where.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        unreadable = HostError();
-    } else if (!S_ISLNK(st.st_mode)) {
-        return attrs::Read(where, st);
-    } else {
-        std::string target;
-        const Status s = ns::FollowConfined(where.Full(), target, st);
-        if (s) return attrs::Read(target, st);
-        unreadable = s.Is(ENOENT) ? Error{ELOOP} : s.error();
-    }
-    if (unreadable.err == ENOENT) return std::nullopt;
+    ns::Entry e;
+    const Status s = ns::Describe(f.dir, f.listing.name(f.listing.entries[k]), e);
+    st = e.st;
+    if (s) return attrs::Read(e.where(), e.st);
+    if (s.Is(ENOENT) && !e.exists) return std::nullopt;
     st = {};
-    return unreadable;
+    return s.error();
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     std::u16string name;
-    while (f.next < f.listing->entries.size()) {
+    while (f.next < f.listing.entries.size()) {
         const size_t k = f.next++;
         name.clear();
-        names::HostToDevice(f.listing->name(f.listing->entries[k]), name);
+        names::HostToDevice(f.listing.name(f.listing.entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
         const std::optional<Result<DWORD>> read = Describe(f, k, st);
@@ -86,10 +68,6 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         const DWORD attributes =
             read->value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
         FillData(st, attributes, name, data);
-        if (LastDelivered& last = Learnt<LastDelivered>(); *read)
-            last.Keep(f.prefix, name, attributes, fsinfo::Now());
-        else
-            last = {};
         return true;
     }
     return false;
@@ -97,44 +75,40 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
 
 HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     auto f = std::make_unique<FindObject>();
-    std::u16string_view pattern;
-    if (Status s = ns::ResolvePattern(devicePath, f->dirHost, pattern); !s)
-        return FailWith(INVALID_HANDLE_VALUE, s);
+    const size_t slash = devicePath.rfind(u'\\');
+    const std::u16string_view pattern = devicePath.substr(slash + 1);
+    if (slash == std::u16string_view::npos || pattern.empty())
+        return FailWith(INVALID_HANDLE_VALUE, Error{EINVAL, Kind::BadName});
     f->pattern.assign(pattern);
-    f->prefix.assign(devicePath.substr(0, devicePath.size() - pattern.size()));
+    f->prefix.assign(devicePath.substr(0, slash + 1));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    if (Status s = ns::ReadListing(f->dirHost, *f->listing, &f->dir); !s) {
+    Result<ns::NodeRef> dir = ns::ResolveFolder(slash == 0 ? u"\\" : devicePath.substr(0, slash));
+    if (!dir) return FailWith(INVALID_HANDLE_VALUE, dir.error());
+    f->dir = *dir;
+    if (Status s = ns::ReadListing(f->dir->fd.get(), f->listing); !s) {
         // A folder that is not there is the caller's to judge; any other failure is told.
         s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s)
                                       : Report(std::move(s).At("list", f->prefix).error());
         return INVALID_HANDLE_VALUE;
     }
-    ns::NoteOpenFolder(f->dirHost, f->dir.get());
     if (!Advance(*f, data)) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
     return handles::Add(std::move(f));
 }
 
 HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (Status s = ns::Resolve(devicePath, e); !s) return FailWith(INVALID_HANDLE_VALUE, s);
     // The mapped folders themselves are not entries of any folder.
-    if (!e.exists || e.nameOffset == 0) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
+    if (!e.exists || e.IsMapped()) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
     const Result<DWORD> attributes = attrs::Read(e.where(), e.st);
     if (!attributes) return FailWith(INVALID_HANDLE_VALUE, attributes.error());
     std::u16string name;
-    names::HostToDevice(e.name(), name);
+    names::HostToDevice(e.leaf, name);
     FillData(e.st, *attributes, name, data);
     return handles::Add(std::make_unique<FindObject>());
 }
 
 }  // namespace
-
-bool find::Delivered(std::u16string_view devicePath, DWORD& attributes) {
-    const LastDelivered& last = Learnt<LastDelivered>();
-    if (!last.Answers(devicePath)) return false;
-    attributes = last.value;
-    return true;
-}
 
 }  // namespace wce::kernel
 

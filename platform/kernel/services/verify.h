@@ -26,13 +26,13 @@ void Forget();
 // The idle hook (activity.h) runs between files and blocks.
 Status Check(dev_t dev);
 
-// ReadPastCaches: what is read next of fd (a file at hostPath on dev) comes from the card: its
-// pages and, once per flush, those of the layers beneath dev are dropped.
-void ReadPastCaches(int fd, dev_t dev, const std::string& hostPath);
+// ReadPastCaches: what is read next of fd (a file on dev in the folder dirfd) comes from the card:
+// its pages and, once per flush, those of the layers beneath dev are dropped.
+void ReadPastCaches(int fd, dev_t dev, int dirfd);
 
 // AlreadyThere: dst on dev, open, when it holds the source's bytes (read past caches as Check
 // reads) and its size and times stayed as looked up across the compare; else no descriptor.
 // Fails with the read's error where it cannot be read.
-Result<host::Fd> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev);
+Result<host::Fd> AlreadyThere(int source, const ns::Entry& dst, dev_t dev);
 
 }  // namespace wce::kernel::verify

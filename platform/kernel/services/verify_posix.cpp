@@ -50,25 +50,24 @@ bool ReadsDirect(dev_t dev) {
 }
 
 // OpenPlaced: e confined and still the regular file placed, read past or purged of page cache.
-Result<host::Fd> OpenPlaced(const ns::HostEntry& e, dev_t dev, bool& direct) {
+Result<host::Fd> OpenPlaced(const ns::Entry& e, dev_t dev, bool& direct) {
     const ns::Location at = e.named();
     direct = ReadsDirect(dev);
     if (direct) {
-        Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY | O_DIRECT);
+        Result<host::Fd> fd = ns::OpenChecked(at, e.st, O_RDONLY | O_DIRECT);
         if (fd || !fsinfo::NoteRefusal(dev, fsinfo::Feature::DirectRead, fd.error().err)) return fd;
         direct = false;
     }
-    Result<host::Fd> fd = ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
+    Result<host::Fd> fd = ns::OpenChecked(at, e.st, O_RDONLY);
     if (fd) host::Live().fadvise(fd->get(), 0, 0, POSIX_FADV_DONTNEED);
     return fd;
 }
 
 // The written file at a device path, as OpenPlaced opens it.
 Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) {
-    ns::HostEntry e;
+    ns::Entry e;
     Status s = ns::ResolveExisting(path, e);
-    if (s && !e.real.empty()) s = Error{ESTALE};  // a link stands where the copy was placed
-    if (s) s = ns::Confine(e);
+    if (s && e.IsLink()) s = Error{ESTALE};  // a link stands where the copy was placed
     return s ? OpenPlaced(e, dev, direct) : Result<host::Fd>(s.error());
 }
 
@@ -87,10 +86,9 @@ bool SourceAsCopied(int fd, const Copy& c) {
 
 // The source at a device path, only if it is still the regular file its look-up found.
 Result<host::Fd> OpenSource(std::u16string_view path) {
-    ns::HostEntry e;
+    ns::Entry e;
     if (Status s = ns::ResolveExisting(path, e); !s) return s.error();
-    const ns::Location at = e.where();
-    return ns::OpenChecked(at.dirfd, at.name, e.st, O_RDONLY);
+    return ns::OpenChecked(e.where(), e.st, O_RDONLY);
 }
 
 // Reads n bytes at pos; an O_DIRECT read asks for whole pages and takes a short one at the end.
@@ -182,13 +180,13 @@ Status Check(dev_t dev) {
     return {};
 }
 
-void ReadPastCaches(int fd, dev_t dev, const std::string& hostPath) {
-    writeback::Watch(dev, AT_FDCWD, hostPath.substr(0, hostPath.rfind('/')).c_str());
+void ReadPastCaches(int fd, dev_t dev, int dirfd) {
+    writeback::Watch(dev, dirfd);
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     host::Live().fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 
-Result<host::Fd> AlreadyThere(int source, const ns::HostEntry& dst, dev_t dev) {
+Result<host::Fd> AlreadyThere(int source, const ns::Entry& dst, dev_t dev) {
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     bool direct = false;
     Result<host::Fd> placed = OpenPlaced(dst, dev, direct);

@@ -25,8 +25,9 @@ bool Applies(dev_t dev, const fsinfo::Traits& t);
 // Start begins write-back of [pos, pos + len) of fd on dev and waits for older data over the bound;
 // small files settle by one flush. A write-back error (this file or earlier) fails the call.
 Status Start(int fd, dev_t dev, off_t pos, off_t len);
-// Watch opens dev (from dirfd/dir) and its layers before writes: one opened later misses errors.
-void Watch(dev_t dev, int dirfd, const char* dir);
+// Watch opens dev (through a folder dirfd on it) and its layers before writes: one opened later
+// misses errors.
+void Watch(dev_t dev, int dirfd);
 // The filesystems written since they were last settled.
 std::vector<dev_t> Watched();
 // Flush: syncfs via Watch's descriptor (else fd), then fsync each layer beneath FUSE (this card,

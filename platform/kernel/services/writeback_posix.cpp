@@ -102,11 +102,11 @@ Status Start(int fd, dev_t dev, off_t pos, off_t len) {
     return {};
 }
 
-void Watch(dev_t dev, int dirfd, const char* dir) {
+void Watch(dev_t dev, int dirfd) {
     Pending& p = ByDevice()[dev];
     if (p.watched) return;
     p.watched = true;
-    p.watch.reset(host::OpenAt(dirfd, dir, O_RDONLY | O_DIRECTORY));
+    p.watch.reset(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
     p.beneath = beneath::Inspect(dev);
 }
 
