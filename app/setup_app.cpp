@@ -9,8 +9,7 @@ END_MESSAGE_MAP()
 // Constructed without a name: message boxes carry the framework's default title.
 CSetupApp theApp;
 
-BOOL CSetupApp::InitInstance()
-{
+BOOL CSetupApp::InitInstance() {
     CSetupDlg dlg;
     m_pMainWnd = &dlg;
     dlg.DoModal();

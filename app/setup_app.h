@@ -4,7 +4,7 @@
 #include "platform/framework/afxwin.h"
 
 class CSetupApp : public CWinApp {
-public:
+  public:
     CSetupApp() = default;
     BOOL InitInstance() override;
 

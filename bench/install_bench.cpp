@@ -12,8 +12,7 @@
 
 namespace {
 
-std::u16string DevicePath(const char* hostDir)
-{
+std::u16string DevicePath(const char* hostDir) {
     std::u16string path;
     for (const char* p = hostDir; *p; ++p) path += *p == '/' ? u'\\' : static_cast<char16_t>(*p);
     if (path.empty() || path.back() != u'\\') path += u'\\';
@@ -22,8 +21,7 @@ std::u16string DevicePath(const char* hostDir)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3 || (std::strcmp(argv[1], "copy") == 0 && argc < 4)) {
         std::fprintf(stderr, "usage: install_bench count DIR | copy SRC DST\n");
         return 2;

@@ -9,22 +9,17 @@ namespace {
 
 // The catalogue path, or FALSE when the setup directory is unknown or the path does not fit:
 // a cut path would name some other file.
-BOOL ComposeCataloguePath(LPCWSTR pszSetupDir, LPWSTR pszPath)
-{
-    if (pszSetupDir[0] == 0)
-        return FALSE;
+BOOL ComposeCataloguePath(LPCWSTR pszSetupDir, LPWSTR pszPath) {
+    if (pszSetupDir[0] == 0) return FALSE;
     return SUCCEEDED(StringCchCopyW(pszPath, MAX_PATH, pszSetupDir)) &&
            SUCCEEDED(StringCchCatW(pszPath, MAX_PATH, u"SETUP.INI"));
 }
 
 // Stores one package at position n; false once the key table is full.
-bool AddProduct(CSetupDlg& dlg, int& n, std::u16string_view key, std::u16string_view name)
-{
-    if (n >= MAX_PRODUCTS)
-        return false;
+bool AddProduct(CSetupDlg& dlg, int& n, std::u16string_view key, std::u16string_view name) {
+    if (n >= MAX_PRODUCTS) return false;
     // The reader refuses longer keys; the table's bound is kept here all the same.
-    if (key.size() > static_cast<std::size_t>(MAX_KEY_LEN))
-        return true;
+    if (key.size() > static_cast<std::size_t>(MAX_KEY_LEN)) return true;
     std::copy(key.begin(), key.end(), dlg.m_aszProductKeys[n]);
     dlg.m_aszProductKeys[n][key.size()] = 0;
     WCHAR szName[MAX_DISPLAY_NAME_LEN + 1];
@@ -38,8 +33,7 @@ bool AddProduct(CSetupDlg& dlg, int& n, std::u16string_view key, std::u16string_
 
 }  // namespace
 
-int CSetupDlg::LoadCatalogue()
-{
+int CSetupDlg::LoadCatalogue() {
     // 1. The catalogue beside the executable.
     WCHAR szPath[MAX_PATH];
     if (!ComposeCataloguePath(m_szSetupDir, szPath)) {

@@ -18,8 +18,7 @@ constexpr UINT LAYOUT_SWP_FLAGS = SWP_NOZORDER | SWP_NOACTIVATE;
 
 }  // namespace
 
-void CSetupDlg::AdjustLayout()
-{
+void CSetupDlg::AdjustLayout() {
     // Step 1: minimum text height at the display's vertical density.
     HDC hDC = GetDC();
     const int nDpiY = ::GetDeviceCaps(hDC, LOGPIXELSY);
@@ -32,8 +31,7 @@ void CSetupDlg::AdjustLayout()
     const int nPx = rcUnits.right;
     const int nPy = rcUnits.bottom;
     // A font without width or height gives no rate to scale from: keep the template's layout.
-    if (nPx <= 0 || nPy <= 0)
-        return;
+    if (nPx <= 0 || nPy <= 0) return;
     const double dScaleX = static_cast<double>(FIXED_RATE_X) / static_cast<double>(nPx);
     const double dScaleY = static_cast<double>(FIXED_RATE_Y) / static_cast<double>(nPy);
 
@@ -65,40 +63,31 @@ void CSetupDlg::AdjustLayout()
 
         if (nBottom - nTop < nMinTextHeight) {
             pChild->GetWindowText(strText);
-            if (!strText.IsEmpty())
-                nBottom = nTop + nMinTextHeight;
+            if (!strText.IsEmpty()) nBottom = nTop + nMinTextHeight;
         }
 
         HDWP hDwp = ::BeginDeferWindowPos(1);
         if (hDwp != nullptr)
             hDwp = ::DeferWindowPos(hDwp, pChild->m_hWnd, nullptr, nLeft, nTop, nRight - nLeft,
                                     nBottom - nTop, LAYOUT_SWP_FLAGS);
-        if (hDwp != nullptr)
-            ::EndDeferWindowPos(hDwp);
+        if (hDwp != nullptr) ::EndDeferWindowPos(hDwp);
     }
 
     // Step 5: the one text buffer of the walk is released.
     strText.Empty();
 }
 
-int CSetupDlg::RoundHalfAway(double value)
-{
+int CSetupDlg::RoundHalfAway(double value) {
     // Beyond the 32-bit range the truncations below are undefined: saturate, and NaN is 0.
-    if (std::isnan(value))
-        return 0;
+    if (std::isnan(value)) return 0;
     const bool bNegative = value < 0;
     double a = std::fabs(value);
     a += 0.00000000001;
-    if (a >= 2147483648.0)
-        return bNegative ? INT_MIN : INT_MAX;
+    if (a >= 2147483648.0) return bNegative ? INT_MIN : INT_MAX;
     const double w = static_cast<double>(static_cast<int>(a));
-    if (a - w >= 0.5)
-        a += 1.0;
-    if (bNegative)
-        a = -a;
-    if (a >= 2147483648.0)
-        return INT_MAX;
-    if (a <= -2147483649.0)
-        return INT_MIN;
+    if (a - w >= 0.5) a += 1.0;
+    if (bNegative) a = -a;
+    if (a >= 2147483648.0) return INT_MAX;
+    if (a <= -2147483649.0) return INT_MIN;
     return static_cast<int>(a);
 }

@@ -7,8 +7,8 @@
 #include "platform/kernel/strings.h"
 
 BEGIN_MESSAGE_MAP(CSetupDlg, CDialog)
-    ON_BN_CLICKED(IDC_INSTALL, OnInstall)
-    ON_WM_DESTROY()
+ON_BN_CLICKED(IDC_INSTALL, OnInstall)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CSetupDlg::CSetupDlg(CWnd* pParent)
@@ -17,18 +17,14 @@ CSetupDlg::CSetupDlg(CWnd* pParent)
       m_szSetupDir{},
       m_aszProductKeys{},
       m_nTotalFiles(0),
-      m_nCopiedFiles(0)
-{
-}
+      m_nCopiedFiles(0) {}
 
-void CSetupDlg::DoDataExchange(CDataExchange* pDX)
-{
+void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_PRODUCT_LIST, m_lbProducts);
 }
 
-BOOL CSetupDlg::OnInitDialog()
-{
+BOOL CSetupDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     SetIcon(m_hIcon, TRUE);
@@ -56,13 +52,11 @@ BOOL CSetupDlg::OnInitDialog()
 
     FindSetupDir();
 
-    if (!LoadCatalogue())
-        StopInstaller();
+    if (!LoadCatalogue()) StopInstaller();
     return TRUE;
 }
 
-void CSetupDlg::FindSetupDir()
-{
+void CSetupDlg::FindSetupDir() {
     SetLastError(ERROR_SUCCESS);
     const DWORD len = GetModuleFileNameW(nullptr, m_szSetupDir, MAX_PATH);
     m_szSetupDir[MAX_PATH - 1] = 0;
@@ -76,19 +70,16 @@ void CSetupDlg::FindSetupDir()
     m_szSetupDir[pszSlash - m_szSetupDir + 1] = 0;
 }
 
-void CSetupDlg::StopInstaller()
-{
+void CSetupDlg::StopInstaller() {
     AfxMessageBox(u"Installation is stopped.");
     EndDialog(IDCANCEL);
     std::exit(1);
 }
 
-void CSetupDlg::OnDestroy()
-{
+void CSetupDlg::OnDestroy() {
     CDialog::OnDestroy();
     // A running install still walks on the stack; it frees the block when it finds us gone.
-    if (m_bInstalling)
-        return;
+    if (m_bInstalling) return;
     HeapFree(GetProcessHeap(), 0, m_pWalkStack);
     m_pWalkStack = nullptr;
 }

@@ -11,8 +11,7 @@ namespace {
 
 // Names as the device tells them apart: without regard to case.
 struct CaseLess {
-    bool operator()(const std::u16string& a, const std::u16string& b) const
-    {
+    bool operator()(const std::u16string& a, const std::u16string& b) const {
         return lstrcmpiW(a.c_str(), b.c_str()) < 0;
     }
 };
@@ -39,8 +38,7 @@ struct CountHooks {
 
     // Two names of one folder that differ only in case would land on one entry of the device,
     // the second replacing the first or mixing into it: the install must not start.
-    void Met(const WalkFrame& top, int depth, LPCWSTR pszName)
-    {
+    void Met(const WalkFrame& top, int depth, LPCWSTR pszName) {
         if (levels.size() <= static_cast<std::size_t>(depth)) levels.resize(depth + 1);
         Level& level = levels[depth];
         if (level.dir != top.szSrcDir) {  // a sibling's folder held this level before
@@ -53,8 +51,7 @@ struct CountHooks {
         install::CurrentNotes().NameClash(top.szSrcDir, pszName, it->c_str());
     }
 
-    bool File(const WalkFrame& top, LPCWSTR pszName)
-    {
+    bool File(const WalkFrame& top, LPCWSTR pszName) {
         if (bCountAll) {
             ++nCount;
             return true;
@@ -71,8 +68,7 @@ struct CountHooks {
 
 // A walk cut short by exhausted memory returns what it counted until then; the copy that
 // follows meets the same shortage and reports it.
-int CSetupDlg::CountFiles(LPCWSTR pszRoot, int bCountAll)
-{
+int CSetupDlg::CountFiles(LPCWSTR pszRoot, int bCountAll) {
     CountHooks hooks{*this, bCountAll, 0, {}};
     install::Walk<CountHooks> walk(m_pWalkStack, hooks);
     walk.Run(pszRoot);

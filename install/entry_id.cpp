@@ -5,8 +5,7 @@
 
 namespace install {
 
-EntryId EntryIdOf(LPCWSTR pszDevicePath)
-{
+EntryId EntryIdOf(LPCWSTR pszDevicePath) {
     HANDLE hEntry = CreateFileW(pszDevicePath, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (hEntry == INVALID_HANDLE_VALUE) return {};

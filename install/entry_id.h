@@ -11,7 +11,9 @@ struct EntryId {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     bool valid = false;
-    bool operator==(const EntryId& o) const { return valid && o.valid && dev == o.dev && ino == o.ino; }
+    bool operator==(const EntryId& o) const {
+        return valid && o.valid && dev == o.dev && ino == o.ino;
+    }
 };
 
 // Follows links. An invalid id (equal to nothing) when the path does not resolve or cannot be read.

@@ -8,13 +8,13 @@
 namespace install {
 
 class InstallScope {
-public:
+  public:
     explicit InstallScope(CSetupDlg& dlg);
     ~InstallScope();
     InstallScope(const InstallScope&) = delete;
     InstallScope& operator=(const InstallScope&) = delete;
 
-private:
+  private:
     CSetupDlg& m_dlg;
     BOOL m_bWasInstalling;
 };

@@ -5,8 +5,7 @@
 
 namespace install {
 
-bool ResizeWalkStack(WalkFrame*& rpStack, int nFrames)
-{
+bool ResizeWalkStack(WalkFrame*& rpStack, int nFrames) {
     const SIZE_T cb = static_cast<SIZE_T>(nFrames) * sizeof(WalkFrame);
     void* pBlock = rpStack ? HeapReAlloc(GetProcessHeap(), 0, rpStack, cb)
                            : HeapAlloc(GetProcessHeap(), 0, cb);
@@ -15,8 +14,7 @@ bool ResizeWalkStack(WalkFrame*& rpStack, int nFrames)
     return true;
 }
 
-bool ComposePath(WCHAR* dest, LPCWSTR dir, LPCWSTR name, LPCWSTR tail)
-{
+bool ComposePath(WCHAR* dest, LPCWSTR dir, LPCWSTR name, LPCWSTR tail) {
     if (SUCCEEDED(StringCchCopyW(dest, MAX_PATH, dir)) &&
         SUCCEEDED(StringCchCatW(dest, MAX_PATH, name)) &&
         SUCCEEDED(StringCchCatW(dest, MAX_PATH, tail)))
@@ -25,8 +23,7 @@ bool ComposePath(WCHAR* dest, LPCWSTR dir, LPCWSTR name, LPCWSTR tail)
     return false;
 }
 
-bool EntryExists(LPCWSTR pszPath)
-{
+bool EntryExists(LPCWSTR pszPath) {
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW(pszPath, &fd);
     if (hFind == INVALID_HANDLE_VALUE) return false;

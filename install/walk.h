@@ -34,12 +34,11 @@ bool EntryExists(LPCWSTR pszPath);
 
 template <class Hooks>
 class Walk {
-public:
+  public:
     Walk(WalkFrame*& rpStack, Hooks& hooks) : m_rpStack(rpStack), m_hooks(hooks) {}
 
     // True when the whole tree was walked (or had nothing to walk), false when it failed.
-    bool Run(LPCWSTR pszSrcRoot)
-    {
+    bool Run(LPCWSTR pszSrcRoot) {
         if (!ResizeWalkStack(m_rpStack, 1)) return false;
         m_depth = 0;
         if (FAILED(StringCchCopyW(m_rpStack[0].szSrcDir, MAX_PATH, pszSrcRoot))) {
@@ -48,10 +47,17 @@ public:
         }
         if (!m_hooks.Root(m_rpStack[0])) return false;
         switch (OpenTop()) {
-            case Open::Overlong: m_depth = -1; return m_hooks.Overlong(pszSrcRoot, u"*.*");
-            case Open::Nothing: m_depth = -1; return true;
-            case Open::Unreadable: m_depth = -1; return m_hooks.Unreadable();
-            case Open::Opened: break;
+            case Open::Overlong:
+                m_depth = -1;
+                return m_hooks.Overlong(pszSrcRoot, u"*.*");
+            case Open::Nothing:
+                m_depth = -1;
+                return true;
+            case Open::Unreadable:
+                m_depth = -1;
+                return m_hooks.Unreadable();
+            case Open::Opened:
+                break;
         }
         while (m_depth >= 0) {
             if (!m_hooks.Pass()) return Fail(m_depth);
@@ -60,11 +66,10 @@ public:
         return true;
     }
 
-private:
+  private:
     enum class Open { Opened, Nothing, Overlong, Unreadable };
 
-    bool OnePass()
-    {
+    bool OnePass() {
         if (m_bFresh && (m_entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             if (m_entry.cFileName[0] != u'.') {
                 m_hooks.Met(m_rpStack[m_depth], m_depth, m_entry.cFileName);
@@ -80,19 +85,20 @@ private:
         return true;
     }
 
-    bool Descend()
-    {
+    bool Descend() {
         // Room for the name, its backslash and the pattern, checked before the block grows.
         const int nNeeded = lstrlenW(m_rpStack[m_depth].szSrcDir) + lstrlenW(m_entry.cFileName) + 4;
         if (nNeeded >= MAX_PATH || m_depth + 1 > kMaxWalkDepth) {
-            if (!m_hooks.Overlong(m_rpStack[m_depth].szSrcDir, m_entry.cFileName)) return Fail(m_depth);
+            if (!m_hooks.Overlong(m_rpStack[m_depth].szSrcDir, m_entry.cFileName))
+                return Fail(m_depth);
             Advance();
             return true;
         }
         ++m_depth;
         if (!ResizeWalkStack(m_rpStack, m_depth + 1)) return Fail(m_depth - 1);
         WalkFrame* frames = m_rpStack;
-        ComposePath(frames[m_depth].szSrcDir, frames[m_depth - 1].szSrcDir, m_entry.cFileName, u"\\");
+        ComposePath(frames[m_depth].szSrcDir, frames[m_depth - 1].szSrcDir, m_entry.cFileName,
+                    u"\\");
         if (!m_hooks.EnterDir(frames, m_depth, m_entry.cFileName)) return Fail(m_depth - 1);
         const Open opened = OpenTop();
         if (opened == Open::Unreadable && !m_hooks.Unreadable()) return Fail(m_depth - 1);
@@ -105,8 +111,7 @@ private:
 
     // Starts the top frame's enumeration. A folder already open higher up (reached again through
     // a link) is not entered twice, so a link back to an ancestor cannot make the walk endless.
-    Open OpenTop()
-    {
+    Open OpenTop() {
         WalkFrame& top = m_rpStack[m_depth];
         WCHAR szPattern[MAX_PATH];
         if (!ComposePath(szPattern, top.szSrcDir, u"*.*")) return Open::Overlong;
@@ -114,14 +119,14 @@ private:
         for (int k = 0; k < m_depth; ++k)
             if (m_ids[k] == m_ids[m_depth]) return Open::Nothing;
         HANDLE hEnum = FindFirstFileW(szPattern, &m_entry);
-        if (hEnum == INVALID_HANDLE_VALUE) return Absent(GetLastError()) ? Open::Nothing : Open::Unreadable;
+        if (hEnum == INVALID_HANDLE_VALUE)
+            return Absent(GetLastError()) ? Open::Nothing : Open::Unreadable;
         top.hEnum = hEnum;
         m_bFresh = true;
         return Open::Opened;
     }
 
-    void Advance()
-    {
+    void Advance() {
         WalkFrame& top = m_rpStack[m_depth];
         if (FindNextFileW(top.hEnum, &m_entry)) {
             m_bFresh = true;
@@ -134,15 +139,13 @@ private:
 
     // Only an empty folder, or one that is gone or no folder, has nothing to walk; any other
     // failure to list it (no permission, an I/O error) is no reason to leave it out unnoticed.
-    static bool Absent(DWORD dwError)
-    {
+    static bool Absent(DWORD dwError) {
         return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
                dwError == ERROR_NO_MORE_FILES;
     }
 
     // Ends the enumerations of frames 0 to nTop, the root's first.
-    bool Fail(int nTop)
-    {
+    bool Fail(int nTop) {
         for (int k = 0; k <= nTop; ++k) FindClose(m_rpStack[k].hEnum);
         m_depth = -1;
         return false;

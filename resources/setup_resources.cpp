@@ -10,22 +10,25 @@ constexpr DWORD kStatic = WS_CHILD | WS_VISIBLE | WS_GROUP;
 
 // Template order is sibling order and tab order; the layout and dump rely on it.
 constexpr DialogItemTemplate kSetupItems[] = {
-    {WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | WS_TABSTOP | LBS_NOINTEGRALHEIGHT, 0,
-     0, 0, 156, 72, IDC_PRODUCT_LIST, u"LISTBOX", nullptr},
+    {WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | WS_TABSTOP | LBS_NOINTEGRALHEIGHT, 0, 0, 0,
+     156, 72, IDC_PRODUCT_LIST, u"LISTBOX", nullptr},
     {kStatic | SS_LEFT, 0, 2, 74, 34, 10, IDC_COPYING_LABEL, u"STATIC", u"Copying..."},
     // Non-empty so that the layout's minimum text height applies to it.
     {kStatic | SS_LEFT, 0, 38, 86, 118, 10, IDC_FILE_NAME, u"STATIC", u"LANGUAGE.DAT"},
     {kStatic | SS_LEFT, 0, 38, 74, 36, 10, IDC_PROGRESS, u"STATIC", u"5 / 20"},
     {kStatic | SS_LEFT, 0, 2, 86, 36, 10, IDC_FILE_NAME_LABEL, u"STATIC", u"File Name:"},
     {kStatic | SS_RIGHT, 0, 120, 102, 35, 10, IDC_VERSION, u"STATIC", u"\u00D7.\u00D7\u00D7"},
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 58, 98, 40, 14, IDC_INSTALL,
-     u"BUTTON", u"Install"},
+    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 58, 98, 40, 14, IDC_INSTALL, u"BUTTON",
+     u"Install"},
 };
 
 constexpr DialogTemplate kSetupDialog = {
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
     WS_EX_CAPTIONOKBTN | WS_EX_APPWINDOW,
-    0, 0, 158, 114,
+    0,
+    0,
+    158,
+    114,
     u"Installation of Language Files",
     11,
     u"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF",
@@ -66,8 +69,7 @@ constexpr IconPicture<N> DrawFolderWithArrow() {
     pic.Box(1 * u, 4 * u, 7 * u, 6 * u, kYellow, kOlive);
     pic.Box(1 * u, 6 * u, 15 * u - 1, 14 * u, kYellow, kOlive);
     for (int y = 0; y < 8 * u; ++y)
-        for (int x = 7 * u; x < 9 * u; ++x)
-            pic.Put(x, y, x == 7 * u ? kDarkGreen : kGreen);
+        for (int x = 7 * u; x < 9 * u; ++x) pic.Put(x, y, x == 7 * u ? kDarkGreen : kGreen);
     for (int i = 0; i < 4 * u; ++i)
         for (int x = 4 * u + i; x < 12 * u - i; ++x)
             pic.Put(x, 8 * u + i, (x == 4 * u + i || x == 12 * u - i - 1) ? kBlack : kGreen);

@@ -12,7 +12,7 @@ namespace wce::display {
 // A parsed WCE_SCRIPT: one action a line (select N / key=K / name=N, click ID, key NAME, ok,
 // close, dump, screenshot FILE).
 class Script {
-public:
+  public:
     virtual ~Script() = default;
     // Delivers the next action: posts its input, or prints the dump. False when used up. An
     // action that cannot be taken ends the process with status 2 (StopScript).
@@ -64,6 +64,7 @@ bool WindowDisplayCanOpen();
 std::unique_ptr<wce::user::Display> MakeDisplayFromEnvironment();
 // The headless display with actions of the command line (source names them in messages, such as
 // "--install 2"), as a script would give them; WCE_SCRIPT may not be set beside them (status 2).
-std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions, const std::string& source);
+std::unique_ptr<wce::user::Display> MakeCommandDisplay(std::vector<ScriptAction> actions,
+                                                       const std::string& source);
 
 }  // namespace wce::display

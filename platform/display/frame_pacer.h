@@ -8,7 +8,7 @@
 namespace wce::display {
 
 class FramePacer {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit FramePacer(Clock::duration interval = std::chrono::milliseconds(33))
@@ -36,7 +36,7 @@ public:
     void Presented(Clock::time_point now) { next_ = std::max(next_, now) + interval_; }
     void SetInterval(Clock::duration interval) { interval_ = interval; }
 
-private:
+  private:
     static constexpr unsigned kMaxJoined = 4;
     // Frames are spent at the frame rate on average, a few at once after a quiet spell, so work
     // that starts right after a frame (a click, then a slow first file) still shows its first step.

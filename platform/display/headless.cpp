@@ -13,7 +13,7 @@ namespace {
 constexpr int kMaxAbsentAnswers = 10000;
 
 class HeadlessDisplay : public wce::user::Display {
-public:
+  public:
     explicit HeadlessDisplay(std::unique_ptr<Script> script) : m_script(std::move(script)) {
         // Nobody watches a screen: a long install says how it gets on, on stderr.
         EnableProgressLines(true);
@@ -28,20 +28,24 @@ public:
             if (wce::user::HasQueuedMessages()) return;
         }
         if (++m_absentAnswers > kMaxAbsentAnswers) {
-            std::fprintf(stderr, "the program did not end after %d answers of an absent user; stopping it\n",
-                         kMaxAbsentAnswers);
+            std::fprintf(
+                stderr, "the program did not end after %d answers of an absent user; stopping it\n",
+                kMaxAbsentAnswers);
             std::exit(2);
         }
         if (!m_script && m_absentAnswers == 1)
-            Report("headless without a script (WCE_SCRIPT), as there is no terminal or desktop or as WCE_DISPLAY "
-                   "says: nobody can answer, so an absent user's answers close the dialog");
+            Report(
+                "headless without a script (WCE_SCRIPT), as there is no terminal or desktop or as "
+                "WCE_DISPLAY "
+                "says: nobody can answer, so an absent user's answers close the dialog");
         AnswerAsAbsentUser();
         if (wce::user::HasQueuedMessages()) return;
-        std::fputs("nothing is shown that an absent user could answer; ending the program\n", stderr);
+        std::fputs("nothing is shown that an absent user could answer; ending the program\n",
+                   stderr);
         PostQuitMessage(0);
     }
 
-private:
+  private:
     std::unique_ptr<Script> m_script;
     int m_absentAnswers = 0;
 };

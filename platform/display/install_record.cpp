@@ -71,12 +71,18 @@ const char* Why(std::string_view action, int err, bool differs) {
 constexpr struct {
     DWORD code;
     int err;
-} kErrnoOfCode[] = {{ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},
-                    {ERROR_ACCESS_DENIED, EACCES},       {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-                    {ERROR_TOO_MANY_OPEN_FILES, EMFILE}, {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-                    {ERROR_SHARING_VIOLATION, EBUSY},    {ERROR_NOT_READY, ENOMEDIUM},
-                    {ERROR_GEN_FAILURE, EIO},            {ERROR_NO_UNICODE_TRANSLATION, EILSEQ},
-                    {ERROR_INVALID_PARAMETER, EINVAL},   {ERROR_WRITE_PROTECT, EROFS},
+} kErrnoOfCode[] = {{ERROR_FILE_NOT_FOUND, ENOENT},
+                    {ERROR_PATH_NOT_FOUND, ENOENT},
+                    {ERROR_ACCESS_DENIED, EACCES},
+                    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+                    {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+                    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+                    {ERROR_SHARING_VIOLATION, EBUSY},
+                    {ERROR_NOT_READY, ENOMEDIUM},
+                    {ERROR_GEN_FAILURE, EIO},
+                    {ERROR_NO_UNICODE_TRANSLATION, EILSEQ},
+                    {ERROR_INVALID_PARAMETER, EINVAL},
+                    {ERROR_WRITE_PROTECT, EROFS},
                     {ERROR_DISK_FULL, ENOSPC}};
 
 double Seconds(Clock::duration d) {

@@ -9,7 +9,7 @@
 
 // A UTF-16 string of the framework.
 class CString {
-public:
+  public:
     CString() = default;
     CString(LPCWSTR s) : m_str(s ? s : u"") {}
     bool IsEmpty() const { return m_str.empty(); }
@@ -17,15 +17,20 @@ public:
     operator LPCWSTR() const { return m_str.c_str(); }
     LPWSTR GetBuffer(int nMinLength);
     void ReleaseBuffer(int nNewLength = -1);
-    void Empty() { m_str.clear(); m_str.shrink_to_fit(); }
-private:
+    void Empty() {
+        m_str.clear();
+        m_str.shrink_to_fit();
+    }
+
+  private:
     std::u16string m_str;
 };
 
 class CWnd;
 class CDataExchange {
-public:
-    explicit CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_pDlgWnd(pDlgWnd), m_bSaveAndValidate(bSaveAndValidate) {}
+  public:
+    explicit CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
+        : m_pDlgWnd(pDlgWnd), m_bSaveAndValidate(bSaveAndValidate) {}
     CWnd* m_pDlgWnd;
     BOOL m_bSaveAndValidate;
 };
@@ -35,9 +40,9 @@ class CCmdTarget;
 using AFX_PMSG = void (CCmdTarget::*)();
 enum class AfxSig { vv };
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;   // WM_COMMAND, WM_DESTROY, ...; 0 ends the table
-    UINT nCode;      // notification code for WM_COMMAND
-    UINT nID;        // control ID for WM_COMMAND
+    UINT nMessage;  // WM_COMMAND, WM_DESTROY, ...; 0 ends the table
+    UINT nCode;     // notification code for WM_COMMAND
+    UINT nID;       // control ID for WM_COMMAND
     AFX_PMSG pfn;
 };
 struct AFX_MSGMAP {
@@ -45,32 +50,35 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                                 \
-protected:                                                    \
-    static const AFX_MSGMAP* GetThisMessageMap();      \
+#define DECLARE_MESSAGE_MAP()                     \
+  protected:                                      \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
-    const AFX_MSGMAP* theClass::GetMessageMap() const {                             \
-        return GetThisMessageMap();                                          \
-    }                                                                               \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                        \
-        using ThisClass [[maybe_unused]] = theClass;                                            \
-        using TheBaseClass = baseClass;                                             \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        using TheBaseClass = baseClass;                 \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                           \
-            {0, 0, 0, nullptr}};                                                    \
-        static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, \
-                                              &_messageEntries[0]};                 \
-        return &messageMap;                                                         \
+#define END_MESSAGE_MAP()                                                                         \
+    { 0, 0, 0, nullptr }                                                                          \
+    }                                                                                             \
+    ;                                                                                             \
+    static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
+    return &messageMap;                                                                           \
     }
-#define ON_BN_CLICKED(id, memberFxn) \
-    {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<AFX_PMSG>(static_cast<void (ThisClass::*)()>(&ThisClass::memberFxn))},
+#define ON_BN_CLICKED(id, memberFxn)                \
+    {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), \
+     static_cast<AFX_PMSG>(static_cast<void (ThisClass::*)()>(&ThisClass::memberFxn))},
 #define ON_WM_DESTROY() \
-    {WM_DESTROY, 0, 0, static_cast<AFX_PMSG>(static_cast<void (ThisClass::*)()>(&ThisClass::OnDestroy))},
+    {WM_DESTROY, 0, 0,  \
+     static_cast<AFX_PMSG>(static_cast<void (ThisClass::*)()>(&ThisClass::OnDestroy))},
 
 class CCmdTarget {
-public:
+  public:
     virtual ~CCmdTarget() = default;
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;
@@ -79,7 +87,7 @@ public:
 };
 
 class CWnd : public CCmdTarget {
-public:
+  public:
     CWnd() = default;
     ~CWnd() override;
     HWND m_hWnd = nullptr;
@@ -107,7 +115,7 @@ public:
     static const AFX_MSGMAP* GetThisMessageMap();
     const AFX_MSGMAP* GetMessageMap() const override;
 
-protected:
+  protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -118,7 +126,7 @@ protected:
 };
 
 class CListBox : public CWnd {
-public:
+  public:
     int InsertString(int nIndex, LPCWSTR lpszItem);
     int SetCurSel(int nSelect);
     int GetCurSel() const;
@@ -130,7 +138,7 @@ public:
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
     // Creates the dialog from its template, runs it modally, destroys its window; returns the
@@ -141,7 +149,7 @@ public:
     static const AFX_MSGMAP* GetThisMessageMap();
     const AFX_MSGMAP* GetMessageMap() const override;
 
-protected:
+  protected:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
@@ -153,7 +161,7 @@ protected:
 };
 
 class CWinApp : public CCmdTarget {
-public:
+  public:
     explicit CWinApp(LPCWSTR lpszAppName = nullptr);
     ~CWinApp() override;
     virtual BOOL InitInstance();
@@ -173,7 +181,7 @@ int AfxMessageBox(LPCWSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // A file for reading.
 class CFile {
-public:
+  public:
     enum OpenFlags : UINT { modeRead = 0x0000, shareDenyNone = 0x0040 };
     enum SeekPosition : UINT { begin = 0x0, current = 0x1, end = 0x2 };
     CFile() = default;

@@ -40,7 +40,8 @@ void InitApplication(CWinApp& app) {
 
 CWinApp::CWinApp(LPCWSTR lpszAppName) : m_pszAppName(lpszAppName) {
     if (g_pApp) {
-        std::fputs("a second application object was constructed; there must be exactly one\n", stderr);
+        std::fputs("a second application object was constructed; there must be exactly one\n",
+                   stderr);
         std::abort();
     }
     g_pApp = this;
@@ -50,7 +51,9 @@ CWinApp::~CWinApp() {
     if (g_pApp == this) g_pApp = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 
 int CWinApp::Run() {
     MSG msg{};
@@ -62,18 +65,28 @@ int CWinApp::Run() {
     return exitInstance != 0 ? exitInstance : static_cast<int>(msg.wParam);
 }
 
-int CWinApp::ExitInstance() { return 0; }
+int CWinApp::ExitInstance() {
+    return 0;
+}
 
-
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
 
 LPCWSTR AfxGetAppName() {
     if (g_pApp && g_pApp->m_pszAppName) return g_pApp->m_pszAppName;
-    if (DefaultTitle().empty()) DefaultTitle() = TitleFromExeName(wce::kernel::CurrentDevice().exeName);
+    if (DefaultTitle().empty())
+        DefaultTitle() = TitleFromExeName(wce::kernel::CurrentDevice().exeName);
     return DefaultTitle().c_str();
 }
 
-HINSTANCE AfxGetInstanceHandle() { return &g_instanceTag; }
-HINSTANCE AfxGetResourceHandle() { return &g_instanceTag; }
+HINSTANCE AfxGetInstanceHandle() {
+    return &g_instanceTag;
+}
+HINSTANCE AfxGetResourceHandle() {
+    return &g_instanceTag;
+}
 
-int AfxMessageBox(LPCWSTR lpszText, UINT nType, UINT) { return MessageBoxW(nullptr, lpszText, AfxGetAppName(), nType); }
+int AfxMessageBox(LPCWSTR lpszText, UINT nType, UINT) {
+    return MessageBoxW(nullptr, lpszText, AfxGetAppName(), nType);
+}

@@ -4,7 +4,8 @@
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
 END_MESSAGE_MAP()
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
 CDialog::~CDialog() = default;
 
@@ -13,8 +14,9 @@ LRESULT CDialog::DoModal() {
     if (!tmpl || m_hWnd) return -1;
     wce::framework::SetCreatingWindow(this);
     const HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    HWND hDlg = CreateDialogIndirectParamW(AfxGetInstanceHandle(), tmpl, owner, wce::framework::DialogProc,
-                                           reinterpret_cast<LPARAM>(this));
+    HWND hDlg =
+        CreateDialogIndirectParamW(AfxGetInstanceHandle(), tmpl, owner, wce::framework::DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
     wce::framework::SetCreatingWindow(nullptr);
     if (!hDlg) return -1;
     const LRESULT result = RunModalLoop(hDlg);
@@ -23,7 +25,9 @@ LRESULT CDialog::DoModal() {
     return result;
 }
 
-void CDialog::EndDialog(int nResult) { ::EndDialog(m_hWnd, nResult); }
+void CDialog::EndDialog(int nResult) {
+    ::EndDialog(m_hWnd, nResult);
+}
 
 BOOL CDialog::OnInitDialog() {
     UpdateData(FALSE);
@@ -35,7 +39,9 @@ void CDialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (CWnd::OnCommand(wParam, lParam)) return TRUE;

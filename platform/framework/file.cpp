@@ -1,7 +1,9 @@
 // CFile: reading a file through the device's file services.
 #include "platform/framework/afxwin.h"
 
-CFile::~CFile() { Close(); }
+CFile::~CFile() {
+    Close();
+}
 
 BOOL CFile::Open(LPCWSTR lpszFileName, UINT) {
     Close();
@@ -24,7 +26,8 @@ LONG CFile::Seek(LONG lOff, UINT nFrom) {
 
 UINT CFile::Read(void* lpBuf, UINT nCount) {
     DWORD got = 0;
-    if (m_hFile == INVALID_HANDLE_VALUE || !ReadFile(m_hFile, lpBuf, nCount, &got, nullptr)) return 0;
+    if (m_hFile == INVALID_HANDLE_VALUE || !ReadFile(m_hFile, lpBuf, nCount, &got, nullptr))
+        return 0;
     return got;
 }
 

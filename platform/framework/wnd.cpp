@@ -1,7 +1,7 @@
 // CWnd: framework objects for windows, message maps and the dialog's message routing.
 #include <memory>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/framework/internal.h"
 #include "platform/user/window_tree.h"
@@ -83,10 +83,13 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 BOOL CCmdTarget::DispatchToMap(UINT nMessage, UINT nCode, UINT nID) {
-    for (const AFX_MSGMAP* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
+    for (const AFX_MSGMAP* map = GetMessageMap(); map;
+         map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e && e->nMessage; ++e) {
             if (e->nMessage != nMessage) continue;
             if (nMessage == WM_COMMAND && (e->nCode != nCode || e->nID != nID)) continue;
@@ -137,8 +140,12 @@ HWND CWnd::Detach() {
     return h;
 }
 
-CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
-void CWnd::SetWindowText(LPCWSTR lpszString) { ::SetWindowTextW(m_hWnd, lpszString); }
+CWnd* CWnd::GetDlgItem(int nID) const {
+    return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
+void CWnd::SetWindowText(LPCWSTR lpszString) {
+    ::SetWindowTextW(m_hWnd, lpszString);
+}
 
 void CWnd::GetWindowText(CString& rString) const {
     const int len = ::GetWindowTextLengthW(m_hWnd);
@@ -146,19 +153,33 @@ void CWnd::GetWindowText(CString& rString) const {
     rString.ReleaseBuffer();
 }
 
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
-void CWnd::GetWindowRect(RECT* lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
-void CWnd::GetClientRect(RECT* lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
-void CWnd::MapDialogRect(RECT* lpRect) const { ::MapDialogRect(m_hWnd, lpRect); }
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    return ::ShowWindow(m_hWnd, nCmdShow);
+}
+BOOL CWnd::EnableWindow(BOOL bEnable) {
+    return ::EnableWindow(m_hWnd, bEnable);
+}
+void CWnd::GetWindowRect(RECT* lpRect) const {
+    ::GetWindowRect(m_hWnd, lpRect);
+}
+void CWnd::GetClientRect(RECT* lpRect) const {
+    ::GetClientRect(m_hWnd, lpRect);
+}
+void CWnd::MapDialogRect(RECT* lpRect) const {
+    ::MapDialogRect(m_hWnd, lpRect);
+}
 
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
 }
 
-HDC CWnd::GetDC() { return ::GetDC(m_hWnd); }
-int CWnd::ReleaseDC(HDC hDC) { return ::ReleaseDC(m_hWnd, hDC); }
+HDC CWnd::GetDC() {
+    return ::GetDC(m_hWnd);
+}
+int CWnd::ReleaseDC(HDC hDC) {
+    return ::ReleaseDC(m_hWnd, hDC);
+}
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageW(m_hWnd, message, wParam, lParam);
 }
@@ -177,24 +198,27 @@ BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_COMMAND:
-        return OnCommand(wParam, lParam);
-    case WM_DESTROY:
-        if (!DispatchToMap(WM_DESTROY, 0, 0)) OnDestroy();
-        return 0;
-    default:
-        return DefWindowProc(message, wParam, lParam);
+        case WM_COMMAND:
+            return OnCommand(wParam, lParam);
+        case WM_DESTROY:
+            if (!DispatchToMap(WM_DESTROY, 0, 0)) OnDestroy();
+            return 0;
+        default:
+            return DefWindowProc(message, wParam, lParam);
     }
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    // A dialog's own default handling is the dialog manager's, which runs when we report "not handled".
+    // A dialog's own default handling is the dialog manager's, which runs when we report "not
+    // handled".
     auto* w = wce::user::Lookup(m_hWnd);
     if (!w || w->dlgProc) return 0;
     return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) { return DispatchToMap(WM_COMMAND, HIWORD(wParam), LOWORD(wParam)); }
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) {
+    return DispatchToMap(WM_COMMAND, HIWORD(wParam), LOWORD(wParam));
+}
 
 void CWnd::OnDestroy() {}
 
@@ -204,11 +228,18 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
 }
 
 int CListBox::InsertString(int nIndex, LPCWSTR lpszItem) {
-    return static_cast<int>(SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(lpszItem)));
+    return static_cast<int>(SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(nIndex),
+                                        reinterpret_cast<LPARAM>(lpszItem)));
 }
-int CListBox::SetCurSel(int nSelect) { return static_cast<int>(SendMessage(LB_SETCURSEL, static_cast<WPARAM>(nSelect))); }
-int CListBox::GetCurSel() const { return static_cast<int>(::SendMessageW(m_hWnd, LB_GETCURSEL, 0, 0)); }
-int CListBox::GetCount() const { return static_cast<int>(::SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0)); }
+int CListBox::SetCurSel(int nSelect) {
+    return static_cast<int>(SendMessage(LB_SETCURSEL, static_cast<WPARAM>(nSelect)));
+}
+int CListBox::GetCurSel() const {
+    return static_cast<int>(::SendMessageW(m_hWnd, LB_GETCURSEL, 0, 0));
+}
+int CListBox::GetCount() const {
+    return static_cast<int>(::SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0));
+}
 
 void CListBox::GetText(int nIndex, CString& rString) const {
     const auto len = ::SendMessageW(m_hWnd, LB_GETTEXTLEN, static_cast<WPARAM>(nIndex), 0);

@@ -20,7 +20,7 @@ struct FontMetrics {
 };
 
 class Font {
-public:
+  public:
     // Opens `file` at `pointSize` points and `dpi` pixels per inch. nullptr with *error set
     // (naming the file) when it cannot be opened or sized.
     static std::unique_ptr<Font> Open(const std::string& file, int pointSize, int dpi,
@@ -42,7 +42,7 @@ public:
     int Draw(Image& image, int x, int top, std::u16string_view text, Color color,
              const RECT& clip) const;
 
-private:
+  private:
     struct Impl;
     static std::unique_ptr<Font> OpenSized(const std::string& file,
                                            const std::function<bool(FT_FaceRec_*)>& size,

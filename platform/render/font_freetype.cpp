@@ -39,7 +39,9 @@ char32_t NextCodePoint(std::u16string_view text, size_t& i) {
     return cp;
 }
 
-int Pixels26_6(FT_Pos v) { return static_cast<int>((v + 32) >> 6); }
+int Pixels26_6(FT_Pos v) {
+    return static_cast<int>((v + 32) >> 6);
+}
 
 void Blend(Color& dst, Color src, std::uint8_t a) {
     if (a == 255) {
@@ -122,7 +124,10 @@ FT_F26Dot6 SizeFor(int target, const std::function<int(FT_F26Dot6)>& measure) {
         FT_F26Dot6 lo = 1, hi = FT_F26Dot6{64} * 8 * (target + 1);
         while (lo < hi) {
             const FT_F26Dot6 mid = lo + (hi - lo) / 2;
-            if (measure(mid) >= value) hi = mid; else lo = mid + 1;
+            if (measure(mid) >= value)
+                hi = mid;
+            else
+                lo = mid + 1;
         }
         return lo;
     };
@@ -162,36 +167,42 @@ std::unique_ptr<Font> Font::OpenSized(const std::string& file,
 std::unique_ptr<Font> Font::Open(const std::string& file, int pointSize, int dpi,
                                  std::string* error) {
     if (pointSize <= 0 || dpi <= 0) {
-        if (error) *error = "cannot use the font file " + file + ": bad size " +
-                            std::to_string(pointSize) + " pt at " + std::to_string(dpi) + " dpi";
+        if (error)
+            *error = "cannot use the font file " + file + ": bad size " +
+                     std::to_string(pointSize) + " pt at " + std::to_string(dpi) + " dpi";
         return nullptr;
     }
-    return OpenSized(file, [&](FT_Face face) {
-        return FT_Set_Char_Size(face, 0, pointSize * 64, static_cast<FT_UInt>(dpi),
-                                static_cast<FT_UInt>(dpi)) == 0;
-    }, error);
+    return OpenSized(
+        file,
+        [&](FT_Face face) {
+            return FT_Set_Char_Size(face, 0, pointSize * 64, static_cast<FT_UInt>(dpi),
+                                    static_cast<FT_UInt>(dpi)) == 0;
+        },
+        error);
 }
 
 std::unique_ptr<Font> Font::OpenAtMetrics(const std::string& file, int avgWidth, int height,
                                           std::string* error) {
     if (avgWidth <= 0 || height <= 0) {
-        if (error) *error = "cannot use the font file " + file + ": bad size " +
-                            std::to_string(avgWidth) + "x" + std::to_string(height);
+        if (error)
+            *error = "cannot use the font file " + file + ": bad size " + std::to_string(avgWidth) +
+                     "x" + std::to_string(height);
         return nullptr;
     }
     // The two axes are sized apart: the height from the em alone, then the width at that height.
-    return OpenSized(file, [&](FT_Face face) {
-        auto set = [&](FT_F26Dot6 x, FT_F26Dot6 y) {
-            return FT_Set_Char_Size(face, x, y, 72, 72) == 0;
-        };
-        const FT_F26Dot6 y = SizeFor(height, [&](FT_F26Dot6 s) {
-            return set(s, s) ? CellHeight(face) : 0;
-        });
-        const FT_F26Dot6 x = SizeFor(avgWidth, [&](FT_F26Dot6 s) {
-            return set(s, y) ? AverageWidth(face) : 0;
-        });
-        return set(x, y);
-    }, error);
+    return OpenSized(
+        file,
+        [&](FT_Face face) {
+            auto set = [&](FT_F26Dot6 x, FT_F26Dot6 y) {
+                return FT_Set_Char_Size(face, x, y, 72, 72) == 0;
+            };
+            const FT_F26Dot6 y =
+                SizeFor(height, [&](FT_F26Dot6 s) { return set(s, s) ? CellHeight(face) : 0; });
+            const FT_F26Dot6 x =
+                SizeFor(avgWidth, [&](FT_F26Dot6 s) { return set(s, y) ? AverageWidth(face) : 0; });
+            return set(x, y);
+        },
+        error);
 }
 
 int Font::TextWidth(std::u16string_view text) const {
@@ -252,6 +263,8 @@ const Font* DialogFont(int avgWidth, int height, std::string* error) {
     return Cached({avgWidth, height}, true, error);
 }
 
-const Font* DialogFont(int dpi, std::string* error) { return Cached({dpi, 0}, false, error); }
+const Font* DialogFont(int dpi, std::string* error) {
+    return Cached({dpi, 0}, false, error);
+}
 
 }  // namespace wce::render

@@ -30,8 +30,12 @@ RECT Intersect(const RECT& a, const RECT& b) {
                 std::min(a.bottom, b.bottom)};
 }
 
-bool IsEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+bool IsEmpty(const RECT& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
 
-RECT Inset(const RECT& r, int d) { return RECT{r.left + d, r.top + d, r.right - d, r.bottom - d}; }
+RECT Inset(const RECT& r, int d) {
+    return RECT{r.left + d, r.top + d, r.right - d, r.bottom - d};
+}
 
 }  // namespace wce::render

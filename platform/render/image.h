@@ -12,7 +12,7 @@ namespace wce::render {
 using Color = std::uint32_t;
 
 class Image {
-public:
+  public:
     Image(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT, Color fill = 0);
 
     int Width() const { return width_; }
@@ -30,7 +30,7 @@ public:
     void Fill(const RECT& r, Color c) { Fill(r, c, Bounds()); }
     RECT Bounds() const { return RECT{0, 0, width_, height_}; }
 
-private:
+  private:
     int width_, height_;
     std::vector<Color> pixels_;
 };

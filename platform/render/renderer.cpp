@@ -88,8 +88,10 @@ void DrawInfoIcon(Image& img, int x, int y, const RECT& clip) {
             if (d2 > 30 * 30) continue;
             const bool dot = (dx - 16) * (dx - 16) + (dy - 9) * (dy - 9) <= 5;
             const bool bar = dx >= 14 && dx <= 17 && dy >= 13 && dy <= 25;
-            put(x + dx, y + dy, (dot || bar) ? colors::kLight
-                                : d2 > 27 * 27 ? colors::kDarkShadow : colors::kInfoIcon);
+            put(x + dx, y + dy,
+                (dot || bar)   ? colors::kLight
+                : d2 > 27 * 27 ? colors::kDarkShadow
+                               : colors::kInfoIcon);
         }
     }
 }
@@ -222,7 +224,8 @@ void Painter::ListBox(const WindowView& v, const RECT& clip) const {
         const bool selected = i == v.curSel;
         if (selected) img.Fill(row, colors::kHighlight, area);
         const Color c = !v.enabled ? colors::kGrayText
-                        : selected ? colors::kHighlightText : colors::kText;
+                        : selected ? colors::kHighlightText
+                                   : colors::kText;
         Text(items.left + 2, y + textTop, v.items[static_cast<size_t>(i)], c, area);
         if (selected && v.focused) FocusRect(img, row, area);
     }
@@ -233,12 +236,19 @@ void Painter::Control(const WindowView& v, const WindowView& parent, const RECT&
     const RECT clip = Intersect(parentClip, v.rect);
     switch (v.kind) {
         case WindowKind::Static:
-            Static(v, clip, Intersect(parentClip, RECT{v.client.left, v.client.top,
-                                                       RunsTo(v, parent), v.client.bottom}));
+            Static(v, clip,
+                   Intersect(parentClip, RECT{v.client.left, v.client.top, RunsTo(v, parent),
+                                              v.client.bottom}));
             break;
-        case WindowKind::Button: Button(v, clip); break;
-        case WindowKind::ListBox: ListBox(v, clip); break;
-        default: img.Fill(v.rect, colors::kFace, clip); break;
+        case WindowKind::Button:
+            Button(v, clip);
+            break;
+        case WindowKind::ListBox:
+            ListBox(v, clip);
+            break;
+        default:
+            img.Fill(v.rect, colors::kFace, clip);
+            break;
     }
     for (const WindowView& child : v.children) Control(child, v, Intersect(clip, v.client));
 }
@@ -250,8 +260,8 @@ void Painter::Caption(const WindowView& v, bool active) const {
     img.Fill(bar, active ? colors::kCaption : colors::kShadow);
     const int barHeight = bar.bottom - bar.top;
     int x = bar.left + 2;
-    const IconImage* icon = opt.icons && v.smallIcon ? opt.icons(v.smallIcon, kSmallIconSize)
-                                                     : nullptr;
+    const IconImage* icon =
+        opt.icons && v.smallIcon ? opt.icons(v.smallIcon, kSmallIconSize) : nullptr;
     if (icon) {
         DrawIcon(img, *icon, x, bar.top + (barHeight - icon->height) / 2, bar);
         x += icon->width + 3;

@@ -13,19 +13,19 @@ namespace wce::render {
 // The device's system colours.
 namespace colors {
 inline constexpr Color kDesktop = 0x3A6EA5;
-inline constexpr Color kFace = 0xC0C0C0;       // dialogs, buttons, static texts
-inline constexpr Color kWindow = 0xFFFFFF;     // list box background
+inline constexpr Color kFace = 0xC0C0C0;    // dialogs, buttons, static texts
+inline constexpr Color kWindow = 0xFFFFFF;  // list box background
 inline constexpr Color kText = 0x000000;
 inline constexpr Color kGrayText = 0x808080;   // disabled text
 inline constexpr Color kHighlight = 0x000080;  // selected list entry
 inline constexpr Color kHighlightText = 0xFFFFFF;
 inline constexpr Color kCaption = 0x000080;
 inline constexpr Color kCaptionText = 0xFFFFFF;
-inline constexpr Color kLight = 0xFFFFFF;      // lit edge of raised parts
+inline constexpr Color kLight = 0xFFFFFF;  // lit edge of raised parts
 inline constexpr Color kLight2 = 0xDFDFDF;
 inline constexpr Color kShadow = 0x808080;
 inline constexpr Color kDarkShadow = 0x000000;
-inline constexpr Color kBorder = 0x000000;     // WS_BORDER
+inline constexpr Color kBorder = 0x000000;  // WS_BORDER
 inline constexpr Color kScrollTrack = 0xE0E0E0;
 inline constexpr Color kInfoIcon = 0x0000FF;
 }  // namespace colors

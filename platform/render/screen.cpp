@@ -1,6 +1,5 @@
 #include "platform/render/screen.h"
 
-
 #include "platform/render/png.h"
 #include "platform/user/window_tree.h"
 

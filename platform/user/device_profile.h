@@ -6,7 +6,10 @@
 
 namespace wce::user {
 
-struct FontSetting { int avgWidth; int height; };
+struct FontSetting {
+    int avgWidth;
+    int height;
+};
 
 // "WxH" with both between 1 and 200 pixels; nullopt for anything else.
 std::optional<FontSetting> ParseFontSetting(std::string_view text);

@@ -6,7 +6,11 @@
 namespace wce::user {
 namespace {
 
-struct ControlClass { std::u16string_view name; WindowKind kind; WNDPROC proc; };
+struct ControlClass {
+    std::u16string_view name;
+    WindowKind kind;
+    WNDPROC proc;
+};
 
 const ControlClass* ClassOf(LPCWSTR name) {
     static const ControlClass classes[] = {
@@ -17,8 +21,9 @@ const ControlClass* ClassOf(LPCWSTR name) {
     if (!name) return nullptr;
     for (const auto& c : classes) {
         std::u16string_view n(name);
-        if (std::equal(n.begin(), n.end(), c.name.begin(), c.name.end(),
-                       [](char16_t a, char16_t b) { return (a >= u'a' && a <= u'z' ? a - 32 : a) == b; }))
+        if (std::equal(
+                n.begin(), n.end(), c.name.begin(), c.name.end(),
+                [](char16_t a, char16_t b) { return (a >= u'a' && a <= u'z' ? a - 32 : a) == b; }))
             return &c;
     }
     return nullptr;
@@ -36,16 +41,16 @@ LRESULT DialogWindowProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (r || msg == WM_INITDIALOG || !Lookup(hDlg)) return r;
     }
     switch (msg) {
-    case WM_CAPTIONOK:
-        SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        return 0;
-    case WM_CLOSE:
-        PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        return 0;
-    case WM_COMMAND:
-        return 0;
-    default:
-        return DefWindowProcW(hDlg, msg, wParam, lParam);
+        case WM_CAPTIONOK:
+            SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return 0;
+        case WM_CLOSE:
+            PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return 0;
+        case WM_COMMAND:
+            return 0;
+        default:
+            return DefWindowProcW(hDlg, msg, wParam, lParam);
     }
 }
 
@@ -72,35 +77,50 @@ void MoveFocus(HWND hDlg, bool backwards) {
     SetFocus(stops[static_cast<size_t>(i)]);
 }
 
-bool IsPushButton(HWND h) { return Lookup(h) && Lookup(h)->kind == WindowKind::Button; }
+bool IsPushButton(HWND h) {
+    return Lookup(h) && Lookup(h)->kind == WindowKind::Button;
+}
 
 void PressEnter(HWND hDlg) {
     const HWND focus = GetFocus();
     if (IsPushButton(focus) && IsDescendant(hDlg, focus)) return ClickButton(focus);
     for (HWND c : Lookup(hDlg)->children)
-        if (IsPushButton(c) && (Lookup(c)->style & 0xF) == BS_DEFPUSHBUTTON && Usable(c)) return ClickButton(c);
-    SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDOK)));
+        if (IsPushButton(c) && (Lookup(c)->style & 0xF) == BS_DEFPUSHBUTTON && Usable(c))
+            return ClickButton(c);
+    SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDOK)));
 }
 
 bool DialogKey(HWND hDlg, WPARAM vk, LPARAM lParam) {
     const HWND focus = GetFocus();
     switch (vk) {
-    case VK_TAB: MoveFocus(hDlg, (lParam & kShiftDown) != 0); return true;
-    case VK_RETURN: PressEnter(hDlg); return true;
-    case VK_ESCAPE:
-        SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDCANCEL)));
-        return true;
-    case VK_SPACE:
-        if (IsPushButton(focus) && IsDescendant(hDlg, focus)) ClickButton(focus);
-        return true;
-    case VK_UP: case VK_DOWN: case VK_HOME: case VK_END: case VK_PRIOR: case VK_NEXT:
-    case VK_LEFT: case VK_RIGHT:
-        if (Lookup(focus) && Lookup(focus)->kind == WindowKind::ListBox && IsDescendant(hDlg, focus))
-            SendMessageW(focus, WM_KEYDOWN, vk, lParam);
-        return true;
-    default:
-        return false;
+        case VK_TAB:
+            MoveFocus(hDlg, (lParam & kShiftDown) != 0);
+            return true;
+        case VK_RETURN:
+            PressEnter(hDlg);
+            return true;
+        case VK_ESCAPE:
+            SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDCANCEL)));
+            return true;
+        case VK_SPACE:
+            if (IsPushButton(focus) && IsDescendant(hDlg, focus)) ClickButton(focus);
+            return true;
+        case VK_UP:
+        case VK_DOWN:
+        case VK_HOME:
+        case VK_END:
+        case VK_PRIOR:
+        case VK_NEXT:
+        case VK_LEFT:
+        case VK_RIGHT:
+            if (Lookup(focus) && Lookup(focus)->kind == WindowKind::ListBox &&
+                IsDescendant(hDlg, focus))
+                SendMessageW(focus, WM_KEYDOWN, vk, lParam);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -108,8 +128,8 @@ HWND CreateControl(HWND hDlg, const DialogItemTemplate& item) {
     const ControlClass* cls = ClassOf(item.className);
     if (!cls) return nullptr;
     return CreateWindowObject(cls->kind, hDlg, item.style | WS_CHILD, item.exStyle, item.id,
-                              MapRect(item.x, item.y, item.cx, item.cy), item.text ? item.text : u"",
-                              cls->proc);
+                              MapRect(item.x, item.y, item.cx, item.cy),
+                              item.text ? item.text : u"", cls->proc);
 }
 
 }  // namespace
@@ -117,8 +137,8 @@ HWND CreateControl(HWND hDlg, const DialogItemTemplate& item) {
 
 using namespace wce::user;
 
-HWND CreateDialogIndirectParamW(HINSTANCE, const DialogTemplate* t, HWND hWndParent, DLGPROC lpDialogFunc,
-                                LPARAM dwInitParam) {
+HWND CreateDialogIndirectParamW(HINSTANCE, const DialogTemplate* t, HWND hWndParent,
+                                DLGPROC lpDialogFunc, LPARAM dwInitParam) {
     if (!t) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -127,10 +147,11 @@ HWND CreateDialogIndirectParamW(HINSTANCE, const DialogTemplate* t, HWND hWndPar
     const int fx = caption ? 2 * kFrameWidth : 0;
     const int fy = caption ? 2 * kFrameWidth + kCaptionHeight : 0;
     const LONG x = DialogUnitsToPixelsX(t->x), y = DialogUnitsToPixelsY(t->y);
-    const RECT outer{x, y, x + DialogUnitsToPixelsX(t->cx) + fx, y + DialogUnitsToPixelsY(t->cy) + fy};
+    const RECT outer{x, y, x + DialogUnitsToPixelsX(t->cx) + fx,
+                     y + DialogUnitsToPixelsY(t->cy) + fy};
     // Shown only after its initialisation, as the device does.
-    HWND hDlg = CreateWindowObject(WindowKind::Dialog, nullptr, t->style & ~WS_VISIBLE, t->exStyle, 0, outer,
-                                   t->title ? t->title : u"", DialogWindowProc);
+    HWND hDlg = CreateWindowObject(WindowKind::Dialog, nullptr, t->style & ~WS_VISIBLE, t->exStyle,
+                                   0, outer, t->title ? t->title : u"", DialogWindowProc);
     auto* w = Lookup(hDlg);
     w->owner = TopLevelOf(hWndParent);
     w->dlgProc = lpDialogFunc;
@@ -139,7 +160,8 @@ HWND CreateDialogIndirectParamW(HINSTANCE, const DialogTemplate* t, HWND hWndPar
     SetActive(hDlg);
     const auto stops = TabStops(hDlg);
     const HWND first = stops.empty() ? nullptr : stops.front();
-    if (SendMessageW(hDlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), dwInitParam) && Lookup(hDlg)) {
+    if (SendMessageW(hDlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), dwInitParam) &&
+        Lookup(hDlg)) {
         const auto now = TabStops(hDlg);
         if (!now.empty()) SetFocus(now.front());
     }
@@ -181,10 +203,12 @@ LRESULT RunModalLoop(HWND hDlg) {
 BOOL IsDialogMessageW(HWND hDlg, MSG* lpMsg) {
     if (!Lookup(hDlg) || !lpMsg || !IsDescendant(hDlg, lpMsg->hwnd)) return FALSE;
     if (IsInputMessage(lpMsg->message) && !IsEnabledChain(lpMsg->hwnd)) return TRUE;  // dropped
-    if (lpMsg->message == WM_KEYDOWN) return DialogKey(hDlg, lpMsg->wParam, lpMsg->lParam) ? TRUE : FALSE;
+    if (lpMsg->message == WM_KEYDOWN)
+        return DialogKey(hDlg, lpMsg->wParam, lpMsg->lParam) ? TRUE : FALSE;
     if (lpMsg->message == WM_CHAR) {
         const WPARAM ch = lpMsg->wParam;
-        return (ch == VK_TAB || ch == VK_RETURN || ch == VK_ESCAPE || ch == VK_SPACE) ? TRUE : FALSE;
+        return (ch == VK_TAB || ch == VK_RETURN || ch == VK_ESCAPE || ch == VK_SPACE) ? TRUE
+                                                                                      : FALSE;
     }
     return FALSE;
 }

@@ -10,8 +10,8 @@ struct DialogItemTemplate {
     DWORD exStyle;
     short x, y, cx, cy;  // dialog units
     WORD id;
-    LPCWSTR className;   // u"LISTBOX", u"STATIC" or u"BUTTON"
-    LPCWSTR text;        // nullptr for none
+    LPCWSTR className;  // u"LISTBOX", u"STATIC" or u"BUTTON"
+    LPCWSTR text;       // nullptr for none
 };
 
 struct DialogTemplate {
@@ -40,8 +40,14 @@ struct VersionRecord {
     LPCWSTR stringBlock;
 };
 
-struct DialogResource { UINT id; const DialogTemplate* tmpl; };
-struct IconResource { UINT id; std::span<const IconImage> images; };
+struct DialogResource {
+    UINT id;
+    const DialogTemplate* tmpl;
+};
+struct IconResource {
+    UINT id;
+    std::span<const IconImage> images;
+};
 
 struct ModuleResources {
     std::span<const DialogResource> dialogs;

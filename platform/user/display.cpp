@@ -38,7 +38,9 @@ WindowView ViewOf(HWND h) {
     return v;
 }
 
-bool Contains(const RECT& r, POINT p) { return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom; }
+bool Contains(const RECT& r, POINT p) {
+    return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
+}
 
 // Topmost visible top-level window first.
 template <typename Pred>
@@ -77,36 +79,45 @@ void PostClickCentre(HWND h) {
 
 HWND HitTest(HWND h, POINT screen) {
     for (HWND c : Lookup(h)->children)
-        if ((Lookup(c)->style & WS_VISIBLE) && Contains(ScreenRectOf(c), screen)) return HitTest(c, screen);
+        if ((Lookup(c)->style & WS_VISIBLE) && Contains(ScreenRectOf(c), screen))
+            return HitTest(c, screen);
     return h;
 }
 
 // One line per window or item whatever the text holds.
-std::string Quote(const std::u16string& s) { return '"' + Escaped(s, "\"\\") + '"'; }
+std::string Quote(const std::u16string& s) {
+    return '"' + Escaped(s, "\"\\") + '"';
+}
 
 const char* KindName(WindowKind k) {
     switch (k) {
-    case WindowKind::ListBox: return "listbox";
-    case WindowKind::Button: return "button";
-    default: return "static";
+        case WindowKind::ListBox:
+            return "listbox";
+        case WindowKind::Button:
+            return "button";
+        default:
+            return "static";
     }
 }
 
 void DumpDialog(std::ostringstream& out, HWND h) {
     auto* w = Lookup(h);
     const RECT r = ScreenRectOf(h), c = ClientScreenRectOf(h);
-    out << "dialog " << Quote(w->text) << " outer=" << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom
-        << " client=" << (c.right - c.left) << ',' << (c.bottom - c.top) << " enabled=" << IsWindowEnabled(h) << '\n';
+    out << "dialog " << Quote(w->text) << " outer=" << r.left << ',' << r.top << ',' << r.right
+        << ',' << r.bottom << " client=" << (c.right - c.left) << ',' << (c.bottom - c.top)
+        << " enabled=" << IsWindowEnabled(h) << '\n';
     for (HWND ch : w->children) {
         auto* cw = Lookup(ch);
         out << "control " << cw->id << ' ' << KindName(cw->kind) << " rect=" << cw->rect.left << ','
             << cw->rect.top << ',' << cw->rect.right << ',' << cw->rect.bottom
-            << " visible=" << ((cw->style & WS_VISIBLE) ? 1 : 0) << " enabled=" << IsWindowEnabled(ch)
-            << " text=" << Quote(cw->text);
-        if (cw->kind == WindowKind::ListBox) out << " items=" << cw->items.size() << " sel=" << cw->curSel;
+            << " visible=" << ((cw->style & WS_VISIBLE) ? 1 : 0)
+            << " enabled=" << IsWindowEnabled(ch) << " text=" << Quote(cw->text);
+        if (cw->kind == WindowKind::ListBox)
+            out << " items=" << cw->items.size() << " sel=" << cw->curSel;
         out << '\n';
         if (cw->kind != WindowKind::ListBox) continue;
-        for (size_t i = 0; i < cw->items.size(); ++i) out << "  item " << i << ' ' << Quote(cw->items[i]) << '\n';
+        for (size_t i = 0; i < cw->items.size(); ++i)
+            out << "  item " << i << ' ' << Quote(cw->items[i]) << '\n';
     }
 }
 
@@ -174,8 +185,10 @@ std::string DumpScreen() {
         if (IsVisibleChain(h) && Lookup(h)->kind == WindowKind::Dialog) DumpDialog(out, h);
     for (HWND h : TopLevelWindows()) {
         if (!IsVisibleChain(h) || Lookup(h)->kind != WindowKind::MessageBox) continue;
-        HWND text = FindVisibleDescendant(h, [](HWND c) { return Lookup(c)->kind == WindowKind::Static; });
-        out << "messagebox " << Quote(Lookup(h)->text) << " text=" << Quote(text ? Lookup(text)->text : u"") << '\n';
+        HWND text =
+            FindVisibleDescendant(h, [](HWND c) { return Lookup(c)->kind == WindowKind::Static; });
+        out << "messagebox " << Quote(Lookup(h)->text)
+            << " text=" << Quote(text ? Lookup(text)->text : u"") << '\n';
     }
     return out.str();
 }

@@ -11,7 +11,7 @@
 namespace wce::user {
 
 class Display {
-public:
+  public:
     virtual ~Display() = default;
     // The program waits for input and its queue is empty: block until at least one action has
     // been delivered (through the Inject* calls below). Show the final state first.
@@ -42,13 +42,13 @@ struct WindowView {
     int id;
     DWORD style;
     DWORD exStyle;
-    RECT rect;        // outer rectangle, screen coordinates
-    RECT client;      // client rectangle, screen coordinates
+    RECT rect;    // outer rectangle, screen coordinates
+    RECT client;  // client rectangle, screen coordinates
     std::u16string text;
-    bool visible;     // its own visibility flag
-    bool enabled;     // its own enabled flag
+    bool visible;  // its own visibility flag
+    bool enabled;  // its own enabled flag
     bool focused;
-    bool pressed;     // a push button held down
+    bool pressed;  // a push button held down
     // List boxes.
     std::vector<std::u16string> items;
     int curSel = -1;
@@ -56,7 +56,7 @@ struct WindowView {
     int itemHeight = 0;
     // Dialogs and message boxes.
     bool hasCaptionOk = false;
-    RECT captionOk{};     // the caption OK button, screen coordinates
+    RECT captionOk{};  // the caption OK button, screen coordinates
     HICON smallIcon = nullptr;
     bool infoIcon = false;
     std::vector<WindowView> children;  // in sibling order

@@ -8,9 +8,16 @@
 #include "platform/user/device_profile.h"
 #include "platform/user/window_tree.h"
 
-struct DeviceContext { HWND hwnd; };
+struct DeviceContext {
+    HWND hwnd;
+};
 struct DeferBatch {
-    struct Entry { HWND hwnd; HWND after; int x, y, cx, cy; UINT flags; };
+    struct Entry {
+        HWND hwnd;
+        HWND after;
+        int x, y, cx, cy;
+        UINT flags;
+    };
     std::vector<Entry> entries;
 };
 
@@ -45,7 +52,8 @@ std::optional<int> ParseBoundedInt(std::string_view text, int lo, int hi) {
     int value = 0;
     const auto* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || value < lo || value > hi) return std::nullopt;
+    if (text.empty() || ec != std::errc() || ptr != end || value < lo || value > hi)
+        return std::nullopt;
     return value;
 }
 
@@ -70,7 +78,9 @@ std::optional<FontSetting> ParseFontSetting(std::string_view text) {
     return FontSetting{*w, *h};
 }
 
-std::optional<int> ParseDpiSetting(std::string_view text) { return ParseBoundedInt(text, 1, 2400); }
+std::optional<int> ParseDpiSetting(std::string_view text) {
+    return ParseBoundedInt(text, 1, 2400);
+}
 
 FontSetting DeviceFontAt(int dpi) {
     auto scaled = [dpi](int pixels) {
@@ -84,8 +94,12 @@ void SetDialogFontMetrics(int avgWidth, int height) {
     TheProfile().font = {avgWidth, height};
 }
 
-bool DialogFontFixedByEnvironment() { return TheProfile().fontFromEnvironment; }
-void SetLogPixelsY(int dpi) { TheProfile().dpi = dpi; }
+bool DialogFontFixedByEnvironment() {
+    return TheProfile().fontFromEnvironment;
+}
+void SetLogPixelsY(int dpi) {
+    TheProfile().dpi = dpi;
+}
 
 void ConfigureProfileFromEnvironment() {
     if (const char* v = std::getenv("WCE_FONT")) {
@@ -103,10 +117,18 @@ void ConfigureProfileFromEnvironment() {
     if (!TheProfile().fontFromEnvironment) TheProfile().font = {device.avgWidth, device.height};
 }
 
-FontMetrics DialogFont() { return TheProfile().font; }
-int LogPixelsY() { return TheProfile().dpi; }
-LONG DialogUnitsToPixelsX(LONG x) { return MulDivRound(x, TheProfile().font.avgWidth, 4); }
-LONG DialogUnitsToPixelsY(LONG y) { return MulDivRound(y, TheProfile().font.height, 8); }
+FontMetrics DialogFont() {
+    return TheProfile().font;
+}
+int LogPixelsY() {
+    return TheProfile().dpi;
+}
+LONG DialogUnitsToPixelsX(LONG x) {
+    return MulDivRound(x, TheProfile().font.avgWidth, 4);
+}
+LONG DialogUnitsToPixelsY(LONG y) {
+    return MulDivRound(y, TheProfile().font.height, 8);
+}
 
 }  // namespace wce::user
 
@@ -114,8 +136,8 @@ using namespace wce::user;
 
 BOOL MapDialogRect(HWND hDlg, RECT* r) {
     if (!Lookup(hDlg) || !r) return FALSE;
-    *r = {DialogUnitsToPixelsX(r->left), DialogUnitsToPixelsY(r->top), DialogUnitsToPixelsX(r->right),
-          DialogUnitsToPixelsY(r->bottom)};
+    *r = {DialogUnitsToPixelsX(r->left), DialogUnitsToPixelsY(r->top),
+          DialogUnitsToPixelsX(r->right), DialogUnitsToPixelsY(r->bottom)};
     return TRUE;
 }
 
@@ -125,7 +147,9 @@ HDC GetDC(HWND hWnd) {
     return &screen;
 }
 
-int ReleaseDC(HWND, HDC hDC) { return hDC ? 1 : 0; }
+int ReleaseDC(HWND, HDC hDC) {
+    return hDC ? 1 : 0;
+}
 
 int GetDeviceCaps(HDC hdc, int index) {
     if (!hdc) return 0;

@@ -19,7 +19,8 @@ std::vector<std::u16string> Wrap(const std::u16string& text, size_t maxChars) {
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(u'\n', start);
-        std::u16string para = text.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
+        std::u16string para =
+            text.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
         while (para.size() > maxChars) {
             size_t cut = para.rfind(u' ', maxChars);
             if (cut == std::u16string::npos || cut == 0) cut = maxChars;
@@ -53,18 +54,26 @@ HWND CreateMessageBox(const std::u16string& text, const std::u16string& caption,
     const int textW = std::min(maxText, static_cast<int>(longest) * f.avgWidth);
     const int bodyH = std::max(static_cast<int>(lines.size()) * f.height, info ? kIconSize : 0);
     const int captionW = static_cast<int>(caption.size()) * f.avgWidth + kCaptionOkWidth;
-    const int clientW = std::min(maxClient, std::max({2 * kMargin + iconSpace + textW, kButtonWidth + 2 * kMargin, captionW}));
-    const int clientH = std::min(SCREEN_HEIGHT - 2 * kFrameWidth - kCaptionHeight, 3 * kMargin + bodyH + kButtonHeight);
-    const int outerW = clientW + 2 * kFrameWidth, outerH = clientH + 2 * kFrameWidth + kCaptionHeight;
+    const int clientW =
+        std::min(maxClient,
+                 std::max({2 * kMargin + iconSpace + textW, kButtonWidth + 2 * kMargin, captionW}));
+    const int clientH = std::min(SCREEN_HEIGHT - 2 * kFrameWidth - kCaptionHeight,
+                                 3 * kMargin + bodyH + kButtonHeight);
+    const int outerW = clientW + 2 * kFrameWidth,
+              outerH = clientH + 2 * kFrameWidth + kCaptionHeight;
     const int left = (SCREEN_WIDTH - outerW) / 2, top = (SCREEN_HEIGHT - outerH) / 2;
-    HWND box = CreateWindowObject(WindowKind::MessageBox, nullptr, WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0,
-                                  {left, top, left + outerW, top + outerH}, caption, MessageBoxProc);
+    HWND box =
+        CreateWindowObject(WindowKind::MessageBox, nullptr, WS_POPUP | WS_CAPTION | WS_VISIBLE, 0,
+                           0, {left, top, left + outerW, top + outerH}, caption, MessageBoxProc);
     Lookup(box)->infoIcon = info;
-    const int textTop = kMargin, textBottom = std::min(clientH - 2 * kMargin - kButtonHeight, kMargin + bodyH);
+    const int textTop = kMargin,
+              textBottom = std::min(clientH - 2 * kMargin - kButtonHeight, kMargin + bodyH);
     CreateWindowObject(WindowKind::Static, box, WS_CHILD | WS_VISIBLE | SS_LEFT, 0, kTextId,
-                       {kMargin + iconSpace, textTop, kMargin + iconSpace + textW, textBottom}, text, StaticProc);
+                       {kMargin + iconSpace, textTop, kMargin + iconSpace + textW, textBottom},
+                       text, StaticProc);
     const int bx = (clientW - kButtonWidth) / 2, by = clientH - kMargin - kButtonHeight;
-    CreateWindowObject(WindowKind::Button, box, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDOK,
+    CreateWindowObject(WindowKind::Button, box,
+                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDOK,
                        {bx, by, bx + kButtonWidth, by + kButtonHeight}, u"OK", ButtonProc);
     return box;
 }

@@ -1,6 +1,7 @@
 // UTF-8 <-> UTF-16 for what the window system prints and reads; bad sequences become U+FFFD.
-#include "platform/kernel/ns/utf8.h"
 #include "platform/user/text.h"
+
+#include "platform/kernel/ns/utf8.h"
 #include "platform/user/window_tree.h"
 
 namespace wce::user {

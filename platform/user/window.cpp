@@ -25,10 +25,13 @@ std::vector<HWND>& SiblingsOf(WindowObject& w) {
     return w.parent ? w.parent->children : TheTree().topLevel;
 }
 
-bool HasCaption(const WindowObject& w) { return (w.style & WS_CAPTION) == WS_CAPTION; }
+bool HasCaption(const WindowObject& w) {
+    return (w.style & WS_CAPTION) == WS_CAPTION;
+}
 
 RECT Inset(RECT r, int l, int t, int rr, int b) {
-    return {r.left + l, r.top + t, std::max(r.left + l, r.right - rr), std::max(r.top + t, r.bottom - b)};
+    return {r.left + l, r.top + t, std::max(r.left + l, r.right - rr),
+            std::max(r.top + t, r.bottom - b)};
 }
 
 // Children are kept top of the stacking order first, top-level windows bottom first.
@@ -42,8 +45,10 @@ void Restack(HWND hWnd, HWND insertAfter) {
         return;
     }
     auto it = std::find(sibs.begin(), sibs.end(), insertAfter);
-    if (it == sibs.end()) sibs.insert(topLevel ? sibs.end() : sibs.begin(), hWnd);
-    else sibs.insert(topLevel ? it : it + 1, hWnd);
+    if (it == sibs.end())
+        sibs.insert(topLevel ? sibs.end() : sibs.begin(), hWnd);
+    else
+        sibs.insert(topLevel ? it : it + 1, hWnd);
 }
 
 void SendDestroyTree(HWND hWnd) {
@@ -88,8 +93,10 @@ HWND CreateWindowObject(WindowKind kind, HWND parent, DWORD style, DWORD exStyle
     obj->needsPaint = true;
     auto& tree = TheTree();
     tree.windows.emplace(h, std::move(obj));
-    if (parent) Lookup(parent)->children.push_back(h);
-    else tree.topLevel.push_back(h);
+    if (parent)
+        Lookup(parent)->children.push_back(h);
+    else
+        tree.topLevel.push_back(h);
     if (IsVisibleChain(h)) CurrentDisplay().ScreenChanged();
     return h;
 }
@@ -101,7 +108,9 @@ WindowObject* Lookup(HWND hWnd) {
     return it == windows.end() ? nullptr : it->second.get();
 }
 
-const std::vector<HWND>& TopLevelWindows() { return TheTree().topLevel; }
+const std::vector<HWND>& TopLevelWindows() {
+    return TheTree().topLevel;
+}
 
 void DestroyAllWindows() {
     while (!TheTree().topLevel.empty()) DestroyWindow(TheTree().topLevel.back());
@@ -145,14 +154,18 @@ void Invalidate(HWND hWnd) {
     if (auto* w = Lookup(hWnd)) w->needsPaint = true;
 }
 
-void SetActive(HWND hWnd) { TheTree().active = hWnd; }
+void SetActive(HWND hWnd) {
+    TheTree().active = hWnd;
+}
 
 RECT ClientScreenRectOf(HWND hWnd) {
     auto* w = Lookup(hWnd);
     if (!w) return {};
     const RECT outer = ScreenRectOf(hWnd);
-    if (HasCaption(*w)) return Inset(outer, kFrameWidth, kFrameWidth + kCaptionHeight, kFrameWidth, kFrameWidth);
-    if (w->style & WS_BORDER) return Inset(outer, kBorderWidth, kBorderWidth, kBorderWidth, kBorderWidth);
+    if (HasCaption(*w))
+        return Inset(outer, kFrameWidth, kFrameWidth + kCaptionHeight, kFrameWidth, kFrameWidth);
+    if (w->style & WS_BORDER)
+        return Inset(outer, kBorderWidth, kBorderWidth, kBorderWidth, kBorderWidth);
     return outer;
 }
 
@@ -161,7 +174,8 @@ RECT ScreenRectOf(HWND hWnd) {
     if (!w) return {};
     if (!w->parent) return w->rect;
     const RECT pc = ClientScreenRectOf(w->parent);
-    return {w->rect.left + pc.left, w->rect.top + pc.top, w->rect.right + pc.left, w->rect.bottom + pc.top};
+    return {w->rect.left + pc.left, w->rect.top + pc.top, w->rect.right + pc.left,
+            w->rect.bottom + pc.top};
 }
 
 RECT CaptionOkRect(HWND hWnd) {
@@ -172,8 +186,12 @@ RECT CaptionOkRect(HWND hWnd) {
             r.top + kFrameWidth + kCaptionHeight};
 }
 
-void SetDestroyHook(WindowHook hook) { TheTree().destroyHook = hook; }
-void SetIdleHook(IdleHook hook) { TheTree().idleHook = hook; }
+void SetDestroyHook(WindowHook hook) {
+    TheTree().destroyHook = hook;
+}
+void SetIdleHook(IdleHook hook) {
+    TheTree().idleHook = hook;
+}
 void RunIdleHook() {
     if (TheTree().idleHook) TheTree().idleHook();
 }
@@ -182,7 +200,9 @@ void RunIdleHook() {
 
 using namespace wce::user;
 
-BOOL IsWindow(HWND hWnd) { return Lookup(hWnd) != nullptr; }
+BOOL IsWindow(HWND hWnd) {
+    return Lookup(hWnd) != nullptr;
+}
 
 BOOL DestroyWindow(HWND hWnd) {
     auto* w = Lookup(hWnd);
@@ -195,7 +215,8 @@ BOOL DestroyWindow(HWND hWnd) {
     sibs.erase(std::find(sibs.begin(), sibs.end(), hWnd));
     FreeTree(hWnd);
     auto& tree = TheTree();
-    if (tree.active && !Lookup(tree.active)) tree.active = tree.topLevel.empty() ? nullptr : tree.topLevel.back();
+    if (tree.active && !Lookup(tree.active))
+        tree.active = tree.topLevel.empty() ? nullptr : tree.topLevel.back();
     if (parent) Invalidate(parent);
     if (wasVisible) CurrentDisplay().ScreenChanged();
     return TRUE;
@@ -265,7 +286,8 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
     if (hWndInsertAfter == hWnd) hWndInsertAfter = HWND_TOP;
     RECT r = w->rect;
     if (!(uFlags & SWP_NOMOVE)) r = {X, Y, X + (r.right - r.left), Y + (r.bottom - r.top)};
-    if (!(uFlags & SWP_NOSIZE)) r = {r.left, r.top, r.left + std::max(0, cx), r.top + std::max(0, cy)};
+    if (!(uFlags & SWP_NOSIZE))
+        r = {r.left, r.top, r.left + std::max(0, cx), r.top + std::max(0, cy)};
     w->rect = r;
     if (!(uFlags & SWP_NOZORDER)) Restack(hWnd, hWndInsertAfter);
     if (!(uFlags & SWP_NOACTIVATE) && !w->parent) SetActive(hWnd);
@@ -279,8 +301,10 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     auto* w = Lookup(hWnd);
     if (!w) return FALSE;
     const BOOL wasVisible = (w->style & WS_VISIBLE) ? TRUE : FALSE;
-    if (nCmdShow == SW_HIDE) w->style &= ~WS_VISIBLE;
-    else w->style |= WS_VISIBLE;
+    if (nCmdShow == SW_HIDE)
+        w->style &= ~WS_VISIBLE;
+    else
+        w->style |= WS_VISIBLE;
     if (wasVisible != ((w->style & WS_VISIBLE) != 0)) {
         SendMessageW(hWnd, WM_SHOWWINDOW, nCmdShow != SW_HIDE, 0);
         Invalidate(hWnd);
@@ -290,14 +314,18 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     return wasVisible;
 }
 
-BOOL IsWindowVisible(HWND hWnd) { return IsVisibleChain(hWnd) ? TRUE : FALSE; }
+BOOL IsWindowVisible(HWND hWnd) {
+    return IsVisibleChain(hWnd) ? TRUE : FALSE;
+}
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
     auto* w = Lookup(hWnd);
     if (!w) return FALSE;
     const BOOL wasDisabled = (w->style & WS_DISABLED) ? TRUE : FALSE;
-    if (bEnable) w->style &= ~WS_DISABLED;
-    else w->style |= WS_DISABLED;
+    if (bEnable)
+        w->style &= ~WS_DISABLED;
+    else
+        w->style |= WS_DISABLED;
     if (wasDisabled != ((w->style & WS_DISABLED) != 0)) {
         SendMessageW(hWnd, WM_ENABLE, bEnable ? TRUE : FALSE, 0);
         Invalidate(hWnd);
@@ -328,8 +356,12 @@ HWND SetFocus(HWND hWnd) {
     return old;
 }
 
-HWND GetFocus() { return TheTree().focus; }
-HWND GetActiveWindow() { return TheTree().active; }
+HWND GetFocus() {
+    return TheTree().focus;
+}
+HWND GetActiveWindow() {
+    return TheTree().active;
+}
 
 BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
     auto* w = Lookup(hWnd);

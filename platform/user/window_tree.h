@@ -16,13 +16,13 @@ struct IconObject {
 
 struct WindowObject {
     wce::user::WindowKind kind = wce::user::WindowKind::Static;
-    HWND parent = nullptr;         // nullptr for a top-level window
-    HWND owner = nullptr;          // top-level windows only
-    std::vector<HWND> children;    // sibling order
+    HWND parent = nullptr;       // nullptr for a top-level window
+    HWND owner = nullptr;        // top-level windows only
+    std::vector<HWND> children;  // sibling order
     DWORD style = 0;
     DWORD exStyle = 0;
     int id = 0;
-    RECT rect{};                   // outer rectangle, parent's client coordinates (screen for top-level)
+    RECT rect{};  // outer rectangle, parent's client coordinates (screen for top-level)
     std::u16string text;
     WNDPROC proc = nullptr;
     void* userData = nullptr;
@@ -39,7 +39,7 @@ struct WindowObject {
     LRESULT (*dlgProc)(HWND, UINT, WPARAM, LPARAM) = nullptr;
     bool ended = false;
     LRESULT result = 0;
-    HWND savedFocus = nullptr;     // focus before this modal window took it
+    HWND savedFocus = nullptr;  // focus before this modal window took it
 };
 
 namespace wce::user {
@@ -51,13 +51,16 @@ inline constexpr int kBorderWidth = 1;
 inline constexpr int kCaptionOkWidth = 24;
 
 // Input messages that come from the (emulated) device rather than from the program.
-inline constexpr UINT WM_CAPTIONOK = 0x00A2;         // the caption OK button was pressed
+inline constexpr UINT WM_CAPTIONOK = 0x00A2;             // the caption OK button was pressed
 inline constexpr UINT WM_SELECTITEM = WM_USER + 0x7F00;  // the script clicks list entry wParam
-inline constexpr LPARAM kShiftDown = LPARAM{1} << 28;  // in a WM_KEYDOWN's lParam
+inline constexpr LPARAM kShiftDown = LPARAM{1} << 28;    // in a WM_KEYDOWN's lParam
 bool IsInputMessage(UINT message);
 
 // The font the dialog units are measured with.
-struct FontMetrics { int avgWidth = 7; int height = 15; };
+struct FontMetrics {
+    int avgWidth = 7;
+    int height = 15;
+};
 
 // Window registry.
 HWND CreateWindowObject(WindowKind kind, HWND parent, DWORD style, DWORD exStyle, int id,
@@ -65,10 +68,10 @@ HWND CreateWindowObject(WindowKind kind, HWND parent, DWORD style, DWORD exStyle
 // A handle the tree holds itself (a parent, a child, a top-level window) names a live window:
 // children are freed before their parent and leave its list when destroyed alone. Only a
 // handle from a caller needs Lookup; the ones reached from it are dereferenced as they are.
-WindowObject* Lookup(HWND hWnd);  // nullptr for a window that does not exist
+WindowObject* Lookup(HWND hWnd);             // nullptr for a window that does not exist
 const std::vector<HWND>& TopLevelWindows();  // bottom of the stacking order first
-void DestroyAllWindows();  // test fixtures start from an empty screen
-bool IsEnabledChain(HWND hWnd);  // it and every ancestor enabled
+void DestroyAllWindows();                    // test fixtures start from an empty screen
+bool IsEnabledChain(HWND hWnd);              // it and every ancestor enabled
 bool IsVisibleChain(HWND hWnd);
 bool IsVisibleChain(const WindowObject& w);  // for a window already looked up
 HWND TopLevelOf(HWND hWnd);

@@ -14,8 +14,12 @@ struct DeferBatch;
 using HDWP = DeferBatch*;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
-struct POINT { LONG x, y; };
-struct RECT { LONG left, top, right, bottom; };
+struct POINT {
+    LONG x, y;
+};
+struct RECT {
+    LONG left, top, right, bottom;
+};
 struct MSG {
     HWND hwnd;
     UINT message;
@@ -76,11 +80,18 @@ inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr WORD BN_CLICKED = 0;
 inline constexpr WORD LBN_SELCHANGE = 1;
-constexpr WORD LOWORD(WPARAM v) { return static_cast<WORD>(v & 0xFFFF); }
-constexpr WORD HIWORD(WPARAM v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
-constexpr WPARAM MAKEWPARAM(WORD lo, WORD hi) { return static_cast<WPARAM>(lo) | (static_cast<WPARAM>(hi) << 16); }
+constexpr WORD LOWORD(WPARAM v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(WPARAM v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
+constexpr WPARAM MAKEWPARAM(WORD lo, WORD hi) {
+    return static_cast<WPARAM>(lo) | (static_cast<WPARAM>(hi) << 16);
+}
 constexpr LPARAM MAKELPARAM(int x, int y) {
-    return static_cast<LPARAM>((static_cast<DWORD>(y & 0xFFFF) << 16) | static_cast<DWORD>(x & 0xFFFF));
+    return static_cast<LPARAM>((static_cast<DWORD>(y & 0xFFFF) << 16) |
+                               static_cast<DWORD>(x & 0xFFFF));
 }
 
 // Window styles.
@@ -156,8 +167,8 @@ BOOL ClientToScreen(HWND hWnd, POINT* lpPoint);
 BOOL MapDialogRect(HWND hDlg, RECT* lpRect);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 HDWP BeginDeferWindowPos(int nNumWindows);
-HDWP DeferWindowPos(HDWP hWinPosInfo, HWND hWnd, HWND hWndInsertAfter, int x, int y, int cx,
-                    int cy, UINT uFlags);
+HDWP DeferWindowPos(HDWP hWinPosInfo, HWND hWnd, HWND hWndInsertAfter, int x, int y, int cx, int cy,
+                    UINT uFlags);
 BOOL EndDeferWindowPos(HDWP hWinPosInfo);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 BOOL IsWindowVisible(HWND hWnd);

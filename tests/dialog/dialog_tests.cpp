@@ -1,13 +1,12 @@
 // The installer dialog's start-up and end, in process on a scratch device.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "dialog/setup_dlg.h"
-#include "platform/kernel/host/faults.h"
 #include "platform/kernel/heap.h"
+#include "platform/kernel/host/faults.h"
 #include "tests/dialog/shell_fixture.h"
 
 namespace {
@@ -23,10 +22,10 @@ struct IdleState {
     std::u16string version;
 };
 
-constexpr int kProgressIds[] = {IDC_PROGRESS, IDC_FILE_NAME, IDC_COPYING_LABEL, IDC_FILE_NAME_LABEL};
+constexpr int kProgressIds[] = {IDC_PROGRESS, IDC_FILE_NAME, IDC_COPYING_LABEL,
+                                IDC_FILE_NAME_LABEL};
 
-IdleState LookAt(CSetupDlg& dlg)
-{
+IdleState LookAt(CSetupDlg& dlg) {
     IdleState s;
     s.setupDir = dlg.m_szSetupDir;
     s.sel = dlg.m_lbProducts.GetCurSel();
@@ -41,8 +40,7 @@ IdleState LookAt(CSetupDlg& dlg)
     return s;
 }
 
-TEST(SetupDialog, StartsIdleWithCatalogueListed)
-{
+TEST(SetupDialog, StartsIdleWithCatalogueListed) {
     ScratchDevice device;
     device.WriteCatalogue("[PRODUCT]\r\n1=English\r\n2=Deutsch\r\n");
     CSetupDlg dlg;
@@ -64,8 +62,7 @@ TEST(SetupDialog, StartsIdleWithCatalogueListed)
     EXPECT_EQ(dlg.m_pWalkStack, nullptr) << "freed when the window was destroyed";
 }
 
-TEST(SetupDialog, DestroyLeavesStackToRunningInstall)
-{
+TEST(SetupDialog, DestroyLeavesStackToRunningInstall) {
     ScratchDevice device;
     device.WriteCatalogue("[PRODUCT]\r\n1=English\r\n");
     CSetupDlg dlg;
@@ -77,15 +74,13 @@ TEST(SetupDialog, DestroyLeavesStackToRunningInstall)
 }
 
 // Only the folder of the executable: a path that did not fit gives none rather than a parent's.
-TEST(SetupDialog, SetupDirectoryFromExecutablePath)
-{
+TEST(SetupDialog, SetupDirectoryFromExecutablePath) {
     class DirProbe : public CSetupDlg {
-    public:
+      public:
         std::u16string dir;
 
-    protected:
-        BOOL OnInitDialog() override
-        {
+      protected:
+        BOOL OnInitDialog() override {
             FindSetupDir();
             dir = m_szSetupDir;
             EndDialog(IDOK);
@@ -116,8 +111,7 @@ TEST(SetupDialog, SetupDirectoryFromExecutablePath)
 
 // The stop path in a child process: message boxes print to stdout, which the child joins to
 // stderr so that the death test can read them.
-void StartWithFailedAllocation()
-{
+void StartWithFailedAllocation() {
     dup2(STDERR_FILENO, STDOUT_FILENO);
     ScratchDevice device;
     device.WriteCatalogue("[PRODUCT]\r\n1=English\r\n");
@@ -127,8 +121,7 @@ void StartWithFailedAllocation()
     dlg.DoModal();
 }
 
-TEST(SetupDialogDeathTest, FailedStackAllocationStops)
-{
+TEST(SetupDialogDeathTest, FailedStackAllocationStops) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(StartWithFailedAllocation(), testing::ExitedWithCode(1),
                 "message: SETUP: Failed in allocating memory\\.\n"

@@ -21,9 +21,8 @@ namespace fs = std::filesystem;
 
 // A fresh device, with the program folders a fresh one has, mapped for the test's life.
 class ScratchDevice : public wce::test::ScratchDevice {
-public:
-    explicit ScratchDevice(wce::kernel::DeviceConfig config = {})
-    {
+  public:
+    explicit ScratchDevice(wce::kernel::DeviceConfig config = {}) {
         fs::create_directories(root() + "/ROMDisk/PROGRAM/TAV");
         fs::create_directories(root() + "/ROMDisk2/PROGRAM/SETAPP");
         config.hostRoot = root();
@@ -32,8 +31,7 @@ public:
     }
 
     fs::path Medium() const { return medium(); }
-    void WriteCatalogue(std::string_view bytes) const
-    {
+    void WriteCatalogue(std::string_view bytes) const {
         wce::test::WriteFile(Medium() / "SETUP.INI", std::string(bytes));
     }
 };
@@ -41,12 +39,10 @@ public:
 // Answers every message box with OK; when only the dialog waits, lets the test look (once)
 // and then presses the caption OK, as an absent user would.
 class ProbeDisplay : public wce::user::Display {
-public:
+  public:
     explicit ProbeDisplay(std::function<void()> onIdle) : onIdle_(std::move(onIdle)) {}
-    void WaitForInput() override
-    {
-        if (wce::user::InjectMessageBoxOk())
-            return;
+    void WaitForInput() override {
+        if (wce::user::InjectMessageBoxOk()) return;
         if (onIdle_) {
             auto look = std::move(onIdle_);
             onIdle_ = nullptr;
@@ -55,12 +51,11 @@ public:
         wce::user::InjectCaptionOk();
     }
 
-private:
+  private:
     std::function<void()> onIdle_;
 };
 
-inline void UseProbeDisplay(std::function<void()> onIdle = nullptr)
-{
+inline void UseProbeDisplay(std::function<void()> onIdle = nullptr) {
     wce::user::SetDisplay(std::make_unique<ProbeDisplay>(std::move(onIdle)));
 }
 

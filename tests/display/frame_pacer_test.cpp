@@ -1,7 +1,7 @@
 // Frame pacing follows the clock it is given, not the number of calls.
-#include <gtest/gtest.h>
-
 #include "platform/display/frame_pacer.h"
+
+#include <gtest/gtest.h>
 
 namespace wce::display {
 namespace {
@@ -11,7 +11,12 @@ using Time = FramePacer::Clock::time_point;
 
 // Each row presents whenever the pacer allows, at polls spaced by gap.
 TEST(FramePacerTest, FramesFollowTheClockNotTheNumberOfPolls) {
-    struct Row { const char* what; milliseconds gap; int polls; int frames; };
+    struct Row {
+        const char* what;
+        milliseconds gap;
+        int polls;
+        int frames;
+    };
     const Row rows[] = {
         {"many polls within one interval: a short burst only", milliseconds(0), 1000, 3},
         {"one poll a second (a slow file each): every one", milliseconds(1000), 5, 5},

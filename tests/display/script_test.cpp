@@ -12,7 +12,8 @@ namespace {
 
 TEST(DisplayScriptTest, ParsesActionsCommentsAndBlankLines) {
     const auto parsed = ParseScript(
-        "# unattended install\n\n  select 2  \r\nclick 1001\nkey Enter\nKEY pageup\nkey ShiftTab\nok\nclose\ndump\n",
+        "# unattended install\n\n  select 2  \r\nclick 1001\nkey Enter\nKEY pageup\nkey "
+        "ShiftTab\nok\nclose\ndump\n",
         "s.txt");
     ASSERT_EQ(parsed.error, "");
     ASSERT_EQ(parsed.actions.size(), 8u);
@@ -27,17 +28,28 @@ TEST(DisplayScriptTest, ParsesActionsCommentsAndBlankLines) {
 }
 
 TEST(DisplayScriptTest, MalformedLinesNameTheSourceAndLine) {
-    struct Row { const char* text; const char* error; };
+    struct Row {
+        const char* text;
+        const char* error;
+    };
     const Row rows[] = {
         {"jump 3\n", "f:1: unknown action \"jump\""},
-        {"dump\nselect\n", "f:2: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"\""},
-        {"select -1\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"-1\""},
-        {"select 1x\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not \"1x\""},
-        {"select Key=1\n", "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
-                           "\"Key=1\""},
+        {"dump\nselect\n",
+         "f:2: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
+         "\"\""},
+        {"select -1\n",
+         "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
+         "\"-1\""},
+        {"select 1x\n",
+         "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
+         "\"1x\""},
+        {"select Key=1\n",
+         "f:1: \"select\" needs an entry number from 0 to 2147483647, key=KEY or name=NAME, not "
+         "\"Key=1\""},
         {"click 70000\n", "f:1: \"click\" needs a number from 0 to 65535, not \"70000\""},
-        {"#\n\nkey Delete\n", "f:3: unknown key \"Delete\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
-                              "PageUp, PageDown)"},
+        {"#\n\nkey Delete\n",
+         "f:3: unknown key \"Delete\" (Enter, Escape, Tab, ShiftTab, Space, Up, Down, Home, End, "
+         "PageUp, PageDown)"},
         {"ok now\n", "f:1: \"ok\" takes no argument"},
         {"dump all\n", "f:1: \"dump\" takes no argument"},
     };
@@ -55,8 +67,10 @@ TEST(DisplayScriptDeathTest, MalformedOrUnreadableScriptExitsWithStatus2) {
     ASSERT_NE(f, nullptr);
     std::fputs("dump\nfly away\n", f);
     std::fclose(f);
-    EXPECT_EXIT(LoadScript(path), ::testing::ExitedWithCode(2), "bad_script.txt:2: unknown action \"fly\"");
-    EXPECT_EXIT(LoadScript(path + ".missing"), ::testing::ExitedWithCode(2), "cannot read .*missing");
+    EXPECT_EXIT(LoadScript(path), ::testing::ExitedWithCode(2),
+                "bad_script.txt:2: unknown action \"fly\"");
+    EXPECT_EXIT(LoadScript(path + ".missing"), ::testing::ExitedWithCode(2),
+                "cannot read .*missing");
 }
 
 // Sizes at the edge of the limit, an endless file and an empty one, read as a file.
@@ -71,7 +85,8 @@ TEST(DisplayScriptDeathTest, ScriptSizeIsBoundedAndAnEmptyScriptIsNone) {
         std::fclose(f);
         return path;
     };
-    for (const std::string& path : {write("empty_script", 0), write("full_script", kMaxScriptBytes)}) {
+    for (const std::string& path :
+         {write("empty_script", 0), write("full_script", kMaxScriptBytes)}) {
         SCOPED_TRACE(path);
         const auto script = LoadScript(path);
         ASSERT_NE(script, nullptr);
@@ -79,7 +94,8 @@ TEST(DisplayScriptDeathTest, ScriptSizeIsBoundedAndAnEmptyScriptIsNone) {
     }
     EXPECT_EXIT(LoadScript(write("big_script", kMaxScriptBytes + 1)), ::testing::ExitedWithCode(2),
                 "big_script\" is larger than 1 MB");
-    EXPECT_EXIT(LoadScript("/dev/zero"), ::testing::ExitedWithCode(2), "/dev/zero\" is larger than 1 MB");
+    EXPECT_EXIT(LoadScript("/dev/zero"), ::testing::ExitedWithCode(2),
+                "/dev/zero\" is larger than 1 MB");
     EXPECT_EXIT(LoadScript(dir), ::testing::ExitedWithCode(2), "cannot read .*Is a directory");
 }
 
@@ -94,17 +110,28 @@ TEST(DisplayScriptDeathTest, BadDisplaySettingExitsWithStatus2) {
 
 // A dialog run headless from a script.
 const DialogItemTemplate kItems[] = {
-    {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_NOTIFY, 0, 0, 0, 100, 50, 1003, u"LISTBOX", nullptr},
+    {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_NOTIFY, 0, 0, 0, 100, 50, 1003,
+     u"LISTBOX", nullptr},
     {WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 10, 60, 40, 14, 1001, u"BUTTON", u"Install"},
 };
-const DialogTemplate kTemplate{WS_POPUP | WS_VISIBLE | WS_CAPTION, WS_EX_CAPTIONOKBTN, 0, 0, 150, 90,
-                               u"Headless", 11, u"font", 0x0411, kItems};
+const DialogTemplate kTemplate{WS_POPUP | WS_VISIBLE | WS_CAPTION,
+                               WS_EX_CAPTIONOKBTN,
+                               0,
+                               0,
+                               150,
+                               90,
+                               u"Headless",
+                               11,
+                               u"font",
+                               0x0411,
+                               kItems};
 
 std::vector<std::string> g_log;
 
 LRESULT DlgProc(HWND h, UINT m, WPARAM w, LPARAM) {
     if (m == WM_INITDIALOG) {
-        for (auto s : {u"a", u"b", u"c"}) SendMessageW(GetDlgItem(h, 1003), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+        for (auto s : {u"a", u"b", u"c"})
+            SendMessageW(GetDlgItem(h, 1003), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
         SendMessageW(GetDlgItem(h, 1003), LB_SETCURSEL, 0, 0);
         return TRUE;
     }
@@ -120,7 +147,7 @@ LRESULT DlgProc(HWND h, UINT m, WPARAM w, LPARAM) {
 }
 
 class DisplayHeadlessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wce::user::DestroyAllWindows();
         wce::user::ClearQueue();
@@ -147,15 +174,19 @@ TEST_F(DisplayHeadlessTest, ActionsArriveOneWaitAtATimeThenTheAbsentUserCloses) 
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, IDOK) << "the used-up script leaves the caption OK to the absent user";
-    EXPECT_EQ(g_log, (std::vector<std::string>{"command 1003/1", "command 1003/1", "command 1001/0", "command 1/0"}));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"command 1003/1", "command 1003/1", "command 1001/0",
+                                               "command 1/0"}));
     const std::string controls =
         "control 1003 listbox rect=0,0,175,94 visible=1 enabled=1 text=\"\" items=3 sel=1\n"
         "  item 0 \"a\"\n  item 1 \"b\"\n  item 2 \"c\"\n"
         "control 1001 button rect=18,113,88,139 visible=1 enabled=1 text=\"Install\"\n";
-    EXPECT_EQ(out, "message: T: done\n"
-                   "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=0\n" + controls +
-                   "messagebox \"T\" text=\"done\"\n"
-                   "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=1\n" + controls);
+    EXPECT_EQ(out,
+              "message: T: done\n"
+              "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=0\n" +
+                  controls +
+                  "messagebox \"T\" text=\"done\"\n"
+                  "dialog \"Headless\" outer=0,0,267,193 client=263,169 enabled=1\n" +
+                  controls);
     EXPECT_EQ(err, "") << "a click that the disabled dialog ignores is a step taken";
 }
 
@@ -163,7 +194,8 @@ TEST_F(DisplayHeadlessTest, SelectByKeyAndByName) {
     DeclareListKeys([] { return std::vector<std::u16string>{u"k0", u"k1", u"k1"}; });
     Run("select key=k1\nselect name=c\nselect key=k0\nclose\n");
     DeclareListKeys(nullptr);
-    EXPECT_EQ(g_log, (std::vector<std::string>{"command 1003/1", "command 1003/1", "command 1003/1", "command 1/0"}));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"command 1003/1", "command 1003/1", "command 1003/1",
+                                               "command 1/0"}));
 }
 
 using DisplayHeadlessDeathTest = DisplayHeadlessTest;
@@ -171,9 +203,13 @@ using DisplayHeadlessDeathTest = DisplayHeadlessTest;
 // A step that cannot be taken ends the run at once, naming its line: the click after it never
 // reaches the dialog.
 TEST_F(DisplayHeadlessDeathTest, AStepThatCannotBeTakenEndsTheRunWithStatus2) {
-    struct Row { const char* script; const char* error; };
+    struct Row {
+        const char* script;
+        const char* error;
+    };
     const Row rows[] = {
-        {"select 3\nclick 1001\n", "^t:1: select 3: no list box shows that entry; the script stops here\n$"},
+        {"select 3\nclick 1001\n",
+         "^t:1: select 3: no list box shows that entry; the script stops here\n$"},
         {"dump\nselect name=d\nclick 1001\n", "t:2: select name=d: no entry has that name"},
         {"select key=a\nclick 1001\n", "t:1: select key=a: no entry has that key"},
         {"click 4242\nclick 1001\n", "t:1: click 4242: no control with that ID is shown"},
@@ -191,7 +227,8 @@ TEST_F(DisplayHeadlessDeathTest, AStepThatCannotBeTakenEndsTheRunWithStatus2) {
     }
     EXPECT_EXIT(
         {
-            wce::user::SetDisplay(MakeHeadlessDisplay(MakeScript(ParseScript("close\n", "t").actions, "t")));
+            wce::user::SetDisplay(
+                MakeHeadlessDisplay(MakeScript(ParseScript("close\n", "t").actions, "t")));
             MessageBoxW(nullptr, u"alone", u"T", MB_OK);
             std::exit(0);
         },
@@ -207,7 +244,8 @@ TEST_F(DisplayHeadlessTest, WithoutAScriptTheAbsentUserAnswersEverything) {
     EXPECT_EQ(RunModalLoop(dlg), IDOK);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "message: T: alone\n");
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("headless without a script (WCE_SCRIPT)", 0), 0u) << "said once, before the first answer";
+    EXPECT_EQ(err.rfind("headless without a script (WCE_SCRIPT)", 0), 0u)
+        << "said once, before the first answer";
     EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
 }
 
@@ -217,7 +255,8 @@ TEST_F(DisplayHeadlessTest, ADisabledDialogWithNothingToAnswerEndsInsteadOfHangi
     HWND dlg = CreateDialogIndirectParamW(nullptr, &kTemplate, nullptr, DlgProc, 0);
     EnableWindow(dlg, FALSE);
     EXPECT_EQ(RunModalLoop(dlg), -1);
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("nothing is shown that an absent user could answer"),
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                  "nothing is shown that an absent user could answer"),
               std::string::npos);
 }
 

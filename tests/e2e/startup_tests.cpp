@@ -12,17 +12,14 @@ using e2e::LinesStartingWith;
 using e2e::Scratch;
 namespace fs = std::filesystem;
 
-std::vector<std::string> DeviceFiles(const Scratch& s)
-{
+std::vector<std::string> DeviceFiles(const Scratch& s) {
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(s.Device()))
-        if (!e.is_directory())
-            files.push_back(e.path().string());
+        if (!e.is_directory()) files.push_back(e.path().string());
     return files;
 }
 
-TEST(StartupE2E, StartedDialogShowsSampleCatalogue)
-{
+TEST(StartupE2E, StartedDialogShowsSampleCatalogue) {
     Scratch s;
     CopySampleMedium(s);
     const e2e::RunResult r = s.Run("dump\n");
@@ -31,8 +28,10 @@ TEST(StartupE2E, StartedDialogShowsSampleCatalogue)
 
     const std::vector<std::string> dialog = LinesStartingWith(r.out, "dialog ");
     ASSERT_EQ(dialog.size(), 1u) << r.out;
-    EXPECT_TRUE(std::regex_match(dialog[0], std::regex(
-        R"(dialog "Installation of Language Files" outer=0,0,320,240 client=\d+,\d+ enabled=1)")))
+    EXPECT_TRUE(std::regex_match(
+        dialog[0],
+        std::regex(
+            R"(dialog "Installation of Language Files" outer=0,0,320,240 client=\d+,\d+ enabled=1)")))
         << dialog[0];
 
     // Sibling order of the template; progress controls hidden, version set.
@@ -55,8 +54,7 @@ TEST(StartupE2E, StartedDialogShowsSampleCatalogue)
                                                "  item 2 \"\u65E5\u672C\u8A9E\""}));
 }
 
-TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1)
-{
+TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1) {
     struct Case {
         const char* name;
         void (*prepare)(const Scratch&);
@@ -67,9 +65,12 @@ TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1)
         {"missing", [](const Scratch&) {}, "Not found SETUP.INI"},
         {"unopenable", [](const Scratch& s) { fs::create_directory(s.Medium() / "SETUP.INI"); },
          "Failed in opening SETUP.INI", "/SETUP.INI: it is a folder\n"},
-        {"empty", [](const Scratch& s) { std::ofstream(s.Medium() / "SETUP.INI"); }, "Invalid SETUP.INI"},
+        {"empty", [](const Scratch& s) { std::ofstream(s.Medium() / "SETUP.INI"); },
+         "Invalid SETUP.INI"},
         {"no product section",
-         [](const Scratch& s) { std::ofstream(s.Medium() / "SETUP.INI") << "[OTHER]\r\n1=English\r\n"; },
+         [](const Scratch& s) {
+             std::ofstream(s.Medium() / "SETUP.INI") << "[OTHER]\r\n1=English\r\n";
+         },
          "Invalid SETUP.INI"},
     };
     for (const Case& c : cases) {
@@ -89,8 +90,7 @@ TEST(StartupE2E, EveryStopShowsItsMessageThenStopsWithStatus1)
     }
 }
 
-TEST(StartupE2E, ClosingInstallsNothing)
-{
+TEST(StartupE2E, ClosingInstallsNothing) {
     const char* scripts[] = {"close\n", "key Escape\n", "select 1\nkey Enter\n", ""};
     for (const char* script : scripts) {
         SCOPED_TRACE(script);

@@ -19,8 +19,17 @@ const DialogItemTemplate kItems[] = {
     {WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 10, 60, 40, 14, 11, u"BUTTON", u"Go"},
     {WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 60, 60, 40, 14, 12, u"BUTTON", u"Base"},
 };
-const DialogTemplate kTemplate{WS_POPUP | WS_VISIBLE | WS_CAPTION, WS_EX_CAPTIONOKBTN, 0, 0, 150, 90,
-                               u"Framework", 11, u"font", 0x0411, kItems};
+const DialogTemplate kTemplate{WS_POPUP | WS_VISIBLE | WS_CAPTION,
+                               WS_EX_CAPTIONOKBTN,
+                               0,
+                               0,
+                               150,
+                               90,
+                               u"Framework",
+                               11,
+                               u"font",
+                               0x0411,
+                               kItems};
 const DialogResource kDialogs[] = {{200, &kTemplate}};
 const BYTE kPixels[4] = {1, 2, 3, 4};
 const DWORD kPalette[16] = {};
@@ -38,38 +47,41 @@ TestApp g_app;  // the one application object, as a program has
 
 // Answers each wait of the modal loop with the next step, then ends the loop.
 class StepDisplay : public wce::user::Display {
-public:
+  public:
     std::vector<std::function<void()>> steps;
     size_t next = 0;
     void WaitForInput() override {
-        if (next < steps.size()) steps[next++]();
-        else PostQuitMessage(0);
+        if (next < steps.size())
+            steps[next++]();
+        else
+            PostQuitMessage(0);
     }
 };
 
 std::vector<std::string> g_events;
 
 class BaseDlg : public CDialog {
-public:
+  public:
     BaseDlg() : CDialog(200) {}
     void OnBase() { g_events.push_back("base handler"); }
     DECLARE_MESSAGE_MAP()
 };
 
 BEGIN_MESSAGE_MAP(BaseDlg, CDialog)
-    ON_BN_CLICKED(12, OnBase)
-    ON_BN_CLICKED(11, OnBase)
+ON_BN_CLICKED(12, OnBase)
+ON_BN_CLICKED(11, OnBase)
 END_MESSAGE_MAP()
 
 class TestDlg : public BaseDlg {
-public:
+  public:
     CListBox m_list;
     HWND m_listAtInit = nullptr;
     void OnGo() {
         g_events.push_back("go");
         g_events.push_back(std::string("list count ") + std::to_string(m_list.GetCount()));
     }
-protected:
+
+  protected:
     void DoDataExchange(CDataExchange* pDX) override {
         g_events.push_back(pDX->m_bSaveAndValidate ? "exchange save" : "exchange load");
         DDX_Control(pDX, 10, m_list);
@@ -89,12 +101,12 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(TestDlg, BaseDlg)
-    ON_BN_CLICKED(11, OnGo)
-    ON_WM_DESTROY()
+ON_BN_CLICKED(11, OnGo)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 class FrameworkTest : public ::testing::Test {
-protected:
+  protected:
     StepDisplay* display = nullptr;
     void SetUp() override {
         wce::user::DestroyAllWindows();
@@ -113,10 +125,12 @@ protected:
 
 TEST_F(FrameworkTest, DoModalRunsExchangeInitModalLoopAndDestroyInOrder) {
     TestDlg dlg;
-    display->steps = {[] { wce::user::InjectClickControl(11); }, [] { wce::user::InjectCaptionOk(); }};
+    display->steps = {[] { wce::user::InjectClickControl(11); },
+                      [] { wce::user::InjectCaptionOk(); }};
     EXPECT_EQ(dlg.DoModal(), IDOK);
-    const std::vector<std::string> expected = {"exchange load", "init", "go", "list count 1", "exchange save",
-                                               "destroy, list attached yes"};
+    const std::vector<std::string> expected = {
+        "exchange load", "init",          "go",
+        "list count 1",  "exchange save", "destroy, list attached yes"};
     EXPECT_EQ(g_events, expected);
     EXPECT_NE(dlg.m_listAtInit, nullptr) << "controls are bound before OnInitDialog's own steps";
     EXPECT_EQ(dlg.m_hWnd, nullptr);
@@ -125,10 +139,18 @@ TEST_F(FrameworkTest, DoModalRunsExchangeInitModalLoopAndDestroyInOrder) {
 }
 
 TEST_F(FrameworkTest, MessageMapsChainToTheBaseClassAndDefaultsEndTheDialog) {
-    struct Row { const char* what; std::function<void()> input; LRESULT result; std::vector<std::string> events; };
+    struct Row {
+        const char* what;
+        std::function<void()> input;
+        LRESULT result;
+        std::vector<std::string> events;
+    };
     const std::vector<Row> rows = {
         {"derived entry wins", [] { wce::user::InjectClickControl(11); }, IDCANCEL, {"go"}},
-        {"base entry found through the chain", [] { wce::user::InjectClickControl(12); }, IDCANCEL, {"base handler"}},
+        {"base entry found through the chain",
+         [] { wce::user::InjectClickControl(12); },
+         IDCANCEL,
+         {"base handler"}},
         {"Escape is Cancel", [] {}, IDCANCEL, {}},
     };
     for (const auto& row : rows) {

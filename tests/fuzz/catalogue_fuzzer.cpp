@@ -10,18 +10,14 @@
 
 namespace {
 
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
+void Check(bool ok) {
+    if (!ok) std::abort();
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size < 2)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
     // Byte 0: how much longer the file claims to be; byte 1: how short reads fall.
     const LONG slack = data[0] % 8;
     const UINT shortBy = data[1] % 4;
@@ -33,11 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fileSize + slack,
         [&](LONG offset, BYTE* buffer, UINT count) -> UINT {
             Check(offset >= 0 && count > 0 && count <= catalogue::kWindowBytes);
-            if (offset >= fileSize)
-                return 0;
+            if (offset >= fileSize) return 0;
             UINT got = std::min<UINT>(count, static_cast<UINT>(fileSize - offset));
-            if (shortBy != 0 && got > shortBy)
-                got -= shortBy;
+            if (shortBy != 0 && got > shortBy) got -= shortBy;
             std::memcpy(buffer, file + offset, got);
             return got;
         },

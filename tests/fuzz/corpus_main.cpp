@@ -8,8 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int count = 0;
     for (int i = 1; i < argc; ++i) {
         for (const auto& e : std::filesystem::directory_iterator(argv[i])) {

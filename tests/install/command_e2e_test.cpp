@@ -18,21 +18,20 @@ struct Outcome {
 };
 
 class InstallCommandE2E : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         fs::create_directories(Device() / "ROMDisk" / "PROGRAM" / "TAV");
         fs::create_directories(Device() / "ROMDisk2" / "PROGRAM" / "SETAPP");
         WriteFile(Medium() / "SETUP.INI", "[PRODUCT]\r\n1=One\r\n2=Two\r\n");
     }
 
     // prefix: a command the program runs under (dropping privileges, say).
-    Outcome Run(const std::string& script, const std::string& prefix = "")
-    {
+    Outcome Run(const std::string& script, const std::string& prefix = "") {
         WriteFile(m_tmp.path() / "script", script);
         const std::string cmd = "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() +
                                 "' WCE_MEDIUM='" + Medium().string() + "' WCE_SCRIPT='" +
-                                (m_tmp.path() / "script").string() + "' " + prefix + " '" SETUP_BINARY "' </dev/null";
+                                (m_tmp.path() / "script").string() + "' " + prefix +
+                                " '" SETUP_BINARY "' </dev/null";
         Outcome o;
         FILE* p = ::popen(cmd.c_str(), "r");
         if (!p) return o;
@@ -48,30 +47,27 @@ protected:
     fs::path SetApp() const { return Device() / "ROMDisk2" / "PROGRAM" / "SETAPP"; }
     fs::path Tav() const { return Device() / "ROMDisk" / "PROGRAM" / "TAV"; }
 
-    static int Occurrences(const std::string& s, const std::string& what)
-    {
+    static int Occurrences(const std::string& s, const std::string& what) {
         int n = 0;
         for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
         return n;
     }
     // The dump line of one control.
-    static std::string ControlLine(const std::string& dump, int nID, int nth = 0)
-    {
+    static std::string ControlLine(const std::string& dump, int nID, int nth = 0) {
         const std::string key = "control " + std::to_string(nID) + " ";
         size_t at = dump.find(key);
         for (int i = 0; i < nth && at != std::string::npos; ++i) at = dump.find(key, at + 1);
         return at == std::string::npos ? "" : dump.substr(at, dump.find('\n', at) - at);
     }
 
-private:
+  private:
     TempDir m_tmp;
 };
 
 constexpr const char* kCompleted = "message: SETUP: Installation has been completed.";
 constexpr const char* kFailed = "message: SETUP: Failed in copying files.";
 
-TEST_F(InstallCommandE2E, ThreeAndTwoVisibleFilesCompleteAndTheDialogIsIdleAgain)
-{
+TEST_F(InstallCommandE2E, ThreeAndTwoVisibleFilesCompleteAndTheDialogIsIdleAgain) {
     const fs::path pkg = Medium() / "PRODUCT1";
     WriteFile(pkg / "SETAPP" / "a.txt", "a");
     WriteFile(pkg / "SETAPP" / "b.txt", "b");
@@ -99,8 +95,7 @@ TEST_F(InstallCommandE2E, ThreeAndTwoVisibleFilesCompleteAndTheDialogIsIdleAgain
     EXPECT_EQ(ReadFile(Tav() / "y.txt"), "y");
 }
 
-TEST_F(InstallCommandE2E, MissingFirstDestinationFailsAndLeavesTheSecondTreeAlone)
-{
+TEST_F(InstallCommandE2E, MissingFirstDestinationFailsAndLeavesTheSecondTreeAlone) {
     WriteFile(Medium() / "PRODUCT1" / "SETAPP" / "a.txt");
     WriteFile(Medium() / "PRODUCT1" / "TAV" / "x.txt");
     fs::remove_all(SetApp());
@@ -110,8 +105,7 @@ TEST_F(InstallCommandE2E, MissingFirstDestinationFailsAndLeavesTheSecondTreeAlon
     EXPECT_TRUE(fs::is_empty(Tav()));
 }
 
-TEST_F(InstallCommandE2E, SamePackageTwiceReplacesReadOnlyTargets)
-{
+TEST_F(InstallCommandE2E, SamePackageTwiceReplacesReadOnlyTargets) {
     WriteFile(Medium() / "PRODUCT1" / "SETAPP" / "ro.txt", "v1");
     MarkReadOnly(Medium() / "PRODUCT1" / "SETAPP" / "ro.txt");
     WriteFile(Medium() / "PRODUCT1" / "TAV" / "x.txt");
@@ -121,8 +115,7 @@ TEST_F(InstallCommandE2E, SamePackageTwiceReplacesReadOnlyTargets)
     EXPECT_EQ(ReadFile(SetApp() / "ro.txt"), "v1");
 }
 
-TEST_F(InstallCommandE2E, PackageWithoutFoldersCompletesWithNothingCreated)
-{
+TEST_F(InstallCommandE2E, PackageWithoutFoldersCompletesWithNothingCreated) {
     fs::create_directories(Medium() / "PRODUCT1");  // neither SETAPP nor TAV
     const Outcome o = Run("click 1001\ndump\nok\nclose\n");
     EXPECT_EQ(Occurrences(o.out, kCompleted), 1) << o.out;
@@ -132,8 +125,7 @@ TEST_F(InstallCommandE2E, PackageWithoutFoldersCompletesWithNothingCreated)
     EXPECT_TRUE(fs::is_empty(Tav()));
 }
 
-TEST_F(InstallCommandE2E, SecondPackageAfterTheFirst)
-{
+TEST_F(InstallCommandE2E, SecondPackageAfterTheFirst) {
     WriteFile(Medium() / "PRODUCT1" / "SETAPP" / "one.txt");
     WriteFile(Medium() / "PRODUCT2" / "SETAPP" / "two.txt");
     WriteFile(Medium() / "PRODUCT2" / "TAV" / "two.dat");
@@ -147,8 +139,7 @@ TEST_F(InstallCommandE2E, SecondPackageAfterTheFirst)
 }
 
 // Root reads everything; without its override rights, unreadable package entries are real.
-TEST_F(InstallCommandE2E, UnreadablePackageEntriesFailTheInstallInsteadOfBeingLeftOut)
-{
+TEST_F(InstallCommandE2E, UnreadablePackageEntriesFailTheInstallInsteadOfBeingLeftOut) {
     if (std::system("setpriv --help >/dev/null 2>&1") != 0) GTEST_SKIP() << "setpriv is missing";
     const std::string unprivileged = "setpriv --bounding-set=-dac_override,-dac_read_search";
     const fs::path pkg = Medium() / "PRODUCT1";

@@ -22,21 +22,19 @@ using Shown = std::pair<std::u16string, std::u16string>;  // file name, counter
 // Records what the two progress controls show each time the screen is repainted, as a person
 // watching the device would see it.
 class RecordingDisplay : public wce::user::Display {
-public:
+  public:
     static inline HWND s_hDlg = nullptr;
     static inline std::vector<Shown> s_shown;
 
     void WaitForInput() override { wce::display::AnswerAsAbsentUser(); }
-    void ScreenChanged() override
-    {
+    void ScreenChanged() override {
         if (!s_hDlg || !::IsWindow(s_hDlg)) return;
         const Shown now{Text(IDC_FILE_NAME), Text(IDC_PROGRESS)};
         if (s_shown.empty() || s_shown.back() != now) s_shown.push_back(now);
     }
 
-private:
-    static std::u16string Text(int nID)
-    {
+  private:
+    static std::u16string Text(int nID) {
         WCHAR sz[64] = {};
         ::GetWindowTextW(::GetDlgItem(s_hDlg, nID), sz, 64);
         return sz;
@@ -44,8 +42,7 @@ private:
 };
 
 // "f:" visible file, "h:" hidden file, "r:" read-only file, "d:" folder; "=TEXT" sets content.
-void Build(const fs::path& root, const std::vector<std::string>& entries)
-{
+void Build(const fs::path& root, const std::vector<std::string>& entries) {
     fs::create_directories(root);
     for (const auto& e : entries) {
         std::string rest = e.substr(2);
@@ -65,23 +62,20 @@ void Build(const fs::path& root, const std::vector<std::string>& entries)
 }
 
 class InstallCopy : public DeviceFixture {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         DeviceFixture::SetUp();
         wce::user::SetDisplay(std::make_unique<RecordingDisplay>());
         RecordingDisplay::s_shown.clear();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         RecordingDisplay::s_hDlg = nullptr;
         wce::kernel::ClearFaults();
     }
 
     // Copies \src\ onto \dst\ as the Install command would, recording what is shown.
     int Copy(int bCopyAll = FALSE, int nTotal = 2, int nCopied = 0,
-             const std::function<void(HostedDlg&)>& before = {})
-    {
+             const std::function<void(HostedDlg&)>& before = {}) {
         int nResult = -1;
         RunInDialog([&](HostedDlg& dlg) {
             ::ShowWindow(dlg.Control(IDC_PROGRESS), SW_SHOW);
@@ -102,8 +96,7 @@ protected:
         EXPECT_EQ(OpenHandleCount(), 0);
         return nResult;
     }
-    static std::u16string DevicePath(const std::string& name)
-    {
+    static std::u16string DevicePath(const std::string& name) {
         return u"\\" + std::u16string(name.begin(), name.end()) + u"\\";
     }
     fs::path Src() const { return Device() / m_src; }
@@ -117,13 +110,15 @@ protected:
     bool m_bStackLeft = false;
 };
 
-TEST_F(InstallCopy, ShowsEachVisibleFileThenItsCounter)
-{
+TEST_F(InstallCopy, ShowsEachVisibleFileThenItsCounter) {
     Build(Src(), {"f:a.txt", "h:h.dat", "f:sub/b.txt"});
     fs::create_directories(Dst());
     EXPECT_EQ(Copy(), 1);
-    const std::vector<Shown> expected = {
-        {u"", u""}, {u"a.txt", u""}, {u"a.txt", u"1 / 2"}, {u"b.txt", u"1 / 2"}, {u"b.txt", u"2 / 2"}};
+    const std::vector<Shown> expected = {{u"", u""},
+                                         {u"a.txt", u""},
+                                         {u"a.txt", u"1 / 2"},
+                                         {u"b.txt", u"1 / 2"},
+                                         {u"b.txt", u"2 / 2"}};
     EXPECT_EQ(RecordingDisplay::s_shown, expected);
     EXPECT_EQ(m_nCopied, 2);
     EXPECT_EQ(ReadFile(Dst() / "a.txt"), "src");
@@ -131,8 +126,7 @@ TEST_F(InstallCopy, ShowsEachVisibleFileThenItsCounter)
     EXPECT_TRUE(fs::is_regular_file(Dst() / "sub" / "b.txt"));
 }
 
-TEST_F(InstallCopy, TreesLandOnTheirDestination)
-{
+TEST_F(InstallCopy, TreesLandOnTheirDestination) {
     struct Row {
         const char* name;
         std::vector<std::string> src;  // empty and no "src" folder when missing is set
@@ -147,25 +141,114 @@ TEST_F(InstallCopy, TreesLandOnTheirDestination)
         {"empty source", {}, {}, false, false, 0, 0, 1, 7, {}, {"x"}, u""},
         {"missing source", {}, {}, true, false, 0, 0, 1, 7, {}, {"x"}, u""},
         {"nested empty folders", {"d:A/B"}, {}, false, false, 0, 0, 1, 7, {"A/B"}, {}, u""},
-        {"dot folder skipped, dot file copied", {"f:.config/x", "f:.profile"}, {}, false, false,
-         0, 1, 1, 8, {".profile"}, {".config"}, u"8 / 1"},
-        {"read-only and hidden targets replaced", {"f:a.txt=new", "f:b.txt=new"},
-         {"r:a.txt=old", "h:b.txt=old"}, false, false, 0, 2, 1, 9, {"a.txt", "b.txt"}, {},
+        {"dot folder skipped, dot file copied",
+         {"f:.config/x", "f:.profile"},
+         {},
+         false,
+         false,
+         0,
+         1,
+         1,
+         8,
+         {".profile"},
+         {".config"},
+         u"8 / 1"},
+        {"read-only and hidden targets replaced",
+         {"f:a.txt=new", "f:b.txt=new"},
+         {"r:a.txt=old", "h:b.txt=old"},
+         false,
+         false,
+         0,
+         2,
+         1,
+         9,
+         {"a.txt", "b.txt"},
+         {},
          u"9 / 2"},
-        {"existing folder kept with its extra files", {"f:sub/a"}, {"f:sub/extra"}, false, false,
-         0, 1, 1, 8, {"sub/a", "sub/extra"}, {}, u"8 / 1"},
-        {"file in the way of a folder", {"f:sub/a"}, {"f:sub=old"}, false, false, 0, 1, 0, 8, {},
-         {}, u"8 / 1"},
-        {"file in the way of a folder with nothing to place", {"f:sub/.git/a"}, {"f:sub=old"},
-         false, false, 0, 0, 1, 7, {}, {}, u""},
-        {"folder in the way of a file", {"f:a.txt"}, {"d:a.txt"}, false, false, 0, 1, 0, 8, {},
-         {}, u"8 / 1"},
-        {"missing destination root", {"f:a.txt", "f:b.txt"}, {}, false, true, 0, 5, 0, 8, {},
-         {"b.txt"}, u"8 / 5"},
-        {"copy all shows hidden files", {"f:a", "h:b", "h:c/d"}, {}, false, false, 1, 3, 1, 10,
-         {"a", "b", "c/d"}, {}, u"10 / 3"},
-        {"tree grew since the count", {"f:a", "f:b", "f:c"}, {}, false, false, 0, 1, 1, 10,
-         {"a", "b", "c"}, {}, u"10 / 1"},
+        {"existing folder kept with its extra files",
+         {"f:sub/a"},
+         {"f:sub/extra"},
+         false,
+         false,
+         0,
+         1,
+         1,
+         8,
+         {"sub/a", "sub/extra"},
+         {},
+         u"8 / 1"},
+        {"file in the way of a folder",
+         {"f:sub/a"},
+         {"f:sub=old"},
+         false,
+         false,
+         0,
+         1,
+         0,
+         8,
+         {},
+         {},
+         u"8 / 1"},
+        {"file in the way of a folder with nothing to place",
+         {"f:sub/.git/a"},
+         {"f:sub=old"},
+         false,
+         false,
+         0,
+         0,
+         1,
+         7,
+         {},
+         {},
+         u""},
+        {"folder in the way of a file",
+         {"f:a.txt"},
+         {"d:a.txt"},
+         false,
+         false,
+         0,
+         1,
+         0,
+         8,
+         {},
+         {},
+         u"8 / 1"},
+        {"missing destination root",
+         {"f:a.txt", "f:b.txt"},
+         {},
+         false,
+         true,
+         0,
+         5,
+         0,
+         8,
+         {},
+         {"b.txt"},
+         u"8 / 5"},
+        {"copy all shows hidden files",
+         {"f:a", "h:b", "h:c/d"},
+         {},
+         false,
+         false,
+         1,
+         3,
+         1,
+         10,
+         {"a", "b", "c/d"},
+         {},
+         u"10 / 3"},
+        {"tree grew since the count",
+         {"f:a", "f:b", "f:c"},
+         {},
+         false,
+         false,
+         0,
+         1,
+         1,
+         10,
+         {"a", "b", "c"},
+         {},
+         u"10 / 1"},
     };
     int n = 0;
     for (const Row& row : rows) {
@@ -187,14 +270,14 @@ TEST_F(InstallCopy, TreesLandOnTheirDestination)
                 std::find(row.present.begin(), row.present.end(), name) != row.present.end()) {
                 const fs::path target = Dst() / name;
                 EXPECT_EQ(ReadFile(target), "new");
-                EXPECT_FALSE(IsReadOnly(target) || IsHidden(target)) << "a plain source gives a plain target";
+                EXPECT_FALSE(IsReadOnly(target) || IsHidden(target))
+                    << "a plain source gives a plain target";
             }
         }
     }
 }
 
-TEST_F(InstallCopy, FailureAtDepthTwoEndsEveryEnumerationAndStops)
-{
+TEST_F(InstallCopy, FailureAtDepthTwoEndsEveryEnumerationAndStops) {
     Build(Src(), {"f:a.txt", "f:d1/d2/x.txt", "f:d1/d2/y.txt", "f:d1/z.txt", "f:zz.txt"});
     fs::create_directories(Dst());
     // Each new file is linked under its name once: fail the second one, d1\d2\x.txt.
@@ -207,8 +290,7 @@ TEST_F(InstallCopy, FailureAtDepthTwoEndsEveryEnumerationAndStops)
         EXPECT_FALSE(fs::exists(Dst() / p)) << p;
 }
 
-TEST_F(InstallCopy, ExhaustedMemoryFailsTheCopyCleanly)
-{
+TEST_F(InstallCopy, ExhaustedMemoryFailsTheCopyCleanly) {
     Build(Src(), {"f:a.txt", "f:d/b.txt"});
     fs::create_directories(Dst());
     wce::kernel::InjectFault(wce::kernel::HostOp::Realloc, 2, ENOMEM);
@@ -216,8 +298,7 @@ TEST_F(InstallCopy, ExhaustedMemoryFailsTheCopyCleanly)
     EXPECT_FALSE(fs::exists(Dst() / "d" / "b.txt"));
 }
 
-TEST_F(InstallCopy, PathsBeyondTheBufferFailInsteadOfBeingLeftOut)
-{
+TEST_F(InstallCopy, PathsBeyondTheBufferFailInsteadOfBeingLeftOut) {
     const std::string n80(80, 'n');
     struct Row {
         const char* name;
@@ -236,16 +317,14 @@ TEST_F(InstallCopy, PathsBeyondTheBufferFailInsteadOfBeingLeftOut)
     }
 }
 
-TEST_F(InstallCopy, TargetThatIsTheSourceItselfIsNeverDeleted)
-{
+TEST_F(InstallCopy, TargetThatIsTheSourceItselfIsNeverDeleted) {
     Build(Src(), {"f:a.txt=precious"});
     fs::create_directory_symlink("src", Dst());
     EXPECT_EQ(Copy(), 0) << "nothing can be copied onto itself";
     EXPECT_EQ(ReadFile(Src() / "a.txt"), "precious");
 }
 
-TEST_F(InstallCopy, DispatchesQueuedMessagesAndIgnoresASecondInstall)
-{
+TEST_F(InstallCopy, DispatchesQueuedMessagesAndIgnoresASecondInstall) {
     Build(Src(), {"f:a.txt"});
     fs::create_directories(Dst());
     fs::create_directories(Device() / "ROMDisk2" / "PROGRAM" / "SETAPP");
@@ -268,8 +347,7 @@ TEST_F(InstallCopy, DispatchesQueuedMessagesAndIgnoresASecondInstall)
     EXPECT_EQ(m_nTotalAfter, 42) << "the second install did not even count";
 }
 
-TEST_F(InstallCopy, WindowDestroyedMidCopyEndsItWithoutPullingTheStack)
-{
+TEST_F(InstallCopy, WindowDestroyedMidCopyEndsItWithoutPullingTheStack) {
     Build(Src(), {"f:a/b/c.txt", "f:z.txt"});
     fs::create_directories(Dst());
     EXPECT_EQ(Copy(FALSE, 2, 0,

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "dialog/setup_dlg.h"
+#include "platform/kernel/heap.h"
 #include "platform/kernel/host/faults.h"
 #include "platform/kernel/host/filesystems.h"
-#include "platform/kernel/heap.h"
 #include "tests/install/install_test_util.h"
 
 namespace {
@@ -17,8 +17,7 @@ using namespace install_test;
 using wce::kernel::OpenHandleCount;
 
 // "f:" visible file, "h:" hidden file, "d:" folder, "l:LINK>TARGET" symbolic link.
-void Build(const fs::path& root, const std::vector<std::string>& entries)
-{
+void Build(const fs::path& root, const std::vector<std::string>& entries) {
     fs::create_directories(root);
     for (const auto& e : entries) {
         const std::string rest = e.substr(2);
@@ -36,23 +35,21 @@ void Build(const fs::path& root, const std::vector<std::string>& entries)
 }
 
 class InstallCount : public DeviceFixture {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         DeviceFixture::SetUp();
-        m_dlg.m_pWalkStack = static_cast<WalkFrame*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WalkFrame)));
+        m_dlg.m_pWalkStack =
+            static_cast<WalkFrame*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WalkFrame)));
     }
     void TearDown() override { HeapFree(GetProcessHeap(), 0, m_dlg.m_pWalkStack); }
     int Count(LPCWSTR root, int all) { return m_dlg.CountFiles(root, all); }
-    SIZE_T StackFrames() const
-    {
+    SIZE_T StackFrames() const {
         return HeapSize(GetProcessHeap(), 0, m_dlg.m_pWalkStack) / sizeof(WalkFrame);
     }
     CSetupDlg m_dlg;
 };
 
-TEST_F(InstallCount, TreesGiveTheirVisibleFiles)
-{
+TEST_F(InstallCount, TreesGiveTheirVisibleFiles) {
     struct Row {
         const char* name;
         std::vector<std::string> entries;
@@ -66,11 +63,14 @@ TEST_F(InstallCount, TreesGiveTheirVisibleFiles)
         {"dot folders at several depths, visible dot file",
          {"f:.config/x", "f:.config/deep/er/y", "f:s/.cache/z", "f:s/t/.git/w", "f:.profile",
           "f:s/t/u.txt"},
-         2, 2},
+         2,
+         2},
         {"hidden folder with visible files", {"d:hid", "f:hid/a", "f:hid/b"}, 2, 2},
         {"hidden files at depth", {"f:a/b/c/v", "h:a/b/c/h", "h:a/h2"}, 1, 3},
         {"links back to the root from two depths",
-         {"f:a/x", "l:a/up>..", "d:a/b", "l:a/b/up2>../..", "f:y"}, 2, 2},
+         {"f:a/x", "l:a/up>..", "d:a/b", "l:a/b/up2>../..", "f:y"},
+         2,
+         2},
         {"link to a sibling is walked like a folder", {"f:a/x", "l:b>a"}, 2, 2},
     };
     int n = 0;
@@ -86,8 +86,7 @@ TEST_F(InstallCount, TreesGiveTheirVisibleFiles)
     }
 }
 
-TEST_F(InstallCount, RootsThatCannotBeEnumeratedCountNothing)
-{
+TEST_F(InstallCount, RootsThatCannotBeEnumeratedCountNothing) {
     WriteFile(Device() / "file");
     for (LPCWSTR root : {u"\\missing\\", u"\\file\\", u"\\missing\\deeper\\"}) {
         SCOPED_TRACE(fs::path(std::u16string(root)).string());
@@ -97,8 +96,7 @@ TEST_F(InstallCount, RootsThatCannotBeEnumeratedCountNothing)
     }
 }
 
-TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
-{
+TEST_F(InstallCount, StackBlockFollowsTheLastDescent) {
     Build(Device() / "deep", {"f:a/b/c/d/e/f.txt"});
     EXPECT_EQ(Count(u"\\deep\\", FALSE), 1);
     EXPECT_EQ(StackFrames(), 6u) << "five levels below the root";
@@ -114,8 +112,7 @@ TEST_F(InstallCount, StackBlockFollowsTheLastDescent)
     EXPECT_EQ(OpenHandleCount(), 0);
 }
 
-TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
-{
+TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted) {
     Build(Device() / "v", {"f:gone.txt"});
     // Far behind the file's stamps, this clock settles none: no attribute word is remembered.
     // Moving 50 ms a reading, it outruns the tick in which what FindNextFileW delivered answers.
@@ -142,8 +139,7 @@ TEST_F(InstallCount, FileVanishedBeforeItsAttributeReadIsNotCounted)
     EXPECT_EQ(OpenHandleCount(), 0);
 }
 
-TEST_F(InstallCount, ExhaustedMemoryEndsTheWalkCleanly)
-{
+TEST_F(InstallCount, ExhaustedMemoryEndsTheWalkCleanly) {
     Build(Device() / "m", {"f:a.txt", "f:b/c/x.txt", "f:b/y.txt", "f:z.txt"});
     struct Row {
         int nth;
@@ -161,15 +157,14 @@ TEST_F(InstallCount, ExhaustedMemoryEndsTheWalkCleanly)
     EXPECT_EQ(Count(u"\\m\\", FALSE), 4);
 }
 
-TEST_F(InstallCount, PathsBeyondTheBufferAreNotCountedAndNeverOverrun)
-{
+TEST_F(InstallCount, PathsBeyondTheBufferAreNotCountedAndNeverOverrun) {
     // "\o\" + 3 x (80 + 1) units = 246: the third level's files still fit, the fourth's do not.
     const std::string n80(80, 'n');
     const fs::path base = Device() / "o" / n80 / n80 / n80;
     Build(Device() / "o", {"f:top.txt"});
-    WriteFile(base / "fits.txt");                    // 254 units
-    WriteFile(base / std::string(20, 'f'));          // 266 units
-    WriteFile(base / n80 / "deeper.txt");            // folder beyond the limit
+    WriteFile(base / "fits.txt");            // 254 units
+    WriteFile(base / std::string(20, 'f'));  // 266 units
+    WriteFile(base / n80 / "deeper.txt");    // folder beyond the limit
     EXPECT_EQ(Count(u"\\o\\", FALSE), 2);
     EXPECT_EQ(OpenHandleCount(), 0);
 }

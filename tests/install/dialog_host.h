@@ -14,16 +14,15 @@ inline constexpr UINT WM_TEST_PING = WM_USER + 0x100;     // counted
 inline constexpr UINT WM_TEST_DESTROY = WM_USER + 0x101;  // destroys the dialog window
 
 class HostedDlg : public CSetupDlg {
-public:
+  public:
     std::function<void(HostedDlg&)> body;
     int nPings = 0;  // test pings dispatched to the dialog
 
     HWND Control(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
     using CSetupDlg::OnDestroy;
 
-protected:
-    BOOL OnInitDialog() override
-    {
+  protected:
+    BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
         ::ShowWindow(m_hWnd, SW_SHOW);  // repaints reach the display only from visible windows
         m_pWalkStack = static_cast<WalkFrame*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WalkFrame)));
@@ -32,8 +31,7 @@ protected:
         return TRUE;
     }
 
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_TEST_PING) ++nPings;
         if (message == WM_TEST_DESTROY) {
             ::DestroyWindow(m_hWnd);
@@ -43,8 +41,7 @@ protected:
     }
 };
 
-inline void RunInDialog(const std::function<void(HostedDlg&)>& body)
-{
+inline void RunInDialog(const std::function<void(HostedDlg&)>& body) {
     HostedDlg dlg;
     dlg.body = body;
     dlg.DoModal();

@@ -20,8 +20,8 @@
 
 #include "platform/display/displays.h"
 #include "platform/kernel/device.h"
-#include "platform/kernel/host/faults.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/strings.h"
 #include "platform/user/display.h"
 #include "tests/install/dialog_host.h"

@@ -1,6 +1,5 @@
 // The real program, started headless on a scratch medium, dumps the adapted layout of its dialog.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <array>
@@ -22,16 +21,14 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& os, const Rect& rc)
-{
+std::ostream& operator<<(std::ostream& os, const Rect& rc) {
     return os << rc.l << ',' << rc.t << ',' << rc.r << ',' << rc.b;
 }
 
 // A medium holding a catalogue and a fresh device, removed with the test.
 class ScratchSetup {
-public:
-    ScratchSetup()
-    {
+  public:
+    ScratchSetup() {
         fs::create_directories(m_dir / "medium");
         fs::create_directories(m_dir / "device/ROMDisk/PROGRAM/TAV");
         fs::create_directories(m_dir / "device/ROMDisk2/PROGRAM/SETAPP");
@@ -41,33 +38,29 @@ public:
     }
 
     // Runs the program under the given dialog font and density; its standard output.
-    std::string Run(const std::string& font, const std::string& dpi, int* status) const
-    {
+    std::string Run(const std::string& font, const std::string& dpi, int* status) const {
         const std::string cmd = "WCE_DISPLAY=headless WCE_SCRIPT='" + (m_dir / "script").string() +
                                 "' WCE_ROOT='" + (m_dir / "device").string() + "' WCE_MEDIUM='" +
                                 (m_dir / "medium").string() + "' WCE_FONT=" + font +
                                 " WCE_DPI=" + dpi + " '" + SETUP_BINARY + "' 2>&1";
         std::string out;
         FILE* pipe = ::popen(cmd.c_str(), "r");
-        if (pipe == nullptr)
-            return out;
+        if (pipe == nullptr) return out;
         std::array<char, 4096> buf{};
         size_t n = 0;
-        while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-            out.append(buf.data(), n);
+        while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
         const int rc = ::pclose(pipe);
         *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         return out;
     }
 
-private:
+  private:
     wce::test::ScratchFolder m_folder;
     fs::path m_dir = m_folder.path();
 };
 
 // Control rectangles of the first dump, by control ID.
-std::map<int, Rect> ControlRects(const std::string& dump)
-{
+std::map<int, Rect> ControlRects(const std::string& dump) {
     std::map<int, Rect> rects;
     std::istringstream in(dump);
     for (std::string line; std::getline(in, line);) {
@@ -109,7 +102,8 @@ struct Profile {
 //   text controls below 30 grow to 30 from their top: 139->169, 162->192, 192->222, 184->214;
 //   the list box has no text and keeps its height.
 const Profile kProfiles[] = {
-    {"7x15", "96",
+    {"7x15",
+     "96",
      {{1003, {0, 0, 312, 135}},
       {1002, {5, 139, 72, 158}},
       {1005, {77, 161, 312, 180}},
@@ -117,7 +111,8 @@ const Profile kProfiles[] = {
       {1008, {5, 161, 77, 180}},
       {1013, {240, 191, 310, 210}},
       {1001, {117, 184, 197, 210}}}},
-    {"5x12", "192",
+    {"5x12",
+     "192",
      {{1003, {1, 1, 313, 136}},
       {1002, {6, 139, 73, 169}},
       {1005, {78, 162, 313, 192}},
@@ -127,8 +122,7 @@ const Profile kProfiles[] = {
       {1001, {118, 184, 198, 214}}}},
 };
 
-TEST(LayoutEndToEnd, DumpShowsAdaptedLayoutUnderDeviceProfiles)
-{
+TEST(LayoutEndToEnd, DumpShowsAdaptedLayoutUnderDeviceProfiles) {
     ScratchSetup setup;
     for (const Profile& profile : kProfiles) {
         SCOPED_TRACE(std::string("WCE_FONT=") + profile.font + " WCE_DPI=" + profile.dpi);
@@ -140,8 +134,7 @@ TEST(LayoutEndToEnd, DumpShowsAdaptedLayoutUnderDeviceProfiles)
 }
 
 // A font without width or height would give the dialog no dialog-unit rate: refused at start.
-TEST(LayoutEndToEnd, FontWithoutWidthOrHeightIsRefused)
-{
+TEST(LayoutEndToEnd, FontWithoutWidthOrHeightIsRefused) {
     ScratchSetup setup;
     for (const char* font : {"0x15", "7x0"}) {
         SCOPED_TRACE(font);

@@ -1,10 +1,9 @@
 // File copies onto FAT and NTFS images mounted through their FUSE drivers, where renames take
 // no flags, there are no unnamed files, and attributes are kept only in part.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
@@ -18,15 +17,13 @@ namespace {
 
 using namespace media;
 
-std::string Random(size_t n)
-{
+std::string Random(size_t n) {
     std::mt19937 gen(n);
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen());
     return s;
 }
-std::vector<std::string> Names(const fs::path& dir)
-{
+std::vector<std::string> Names(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
@@ -34,17 +31,15 @@ std::vector<std::string> Names(const fs::path& dir)
 }
 
 class MediaCopy : public wce::test::DeviceTest<::testing::TestWithParam<const Filesystem*>> {
-protected:
+  protected:
     // The device root on an image of sizeMiB; the medium in the scratch folder.
-    void Make(const Filesystem& fsys, int sizeMiB)
-    {
+    void Make(const Filesystem& fsys, int sizeMiB) {
         image_ = std::make_unique<MountedImage>(fsys, sizeMiB, top() + "/card");
         if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
         fs::create_directories(Root());
         MapRoot(Root());
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         DeviceTest::TearDown();
         MapRoot(root());  // lets go of the mount before it goes
         if (image_) {
@@ -59,8 +54,7 @@ protected:
 
 // New and replacing copies land whole under their names, exclusive copies refuse a taken name,
 // nothing is left beside them, and all of it is on the image after unmounting.
-TEST_P(MediaCopy, CopiesLandWholeAndNothingElse)
-{
+TEST_P(MediaCopy, CopiesLandWholeAndNothingElse) {
     Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
     if (IsSkipped()) return;
     const std::string big = Random(1 << 20);
@@ -91,7 +85,8 @@ TEST_P(MediaCopy, CopiesLandWholeAndNothingElse)
         }
         EXPECT_TRUE(Read(Root() / r.host) == r.after) << "content differs";
     }
-    const std::vector<std::string> expected{"big.bin", "new.txt", "old.txt", "readme.txt", "taken.txt"};
+    const std::vector<std::string> expected{"big.bin", "new.txt", "old.txt", "readme.txt",
+                                            "taken.txt"};
     EXPECT_EQ(Names(Root()), expected);
     EXPECT_TRUE(FlushVolumeW(u"\\"));
     MapRoot(root());
@@ -103,17 +98,19 @@ TEST_P(MediaCopy, CopiesLandWholeAndNothingElse)
 
 // Hidden and read-only are kept where the filesystem can hold them; elsewhere the copy still
 // succeeds.
-TEST_P(MediaCopy, AttributesKeptWhereTheMediumCan)
-{
+TEST_P(MediaCopy, AttributesKeptWhereTheMediumCan) {
     Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
     if (IsSkipped()) return;
     Write(Medium() / "a.txt", "a");
-    ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ||
+    ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt",
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ||
                 !GetParam()->keepsAttributes);
     ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
     EXPECT_EQ(Read(Root() / "a.txt"), "a");
-    const DWORD want = GetParam()->keepsAttributes ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY : 0;
-    EXPECT_EQ(GetFileAttributesW(u"\\a.txt") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), want);
+    const DWORD want =
+        GetParam()->keepsAttributes ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY : 0;
+    EXPECT_EQ(GetFileAttributesW(u"\\a.txt") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              want);
     // As on the device, a read-only or hidden target is refused until its attributes are reset.
     if (GetParam()->keepsAttributes) {
         EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\a.txt", FALSE));
@@ -126,8 +123,7 @@ TEST_P(MediaCopy, AttributesKeptWhereTheMediumCan)
 
 // Names another process adds to a folder this process is writing into are seen within 50 ms,
 // though the folder's time stamp here may not show the change (2-second FAT times).
-TEST_P(MediaCopy, NamesAddedBehindItsBackAreSeen)
-{
+TEST_P(MediaCopy, NamesAddedBehindItsBackAreSeen) {
     Make(*GetParam(), GetParam() == &kFat ? 40 : 16);
     if (IsSkipped()) return;
     Write(Medium() / "src.txt", "ours");
@@ -147,8 +143,7 @@ TEST_P(MediaCopy, NamesAddedBehindItsBackAreSeen)
 }
 
 // A copy the medium has no room for fails, keeps the file it was to replace, and leaves nothing.
-TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
-{
+TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile) {
     const int sizeMiB = GetParam() == &kFat ? 4 : 8;
     Make(GetParam() == &kFat ? kSmallFat : kNtfs, sizeMiB);
     if (IsSkipped()) return;
@@ -164,8 +159,7 @@ TEST_P(MediaCopy, CopyThatDoesNotFitKeepsTheOldFile)
 }
 
 // The last-write time comes with the file: to the 2-second grain of FAT, exactly on NTFS.
-TEST_P(MediaCopy, LastWriteTimeComesWithTheFile)
-{
+TEST_P(MediaCopy, LastWriteTimeComesWithTheFile) {
     Make(*GetParam(), 32);
     if (IsSkipped()) return;
     Write(Medium() / "old.txt", "old");
@@ -184,8 +178,7 @@ TEST_P(MediaCopy, LastWriteTimeComesWithTheFile)
 // The flush reaches the image the driver writes through the host's caches (an fsync of it, no
 // flush of every filesystem); where that image cannot be opened, the flush falls back on one and
 // the read-back says in words that it may have been served from the host's cache.
-TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath)
-{
+TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath) {
     Make(*GetParam(), 32);
     if (IsSkipped()) return;
     struct Listener : wce::kernel::Activity {

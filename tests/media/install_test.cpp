@@ -20,10 +20,10 @@ constexpr const char* kFailed = "message: SETUP: Failed in copying files.";
 constexpr const char* kNtfsAttrib = "system.ntfs_attrib_be";
 
 // The installer skips folders whose names begin with a dot, so a snapshot does too.
-Tree Snapshot(const fs::path& top)
-{
+Tree Snapshot(const fs::path& top) {
     Tree t;
-    for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator(); ++it) {
+    for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator();
+         ++it) {
         const auto& e = *it;
         if (e.is_directory() && e.path().filename().string()[0] == '.') {
             it.disable_recursion_pending();
@@ -35,56 +35,50 @@ Tree Snapshot(const fs::path& top)
     return t;
 }
 // Windows' attribute bits as the NTFS driver shows them: four bytes, most significant first.
-void SetNtfsAttrib(const fs::path& p, unsigned bits)
-{
-    const unsigned char v[4] = {0, 0, static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits)};
+void SetNtfsAttrib(const fs::path& p, unsigned bits) {
+    const unsigned char v[4] = {0, 0, static_cast<unsigned char>(bits >> 8),
+                                static_cast<unsigned char>(bits)};
     ASSERT_EQ(setxattr(p.c_str(), kNtfsAttrib, v, 4, 0), 0) << p;
 }
-unsigned NtfsAttrib(const fs::path& p)
-{
+unsigned NtfsAttrib(const fs::path& p) {
     unsigned char v[4] = {};
     return getxattr(p.c_str(), kNtfsAttrib, v, 4) == 4 ? unsigned(v[2]) << 8 | v[3] : 0;
 }
 // The names in a tree, for messages (contents can be megabytes).
-std::string Names(const Tree& t)
-{
+std::string Names(const Tree& t) {
     std::string names;
-    for (const auto& [rel, content] : t) names += rel + " (" + std::to_string(content.size()) + " bytes) ";
+    for (const auto& [rel, content] : t)
+        names += rel + " (" + std::to_string(content.size()) + " bytes) ";
     return names;
 }
-int Occurrences(const std::string& s, const std::string& what)
-{
+int Occurrences(const std::string& s, const std::string& what) {
     int n = 0;
     for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
     return n;
 }
-std::string ControlLine(const std::string& dump, int nID)
-{
+std::string ControlLine(const std::string& dump, int nID) {
     const size_t at = dump.rfind("control " + std::to_string(nID) + " ");
     return at == std::string::npos ? "" : dump.substr(at, dump.find('\n', at) - at);
 }
 
 class MediaInstall : public wce::test::DeviceTest<::testing::TestWithParam<const Filesystem*>> {
-protected:
+  protected:
     // An image of sizeMiB holding the device, and the medium there too where mediumOnImage.
-    void Make(const Filesystem& fsys, int sizeMiB, bool mediumOnImage)
-    {
+    void Make(const Filesystem& fsys, int sizeMiB, bool mediumOnImage) {
         image_ = std::make_unique<MountedImage>(fsys, sizeMiB, top() + "/card");
         if (!image_->Error().empty()) GTEST_SKIP() << image_->Error();
         medium_ = mediumOnImage ? image_->Mnt() / "medium" : fs::path(medium());
         fs::create_directories(Device() / "ROMDisk/PROGRAM/TAV");
         fs::create_directories(Device() / "ROMDisk2/PROGRAM/SETAPP");
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         DeviceTest::TearDown();
         if (image_) {
             EXPECT_TRUE(image_->Unmount()) << "the mount was busy";
         }
     }
     // The sample medium, its hidden files marked the way Windows (on NTFS) or Linux tools do.
-    void CopySample()
-    {
+    void CopySample() {
         fs::copy(SOURCE_DIR "/examples/medium", medium_, fs::copy_options::recursive);
         Write(Package() / "TAV/Voice/Thumbs.db", "thumbnails");  // sorts last: shown if not hidden
         for (const char* f : {"SETAPP/Desktop.ini", "TAV/Voice/Thumbs.db"}) {
@@ -95,14 +89,13 @@ protected:
         }
     }
     // The shell command that runs the program headless with this script.
-    std::string Command(const std::string& script)
-    {
+    std::string Command(const std::string& script) {
         std::ofstream(top() + "/script") << script;
-        return "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() + "' WCE_MEDIUM='" + medium_.string() +
-               "' WCE_SCRIPT='" + top() + "/script' exec '" SETUP_BINARY "' </dev/null";
+        return "WCE_DISPLAY=headless WCE_ROOT='" + Device().string() + "' WCE_MEDIUM='" +
+               medium_.string() + "' WCE_SCRIPT='" + top() +
+               "/script' exec '" SETUP_BINARY "' </dev/null";
     }
-    std::string Run(const std::string& script)
-    {
+    std::string Run(const std::string& script) {
         std::string out;
         FILE* p = popen((Command(script) + " 2>&1").c_str(), "r");
         char buf[4096];
@@ -111,10 +104,10 @@ protected:
         return out;
     }
     // Both program trees are exactly the package's.
-    void ExpectInstalled()
-    {
+    void ExpectInstalled() {
         for (const char* tree : {"ROMDisk2/PROGRAM/SETAPP", "ROMDisk/PROGRAM/TAV"}) {
-            const Tree got = Snapshot(Device() / tree), want = Snapshot(Package() / fs::path(tree).filename());
+            const Tree got = Snapshot(Device() / tree),
+                       want = Snapshot(Package() / fs::path(tree).filename());
             EXPECT_TRUE(got == want) << tree << ": " << Names(got) << "\nwanted: " << Names(want);
         }
     }
@@ -127,8 +120,7 @@ protected:
 
 // First install, then one that replaces every file with changed data, then the same trees read
 // back after remounting; hidden files are copied, neither counted nor shown, and stay hidden.
-TEST_P(MediaInstall, SampleInstallsAndReinstalls)
-{
+TEST_P(MediaInstall, SampleInstallsAndReinstalls) {
     Make(*GetParam(), GetParam() == &kFat ? 40 : 16, GetParam() == &kNtfs);
     if (IsSkipped()) return;
     CopySample();
@@ -148,15 +140,15 @@ TEST_P(MediaInstall, SampleInstallsAndReinstalls)
     ASSERT_TRUE(image_->Mount()) << image_->Error();
     ExpectInstalled();
     if (GetParam() != &kNtfs) return;
-    for (const char* f : {"ROMDisk2/PROGRAM/SETAPP/Desktop.ini", "ROMDisk/PROGRAM/TAV/Voice/Thumbs.db"})
+    for (const char* f :
+         {"ROMDisk2/PROGRAM/SETAPP/Desktop.ini", "ROMDisk/PROGRAM/TAV/Voice/Thumbs.db"})
         EXPECT_EQ(NtfsAttrib(Device() / f) & 0x2, 0x2u) << f << " is no longer hidden";
 }
 
 // A copy the medium cannot take fails the install, and every file left at the target is whole:
 // the package's, or what was there before (the installer deletes a target before replacing it,
 // so that may be gone). Nothing else is left.
-TEST_P(MediaInstall, CopyTheMediumCannotTakeFailsCleanly)
-{
+TEST_P(MediaInstall, CopyTheMediumCannotTakeFailsCleanly) {
     const int sizeMiB = GetParam() == &kFat ? 4 : 8;
     Make(GetParam() == &kFat ? kSmallFat : kNtfs, sizeMiB, false);
     if (IsSkipped()) return;
@@ -178,7 +170,8 @@ TEST_P(MediaInstall, CopyTheMediumCannotTakeFailsCleanly)
         for (const auto& e : fs::directory_iterator(setapp)) fs::remove_all(e.path());
         Write(medium_ / "SETUP.INI", "[PRODUCT]\r\n1=One\r\n");
         Write(Package() / "SETAPP/A.txt", "first");
-        Write(Package() / "SETAPP" / r.bigName, tooBig ? std::string(size_t(sizeMiB + 1) << 20, 'b') : "x");
+        Write(Package() / "SETAPP" / r.bigName,
+              tooBig ? std::string(size_t(sizeMiB + 1) << 20, 'b') : "x");
         if (r.oldContent) Write(setapp / r.bigName, r.oldContent);
         const Tree before = Snapshot(setapp), package = Snapshot(Package() / "SETAPP");
 
@@ -195,8 +188,7 @@ TEST_P(MediaInstall, CopyTheMediumCannotTakeFailsCleanly)
 
 // An install killed while it writes a file leaves no torn file; the next install completes, and
 // leaves nothing but the package (no temporary of the killed one).
-TEST_P(MediaInstall, KilledInstallIsMadeGoodByTheNext)
-{
+TEST_P(MediaInstall, KilledInstallIsMadeGoodByTheNext) {
     Make(*GetParam(), 40, false);
     if (IsSkipped()) return;
     const fs::path setapp = Device() / "ROMDisk2/PROGRAM/SETAPP";

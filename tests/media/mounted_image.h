@@ -33,19 +33,26 @@ struct Filesystem {
     bool asciiNamesOnly;
 };
 
-inline const Filesystem kFat{"fat", {"mkfs.fat", "-F", "32", "IMG"},
-                             {"fusefat", "-f", "-o", "rw+", "IMG", "MNT"}, false, true};
+inline const Filesystem kFat{"fat",
+                             {"mkfs.fat", "-F", "32", "IMG"},
+                             {"fusefat", "-f", "-o", "rw+", "IMG", "MNT"},
+                             false,
+                             true};
 // Below FAT32's minimum size mkfs.fat picks FAT12 or FAT16: the same driver, quick to fill.
 inline const Filesystem kSmallFat{"fat", {"mkfs.fat", "IMG"}, kFat.driver, false, true};
-inline const Filesystem kNtfs{"ntfs", {"mkntfs", "-F", "-Q", "IMG"},
-                              {"ntfs-3g", "-o", "no_detach", "IMG", "MNT"}, true, false};
+inline const Filesystem kNtfs{"ntfs",
+                              {"mkntfs", "-F", "-Q", "IMG"},
+                              {"ntfs-3g", "-o", "no_detach", "IMG", "MNT"},
+                              true,
+                              false};
 
 // Test names show the filesystem rather than an address.
-inline void PrintTo(const Filesystem* f, std::ostream* os) { *os << f->name; }
+inline void PrintTo(const Filesystem* f, std::ostream* os) {
+    *os << f->name;
+}
 
 // The program's full path, also looking in the sbin folders a non-root PATH leaves out.
-inline std::string FindTool(const std::string& name)
-{
+inline std::string FindTool(const std::string& name) {
     std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     std::istringstream dirs(path + ":/usr/sbin:/sbin");
     for (std::string d; std::getline(dirs, d, ':');)
@@ -54,8 +61,7 @@ inline std::string FindTool(const std::string& name)
 }
 
 // Starts argv with stdout and stderr going to log; returns the pid, or -1.
-inline pid_t Spawn(std::vector<std::string> argv, const fs::path& log, int stdinFd = -1)
-{
+inline pid_t Spawn(std::vector<std::string> argv, const fs::path& log, int stdinFd = -1) {
     if (argv[0].find('/') == std::string::npos) argv[0] = FindTool(argv[0]);
     if (argv[0].empty()) return -1;
     std::vector<char*> args;
@@ -64,7 +70,8 @@ inline pid_t Spawn(std::vector<std::string> argv, const fs::path& log, int stdin
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&fa, stdinFd, STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0644);
     posix_spawn_file_actions_adddup2(&fa, STDOUT_FILENO, STDERR_FILENO);
     pid_t pid = -1;
     if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
@@ -72,8 +79,7 @@ inline pid_t Spawn(std::vector<std::string> argv, const fs::path& log, int stdin
     return pid;
 }
 
-inline int Run(const std::vector<std::string>& argv, const fs::path& log)
-{
+inline int Run(const std::vector<std::string>& argv, const fs::path& log) {
     const pid_t pid = Spawn(argv, log);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) < 0) return -1;
@@ -81,11 +87,10 @@ inline int Run(const std::vector<std::string>& argv, const fs::path& log)
 }
 
 class MountedImage {
-public:
+  public:
     // Makes an image of sizeMiB in dir (made here) and mounts it; Error() says why not when that
     // failed.
-    MountedImage(const Filesystem& fsys, int sizeMiB, const fs::path& dir) : fs_(fsys)
-    {
+    MountedImage(const Filesystem& fsys, int sizeMiB, const fs::path& dir) : fs_(fsys) {
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             Fail("no access to /dev/fuse");
             return;
@@ -110,8 +115,7 @@ public:
         else
             Fail(fs_.mkfs[0] + " failed: " + LogText());
     }
-    ~MountedImage()
-    {
+    ~MountedImage() {
         Unmount();
         std::error_code ec;
         if (!dir_.empty()) fs::remove_all(dir_, ec);
@@ -125,15 +129,15 @@ public:
     fs::path Mnt() const { return dir_ / "mnt"; }
 
     // Mounts again after Unmount (to see what reached the image).
-    bool Mount()
-    {
+    bool Mount() {
         error_.clear();
         driver_ = Spawn(Args(fs_.driver), Log());
         if (driver_ < 0) {
             Fail(fs_.driver[0] + " did not start");
             return false;
         }
-        struct stat parent {}, mnt {};
+        struct stat parent {
+        }, mnt{};
         stat(dir_.c_str(), &parent);
         for (int i = 0; i < 1000; ++i) {
             if (stat(Mnt().c_str(), &mnt) == 0 && mnt.st_dev != parent.st_dev) return true;
@@ -148,8 +152,7 @@ public:
         return false;
     }
     // Unmounts and waits for the driver to write out and exit; false if it had to be forced.
-    bool Unmount()
-    {
+    bool Unmount() {
         if (driver_ <= 0) return true;
         bool clean = false;
         for (int i = 0; i < 50 && !clean; ++i) {
@@ -170,23 +173,20 @@ public:
 
     fs::path Image() const { return dir_ / "image"; }
 
-private:
+  private:
     fs::path Log() const { return dir_ / "driver.log"; }
-    std::string LogText() const
-    {
+    std::string LogText() const {
         std::ifstream in(Log());
         std::string s((std::istreambuf_iterator<char>(in)), {});
         return s.size() > 400 ? s.substr(s.size() - 400) : s;
     }
     void Fail(const std::string& why) { error_ = std::string(fs_.name) + ": " + why; }
-    std::vector<std::string> Args(std::vector<std::string> a) const
-    {
+    std::vector<std::string> Args(std::vector<std::string> a) const {
         for (auto& s : a) s = s == "IMG" ? Image().string() : s == "MNT" ? Mnt().string() : s;
         return a;
     }
     // The guardian waits for our end of a pipe to close, which also happens when we crash.
-    void StartGuardian()
-    {
+    void StartGuardian() {
         int p[2];
         if (pipe2(p, O_CLOEXEC) != 0) return;
         const std::string script = "read _; fusermount -u -z \"$0\" 2>/dev/null; rm -rf \"$1\"";

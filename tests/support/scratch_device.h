@@ -36,7 +36,7 @@ inline int64_t HostClock() {
 // meanwhile stay comparable with it, and look offset older, as after sleeping that long. Not for
 // use within a ScratchDevice, whose own clock it would not put back.
 class ShiftedClock {
-public:
+  public:
     explicit ShiftedClock(int64_t offset) {
         offset_ = offset;
         kernel::fsinfo::SetClock([] { return HostClock() + offset_.load(); });
@@ -45,12 +45,12 @@ public:
     ShiftedClock(const ShiftedClock&) = delete;
     ShiftedClock& operator=(const ShiftedClock&) = delete;
 
-private:
+  private:
     static inline std::atomic<int64_t> offset_{0};
 };
 
 class ScratchDevice {
-public:
+  public:
     // Steps of the clock past the kernel's promises (docs/kernel.md): a change made behind its
     // back is seen from the next tick of the coarse clock (1 to 10 ms, by host) where stamps are
     // fine; in a folder this process writes into, within 50 ms; on coarse stamps, within 2 s.
@@ -131,7 +131,7 @@ public:
         return int(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
     }
 
-private:
+  private:
     static int64_t StartClock() { return now_ = HostClock(); }
 
     static inline std::atomic<int64_t> now_{0};
@@ -146,7 +146,7 @@ private:
 // A test with a scratch device of its own; a handle it leaves open is a leak.
 template <class Base = ::testing::Test>
 class DeviceTest : public Base, protected ScratchDevice {
-protected:
+  protected:
     void TearDown() override { EXPECT_EQ(kernel::OpenHandleCount(), 0); }
 };
 

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // A host folder of the test's own, removed with everything in it (read-only entries too).
 class ScratchFolder {
-public:
+  public:
     // base picks the filesystem (/dev/shm for memory, say).
     explicit ScratchFolder(const fs::path& base = fs::temp_directory_path()) {
         std::string tmpl = (base / "wce-test-XXXXXX").string();
@@ -34,7 +34,7 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 

@@ -6,12 +6,16 @@ namespace wce::terminal {
 namespace {
 
 class TerminalCellGrid : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnsureUtf8Locale()); }
 };
 
 TEST_F(TerminalCellGrid, PixelRectanglesMapToTheCellsHoldingTheirCentres) {
-    struct Row { RECT px; CellRect cells; const char* why; };
+    struct Row {
+        RECT px;
+        CellRect cells;
+        const char* why;
+    };
     const Row rows[] = {
         {{0, 0, 320, 240}, {0, 0, 80, 24}, "the whole screen"},
         {{2, 22, 314, 157}, {0, 2, 78, 16}, "a list box below the caption"},
@@ -48,20 +52,22 @@ TEST_F(TerminalCellGrid, AdjacentRectanglesNeverShareACellAndClicksLandBack) {
             POINT p = CellCentre(col, row);
             EXPECT_EQ(ColumnOfPixel(p.x), col);
             EXPECT_EQ(RowOfPixel(p.y), row);
-            EXPECT_EQ(CellsOf(RECT{p.x, p.y, p.x + 1, p.y + 1}), (CellRect{col, row, col + 1, row + 1}));
+            EXPECT_EQ(CellsOf(RECT{p.x, p.y, p.x + 1, p.y + 1}),
+                      (CellRect{col, row, col + 1, row + 1}));
         }
     }
 }
 
 TEST_F(TerminalCellGrid, WidthsAndFittingNeverSplitAWideCharacter) {
-    struct Row { std::u32string text; int width; int fullWidth; std::u32string fitted; };
+    struct Row {
+        std::u32string text;
+        int width;
+        int fullWidth;
+        std::u32string fitted;
+    };
     const Row rows[] = {
-        {U"Install", 4, 7, U"Inst"},
-        {U"日本語", 5, 6, U"日本"},
-        {U"日本語", 6, 6, U"日本語"},
-        {U"aあb", 2, 4, U"a"},
-        {U"e\u0301x", 1, 2, U"e\u0301"},
-        {U"\x01z", 1, 2, U"\x01"},
+        {U"Install", 4, 7, U"Inst"}, {U"日本語", 5, 6, U"日本"},      {U"日本語", 6, 6, U"日本語"},
+        {U"aあb", 2, 4, U"a"},       {U"e\u0301x", 1, 2, U"e\u0301"}, {U"\x01z", 1, 2, U"\x01"},
         {U"Ｆｕｌｌ", 1, 8, U""},
     };
     for (const Row& row : rows) {
@@ -79,7 +85,12 @@ TEST_F(TerminalCellGrid, WidthsAndFittingNeverSplitAWideCharacter) {
 
 TEST_F(TerminalCellGrid, WrapsWordsBreaksLongOnesAndKeepsToTheLineLimit) {
     using Lines = std::vector<std::u32string>;
-    struct Row { std::u32string text; int width; int maxLines; Lines lines; };
+    struct Row {
+        std::u32string text;
+        int width;
+        int maxLines;
+        Lines lines;
+    };
     const Row rows[] = {
         {U"Installation is stopped.", 30, 3, {U"Installation is stopped."}},
         {U"Installation has been completed.", 16, 3, {U"Installation has", U"been completed."}},

@@ -7,7 +7,11 @@ namespace wce::terminal {
 namespace {
 
 TEST(TerminalKeys, MapsTheKeysTheDialogUsesAndNothingElse) {
-    struct Row { bool function; std::uint32_t code; std::optional<DeviceKey> key; };
+    struct Row {
+        bool function;
+        std::uint32_t code;
+        std::optional<DeviceKey> key;
+    };
     const Row rows[] = {
         {true, KEY_UP, DeviceKey{VK_UP, false}},
         {true, KEY_DOWN, DeviceKey{VK_DOWN, false}},

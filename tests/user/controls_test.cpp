@@ -5,7 +5,7 @@ namespace wce::user::testing {
 namespace {
 
 class UserControlsTest : public UserTest {
-protected:
+  protected:
     HWND dlg = nullptr;
     HWND list = nullptr;
     static inline std::vector<std::pair<int, int>> commands;  // (id, code) the parent received
@@ -16,8 +16,8 @@ protected:
     void SetUp() override {
         UserTest::SetUp();
         commands.clear();
-        dlg = CreateWindowObject(WindowKind::Dialog, nullptr, WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, 0,
-                                 {0, 0, 320, 240}, u"d", Parent);
+        dlg = CreateWindowObject(WindowKind::Dialog, nullptr, WS_POPUP | WS_VISIBLE | WS_CAPTION, 0,
+                                 0, {0, 0, 320, 240}, u"d", Parent);
         // 5 rows of 15 pixels inside a 1-pixel border.
         list = Child(dlg, 1003, {0, 0, 100, 77}, WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_NOTIFY,
                      WindowKind::ListBox, ListBoxProc);
@@ -25,7 +25,8 @@ protected:
     void Fill(int n) {
         for (int i = 0; i < n; ++i) {
             std::u16string s = u"item " + std::u16string(1, static_cast<char16_t>(u'A' + i));
-            SendMessageW(list, LB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(s.c_str()));
+            SendMessageW(list, LB_INSERTSTRING, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(s.c_str()));
         }
     }
     LRESULT Sel() { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
@@ -58,9 +59,13 @@ TEST_F(UserControlsTest, RequestsInsertSelectAndRead) {
 TEST_F(UserControlsTest, KeysMoveTheSelectionAndKeepItVisible) {
     Fill(12);
     SendMessageW(list, LB_SETCURSEL, 0, 0);
-    struct Row { WPARAM vk; int sel; int top; };
+    struct Row {
+        WPARAM vk;
+        int sel;
+        int top;
+    };
     const Row rows[] = {
-        {VK_UP, 0, 0},   {VK_DOWN, 1, 0}, {VK_NEXT, 5, 1},  {VK_NEXT, 9, 5}, {VK_NEXT, 11, 7},
+        {VK_UP, 0, 0},    {VK_DOWN, 1, 0},  {VK_NEXT, 5, 1},  {VK_NEXT, 9, 5}, {VK_NEXT, 11, 7},
         {VK_DOWN, 11, 7}, {VK_PRIOR, 7, 7}, {VK_PRIOR, 3, 3}, {VK_HOME, 0, 0}, {VK_END, 11, 7},
     };
     int notified = 0;
@@ -85,7 +90,10 @@ TEST_F(UserControlsTest, KeysMoveTheSelectionAndKeepItVisible) {
 TEST_F(UserControlsTest, ClicksSelectTheEntryUnderThePointer) {
     Fill(12);
     SendMessageW(list, LB_SETTOPINDEX, 4, 0);
-    struct Row { int y; int sel; };
+    struct Row {
+        int y;
+        int sel;
+    };
     const Row rows[] = {{0, 4}, {14, 4}, {15, 5}, {74, 8}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.y);
@@ -112,7 +120,8 @@ TEST_F(UserControlsTest, SelectionSetByTheProgramScrollsIntoView) {
 }
 
 TEST_F(UserControlsTest, ButtonClickNeedsPressAndReleaseAndIgnoresDisabled) {
-    HWND button = Child(dlg, 1001, {0, 100, 60, 120}, WS_CHILD | WS_VISIBLE | WS_TABSTOP, WindowKind::Button, ButtonProc);
+    HWND button = Child(dlg, 1001, {0, 100, 60, 120}, WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                        WindowKind::Button, ButtonProc);
     MSG up{button, WM_LBUTTONUP, 0, 0, 0, {0, 0}};
     MSG down{button, WM_LBUTTONDOWN, 1, 0, 0, {0, 0}};
     DispatchMessageW(&up);

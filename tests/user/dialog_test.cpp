@@ -7,13 +7,24 @@ namespace wce::user::testing {
 namespace {
 
 const DialogItemTemplate kItems[] = {
-    {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY, 0, 0, 0, 156, 72, 1003, u"LISTBOX", nullptr},
+    {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY, 0, 0, 0, 156, 72,
+     1003, u"LISTBOX", nullptr},
     {WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP, 0, 2, 74, 34, 10, 1002, u"STATIC", u"Copying..."},
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 58, 98, 40, 14, 1001, u"BUTTON", u"Install"},
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 100, 98, 40, 14, 1004, u"button", u"Other"},
+    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 58, 98, 40, 14, 1001, u"BUTTON",
+     u"Install"},
+    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 100, 98, 40, 14, 1004, u"button",
+     u"Other"},
 };
 const DialogTemplate kTemplate{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                               WS_EX_CAPTIONOKBTN, 0, 0, 158, 114, u"Test \"dialog\"", 11, u"font", 0x0411,
+                               WS_EX_CAPTIONOKBTN,
+                               0,
+                               0,
+                               158,
+                               114,
+                               u"Test \"dialog\"",
+                               11,
+                               u"font",
+                               0x0411,
                                kItems};
 
 std::vector<std::pair<int, int>> g_commands;
@@ -34,7 +45,7 @@ LRESULT TestDlgProc(HWND h, UINT m, WPARAM w, LPARAM) {
 }
 
 class UserDialogTest : public UserTest {
-protected:
+  protected:
     HWND dlg = nullptr;
     void SetUp() override {
         UserTest::SetUp();
@@ -63,9 +74,16 @@ TEST_F(UserDialogTest, TemplateBuildsTheWindowInPixelsWithFocusOnTheFirstTabStop
 }
 
 TEST_F(UserDialogTest, KeyboardNavigatesPressesAndCancels) {
-    HWND list = GetDlgItem(dlg, 1003), install = GetDlgItem(dlg, 1001), other = GetDlgItem(dlg, 1004);
+    HWND list = GetDlgItem(dlg, 1003), install = GetDlgItem(dlg, 1001),
+         other = GetDlgItem(dlg, 1004);
     g_endOnCommand = false;
-    struct Row { const char* what; WPARAM vk; bool shift; HWND focus; std::vector<std::pair<int, int>> commands; };
+    struct Row {
+        const char* what;
+        WPARAM vk;
+        bool shift;
+        HWND focus;
+        std::vector<std::pair<int, int>> commands;
+    };
     const std::vector<Row> rows = {
         {"down in the list", VK_DOWN, false, list, {{1003, LBN_SELCHANGE}}},
         {"tab to the button", VK_TAB, false, install, {}},
@@ -97,13 +115,17 @@ TEST_F(UserDialogTest, DisabledDialogIgnoresKeysAndCaptionOk) {
     EnableWindow(dlg, FALSE);
     PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(dlg, WM_CAPTIONOK, 0, 0);
-    display->answers = {[this] { EnableWindow(dlg, TRUE); PostMessageW(dlg, WM_CAPTIONOK, 0, 0); }};
+    display->answers = {[this] {
+        EnableWindow(dlg, TRUE);
+        PostMessageW(dlg, WM_CAPTIONOK, 0, 0);
+    }};
     EXPECT_EQ(RunModalLoop(dlg), IDOK);
     EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}}));
 }
 
 TEST_F(UserDialogTest, ModalLoopDisablesTheOwnerUntilTheEnd) {
-    const DialogTemplate child{WS_POPUP | WS_CAPTION, 0, 10, 10, 50, 30, u"child", 0, nullptr, 0, {}};
+    const DialogTemplate child{
+        WS_POPUP | WS_CAPTION, 0, 10, 10, 50, 30, u"child", 0, nullptr, 0, {}};
     HWND sub = CreateDialogIndirectParamW(nullptr, &child, GetDlgItem(dlg, 1001), TestDlgProc, 0);
     ASSERT_NE(sub, nullptr);
     EXPECT_EQ(GetParent(sub), dlg) << "a control as owner means its top-level window";
@@ -127,7 +149,11 @@ TEST_F(UserDialogTest, QuitEndsTheModalLoopAndStaysPending) {
 }
 
 TEST_F(UserDialogTest, MessageBoxesAreModalCentredAndPrinted) {
-    struct Row { HWND owner; UINT type; bool info; };
+    struct Row {
+        HWND owner;
+        UINT type;
+        bool info;
+    };
     const Row rows[] = {{dlg, MB_OK | MB_ICONINFORMATION, true}, {nullptr, MB_OK, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.owner ? "owned" : "application-wide");
@@ -147,9 +173,12 @@ TEST_F(UserDialogTest, MessageBoxesAreModalCentredAndPrinted) {
         }};
         display->next = 0;
         ::testing::internal::CaptureStdout();
-        EXPECT_EQ(MessageBoxW(row.owner, u"Installation has been completed.", u"SETUP", row.type), IDOK);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "message: SETUP: Installation has been completed.\n");
-        EXPECT_NE(dumped.find("messagebox \"SETUP\" text=\"Installation has been completed.\"\n"), std::string::npos);
+        EXPECT_EQ(MessageBoxW(row.owner, u"Installation has been completed.", u"SETUP", row.type),
+                  IDOK);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+                  "message: SETUP: Installation has been completed.\n");
+        EXPECT_NE(dumped.find("messagebox \"SETUP\" text=\"Installation has been completed.\"\n"),
+                  std::string::npos);
         EXPECT_TRUE(dialogDisabled);
         EXPECT_TRUE(IsWindowEnabled(dlg));
         EXPECT_EQ(GetFocus(), GetDlgItem(dlg, 1003)) << "focus returns where it was";
@@ -169,7 +198,8 @@ TEST_F(UserDialogTest, LongMessagesWrapInsideTheScreen) {
     }};
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(MessageBoxW(nullptr, (text + u" end").c_str(), nullptr, MB_OK), IDOK);
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find("message: Error: xxx"), std::string::npos);
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("message: Error: xxx"),
+              std::string::npos);
     EXPECT_GE(box.left, 0);
     EXPECT_GE(box.top, 0);
     EXPECT_LE(box.right, SCREEN_WIDTH);
@@ -178,7 +208,8 @@ TEST_F(UserDialogTest, LongMessagesWrapInsideTheScreen) {
 
 TEST_F(UserDialogTest, DumpListsTheDialogAndItsControls) {
     SendMessageW(GetDlgItem(dlg, 1003), LB_SETCURSEL, 1, 0);
-    SendMessageW(GetDlgItem(dlg, 1003), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"日本語 \\ \"q\""));
+    SendMessageW(GetDlgItem(dlg, 1003), LB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(u"日本語 \\ \"q\""));
     ShowWindow(GetDlgItem(dlg, 1002), SW_HIDE);
     EnableWindow(GetDlgItem(dlg, 1004), FALSE);
     const std::string expected =
@@ -203,7 +234,8 @@ TEST_F(UserDialogTest, ScriptedInputFindsItsTargets) {
     for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
         if (!IsDialogMessageW(dlg, &m)) DispatchMessageW(&m);
     EXPECT_EQ(SendMessageW(GetDlgItem(dlg, 1003), LB_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{1003, LBN_SELCHANGE}, {1001, BN_CLICKED}}));
+    EXPECT_EQ(g_commands,
+              (std::vector<std::pair<int, int>>{{1003, LBN_SELCHANGE}, {1001, BN_CLICKED}}));
     // A click on the caption OK button, found by position as a person's click is.
     const RECT ok = CaptionOkRect(dlg);
     InjectClick({ok.left + 1, ok.top + 1});
@@ -211,7 +243,8 @@ TEST_F(UserDialogTest, ScriptedInputFindsItsTargets) {
     g_commands.clear();
     for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
         if (!IsDialogMessageW(dlg, &m)) DispatchMessageW(&m);
-    EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}, {1001, BN_CLICKED}}));
+    EXPECT_EQ(g_commands,
+              (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}, {1001, BN_CLICKED}}));
 }
 
 }  // namespace

@@ -7,7 +7,11 @@ namespace {
 using UserGeometryTest = UserTest;
 
 TEST_F(UserGeometryTest, DialogUnitsRoundEachEdgeHalfAway) {
-    struct Row { int w, h; RECT in; RECT out; };
+    struct Row {
+        int w, h;
+        RECT in;
+        RECT out;
+    };
     const Row rows[] = {
         {7, 15, {0, 0, 1000, 1000}, {0, 0, 1750, 1875}},
         {8, 15, {0, 0, 1000, 1000}, {0, 0, 2000, 1875}},
@@ -31,7 +35,12 @@ TEST_F(UserGeometryTest, DialogUnitsRoundEachEdgeHalfAway) {
 }
 
 TEST_F(UserGeometryTest, FramesCaptionsAndBordersShapeTheClientArea) {
-    struct Row { const char* what; DWORD style; RECT outer; RECT client; };
+    struct Row {
+        const char* what;
+        DWORD style;
+        RECT outer;
+        RECT client;
+    };
     const Row rows[] = {
         {"captioned top-level", WS_POPUP | WS_CAPTION, {0, 0, 320, 240}, {2, 22, 318, 238}},
         {"bare popup", WS_POPUP, {10, 10, 50, 50}, {10, 10, 50, 50}},
@@ -44,7 +53,8 @@ TEST_F(UserGeometryTest, FramesCaptionsAndBordersShapeTheClientArea) {
         ASSERT_TRUE(GetWindowRect(h, &w));
         ASSERT_TRUE(GetClientRect(h, &c));
         EXPECT_EQ(w, row.outer);
-        EXPECT_EQ(c, (RECT{0, 0, row.client.right - row.client.left, row.client.bottom - row.client.top}));
+        EXPECT_EQ(c, (RECT{0, 0, row.client.right - row.client.left,
+                           row.client.bottom - row.client.top}));
         POINT p{0, 0};
         ClientToScreen(h, &p);
         EXPECT_EQ(p.x, row.client.left);
@@ -70,10 +80,12 @@ TEST_F(UserGeometryTest, ChildRectanglesFollowTheParentClientOrigin) {
 
 TEST_F(UserGeometryTest, SiblingOrderAndStackingChanges) {
     HWND dlg = TopLevel({0, 0, 100, 100});
-    HWND a = Child(dlg, 1, {0, 0, 1, 1}), b = Child(dlg, 2, {0, 0, 1, 1}), c = Child(dlg, 3, {0, 0, 1, 1});
+    HWND a = Child(dlg, 1, {0, 0, 1, 1}), b = Child(dlg, 2, {0, 0, 1, 1}),
+         c = Child(dlg, 3, {0, 0, 1, 1});
     auto order = [&] {
         std::vector<int> ids;
-        for (HWND h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) ids.push_back(GetDlgCtrlID(h));
+        for (HWND h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+            ids.push_back(GetDlgCtrlID(h));
         return ids;
     };
     EXPECT_EQ(order(), (std::vector<int>{1, 2, 3}));
@@ -143,10 +155,15 @@ TEST_F(UserGeometryTest, DensityComesFromTheProfile) {
 }
 
 TEST_F(UserGeometryTest, ProfileSettingsParse) {
-    struct Row { const char* text; bool ok; int w, h; };
-    const Row fonts[] = {{"7x15", true, 7, 15}, {"8X16", true, 8, 16}, {"0x15", false, 0, 0}, {"7x", false, 0, 0},
-                         {"x15", false, 0, 0},  {"7x15x", false, 0, 0}, {"seven", false, 0, 0}, {"", false, 0, 0},
-                         {"-7x15", false, 0, 0}, {"7x999", false, 0, 0}};
+    struct Row {
+        const char* text;
+        bool ok;
+        int w, h;
+    };
+    const Row fonts[] = {{"7x15", true, 7, 15},  {"8X16", true, 8, 16}, {"0x15", false, 0, 0},
+                         {"7x", false, 0, 0},    {"x15", false, 0, 0},  {"7x15x", false, 0, 0},
+                         {"seven", false, 0, 0}, {"", false, 0, 0},     {"-7x15", false, 0, 0},
+                         {"7x999", false, 0, 0}};
     for (const auto& row : fonts) {
         SCOPED_TRACE(row.text);
         auto f = ParseFontSetting(row.text);

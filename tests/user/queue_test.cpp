@@ -51,8 +51,11 @@ TEST_F(UserQueueTest, GetWaitsThroughTheDisplayAndEndsAtQuit) {
 TEST_F(UserQueueTest, TranslateAddsCharactersForTheKeysThatHaveThem) {
     HWND top = TopLevel({0, 0, 10, 10});
     Drain();
-    struct Row { WPARAM vk; bool makesChar; };
-    const Row rows[] = {{VK_RETURN, true}, {VK_ESCAPE, true}, {VK_TAB, true}, {VK_SPACE, true},
+    struct Row {
+        WPARAM vk;
+        bool makesChar;
+    };
+    const Row rows[] = {{VK_RETURN, true}, {VK_ESCAPE, true}, {VK_TAB, true},  {VK_SPACE, true},
                         {'A', true},       {VK_UP, false},    {VK_HOME, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.vk);
@@ -75,11 +78,15 @@ TEST_F(UserQueueTest, TranslateAddsCharactersForTheKeysThatHaveThem) {
 TEST_F(UserQueueTest, InputIsDroppedForDisabledWindowsAndTheirChildren) {
     HWND top = TopLevel({0, 0, 100, 100});
     HWND child = Child(top, 1, {0, 0, 10, 10}, WS_CHILD | WS_VISIBLE, WindowKind::Static, Recorder);
-    struct Row { bool topEnabled, childEnabled; UINT msg; bool delivered; };
+    struct Row {
+        bool topEnabled, childEnabled;
+        UINT msg;
+        bool delivered;
+    };
     const Row rows[] = {
-        {true, true, WM_KEYDOWN, true},      {true, false, WM_KEYDOWN, false},
-        {false, true, WM_KEYDOWN, false},    {false, true, WM_LBUTTONDOWN, false},
-        {false, true, WM_CHAR, false},       {false, true, WM_USER, true},
+        {true, true, WM_KEYDOWN, true},   {true, false, WM_KEYDOWN, false},
+        {false, true, WM_KEYDOWN, false}, {false, true, WM_LBUTTONDOWN, false},
+        {false, true, WM_CHAR, false},    {false, true, WM_USER, true},
         {true, true, WM_LBUTTONUP, true},
     };
     for (const auto& row : rows) {

@@ -20,7 +20,7 @@ inline std::ostream& operator<<(std::ostream& os, const RECT& r) {
 namespace wce::user::testing {
 
 class ScriptedDisplay : public Display {
-public:
+  public:
     std::vector<std::function<void()>> answers;  // one per wait, in order
     size_t next = 0;
     int screenChanges = 0;
@@ -28,8 +28,10 @@ public:
     int flushes = 0;
     int polls = 0;
     void WaitForInput() override {
-        if (next < answers.size()) answers[next++]();
-        else PostQuitMessage(99);  // a test that waits more than it planned ends instead of hanging
+        if (next < answers.size())
+            answers[next++]();
+        else
+            PostQuitMessage(99);  // a test that waits more than it planned ends instead of hanging
     }
     void ScreenChanged() override { ++screenChanges; }
     void Repainted() override { ++repaints; }
@@ -38,7 +40,7 @@ public:
 };
 
 class UserTest : public ::testing::Test {
-protected:
+  protected:
     ScriptedDisplay* display = nullptr;
     void SetUp() override {
         DestroyAllWindows();
@@ -71,6 +73,5 @@ protected:
         return got;
     }
 };
-
 
 }  // namespace wce::user::testing

@@ -46,15 +46,16 @@ WindowView Dialog() {
     d.visible = d.enabled = true;
     d.hasCaptionOk = true;
     d.captionOk = {290, 4, 314, 20};
-    WindowView list = Control(WindowKind::ListBox, 1003, {3, 23, 317, 158}, {},
-                              WS_BORDER | WS_VSCROLL);
+    WindowView list =
+        Control(WindowKind::ListBox, 1003, {3, 23, 317, 158}, {}, WS_BORDER | WS_VSCROLL);
     list.items = {u"English", u"Deutsch", u"日本語"};
     list.curSel = 0;
     list.itemHeight = 16;
     d.children.push_back(list);
     d.children.push_back(Control(WindowKind::Static, 1002, {7, 161, 75, 176}, u"Copying..."));
     d.children.push_back(Control(WindowKind::Static, 1007, {79, 161, 151, 176}, u"5 / 20"));
-    d.children.push_back(Control(WindowKind::Static, 1013, {243, 213, 313, 228}, u"1.02", SS_RIGHT));
+    d.children.push_back(
+        Control(WindowKind::Static, 1013, {243, 213, 313, 228}, u"1.02", SS_RIGHT));
     d.children.push_back(Control(WindowKind::Button, 1001, {119, 206, 199, 232}, u"Install"));
     return d;
 }
@@ -88,7 +89,9 @@ TEST(WindowRender, FontIsDrawnAtTheMetricsAsked) {
     const Font* natural = DialogFont(96, &error);
     ASSERT_NE(natural, nullptr) << error;
     EXPECT_EQ(natural->Metrics().avgCharWidth, 9);
-    struct Row { int width, height; };
+    struct Row {
+        int width, height;
+    };
     for (const Row& r : {Row{8, 15}, Row{6, 11}, Row{16, 30}, Row{5, 12}, Row{12, 15}}) {
         SCOPED_TRACE(std::to_string(r.width) + "x" + std::to_string(r.height));
         const Font* font = DialogFont(r.width, r.height, &error);
@@ -104,7 +107,11 @@ TEST(WindowRender, FontIsDrawnAtTheMetricsAsked) {
 
 TEST(WindowRender, ControlsHoldTheirColoursWhereTheGeometrySays) {
     const Image img = Render({Dialog()});
-    struct Probe { const char* what; int x, y; Color colour; };
+    struct Probe {
+        const char* what;
+        int x, y;
+        Color colour;
+    };
     const Probe probes[] = {
         {"caption bar", 200, 6, colors::kCaption},
         {"frame edge", 0, 120, colors::kLight2},
@@ -140,7 +147,11 @@ TEST(WindowRender, HiddenControlsLeaveNoPixels) {
 // A left-aligned line runs on over free face up to the next control on its rows or the
 // dialog's edge; every other text stays inside its control.
 TEST(WindowRender, TextPixelsFallInsideTheirControl) {
-    struct Row { int id; std::u16string text; LONG runsTo; };
+    struct Row {
+        int id;
+        std::u16string text;
+        LONG runsTo;
+    };
     const Row rows[] = {
         {1002, u"Copying... a label far longer than its control could ever show", 79},
         {1007, u"2147483647 / 2147483647", 318},
@@ -262,16 +273,16 @@ TEST(WindowRender, MessageBoxDrawsOverTheDialog) {
     box.client = {42, 92, 278, 168};
     box.text = u"SETUP";
     box.infoIcon = true;
-    box.children.push_back(
-        Control(WindowKind::Static, 0xFFFF, {90, 100, 270, 130}, u"Installation has been completed."));
+    box.children.push_back(Control(WindowKind::Static, 0xFFFF, {90, 100, 270, 130},
+                                   u"Installation has been completed."));
     box.children.push_back(Control(WindowKind::Button, IDOK, {130, 138, 190, 162}, u"OK"));
     const Image img = Render({Dialog(), box});
     const int ix = box.client.left + kInfoIconMargin, iy = box.client.top + kInfoIconMargin;
     EXPECT_EQ(img.At(ix + 6, iy + 16), colors::kInfoIcon);
     EXPECT_EQ(img.At(ix + 16, iy + 20), colors::kLight);  // the "i"
-    EXPECT_EQ(img.At(200, 80), colors::kCaption);          // the box is the active window
-    EXPECT_EQ(img.At(20, 6), colors::kShadow);             // the dialog under it is not
-    EXPECT_EQ(img.At(60, 165), colors::kFace);             // the list no longer shows there
+    EXPECT_EQ(img.At(200, 80), colors::kCaption);         // the box is the active window
+    EXPECT_EQ(img.At(20, 6), colors::kShadow);            // the dialog under it is not
+    EXPECT_EQ(img.At(60, 165), colors::kFace);            // the list no longer shows there
     EXPECT_TRUE(ColoursIn(img, box.children[0].client).count(colors::kText));
 }
 
@@ -287,8 +298,8 @@ std::vector<png_byte> ReadPng(const std::string& path, png_image& info) {
 }
 
 TEST(WindowRender, PngRoundTripsAndReportsUnwritablePaths) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("wce_window_png_" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("wce_window_png_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const Image img = Render({Dialog()});
     const std::string path = (dir / "shot.png").string();

@@ -46,21 +46,22 @@ struct DumpedControl {
 
 // The controls of a dump, moved from the dialog's client coordinates onto the screen.
 std::vector<DumpedControl> ParseDump(const std::string& out, POINT clientOrigin) {
-    static const std::regex line(R"(control (\d+) (\w+) rect=(-?\d+),(-?\d+),(-?\d+),(-?\d+) visible=(\d))");
+    static const std::regex line(
+        R"(control (\d+) (\w+) rect=(-?\d+),(-?\d+),(-?\d+),(-?\d+) visible=(\d))");
     std::vector<DumpedControl> controls;
     for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
         const std::smatch& m = *it;
         auto n = [&](int i) { return std::stoi(m[i].str()); };
         controls.push_back({n(1), m[2].str(),
-                            RECT{n(3) + clientOrigin.x, n(4) + clientOrigin.y, n(5) + clientOrigin.x,
-                                 n(6) + clientOrigin.y},
+                            RECT{n(3) + clientOrigin.x, n(4) + clientOrigin.y,
+                                 n(5) + clientOrigin.x, n(6) + clientOrigin.y},
                             n(7) == 1});
     }
     return controls;
 }
 
 class WindowScreenshot : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::copy(fs::path(SOURCE_DIR) / "examples/medium", scratch.Medium(),
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
@@ -100,10 +101,9 @@ TEST_F(WindowScreenshot, ControlsHoldTheirColoursWhereTheDumpSaysTheyAre) {
 }
 
 TEST_F(WindowScreenshot, ResultMessageAndTheCopyBelowIt) {
-    const e2e::RunResult r = scratch.Run("select 1\nclick 1001\nscreenshot " +
-                                         Out("result.png").string() +
-                                         "\nscreenshot-below-message " +
-                                         Out("copying.png").string() + "\nok\nclose\n");
+    const e2e::RunResult r =
+        scratch.Run("select 1\nclick 1001\nscreenshot " + Out("result.png").string() +
+                    "\nscreenshot-below-message " + Out("copying.png").string() + "\nok\nclose\n");
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const Shot result = ReadShot(Out("result.png")), copying = ReadShot(Out("copying.png"));
     ASSERT_EQ(result.width, 320u);
@@ -111,7 +111,8 @@ TEST_F(WindowScreenshot, ResultMessageAndTheCopyBelowIt) {
     auto count = [](const Shot& s, Color c) {
         int n = 0;
         for (unsigned y = 0; y < s.height; ++y)
-            for (unsigned x = 0; x < s.width; ++x) n += s.At(static_cast<int>(x), static_cast<int>(y)) == c;
+            for (unsigned x = 0; x < s.width; ++x)
+                n += s.At(static_cast<int>(x), static_cast<int>(y)) == c;
         return n;
     };
     EXPECT_GT(count(result, colors::kInfoIcon), 100);
@@ -126,7 +127,6 @@ TEST_F(WindowScreenshot, UnwritablePathIsReportedAndTheRunGoesOn) {
     EXPECT_NE(r.err.find("/nonexistent/dir/shot.png"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("dialog \""), std::string::npos);
 }
-
 
 // The columns holding `ink` within `band`: {first, last}, or {-1, -1} when there is none.
 std::pair<int, int> InkSpan(const Shot& shot, const RECT& band, Color ink) {
@@ -166,16 +166,16 @@ RECT MessageLine(const Shot& shot) {
 TEST_F(WindowScreenshot, TextsEndWholeInsideTheirControls) {
     std::ofstream(scratch.Medium() / "SETUP.INI", std::ios::binary)
         << "[PRODUCT]\r\n1=English\r\n2=Deutsch\r\n4=Portuguese (Brazil) and English\r\n";
-    const e2e::RunResult ok = scratch.Run("dump\nscreenshot " + Out("idle.png").string() +
-                                          "\nclick 1001\nscreenshot " + Out("done.png").string() +
-                                          "\nscreenshot-below-message " +
-                                          Out("copying.png").string() + "\nok\nclose\n");
+    const e2e::RunResult ok =
+        scratch.Run("dump\nscreenshot " + Out("idle.png").string() + "\nclick 1001\nscreenshot " +
+                    Out("done.png").string() + "\nscreenshot-below-message " +
+                    Out("copying.png").string() + "\nok\nclose\n");
     ASSERT_EQ(ok.exitStatus, 0) << ok.err;
     // A file where a destination folder belongs makes the copy fail.
     fs::remove_all(scratch.Device() / "ROMDisk2/PROGRAM/SETAPP");
     std::ofstream(scratch.Device() / "ROMDisk2/PROGRAM/SETAPP") << "x";
-    const e2e::RunResult failed = scratch.Run("click 1001\nscreenshot " +
-                                              Out("failed.png").string() + "\nok\nclose\n");
+    const e2e::RunResult failed =
+        scratch.Run("click 1001\nscreenshot " + Out("failed.png").string() + "\nok\nclose\n");
     ASSERT_EQ(failed.exitStatus, 3) << failed.err;  // a failed install, told by its status
     fs::remove(scratch.Medium() / "SETUP.INI");
     const e2e::RunResult stopped =
@@ -186,14 +186,20 @@ TEST_F(WindowScreenshot, TextsEndWholeInsideTheirControls) {
     for (const DumpedControl& c : ParseDump(ok.out, POINT{2, 22})) at[c.id] = c.rect;
     ASSERT_EQ(at.size(), 7u) << ok.out;
     const RECT& list = at[1003];
-    struct Row { const char* shot; std::string text; RECT band; bool rightAligned = false; };
+    struct Row {
+        const char* shot;
+        std::string text;
+        RECT band;
+        bool rightAligned = false;
+    };
     const Row rows[] = {
         {"copying.png", "Copying...", at[1002]},
         {"copying.png", "File Name:", at[1008]},
         {"idle.png", "1.02", at[1013], true},
         {"idle.png", "Install", Inset(at[1001], 4)},
         // Third entry: below two rows of 15 pixels inside the list's border.
-        {"idle.png", "Portuguese (Brazil) and English",
+        {"idle.png",
+         "Portuguese (Brazil) and English",
          {list.left + 1, list.top + 31, list.right - 1, list.top + 46}},
         {"done.png", "Installation has been completed.", {}},
         {"failed.png", "Failed in copying files.", {}},
@@ -209,8 +215,10 @@ TEST_F(WindowScreenshot, TextsEndWholeInsideTheirControls) {
         const auto [first, last] = InkSpan(shot, band, colors::kText);
         ASSERT_GE(first, 0);
         // A right-aligned text would lose its start instead of its end.
-        if (r.rightAligned) EXPECT_GT(first, band.left) << "band from " << band.left;
-        else EXPECT_LT(last, band.right - 1) << "band " << band.left << ".." << band.right;
+        if (r.rightAligned)
+            EXPECT_GT(first, band.left) << "band from " << band.left;
+        else
+            EXPECT_LT(last, band.right - 1) << "band " << band.left << ".." << band.right;
         EXPECT_GE(last - first + 4, font->TextWidth(std::u16string(r.text.begin(), r.text.end())))
             << first << ".." << last;
     }

@@ -16,7 +16,7 @@ namespace {
 using namespace wce::display;
 
 class CountingScript final : public Script {
-public:
+  public:
     explicit CountingScript(int actions, int* delivered) : left_(actions), delivered_(delivered) {}
     bool DeliverNext() override {
         if (left_ == 0) return false;
@@ -26,18 +26,27 @@ public:
     }
     bool Exhausted() const override { return left_ == 0; }
 
-private:
+  private:
     int left_;
     int* delivered_;
 };
 
 TEST(WindowDisplay, HostKeysBecomeDeviceKeys) {
-    struct Row { SDL_Keycode key; Uint16 mod; std::optional<KeyPress> want; };
+    struct Row {
+        SDL_Keycode key;
+        Uint16 mod;
+        std::optional<KeyPress> want;
+    };
     const Row rows[] = {
-        {SDLK_RETURN, 0, KeyPress{VK_RETURN, false}}, {SDLK_KP_ENTER, 0, KeyPress{VK_RETURN, false}},
-        {SDLK_TAB, KMOD_LSHIFT, KeyPress{VK_TAB, true}}, {SDLK_ESCAPE, 0, KeyPress{VK_ESCAPE, false}},
-        {SDLK_PAGEUP, 0, KeyPress{VK_PRIOR, false}}, {SDLK_PAGEDOWN, 0, KeyPress{VK_NEXT, false}},
-        {SDLK_DOWN, 0, KeyPress{VK_DOWN, false}}, {SDLK_a, 0, std::nullopt}, {SDLK_F1, 0, std::nullopt},
+        {SDLK_RETURN, 0, KeyPress{VK_RETURN, false}},
+        {SDLK_KP_ENTER, 0, KeyPress{VK_RETURN, false}},
+        {SDLK_TAB, KMOD_LSHIFT, KeyPress{VK_TAB, true}},
+        {SDLK_ESCAPE, 0, KeyPress{VK_ESCAPE, false}},
+        {SDLK_PAGEUP, 0, KeyPress{VK_PRIOR, false}},
+        {SDLK_PAGEDOWN, 0, KeyPress{VK_NEXT, false}},
+        {SDLK_DOWN, 0, KeyPress{VK_DOWN, false}},
+        {SDLK_a, 0, std::nullopt},
+        {SDLK_F1, 0, std::nullopt},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.key);
@@ -62,7 +71,10 @@ TEST(WindowDisplay, ClicksOutsideTheEmulatedScreenAreDropped) {
 }
 
 TEST(WindowDisplay, TitlesReachTheHostAsUtf8) {
-    struct Row { std::u16string in; std::string out; };
+    struct Row {
+        std::u16string in;
+        std::string out;
+    };
     const Row rows[] = {
         {u"SETUP", "SETUP"},
         {u"日本語", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},

@@ -1,19 +1,23 @@
 #include "platform/display/terminal/cell_grid.h"
 
-#include <clocale>
-#include <cstring>
-#include <cwchar>
 #include <langinfo.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cstring>
+#include <cwchar>
 
 #include "platform/kernel/ns/utf8.h"
 
 namespace wce::terminal {
 namespace {
 
-int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-int CeilDiv(int a, int b) { return -FloorDiv(-a, b); }
+int FloorDiv(int a, int b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+int CeilDiv(int a, int b) {
+    return -FloorDiv(-a, b);
+}
 
 // Cells [first, last) whose centre lies in [lo, hi); the holder of the midpoint if none does.
 std::pair<int, int> SpanOf(int lo, int hi, int cell) {
@@ -34,8 +38,12 @@ bool IsUtf8Codeset() {
 
 }  // namespace
 
-int ColumnOfPixel(int x) { return FloorDiv(x, kCellWidth); }
-int RowOfPixel(int y) { return FloorDiv(y, kCellHeight); }
+int ColumnOfPixel(int x) {
+    return FloorDiv(x, kCellWidth);
+}
+int RowOfPixel(int y) {
+    return FloorDiv(y, kCellHeight);
+}
 
 POINT CellCentre(int col, int row) {
     return {col * kCellWidth + kCellWidth / 2, row * kCellHeight + kCellHeight / 2};
@@ -169,7 +177,9 @@ bool EnsureUtf8Locale() {
 }
 
 CellGrid::CellGrid(int cols, int rows)
-    : cols_(cols), rows_(rows), cells_(static_cast<std::size_t>(cols * rows)),
+    : cols_(cols),
+      rows_(rows),
+      cells_(static_cast<std::size_t>(cols * rows)),
       clicks_(cells_.size()) {
     Clear();
 }

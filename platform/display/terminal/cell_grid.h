@@ -74,7 +74,7 @@ struct Cell {
 
 // A picture in cells plus, for each cell, the pixel a click on it is delivered to.
 class CellGrid {
-public:
+  public:
     CellGrid(int cols = kGridCols, int rows = kGridRows);
 
     int Cols() const { return cols_; }
@@ -96,7 +96,7 @@ public:
     // One row as text (continuation cells skipped), for tests and the small-terminal check.
     std::u32string RowText(int row) const;
 
-private:
+  private:
     std::size_t Index(int col, int row) const {
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
                static_cast<std::size_t>(col);

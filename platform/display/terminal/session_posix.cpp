@@ -1,17 +1,16 @@
-#include "platform/display/terminal/session.h"
-
 #include <curses.h>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "platform/display/terminal/session.h"
 
 namespace wce::terminal {
 namespace {
@@ -54,10 +53,8 @@ void PrepareRestoreSequence() {
         int need;  // the lowest is left out first
     };
     Piece pieces[] = {
-        {Capability("sgr0"), 0},
-        {Capability("cnorm"), 4},
-        {Capability("rmkx"), 1},
-        {Capability("kmous").empty() ? std::string_view() : kMouseOff, 3},
+        {Capability("sgr0"), 0},  {Capability("cnorm"), 4},
+        {Capability("rmkx"), 1},  {Capability("kmous").empty() ? std::string_view() : kMouseOff, 3},
         {Capability("rmcup"), 2},
     };
     std::size_t total = 0;
@@ -110,7 +107,9 @@ void InstallSignalHandlers() {
     }
 }
 
-void RestoreAtExit() { CloseSession(); }
+void RestoreAtExit() {
+    CloseSession();
+}
 
 bool ChooseStreams(FILE*& in, FILE*& out, std::string& error) {
     bool inTty = isatty(STDIN_FILENO) != 0;
@@ -178,6 +177,8 @@ void CloseSession() {
     if (g_restore.haveTermios) tcsetattr(g_restore.termiosFd, TCSANOW, &g_restore.saved);
 }
 
-bool SessionOpen() { return g_restore.open != 0; }
+bool SessionOpen() {
+    return g_restore.open != 0;
+}
 
 }  // namespace wce::terminal

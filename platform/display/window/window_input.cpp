@@ -8,19 +8,32 @@ std::optional<KeyPress> MapKey(SDL_Keycode key, Uint16 modifiers) {
     const bool shift = (modifiers & KMOD_SHIFT) != 0;
     switch (key) {
         case SDLK_RETURN:
-        case SDLK_KP_ENTER: return KeyPress{VK_RETURN, shift};
-        case SDLK_ESCAPE: return KeyPress{VK_ESCAPE, shift};
-        case SDLK_TAB: return KeyPress{VK_TAB, shift};
-        case SDLK_SPACE: return KeyPress{VK_SPACE, shift};
-        case SDLK_UP: return KeyPress{VK_UP, shift};
-        case SDLK_DOWN: return KeyPress{VK_DOWN, shift};
-        case SDLK_LEFT: return KeyPress{VK_LEFT, shift};
-        case SDLK_RIGHT: return KeyPress{VK_RIGHT, shift};
-        case SDLK_HOME: return KeyPress{VK_HOME, shift};
-        case SDLK_END: return KeyPress{VK_END, shift};
-        case SDLK_PAGEUP: return KeyPress{VK_PRIOR, shift};
-        case SDLK_PAGEDOWN: return KeyPress{VK_NEXT, shift};
-        default: return std::nullopt;
+        case SDLK_KP_ENTER:
+            return KeyPress{VK_RETURN, shift};
+        case SDLK_ESCAPE:
+            return KeyPress{VK_ESCAPE, shift};
+        case SDLK_TAB:
+            return KeyPress{VK_TAB, shift};
+        case SDLK_SPACE:
+            return KeyPress{VK_SPACE, shift};
+        case SDLK_UP:
+            return KeyPress{VK_UP, shift};
+        case SDLK_DOWN:
+            return KeyPress{VK_DOWN, shift};
+        case SDLK_LEFT:
+            return KeyPress{VK_LEFT, shift};
+        case SDLK_RIGHT:
+            return KeyPress{VK_RIGHT, shift};
+        case SDLK_HOME:
+            return KeyPress{VK_HOME, shift};
+        case SDLK_END:
+            return KeyPress{VK_END, shift};
+        case SDLK_PAGEUP:
+            return KeyPress{VK_PRIOR, shift};
+        case SDLK_PAGEDOWN:
+            return KeyPress{VK_NEXT, shift};
+        default:
+            return std::nullopt;
     }
 }
 

@@ -22,7 +22,6 @@ std::optional<KeyPress> MapKey(SDL_Keycode key, Uint16 modifiers);
 // True when something was posted.
 bool InjectHostInput(const SDL_Event& event);
 
-
 // A window's title as UTF-8, for the host window's title bar.
 std::string TitleOf(const wce::user::WindowView& view);
 
