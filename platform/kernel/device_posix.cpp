@@ -22,6 +22,7 @@
 #include "platform/kernel/host/result.h"
 #include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel {
 
@@ -148,6 +149,7 @@ std::string SelfExecutable(const char* argv0) {
 void ConfigureDevice(const DeviceConfig& config) {
     Current() = config;
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
+    writeback::CloseAll();
     ForgetHost();
     ResetCodePage();
 }

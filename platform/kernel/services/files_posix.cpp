@@ -102,8 +102,7 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
         if (s) s = std::move(writeback::Flush(d, d == dev ? fd.get() : -1)).At("flush", lpPathName);
     for (dev_t d : devs)
         if (s) s = verify::Check(d);
-    for (dev_t d : devs) writeback::Settled(d);
-    verify::Forget();
+    for (dev_t d : devs) writeback::Close(d);
     return s ? TRUE : Report(s.error());
 }
 

@@ -19,9 +19,8 @@ bool Applies(dev_t dev);
 // source: the source's status when copied; a source changed since fails as the source's.
 void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
                    const struct stat& source);
-// Forget: what awaited read-back anywhere is of no interest any more (the flush took it).
-void Forget();
-// Check drops cached layers beneath dev (writeback::DropCached), rereads and forgets its copies.
+// Check drops cached layers beneath dev (writeback::DropCached) and rereads the copies of its
+// batch; the flush then closes the batch.
 // Fails as "read back" on the path: Kind::Differs, ESTALE (replaced), or the read's error.
 // The idle hook (activity.h) runs between files and blocks.
 Status Check(dev_t dev);

@@ -14,7 +14,6 @@
 #include "platform/kernel/device.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/verify.h"
@@ -23,13 +22,7 @@
 namespace wce::kernel::verify {
 namespace {
 
-// Copies made onto each filesystem since its last flush: from, to, and the source as copied.
-struct Copy {
-    std::u16string from, to;
-    off_t size;
-    struct timespec mtime;
-};
-using Copies = std::unordered_map<dev_t, std::vector<Copy>>;
+using Copy = writeback::ReadBack;
 
 // Large enough that a medium is read in long runs, small enough to stay out of the way.
 constexpr size_t kBlock = 1 << 20;
@@ -158,19 +151,13 @@ bool Applies(dev_t dev) {
 
 void ReadBackLater(dev_t dev, std::u16string_view from, std::u16string_view to,
                    const struct stat& source) {
-    Learnt<Copies>()[dev].push_back(
+    writeback::Open(dev).readBacks.push_back(
         {std::u16string(from), std::u16string(to), source.st_size, source.st_mtim});
 }
 
-void Forget() {
-    Learnt<Copies>().clear();
-}
-
 Status Check(dev_t dev) {
-    auto it = Learnt<Copies>().find(dev);
-    if (it == Learnt<Copies>().end()) return {};
-    const std::vector<Copy> files = std::move(it->second);
-    Learnt<Copies>().erase(it);
+    const std::vector<Copy>& files = writeback::Open(dev).readBacks;
+    if (files.empty()) return {};
     if (Status s = ns::RootUnchanged(); !s) return s;
     DropLayers(dev);
     for (const Copy& c : files) {

@@ -4,7 +4,10 @@
 
 #include <sys/types.h>
 
+#include <time.h>
+
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -37,8 +40,34 @@ Status Flush(dev_t dev, int fd);
 std::string DropCached(dev_t dev);
 // True the first time it is asked for dev (watched) since dev was last settled.
 bool FirstLookSinceFlush(dev_t dev);
-// Everything of dev has been flushed (or is no longer of interest): lets go of what is tracked.
-void Settled(dev_t dev);
+// A filesystem's batch: what was started of its writing, and the copies that await read-back.
+struct Range {
+    host::Fd fd;
+    off_t pos = 0, len = 0;
+};
+struct ReadBack {
+    std::u16string from, to;
+    off_t size;
+    struct timespec mtime;  // the source's, when copied
+};
+struct Batch {
+    host::Fd watch;  // the filesystem, open since before its first write
+    bool watched = false;
+    bool looked = false;     // FirstLookSinceFlush asked
+    beneath::Stack beneath;  // what lies under the filesystem, open since before its first write
+    std::deque<Range> ranges;
+    off_t bytes = 0;    // started and not yet waited for, in ranges
+    off_t small = 0;    // of small files, since the last flush
+    off_t done = 0;     // waited for since first
+    int64_t first = 0;  // when the first range was started
+    std::vector<ReadBack> readBacks;
+};
+// The batch of dev, opened where none is.
+Batch& Open(dev_t dev);
+// The flush of dev is done (or failed): its batch ends, read-backs and all.
+void Close(dev_t dev);
+// A new device mapping: every batch ends.
+void CloseAll();
 // A file whose copy failed is let go of before it is removed, so no descriptor keeps it alive.
 void Untrack(int fd);
 void Untrack(int dirfd, const char* name);

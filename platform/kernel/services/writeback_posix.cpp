@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel::writeback {
@@ -27,26 +26,13 @@ int64_t Monotonic() {
     return std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
 }
 
-// What is tracked of one filesystem.
-struct Range {
-    host::Fd fd;
-    off_t pos = 0, len = 0;
-};
-struct Pending {
-    host::Fd watch;  // the filesystem, open since before its first write
-    bool watched = false;
-    bool looked = false;     // FirstLookSinceFlush asked
-    beneath::Stack beneath;  // what lies under the filesystem, open since before its first write
-    std::deque<Range> ranges;
-    off_t bytes = 0;    // started and not yet waited for, in ranges
-    off_t small = 0;    // of small files, since the last flush
-    off_t done = 0;     // waited for since first
-    int64_t first = 0;  // when the first range was started
-};
-
-std::unordered_map<dev_t, Pending>& ByDevice() {
-    return Learnt<std::unordered_map<dev_t, Pending>>();
+// The open batches, one per filesystem written since its last flush. Work still to be done is
+// not something learnt of the host: Forget leaves it, the flush (Close) ends it.
+std::unordered_map<dev_t, Batch>& ByDevice() {
+    static auto* batches = new std::unordered_map<dev_t, Batch>;
+    return *batches;
 }
+using Pending = Batch;
 
 // Bound: 0.25 s at the pace shown, kBound before; a fast disk rarely waits, a slow card often.
 off_t Bound(const Pending& p) {
@@ -149,8 +135,16 @@ bool FirstLookSinceFlush(dev_t dev) {
     return !std::exchange(p.looked, true);
 }
 
-void Settled(dev_t dev) {
+Batch& Open(dev_t dev) {
+    return ByDevice()[dev];
+}
+
+void Close(dev_t dev) {
     ByDevice().erase(dev);
+}
+
+void CloseAll() {
+    ByDevice().clear();
 }
 
 namespace {
