@@ -100,7 +100,7 @@ void PrepareFreshDevice(const std::string& root) {
     for (const char* f : kFolders) {
         std::string path = root + f;
         if (host::Live().mkdirat(AT_FDCWD, path.c_str(), 0777) == 0) continue;
-        if (const int err = HostError().err; err != EEXIST)
+        if (const int err = HostError("mkdirat").err; err != EEXIST)
             throw SettingError("cannot create the device folder " + path + ": " +
                                std::strerror(err));
     }

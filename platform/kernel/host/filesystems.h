@@ -58,13 +58,16 @@ class ExistingEntry {
     ExistingEntry& operator=(const ExistingEntry&) = delete;
 };
 
-// Try runs call() unless dev refused f: true done, false not offered (remembered), else its error.
+// Try makes the host call `what` through call() (0, or the errno it failed with) unless dev
+// refused f: true done, false not offered (remembered), else its error.
 template <class Call>
-Result<bool> Try(dev_t dev, Feature f, Call call, dev_t srcDev = 0) {
+Result<bool> Try(dev_t dev, Feature f, const char* what, Call call, dev_t srcDev = 0) {
     if (Refused(dev, f, srcDev)) return false;
-    if (call() == 0) return true;
-    const Error e = HostError();
-    if (NoteRefusal(dev, f, e.err, srcDev)) return false;
+    const int err = call();
+    if (err == 0) return true;
+    if (NoteRefusal(dev, f, err, srcDev)) return false;
+    Error e{err};
+    e.call = what;
     return e;
 }
 

@@ -1,5 +1,6 @@
-// Inner results: a value, or an errno with its Kind and, once known, the op and device path. Device
-// codes are made only where Win32-shaped calls return (errors.h); nothing rides in errno inside.
+// Inner results: a value, or the one error type: errno, its Kind, the host call that failed and,
+// once known, the entry point's op and the device path. Device codes are made only where
+// Win32-shaped calls return (errors.h).
 #pragma once
 
 #include <cerrno>
@@ -24,8 +25,9 @@ struct Error {
     explicit Error(int e, Kind k = Kind::Entry) : err(e), kind(k) {}
     int err = 0;
     Kind kind = Kind::Entry;
-    const char* op = nullptr;  // "copy", "read back", ...: what the entry point was doing
-    std::u16string path;       // the device path it failed on
+    const char* call = nullptr;  // the host call that failed ("renameat2"), where one did
+    const char* op = nullptr;    // "copy", "read back", ...: what the entry point was doing
+    std::u16string path;         // the device path it failed on
 
     // This failure as met doing op on path, unless an inner call already said where it was.
     Error At(const char* what, std::u16string_view where) && {
@@ -35,9 +37,12 @@ struct Error {
     }
 };
 
-// The errno of the host call that has just failed, read at once.
-inline Error HostError(Kind kind = Kind::Entry) {
-    return Error{errno, kind};
+// The failure of the host call just made, named, its errno read at once: the one place errno is
+// read, right where the call failed.
+inline Error HostError(const char* call, Kind kind = Kind::Entry) {
+    Error e{errno, kind};
+    e.call = call;
+    return e;
 }
 
 class [[nodiscard]] Status {
@@ -60,8 +65,8 @@ class [[nodiscard]] Status {
 };
 
 // The status of a host call that returns 0, or -1 with errno.
-inline Status HostStatus(int r) {
-    return r == 0 ? Status() : Status(HostError());
+inline Status HostStatus(int r, const char* call) {
+    return r == 0 ? Status() : Status(HostError(call));
 }
 
 template <class T>

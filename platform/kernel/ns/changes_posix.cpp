@@ -23,7 +23,7 @@ Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t de
         if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) ==
             0)
             return {};
-        const Error e = HostError();
+        const Error e = HostError("renameat2");
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
     }
     if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
@@ -31,14 +31,14 @@ Status RenameExclusive(const std::string& temp, const ns::Location& to, dev_t de
             host::Live().unlinkat(to.dirfd, temp.c_str(), 0);
             return {};
         }
-        const Error e = HostError();
+        const Error e = HostError("unlinkat");
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, e.err)) return e;
     }
     host::Fd claim(host::OpenAt(to.dirfd, to.name, O_WRONLY | O_CREAT | O_EXCL, 0666));
-    if (!claim.valid()) return HostError();
+    if (!claim.valid()) return HostError("openat");
     claim.reset();
     if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
-    const Error failed = HostError();
+    const Error failed = HostError("renameat2");
     host::Live().unlinkat(to.dirfd, to.name, 0);
     return failed;
 }
@@ -50,7 +50,7 @@ Status MakeFolder(const ns::Entry& e) {
     // ENOENT: the folder to hold it vanished meanwhile.
     Status made;
     if (host::Live().mkdirat(at.dirfd, at.name, 0777) != 0) {
-        const Error failed = HostError();
+        const Error failed = HostError("mkdirat");
         made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
     if (TellTables(made, e)) ns::NoteMadeFolder(e.dir, e.leaf);
@@ -59,12 +59,12 @@ Status MakeFolder(const ns::Entry& e) {
 
 static Status LinkUnnamedAt(int fd, int dirfd, const char* name) {
     if (host::Live().linkat(fd, "", dirfd, name, AT_EMPTY_PATH) == 0) return {};
-    if (const Error e = HostError(); e.err != ENOENT && e.err != EPERM) return e;
+    if (const Error e = HostError("linkat"); e.err != ENOENT && e.err != EPERM) return e;
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
     if (host::Live().linkat(AT_FDCWD, proc, dirfd, name, AT_SYMLINK_FOLLOW) == 0) return {};
     // Without /proc the link by path cannot be made either.
-    const Error e = HostError();
+    const Error e = HostError("linkat");
     return e.err == ENOENT ? Error{EOPNOTSUPP} : e;
 }
 
@@ -77,7 +77,7 @@ Status Rename(const std::string& temp, const ns::Entry& e, bool exclusive, dev_t
     const ns::Location at = e.named();
     if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
     return TellTables(
-        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0)), e);
+        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0), "renameat2"), e);
 }
 
 }  // namespace wce::kernel::changes

@@ -40,14 +40,14 @@ Status Canonical(const std::string& in, std::string& out) {
         std::string cand = out + "/" + std::string(comp);
         struct stat st {};
         if (host::Live().fstatat(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return HostError();
+            return HostError("fstatat");
         if (!S_ISLNK(st.st_mode)) {
             out = std::move(cand);
             continue;
         }
         if (++links > 40) return Error{ELOOP};
         ssize_t n = host::Live().readlinkat(AT_FDCWD, cand.c_str(), buf, sizeof buf);
-        if (n < 0) return HostError();
+        if (n < 0) return HostError("readlinkat");
         std::string target(buf, static_cast<size_t>(n));
         rest = target + "/" + rest.substr(i);
         i = 0;
@@ -70,7 +70,7 @@ Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int fl
     flags = (flags & ~O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY;
     host::Fd path(host::OpenAt(dirfd, name, O_PATH | O_NOFOLLOW));
     struct stat st {};
-    if (!path.valid() || host::FStat(path.get(), &st) != 0) return HostError();
+    if (!path.valid() || host::FStat(path.get(), &st) != 0) return HostError(path.valid() ? "fstat" : "openat");
     if (!SameEntry(st, want)) return Error{ESTALE};
     // Pipes and devices are never opened for real: opening one can act on something.
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
@@ -78,10 +78,10 @@ Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int fl
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", path.get());
     host::Fd fd(host::OpenAt(AT_FDCWD, proc, flags));
     if (fd.valid()) return fd;
-    if (const Error e = HostError(); e.err != ENOENT) return e;
+    if (const Error e = HostError("openat"); e.err != ENOENT) return e;
     // Without /proc: opened by name once more (no link followed), and compared again.
     fd.reset(host::OpenAt(dirfd, name, flags | O_NOFOLLOW));
-    if (!fd.valid() || host::FStat(fd.get(), &st) != 0) return HostError();
+    if (!fd.valid() || host::FStat(fd.get(), &st) != 0) return HostError(fd.valid() ? "fstat" : "openat");
     if (!SameEntry(st, want)) return Error{ESTALE};
     return fd;
 }
@@ -100,13 +100,13 @@ Status RootUnchanged() {
 
 Status ReadListing(int dirfd, DirListing& out) {
     host::Fd fd(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
-    if (!fd.valid()) return HostError(Kind::Folder);
+    if (!fd.valid()) return HostError("openat", Kind::Folder);
     out.names.clear();
     out.entries.clear();
     thread_local std::unique_ptr<char[]> buf(new char[64 * 1024]);
     for (;;) {
         ssize_t n = host::Live().getdents(fd.get(), buf.get(), 64 * 1024);
-        if (n < 0) return HostError(Kind::Folder);
+        if (n < 0) return HostError("getdents64", Kind::Folder);
         if (n == 0) break;
         for (ssize_t pos = 0; pos < n;) {
             auto* d = reinterpret_cast<dirent64*>(buf.get() + pos);

@@ -49,7 +49,7 @@ Result<NodeRef> Base(bool medium) {
     const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
     auto n = std::make_shared<Node>();
     n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
-    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(Kind::Folder);
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
     n->host = host;
     n->checked = fsinfo::Now();
     n->keyed = true;
@@ -62,7 +62,7 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
     auto n = std::make_shared<Node>();
     n->name.assign(name);
     n->fd.reset(host::OpenAt(up->fd.get(), n->name.c_str(), O_PATH | O_NOFOLLOW));
-    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(Kind::Folder);
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
     if (!S_ISDIR(n->st.st_mode))
         return Error{S_ISLNK(n->st.st_mode) ? ELOOP : ENOTDIR, Kind::Folder};
     n->up = up;
@@ -175,7 +175,7 @@ Status Look(const NodeRef& dir, const std::string& name, Entry& out, int depth =
     out.linkDir.reset();
     out.linkLeaf.clear();
     if (host::Live().fstatat(dir->fd.get(), name.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0)
-        return HostError();
+        return HostError("fstatat");
     out.exists = true;
     if (!S_ISLNK(out.st.st_mode)) return {};
     Entry target;
@@ -215,7 +215,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
     if (depth > kMaxLinks) return Error{ELOOP};
     char buf[PATH_MAX];
     const ssize_t len = host::Live().readlinkat(dir->fd.get(), name.c_str(), buf, sizeof buf);
-    if (len < 0) return HostError();
+    if (len < 0) return HostError("readlinkat");
     std::string_view target(buf, static_cast<size_t>(len));
     NodeRef at = dir;
     if (!target.empty() && target[0] == '/') {
@@ -248,7 +248,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
         out.dir = at->up != nullptr ? at->up : at;
         out.leaf = at->up != nullptr ? at->name : std::string();
         out.exists = true;
-        return HostStatus(host::FStat(at->fd.get(), &out.st));
+        return HostStatus(host::FStat(at->fd.get(), &out.st), "fstat");
     }
     return Look(at, std::string(comps.back()), out, depth + 1);
 }
@@ -342,7 +342,7 @@ Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
         out = Entry{};
         out.dir = *base;
         out.exists = true;
-        return HostStatus(host::FStat((*base)->fd.get(), &out.st));
+        return HostStatus(host::FStat((*base)->fd.get(), &out.st), "fstat");
     }
     Result<NodeRef> dir = WalkFolders(c, c.count - 1);
     if (!dir) return dir.error().err == ENOENT ? Error{ENOENT, Kind::Folder} : dir.error();
@@ -404,7 +404,7 @@ Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
 Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
     const Location at = e.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
-    return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1);
+    return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1, fd.valid() ? "fstat" : "openat");
 }
 
 Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {

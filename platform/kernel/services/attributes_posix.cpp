@@ -32,7 +32,7 @@ fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
 }
 
 Status FatGet(int fd, uint32_t& bits) {
-    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits));
+    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits), "ioctl");
 }
 
 DWORD Word(DWORD bits) {
@@ -72,7 +72,7 @@ ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size
     if (!NoXattrAt()) {
         ssize_t n =
             host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
-        if (n >= 0 || HostError().err != ENOSYS) return n;
+        if (n >= 0 || HostError("getxattrat").err != ENOSYS) return n;
         NoXattrAt() = true;
     }
     char path[PATH_MAX];
@@ -93,7 +93,7 @@ void ToBigEndian(DWORD word, unsigned char* b) {
 Result<DWORD> NtfsWord(const Location& where) {
     unsigned char word[8];
     ssize_t n = GetXattr(where, kNtfsName, word, sizeof word);
-    if (n < 0) return HostError();
+    if (n < 0) return HostError("getxattr");
     long bits = ParseNtfsAttrib(word, static_cast<size_t>(n));
     if (bits < 0) return Error{EIO};
     return static_cast<DWORD>(bits);
@@ -106,9 +106,9 @@ Result<size_t> ReadDosAttrib(Get get, std::vector<char>& buf) {
     for (;;) {
         ssize_t n = get(kXattrName, buf.data(), buf.size());
         if (n >= 0) return static_cast<size_t>(n);
-        if (const Error e = HostError(); e.err != ERANGE) return e;
+        if (const Error e = HostError("getxattr"); e.err != ERANGE) return e;
         ssize_t size = get(kXattrName, nullptr, 0);
-        if (size < 0) return HostError();
+        if (size < 0) return HostError("getxattr");
         buf.resize(static_cast<size_t>(size) + 1);
     }
 }
@@ -138,13 +138,13 @@ Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
     if (value == 0) {
         if (host::Live().fremovexattr(fd, kXattrName) == 0) return {};
-        const Error e = HostError();
+        const Error e = HostError("fremovexattr");
         return e.err == ENODATA ? Status() : Status(e);
     }
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", value);
     if (host::Live().fsetxattr(fd, kXattrName, text, static_cast<size_t>(len), 0) == 0) return {};
-    const Error e = HostError();
+    const Error e = HostError("fsetxattr");
     return e.err == EOPNOTSUPP ? Error{ENOTSUP} : e;
 }
 
@@ -153,7 +153,7 @@ Status WriteMode(int fd, const struct stat& st, bool readOnly) {
     mode_t mode = st.st_mode & 07777;
     mode_t want = readOnly ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
     if (want == mode) return {};
-    return HostStatus(host::Live().fchmod(fd, want));
+    return HostStatus(host::Live().fchmod(fd, want), "fchmod");
 }
 
 // NtfsMerged keeps the word's other bits; an empty word says "normal", as Windows writes it.
@@ -162,27 +162,23 @@ DWORD NtfsMerged(DWORD word, DWORD attrs) {
     return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
 }
 
-// A word of another size than four bytes is no NTFS attribute word.
-Status WordRead(ssize_t n) {
-    if (n == 4) return {};
-    return n < 0 ? HostError() : Error{EIO};
-}
-
 Status WriteNtfs(int fd, const struct stat&, DWORD attrs) {
     unsigned char b[4];
-    if (Status s = WordRead(host::Live().fgetxattr(fd, kNtfsName, b, sizeof b)); !s) return s;
+    // A word of another size than four bytes is no NTFS attribute word.
+    if (const ssize_t n = host::Live().fgetxattr(fd, kNtfsName, b, sizeof b); n != 4)
+        return n < 0 ? HostError("fgetxattr") : Error{EIO};
     const DWORD old = FromBigEndian(b);
     const DWORD word = NtfsMerged(old, attrs);
     if (word == old) return {};
     ToBigEndian(word, b);
-    return HostStatus(host::Live().fsetxattr(fd, kNtfsName, b, sizeof b, 0));
+    return HostStatus(host::Live().fsetxattr(fd, kNtfsName, b, sizeof b, 0), "fsetxattr");
 }
 
 Status WriteFat(int fd, const struct stat&, DWORD attrs) {
     uint32_t bits = 0;
     if (Status s = FatGet(fd, bits); !s) return s;
     bits = (bits & ~kSettable) | (attrs & kSettable);
-    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits));
+    return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &bits), "ioctl");
 }
 
 // ParseHexText: "0x" and up to 32 bits of hex to NUL or end; anything else reads as none.
@@ -238,7 +234,7 @@ Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const 
 // WritePermXattr grants write before the xattr, revokes after, and restores it on failure.
 Status WritePermXattr(int fd, const struct stat&, DWORD attrs) {
     struct stat now {};
-    if (host::FStat(fd, &now) != 0) return HostError();
+    if (host::FStat(fd, &now) != 0) return HostError("fstat");
     const bool readOnly = attrs & FILE_ATTRIBUTE_READONLY;
     if (!readOnly)
         if (Status s = WriteMode(fd, now, false); !s) return s;
@@ -256,16 +252,16 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
     const int len = std::snprintf(text, sizeof text, "0x%x", attrs & kHiddenSystem);
     if (attrs & kHiddenSystem) {
         const auto set = [&] {
-            return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0);
+            return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0) == 0 ? 0 : errno;
         };
-        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, set); !r)
+        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !r)
             return r.error();
     }
     if (attrs & FILE_ATTRIBUTE_READONLY) {
         const auto chmod = [&] {
-            return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222});
+            return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}) == 0 ? 0 : errno;
         };
-        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, chmod); !r) return r.error();
+        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, "fchmod", chmod); !r) return r.error();
     }
     return {};
 }

@@ -53,7 +53,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
         const size_t want =
             end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
-        if (n < 0) return HostError();
+        if (n < 0) return HostError("pread");
         if (n == 0 || pos - started >= writeback::kPiece) {
             if (Status s = behind.Start(out, started, pos - started); !s) return s;
             started = pos;
@@ -61,7 +61,7 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
         if (n == 0) return {};
         for (ssize_t done = 0; done < n;) {
             ssize_t w = host::Write(out, buf.get() + done, static_cast<size_t>(n - done));
-            if (w < 0) return HostError();
+            if (w < 0) return HostError("write");
             done += w;
         }
         pos += n;
@@ -73,9 +73,11 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
     const auto clone = [&] {
         return host::Live().ioctl(out, FICLONE,
-                                  reinterpret_cast<void*>(static_cast<std::intptr_t>(in)));
+                                  reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0
+                   ? 0
+                   : errno;
     };
-    const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, clone, src.st_dev);
+    const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", clone, src.st_dev);
     if (!cloned || *cloned) return cloned ? Status() : Status(cloned.error());
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
@@ -88,7 +90,7 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
-            const Error e = HostError();
+            const Error e = HostError("copy_file_range");
             if (pos != 0 ||
                 !fsinfo::NoteRefusal(dstDev, fsinfo::Feature::CopyRange, e.err, src.st_dev))
                 return e;
@@ -178,12 +180,12 @@ Status CreateTemp(const ns::Entry& dst, std::string& temp, host::Fd& fd) {
         temp.append(kTempSuffix);
         fd.reset(host::OpenAt(dst.dir->fd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
         if (!fd.valid()) {
-            if (const Error e = HostError(); e.err != EEXIST) return e;
+            if (const Error e = HostError("openat"); e.err != EEXIST) return e;
             continue;
         }
         if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
-        if (const int err = HostError().err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
+        if (const int err = HostError("flock").err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
             return {};
         fd.reset();
         host::Live().unlinkat(dst.dir->fd.get(), temp.c_str(), 0);
@@ -209,7 +211,8 @@ Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
     const Result<bool> r =
-        fsinfo::Try(dev, fsinfo::Feature::Times, [&] { return host::Live().futimens(fd, times); });
+        fsinfo::Try(dev, fsinfo::Feature::Times, "futimens",
+                    [&] { return host::Live().futimens(fd, times) == 0 ? 0 : errno; });
     return r ? Status() : Status(r.error());
 }
 
@@ -231,8 +234,8 @@ bool SameTime(const struct stat& dst, const struct stat& src, dev_t dev) {
 Status Reserve(int out, off_t size) {
     if (size == 0) return {};
     if (host::Live().fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) != 0)
-        return errno == ENOSPC ? HostError() : Status();
-    return HostStatus(host::Live().syncfs(out));
+        return errno == ENOSPC ? HostError("fallocate") : Status();
+    return HostStatus(host::Live().syncfs(out), "syncfs");
 }
 
 // FillNew writes the source's data and attributes into out; dev gets the device it lies on.
@@ -242,7 +245,7 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     struct stat tst {};
     tst.st_dev = dst.dir->st.st_dev;
     if ((srcAttrs & attrs::kSettable) != 0)
-        if (host::FStat(out, &tst) != 0) return HostError();
+        if (host::FStat(out, &tst) != 0) return HostError("fstat");
     dev = tst.st_dev;
     writeback::Watch(dev, dst.dir->fd.get());
     const fsinfo::Traits traits = fsinfo::TraitsOf(dev, out, "");
@@ -256,7 +259,7 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
         if (Status s = CarryTime(out, src, dev); !s) return s;
     // On FAT a name can reach the card before what it names: the file is durable before it is
     // named.
-    return traits.unordered ? HostStatus(host::Live().fsync(out)) : Status();
+    return traits.unordered ? HostStatus(host::Live().fsync(out), "fsync") : Status();
 }
 
 // WriteTemp leaves no temporary on failure; on FUSE and FAT timed keeps a dup for once it is
@@ -268,10 +271,10 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry
     Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev);
     if (fsinfo::Traits t; s && fsinfo::KnownTraits(dev, t) && (t.fuse || t.unordered)) {
         timed.reset(host::Live().dup(out.get()));
-        if (!timed.valid()) s = HostError();
+        if (!timed.valid()) s = HostError("dup");
     }
     // Closed here, not by the destructor, so an error its close reports still stops the placing.
-    if (s && host::Live().close(out.release()) != 0) s = HostError();
+    if (s && host::Live().close(out.release()) != 0) s = HostError("close");
     if (!s) {
         timed.reset();
         out.reset();
@@ -298,7 +301,7 @@ Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWST
     host::Fd out(host::OpenAt(dst.dir->fd.get(), ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
-        const int opened = HostError().err;
+        const int opened = HostError("openat").err;
         const int err = opened == EISDIR ? EOPNOTSUPP : opened;
         if (!fsinfo::NoteRefusal(folderDev, fsinfo::Feature::Unnamed, err)) return Error{err};
         return false;
@@ -323,8 +326,8 @@ Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWST
 // entries naming one chain; pulled before the second, never an entry naming freed clusters.
 Status Settle(int placed, const ns::Entry& dst) {
     host::Fd dir(host::OpenAt(dst.dir->fd.get(), ".", O_RDONLY | O_DIRECTORY));
-    if (!dir.valid() || host::Live().fsync(dir.get()) != 0) return HostError();
-    return HostStatus(host::Live().fsync(placed));
+    if (!dir.valid() || host::Live().fsync(dir.get()) != 0) return HostError("fsync");
+    return HostStatus(host::Live().fsync(placed), "fsync");
 }
 
 // AfterPlacing: FUSE takes the time only now (fusefat stamps a renamed file); FAT is settled.
@@ -467,12 +470,12 @@ Status copy::Detach(ns::Entry& e) {
     const ns::Location at = e.named();
     host::Fd in(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
-    if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError();
+    if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError(in.valid() ? "fstat" : "openat");
     const Result<DWORD> a = attrs::Read(at, st);
     if (!a) return a.error();
     e.st = st;
     if (Status s = WriteAndPlace(in.get(), st, *a, e, nullptr, FALSE); !s) return s;
-    return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW));
+    return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW), "fstatat");
 }
 
 }  // namespace wce::kernel

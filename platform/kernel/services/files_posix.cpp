@@ -148,7 +148,7 @@ Status TakeLock(ClaimObject& c, const struct stat& folder) {
         // Made by root: given to the device's owner, who may then claim the device too.
         if (st.st_uid == 0 && folder.st_uid != 0 && geteuid() == 0)
             host::Live().fchown(fd.get(), folder.st_uid, static_cast<gid_t>(-1));
-        if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return HostError();
+        if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return HostError("flock");
         // Removed by the holder that just let go: this descriptor locks nothing anyone sees.
         if (host::Live().fstatat(c.locks.get(), name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             named.st_ino != st.st_ino || named.st_dev != st.st_dev)
@@ -163,7 +163,7 @@ Status TakeLock(ClaimObject& c, const struct stat& folder) {
 // else this user's runtime folder); the folder itself only where neither exists.
 Status Claim(ClaimObject& c) {
     struct stat folder {};
-    if (host::FStat(c.folder.get(), &folder) != 0) return HostError();
+    if (host::FStat(c.folder.get(), &folder) != 0) return HostError("fstat");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     for (const char* dir : {kSharedLocks, runtime}) {
         if (dir == nullptr || dir[0] != '/') continue;
@@ -174,7 +174,7 @@ Status Claim(ClaimObject& c) {
     }
     c.locks.reset();
     if (host::Live().flock(c.folder.get(), LOCK_EX | LOCK_NB) == 0) return {};
-    const Error e = HostError();
+    const Error e = HostError("flock");
     return e.err == ENOLCK || e.err == EOPNOTSUPP || e.err == EINVAL ? Status() : Status(e);
 }
 
@@ -218,7 +218,7 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
     auto* f = handles::Get<FileObject>(hFile);
     struct stat st {};
     if (f == nullptr) return FailWith(INVALID_FILE_SIZE, ERROR_INVALID_HANDLE);
-    if (host::FStat(f->fd.get(), &st) != 0) return FailWith(INVALID_FILE_SIZE, HostError());
+    if (host::FStat(f->fd.get(), &st) != 0) return FailWith(INVALID_FILE_SIZE, HostError("fstat"));
     auto size = static_cast<std::uint64_t>(st.st_size);
     if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
@@ -257,7 +257,7 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* l
     auto* out = static_cast<char*>(lpBuffer);
     while (done < nNumberOfBytesToRead) {
         ssize_t n = host::PRead(f->fd.get(), out + done, nNumberOfBytesToRead - done, f->position);
-        if (n < 0) return Fail(HostError());
+        if (n < 0) return Fail(HostError("pread"));
         if (n == 0) break;
         done += static_cast<DWORD>(n);
         f->position += n;
@@ -271,7 +271,7 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     if (f == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct stat st {};
-    if (host::FStat(f->fd.get(), &st) != 0) return Fail(HostError());
+    if (host::FStat(f->fd.get(), &st) != 0) return Fail(HostError("fstat"));
     const Result<DWORD> read = attrs::Read(f->entry.where(), st);
     if (!read) return Fail(read.error());
     const DWORD attributes = *read;

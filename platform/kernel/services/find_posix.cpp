@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "platform/kernel/activity.h"
@@ -43,15 +42,15 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
     data.cFileName[n] = 0;
 }
 
-// Describe: nothing if vanished; unreadable entries or bad links go plain, so the open fails.
-std::optional<Result<DWORD>> Describe(const FindObject& f, size_t k, struct stat& st) {
+// Describe: the entry's word (bad links and unreadable entries fail, delivered plain so the open
+// fails too); Kind::Stale where it vanished since it was listed.
+Result<DWORD> Describe(const FindObject& f, size_t k, struct stat& st) {
     ns::Entry e;
     const Status s = ns::Describe(f.dir, f.listing.name(f.listing.entries[k]), e);
     st = e.st;
     if (s) return attrs::Read(e.where(), e.st);
-    if (s.Is(ENOENT) && !e.exists) return std::nullopt;
     st = {};
-    return s.error();
+    return s.Is(ENOENT) && !e.exists ? Error{ENOENT, Kind::Stale} : s.error();
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
@@ -62,11 +61,11 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         names::HostToDevice(f.listing.name(f.listing.entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
-        const std::optional<Result<DWORD>> read = Describe(f, k, st);
-        if (!read) continue;
+        const Result<DWORD> read = Describe(f, k, st);
+        if (!read && read.error().kind == Kind::Stale) continue;
         // An unreadable word is not remembered: asked for by path, it is read (and fails) again.
         const DWORD attributes =
-            read->value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
+            read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
         FillData(st, attributes, name, data);
         return true;
     }

@@ -25,7 +25,7 @@ bool StatOf(LPCWSTR lpPath, struct statfs& st) {
     const wce::kernel::Result<wce::kernel::ns::NodeRef> folder = wce::kernel::ns::ResolveFolder(path);
     if (!folder) return wce::kernel::Fail(ERROR_PATH_NOT_FOUND);
     if (wce::kernel::host::Live().fstatfs((*folder)->fd.get(), &st) != 0)
-        return wce::kernel::Fail(wce::kernel::HostError());
+        return wce::kernel::Fail(wce::kernel::HostError("fstatfs"));
     return true;
 }
 

@@ -89,10 +89,10 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
     const size_t ask = direct ? (n + kAlign - 1) / kAlign * kAlign : n;
     for (size_t done = 0; done < n;) {
         const ssize_t r = host::PRead(fd, buf + done, ask - done, pos + static_cast<off_t>(done));
-        if (r < 0) return HostError();
-        if (r == 0) return Error{EBADMSG};  // shorter than it says it is
+        if (r < 0) return HostError("pread");
+        if (r == 0) return Error{EBADMSG, Kind::Differs};  // shorter than it says it is
         done += static_cast<size_t>(r);
-        if (direct && done < n && done % kAlign != 0) return Error{EBADMSG};
+        if (direct && done < n && done % kAlign != 0) return Error{EBADMSG, Kind::Differs};
     }
     return {};
 }
@@ -100,7 +100,7 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
 // Streams both open files side by side: whether the placed one holds the source's bytes.
 Result<bool> SameBytes(int placed, bool direct, int source) {
     struct stat sst = {}, pst = {};
-    if (host::FStat(placed, &pst) != 0 || host::FStat(source, &sst) != 0) return HostError();
+    if (host::FStat(placed, &pst) != 0 || host::FStat(source, &sst) != 0) return HostError("fstat");
     if (sst.st_size != pst.st_size) return false;
     thread_local Buffer a = NewBuffer(), b = NewBuffer();
     if (!a || !b) return Error{ENOMEM};
@@ -108,7 +108,7 @@ Result<bool> SameBytes(int placed, bool direct, int source) {
         const auto n =
             static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kBlock), pst.st_size - pos));
         if (Status s = ReadFully(placed, a.get(), n, pos, direct); !s)
-            return s.Is(EBADMSG) ? Result<bool>(false) : Result<bool>(s.error());
+            return s.Is(Kind::Differs) ? Result<bool>(false) : Result<bool>(s.error());
         if (Status s = ReadFully(source, b.get(), n, pos, false); !s) return s.error();
         if (std::memcmp(a.get(), b.get(), n) != 0) return false;
         Idle();

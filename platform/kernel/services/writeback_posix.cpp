@@ -47,7 +47,8 @@ Status WaitOldest(Pending& p) {
     Range& oldest = p.ranges.front();
     const Status s = HostStatus(host::Live().sync_file_range(
         oldest.fd.get(), oldest.pos, oldest.len,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER),
+        "sync_file_range");
     p.bytes -= oldest.len;
     p.done += oldest.len;
     p.ranges.pop_front();
@@ -68,14 +69,14 @@ Status Start(int fd, dev_t dev, off_t pos, off_t len) {
         p.small += len;
         if (p.small + p.bytes <= Bound(p)) return {};
         // Through the watching descriptor: the new file's own has not seen earlier errors.
-        const Status s = HostStatus(host::Live().syncfs(p.watch.valid() ? p.watch.get() : fd));
+        const Status s = HostStatus(host::Live().syncfs(p.watch.valid() ? p.watch.get() : fd), "syncfs");
         p.done += p.small + p.bytes;
         p.small = p.bytes = 0;
         p.ranges.clear();
         return s;
     }
     if (host::Live().sync_file_range(fd, pos, len, SYNC_FILE_RANGE_WRITE) != 0) {
-        const Error e = HostError();
+        const Error e = HostError("sync_file_range");
         return fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncRange, e.err) ? Status() : Status(e);
     }
     Range r{host::Fd(host::Live().dup(fd)), pos, len};
@@ -109,7 +110,7 @@ Status Flush(dev_t dev, int fd) {
     if (p != nullptr && p->watch.valid()) fd = p->watch.get();
     bool all = fd < 0 || fsinfo::Refused(dev, fsinfo::Feature::SyncFs);
     if (!all && host::Live().syncfs(fd) != 0) {
-        const Error e = HostError();
+        const Error e = HostError("syncfs");
         if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::SyncFs, e.err)) return e;
         all = true;
     }
@@ -117,9 +118,9 @@ Status Flush(dev_t dev, int fd) {
     if (p != nullptr) {
         if (!p->beneath.unreachable.empty()) all = true;
         for (beneath::Layer& layer : p->beneath.layers)
-            if (host::Live().fsync(layer.fd.get()) != 0) return HostError();
+            if (host::Live().fsync(layer.fd.get()) != 0) return HostError("fsync");
     }
-    return all ? HostStatus(host::Live().sync()) : Status();
+    return all ? HostStatus(host::Live().sync(), "sync") : Status();
 }
 
 std::string DropCached(dev_t dev) {
