@@ -6,7 +6,7 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev lib
       fonts-ipafont-gothic tmux attr strace ccache hyperfine
       dosfstools fusefat ntfs-3g fuse3 python3-fusepy e2fsprogs
       libfontconfig-dev libmount-dev dpkg-dev file patchelf debootstrap scdoc man-db
-      qemu-system-x86 mtools busybox-static cpio)
+      qemu-system-x86 mtools busybox-static cpio clang-format)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
