@@ -201,3 +201,20 @@ TEST_F(KernelTest, AttributesReadWithoutRelativeCall) {
     FindClose(h);
     ExpectWithin(budget::kEnumeratedAttributes);
 }
+
+// What a folder node knows of an entry's word is its answer within the tick it was read, and a
+// change by another process is seen from the next tick on.
+TEST_F(KernelTest, AttributesChangedBehindItsBackAreSeenFromTheNextTick) {
+    Write(root() + "/d/h.txt", "x");
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(u"\\d\\*", &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    ClearFaults();
+    SetDosAttrib(root() + "/d/h.txt", "0x2");
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\h.txt"), FILE_ATTRIBUTE_NORMAL) << "read within its tick";
+    EXPECT_EQ(HostCallCount(HostOp::GetXattr), 0);
+    Advance(kNextTick);
+    EXPECT_EQ(GetFileAttributesW(u"\\d\\h.txt"), FILE_ATTRIBUTE_HIDDEN);
+}

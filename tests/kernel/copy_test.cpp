@@ -416,3 +416,32 @@ TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
         EXPECT_EQ(st.st_mtim.tv_sec, written[1].tv_sec);
     }
 }
+
+// A name another process takes between the look-up and the placing is judged again as a target:
+// a read-only file there is refused, not replaced; and each copy read back at the flush is read
+// past the host's cache.
+TEST_F(KernelTest, CopyTargetTakenWhilePlacingIsJudgedAgainAndReadBackDropsCaches) {
+    Write(medium() + "/a.txt", "ours");
+    const std::string target = root() + "/t.txt";
+    BeforeCall(HostOp::Link, [&](const char*) {
+        Write(target, "theirs");
+        chmod(target.c_str(), 0444);
+        return true;
+    });
+    BeforeCall(HostOp::Rename, [&](const char*) {
+        if (!fs::exists(target)) {
+            Write(target, "theirs");
+            chmod(target.c_str(), 0444);
+        }
+        return true;
+    });
+    EXPECT_FALSE(CopyFileW(u"\\Storage Card\\a.txt", u"\\t.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read(target), "theirs");
+    SetVerify(1);
+    for (const char16_t* to : {u"\\1.txt", u"\\2.txt", u"\\3.txt"})
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", to, FALSE)) << GetLastError();
+    ClearFaults();
+    ASSERT_TRUE(FlushVolumeW(u"\\")) << GetLastError();
+    ExpectWithin(budget::kReadBackDropsCaches);
+}

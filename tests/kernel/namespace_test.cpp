@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/support/call_budgets.h"
 #include "tests/support/scratch_device.h"
 
 using namespace wce::kernel;
@@ -268,4 +269,22 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
         Advance(r.later);
         EXPECT_NE(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);
     }
+}
+
+// The folder nodes are the walk's cache: within a tick none is opened again, and past it each on
+// the way is compared with the host once.
+TEST_F(KernelTest, NamespaceNodesAreKeptWithinATickAndComparedAfter) {
+    for (int i = 0; i < 20; ++i) Write(root() + "/a/b/f" + std::to_string(i), "x");
+    ASSERT_NE(GetFileAttributesW(u"\\A\\B\\F0"), INVALID_FILE_ATTRIBUTES);
+    ClearFaults();
+    for (int i = 0; i < 20; ++i) {
+        const std::string n = std::to_string(i);
+        EXPECT_NE(GetFileAttributesW((u"\\A\\B\\F" + std::u16string(n.begin(), n.end())).c_str()),
+                  INVALID_FILE_ATTRIBUTES);
+    }
+    wce::test::ExpectWithin(wce::test::budget::kNodesKeptWithinATick);
+    Advance(kNextTick);
+    ClearFaults();
+    EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f1"), INVALID_FILE_ATTRIBUTES);
+    wce::test::ExpectWithin(wce::test::budget::kNodesComparedAfterATick);
 }

@@ -116,7 +116,10 @@ const host::Ops kFaulting = {
         return Fails(HostOp::Open) ? -1 : Below().openat2(d, p, f, resolve);
     },
     [](int fd, int op) { return Below().flock(fd, op); },
-    [](int fd, off_t pos, off_t n, int advice) { return Below().fadvise(fd, pos, n, advice); },
+    [](int fd, off_t pos, off_t n, int advice) {
+        Fails(HostOp::Advise);
+        return Below().fadvise(fd, pos, n, advice);
+    },
     [](int fd) { return Fails(HostOp::SyncFs) ? -1 : Below().fsync(fd); },
     [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : Below().fremovexattr(fd, n); },
     [](int fd, const struct timespec t[2]) { return Fails(HostOp::Chmod) ? -1 : Below().futimens(fd, t); },

@@ -29,6 +29,7 @@ enum class HostOp {
     ReadLink,
     Link,
     SyncRange,
+    Advise,  // posix_fadvise: counted, never failed (it answers an error number, not -1)
     Count_
 };
 
