@@ -59,13 +59,14 @@ class ExistingEntry {
 };
 
 // Try makes the host call `what` through call() (0, or the errno it failed with) unless dev
-// refused f: true done, false not offered (remembered), else its error.
+// refused f. It fails with the call's error; a refusal is remembered and is no failure: *made
+// (where asked) says whether the call was made.
 template <class Call>
-Result<bool> Try(dev_t dev, Feature f, const char* what, Call call, dev_t srcDev = 0) {
-    if (Refused(dev, f, srcDev)) return false;
-    const int err = call();
-    if (err == 0) return true;
-    if (NoteRefusal(dev, f, err, srcDev)) return false;
+Status Try(dev_t dev, Feature f, const char* what, Call call, bool* made = nullptr,
+           dev_t srcDev = 0) {
+    const int err = Refused(dev, f, srcDev) ? -1 : call();
+    if (made != nullptr) *made = err == 0;
+    if (err <= 0 || NoteRefusal(dev, f, err, srcDev)) return {};
     Error e{err};
     e.call = what;
     return e;

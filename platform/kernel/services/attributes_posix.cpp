@@ -27,22 +27,12 @@ constexpr DWORD kFatKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FIL
 constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr char kNtfsName[] = "system.ntfs_attrib_be";
 
-fsinfo::Traits TraitsAt(const Location& where, dev_t dev) {
-    return fsinfo::TraitsOf(dev, where.dirfd, where.name);
-}
-
 Status FatGet(int fd, uint32_t& bits) {
     return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits), "ioctl");
 }
 
 DWORD Word(DWORD bits) {
     return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
-}
-
-// The running kernel lacks getxattrat: learnt once, it does not change while we run.
-bool& NoXattrAt() {
-    static bool missing = false;
-    return missing;
 }
 
 // The word the entry's folder node knows, while the entry's stamps are as they were then.
@@ -66,18 +56,25 @@ void Remember(const Location& where, const struct stat& st, const fsinfo::Traits
     where.node->entries.insert_or_assign(where.name, ns::Node::Known{stamp, now, bits});
 }
 
+// The extended attribute name of the entry, through fd where one is open, else by where: its
+// length, or minus the errno it failed with (no errno is read outside the call's own function).
 // Without getxattrat, by the entry's name under its folder's descriptor (/proc/self/fd): no path
 // from the host's root is walked again.
-ssize_t GetXattr(const Location& where, const char* name, void* buf, size_t size) {
-    if (!NoXattrAt()) {
-        ssize_t n =
-            host::Live().getxattrat(where.dirfd, where.name, AT_SYMLINK_NOFOLLOW, name, buf, size);
-        if (n >= 0 || HostError("getxattrat").err != ENOSYS) return n;
-        NoXattrAt() = true;
+ssize_t XattrOf(const Location* where, int fd, const char* name, void* buf, size_t size) {
+    static bool noXattrAt = false;  // the running kernel lacks getxattrat: it stays so
+    ssize_t n = -1;
+    if (where == nullptr) {
+        n = host::Live().fgetxattr(fd, name, buf, size);
+    } else if (!noXattrAt) {
+        n = host::Live().getxattrat(where->dirfd, where->name, AT_SYMLINK_NOFOLLOW, name, buf, size);
+        noXattrAt = n < 0 && errno == ENOSYS;
     }
-    char path[PATH_MAX];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", where.dirfd, where.name);
-    return host::Live().lgetxattr(path, name, buf, size);
+    if (where != nullptr && noXattrAt) {
+        char path[PATH_MAX];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", where->dirfd, where->name);
+        n = host::Live().lgetxattr(path, name, buf, size);
+    }
+    return n < 0 ? -errno : n;
 }
 
 DWORD FromBigEndian(const unsigned char* b) {
@@ -92,46 +89,42 @@ void ToBigEndian(DWORD word, unsigned char* b) {
 // The NTFS attribute word's settable bits.
 Result<DWORD> NtfsWord(const Location& where) {
     unsigned char word[8];
-    ssize_t n = GetXattr(where, kNtfsName, word, sizeof word);
-    if (n < 0) return HostError("getxattr");
+    const ssize_t n = XattrOf(&where, -1, kNtfsName, word, sizeof word);
+    if (n < 0) {
+        Error e{static_cast<int>(-n)};
+        e.call = "getxattr";
+        return e;
+    }
     long bits = ParseNtfsAttrib(word, static_cast<size_t>(n));
     if (bits < 0) return Error{EIO};
     return static_cast<DWORD>(bits);
 }
 
-// ReadDosAttrib reads any length via get(name, buf, size): file servers append a binary record.
-template <class Get>
-Result<size_t> ReadDosAttrib(Get get, std::vector<char>& buf) {
-    buf.resize(256);
-    for (;;) {
-        ssize_t n = get(kXattrName, buf.data(), buf.size());
-        if (n >= 0) return static_cast<size_t>(n);
-        if (const Error e = HostError("getxattr"); e.err != ERANGE) return e;
-        ssize_t size = get(kXattrName, nullptr, 0);
-        if (size < 0) return HostError("getxattr");
-        buf.resize(static_cast<size_t>(size) + 1);
-    }
-}
-
-template <class Get>
-Result<DWORD> DosAttribWord(Get get, dev_t dev) {
+// The word in user.DOSATTRIB, of any length (file servers append a binary record); none where
+// the filesystem keeps no such attributes (remembered).
+Result<DWORD> DosAttribWord(const Location* where, int fd, dev_t dev) {
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return DWORD{0};
-    std::vector<char> buf;
-    Result<size_t> n = ReadDosAttrib(get, buf);
-    if (n) return ParseDosAttrib(buf.data(), *n);
-    const int err = n.error().err;
-    if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err))
-        return DWORD{0};
-    return n.error();
+    std::vector<char> buf(256);
+    for (;;) {
+        ssize_t n = XattrOf(where, fd, kXattrName, buf.data(), buf.size());
+        if (n >= 0) return ParseDosAttrib(buf.data(), static_cast<size_t>(n));
+        if (n == -ERANGE && (n = XattrOf(where, fd, kXattrName, nullptr, 0)) >= 0) {
+            buf.resize(static_cast<size_t>(n) + 1);
+            continue;
+        }
+        const int err = static_cast<int>(-n);
+        if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err))
+            return DWORD{0};
+        Error e{err};
+        e.call = "getxattr";
+        return e;
+    }
 }
 
 // Hidden and system as hs, through fd, the entry the look-up saw (st).
 Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     const dev_t dev = st.st_dev;
-    const auto get = [fd](const char* name, void* buf, size_t size) {
-        return host::Live().fgetxattr(fd, name, buf, size);
-    };
-    Result<DWORD> old = DosAttribWord(get, dev);
+    Result<DWORD> old = DosAttribWord(nullptr, fd, dev);
     if (!old) return old.error();
     DWORD value = (*old & ~kSettable) | hs;
     if (value == *old) return {};
@@ -220,10 +213,7 @@ Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const 
     if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
     DWORD word = 0;
     if (!Recall(where, st, word)) {
-        const auto get = [&where](const char* name, void* buf, size_t size) {
-            return GetXattr(where, name, buf, size);
-        };
-        const Result<DWORD> bits = DosAttribWord(get, st.st_dev);
+        const Result<DWORD> bits = DosAttribWord(&where, -1, st.st_dev);
         if (!bits) return bits;
         word = *bits;
         Remember(where, st, t, word);
@@ -254,14 +244,14 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
         const auto set = [&] {
             return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0) == 0 ? 0 : errno;
         };
-        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !r)
-            return r.error();
+        if (Status s = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !s)
+            return s;
     }
     if (attrs & FILE_ATTRIBUTE_READONLY) {
         const auto chmod = [&] {
             return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}) == 0 ? 0 : errno;
         };
-        if (Result<bool> r = fsinfo::Try(dev, fsinfo::Feature::Chmod, "fchmod", chmod); !r) return r.error();
+        if (Status s = fsinfo::Try(dev, fsinfo::Feature::Chmod, "fchmod", chmod); !s) return s;
     }
     return {};
 }
@@ -301,15 +291,11 @@ constexpr Backend kBackends[] = {
     {ReadNtfs, WriteNtfs, WriteNtfs},                    // NtfsXattr
 };
 
-const Backend& BackendOf(const fsinfo::Traits& t) {
-    return kBackends[static_cast<unsigned>(t.store)];
-}
-
 }  // namespace
 
 Result<DWORD> Read(const Location& where, const struct stat& st) {
-    const fsinfo::Traits t = TraitsAt(where, st.st_dev);
-    return BackendOf(t).read(where, st, t);
+    const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, where.dirfd, where.name);
+    return kBackends[static_cast<unsigned>(t.store)].read(where, st, t);
 }
 
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {
@@ -318,19 +304,21 @@ Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     Result<host::Fd> fd = ns::OpenChecked(where, st, O_RDONLY);
     if (!fd) return fd.error();
     if (where.node != nullptr) where.node->entries.erase(where.name);
-    return BackendOf(TraitsAt(where, st.st_dev)).write(fd->get(), st, attrs);
+    const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, where.dirfd, where.name);
+    return kBackends[static_cast<unsigned>(t.store)].write(fd->get(), st, attrs);
 }
 
 Status WriteOpen(int fd, const struct stat& st, DWORD attrs) {
     fsinfo::Traits t;
     if (!fsinfo::KnownTraits(st.st_dev, t)) return Error{ESTALE};  // known once the entry was read
-    return BackendOf(t).write(fd, st, attrs);
+    return kBackends[static_cast<unsigned>(t.store)].write(fd, st, attrs);
 }
 
 Status WriteNew(int fd, const struct stat& st, DWORD attrs) {
     attrs &= kSettable;
     if (attrs == 0) return {};
-    return BackendOf(fsinfo::TraitsOf(st.st_dev, fd, "")).writeNew(fd, st, attrs);
+    const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, fd, "");
+    return kBackends[static_cast<unsigned>(t.store)].writeNew(fd, st, attrs);
 }
 
 }  // namespace wce::kernel::attrs

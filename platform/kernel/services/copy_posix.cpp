@@ -77,8 +77,10 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
                    ? 0
                    : errno;
     };
-    const Result<bool> cloned = fsinfo::Try(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", clone, src.st_dev);
-    if (!cloned || *cloned) return cloned ? Status() : Status(cloned.error());
+    bool cloned = false;
+    const Status s =
+        fsinfo::Try(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", clone, &cloned, src.st_dev);
+    if (!s || cloned) return s;
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
         const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
@@ -210,10 +212,8 @@ Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExis
 Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
-    const Result<bool> r =
-        fsinfo::Try(dev, fsinfo::Feature::Times, "futimens",
-                    [&] { return host::Live().futimens(fd, times) == 0 ? 0 : errno; });
-    return r ? Status() : Status(r.error());
+    return fsinfo::Try(dev, fsinfo::Feature::Times, "futimens",
+                       [&] { return host::Live().futimens(fd, times) == 0 ? 0 : errno; });
 }
 
 // Whether a kept file's time is the source's as its filesystem keeps it (FAT: even seconds).
