@@ -20,20 +20,21 @@ enum class Kind : unsigned char {
     Differs,   // read back other bytes than were written (err EBADMSG)
 };
 
+// Plain data, copied as it is: Error{ENOENT}, Error{ENOTDIR, Kind::Folder}.
 struct Error {
-    Error() = default;
-    explicit Error(int e, Kind k = Kind::Entry) : err(e), kind(k) {}
     int err = 0;
     Kind kind = Kind::Entry;
     const char* call = nullptr;  // the host call that failed ("renameat2"), where one did
     const char* op = nullptr;    // "copy", "read back", ...: what the entry point was doing
-    std::u16string path;         // the device path it failed on
+    // The device path it failed on: the caller's, or the batch's, alive until it is reported.
+    std::u16string_view path;
 
     // This failure as met doing op on path, unless an inner call already said where it was.
-    Error At(const char* what, std::u16string_view where) && {
-        if (op == nullptr) op = what;
-        if (path.empty()) path.assign(where);
-        return std::move(*this);
+    Error At(const char* what, std::u16string_view where) const {
+        Error e = *this;
+        if (e.op == nullptr) e.op = what;
+        if (e.path.empty()) e.path = where;
+        return e;
     }
 };
 
@@ -48,15 +49,14 @@ inline Error HostError(const char* call, Kind kind = Kind::Entry) {
 class [[nodiscard]] Status {
   public:
     Status() = default;
-    Status(Error e) : error_(std::move(e)), ok_(false) {}  // NOLINT: a failure converts implicitly
+    Status(Error e) : error_(e), ok_(false) {}  // NOLINT: a failure converts implicitly
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
     const Error& error() const { return error_; }
     bool Is(Kind k) const { return !ok_ && error_.kind == k; }
     bool Is(int err) const { return !ok_ && error_.err == err; }
-    Status At(const char* what, std::u16string_view where) && {
-        if (!ok_) error_ = std::move(error_).At(what, where);
-        return std::move(*this);
+    Status At(const char* what, std::u16string_view where) const {
+        return ok_ ? *this : Status(error_.At(what, where));
     }
 
   private:

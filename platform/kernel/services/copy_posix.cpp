@@ -442,7 +442,7 @@ struct Copied {
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     ns::Entry src, dst;
     host::Fd in;
-    if (Status s = OpenSource(from, src, in); !s) return std::move(s).At("copy", from);
+    if (Status s = OpenSource(from, src, in); !s) return s.At("copy", from);
     const struct stat& st = src.st;
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
     if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);
@@ -488,7 +488,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     Copied done;
     // A failed copy leaves its target as it was: what awaits read-back there still does.
     if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s)
-        return Report(std::move(s).At("copy", lpNewFileName).error());
+        return Report(s.At("copy", lpNewFileName).error());
     const auto bytes = static_cast<std::uint64_t>(done.bytes);
     Activity* a = CurrentActivity();
     if (done.kept) {

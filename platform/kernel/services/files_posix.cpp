@@ -82,7 +82,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     Status s = ns::Resolve(lpPathName, e);
     if (s && e.exists) s = Error{EEXIST};
     if (s) s = changes::MakeFolder(e);
-    if (!s) return Report(std::move(s).At("create folder", lpPathName).error());
+    if (!s) return Report(s.At("create folder", lpPathName).error());
     if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
     return TRUE;
 }
@@ -99,11 +99,13 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     if (std::find(devs.begin(), devs.end(), dev) == devs.end()) devs.insert(devs.begin(), dev);
     Status s;
     for (dev_t d : devs)
-        if (s) s = std::move(writeback::Flush(d, d == dev ? fd.get() : -1)).At("flush", lpPathName);
+        if (s) s = writeback::Flush(d, d == dev ? fd.get() : -1).At("flush", lpPathName);
     for (dev_t d : devs)
         if (s) s = verify::Check(d);
+    // Reported first: a read-back's failure names a path its batch holds.
+    const BOOL done = s ? TRUE : Report(s.error());
     for (dev_t d : devs) writeback::Close(d);
-    return s ? TRUE : Report(s.error());
+    return done;
 }
 
 namespace {

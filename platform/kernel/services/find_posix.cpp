@@ -87,7 +87,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     if (Status s = ns::ReadListing(f->dir->fd.get(), f->listing); !s) {
         // A folder that is not there is the caller's to judge; any other failure is told.
         s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s)
-                                      : Report(std::move(s).At("list", f->prefix).error());
+                                      : Report(s.At("list", f->prefix).error());
         return INVALID_HANDLE_VALUE;
     }
     if (!Advance(*f, data)) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);

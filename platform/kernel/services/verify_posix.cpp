@@ -162,7 +162,7 @@ Status Check(dev_t dev) {
     DropLayers(dev);
     for (const Copy& c : files) {
         Idle();
-        if (Status s = Compare(c, dev); !s) return std::move(s).At("read back", c.to);
+        if (Status s = Compare(c, dev); !s) return s.At("read back", c.to);
     }
     return {};
 }
