@@ -112,9 +112,6 @@ const host::Ops kFaulting = {
         return Fails(HostOp::Link) ? -1 : Below().linkat(od, op, nd, np, f);
     },
     [](int fd) { return Fails(HostOp::Open) ? -1 : Below().dup(fd); },
-    [](int d, const char* p, int f, unsigned long long resolve) {
-        return Fails(HostOp::Open) ? -1 : Below().openat2(d, p, f, resolve);
-    },
     [](int fd, int op) { return Below().flock(fd, op); },
     [](int fd, off_t pos, off_t n, int advice) {
         Fails(HostOp::Advise);

@@ -39,8 +39,6 @@ struct Ops {
     ssize_t (*readlinkat)(int dirfd, const char* path, char* buf, size_t n);
     int (*linkat)(int olddir, const char* oldpath, int newdir, const char* newpath, int flags);
     int (*dup)(int fd);
-    // openat2 with its resolve flags; ENOSYS where the running kernel lacks the call.
-    int (*openat2)(int dirfd, const char* path, int flags, unsigned long long resolve);
     int (*flock)(int fd, int op);
     int (*fadvise)(int fd, off_t pos, off_t n, int advice);  // 0 or an error number, never -1
     int (*fsync)(int fd);
@@ -66,7 +64,6 @@ ssize_t PRead(int fd, void* buf, size_t n, off_t pos);
 ssize_t Write(int fd, const void* buf, size_t n);
 int FStat(int fd, struct stat* st);
 ssize_t CopyFileRange(int in, off_t* inPos, int out, size_t n);
-int OpenAt2(int dirfd, const char* path, int flags, unsigned long long resolve);
 
 // Closes a descriptor when it leaves scope (errors of close are only reported where it matters).
 class Fd {

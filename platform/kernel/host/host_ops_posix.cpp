@@ -38,18 +38,6 @@ ssize_t RealGetXattrAt(int d, const char* p, int f, const char* n, void* v, size
     return ::syscall(kGetXattrAt, d, p, f, n, &args, sizeof args);
 }
 
-int RealOpenAt2(int d, const char* p, int f, unsigned long long resolve) {
-#ifdef SYS_openat2
-    struct {
-        std::uint64_t flags, mode, resolve;
-    } how{static_cast<std::uint64_t>(f), 0, resolve};
-    return static_cast<int>(::syscall(SYS_openat2, d, p, &how, sizeof how));
-#else
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
 // Where the C library's own call has the table's shape it is the entry itself; the rest are
 // adapted here (variadic calls, other argument orders, flags fixed).
 int RealOpenAt(int d, const char* p, int f, mode_t m) {
@@ -77,7 +65,7 @@ const Ops kReal = {
     ::mkdirat,    ::unlinkat,      ::renameat2, ::fchmod,         ::lgetxattr, ::fgetxattr,
     RealGetXattrAt, ::fsetxattr,   RealIoctl,   RealCopyRange,    ::syncfs,    RealSync,
     ::sync_file_range, std::realloc, ::fstatfs, ::readlinkat,     ::linkat,    RealDup,
-    RealOpenAt2,  ::flock,         ::posix_fadvise, ::fsync,      ::fremovexattr, ::futimens,
+    ::flock,         ::posix_fadvise, ::fsync,      ::fremovexattr, ::futimens,
     ::fchown,     ::fallocate,
 };
 
@@ -125,8 +113,4 @@ ssize_t CopyFileRange(int in, off_t* pos, int out, size_t n) {
     }
     return r;
 }
-int OpenAt2(int d, const char* p, int f, unsigned long long resolve) {
-    return Live().openat2(d, p, f | O_CLOEXEC, resolve);
-}
-
 }  // namespace wce::kernel::host

@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/mapping.h"
 #include "platform/kernel/ns/namespace.h"
 

@@ -156,14 +156,15 @@ bool HostFolds(const Node& n) {
     return fsinfo::KnownTraits(n.st.st_dev, t) && t.foldsCase == 1;
 }
 
-// The host's spelling of a device name in n by its table; empty where none is listed.
-Result<std::string_view> Spelled(Node& n, std::u16string_view name) {
+// The host's spelling of a device name in n by its table (out); empty where none is listed.
+Status Spelled(Node& n, std::u16string_view name, std::string& out) {
     if (!n.listed)
-        if (Status s = List(n); !s) return s.error();
+        if (Status s = List(n); !s) return s;
     std::u16string key;
     paths::AppendFolded(name, key);
     auto hit = n.byFolded.find(key);
-    return hit == n.byFolded.end() ? std::string_view() : std::string_view(hit->second);
+    out = hit == n.byFolded.end() ? std::string() : hit->second;
+    return {};
 }
 
 Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth);
@@ -266,9 +267,9 @@ Result<NodeRef> Child(const NodeRef& dir, const std::u16string& key, std::u16str
     Entry e;
     Status s = Look(dir, host, e);
     if (s.Is(ENOENT) && !HostFolds(*dir)) {
-        const Result<std::string_view> spelled = Spelled(*dir, name);
-        if (!spelled) return spelled.error();
-        if (!spelled->empty()) s = Look(dir, std::string(*spelled), e);
+        std::string spelled;
+        if (Status listed = Spelled(*dir, name, spelled); !listed) return listed.error();
+        if (!spelled.empty()) s = Look(dir, spelled, e);
     }
     if (!s) return Error{s.error().err, Kind::Folder};
     if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
@@ -312,27 +313,28 @@ Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trust
     // A folder made here is trusted within the tick after a name was looked at for real: what
     // another process adds is then seen from the next tick on.
     const bool lookFirst = std::exchange(dir->lookFirst, false);
+    std::string spelled;
     if (!folds && (trustTable || (dir->made && dir->listed && !lookFirst))) {
-        const Result<std::string_view> spelled = Spelled(*dir, name);
-        if (!spelled) return spelled.error();
-        if (spelled->empty()) {
+        if (Status s = Spelled(*dir, name, spelled); !s) return s;
+        if (spelled.empty()) {
             out.presumed = true;
             return {};
         }
-        out.leaf.assign(*spelled);
+        out.leaf = spelled;
     }
     Status s = Look(dir, out.leaf, out);
     if (!s.Is(ENOENT)) return s;
     out.exists = false;
     if (folds) return {};
-    const Result<std::string_view> spelled = Spelled(*dir, name);
-    if (!spelled) return spelled.error();
-    if (spelled->empty() || *spelled == out.leaf) return {};
-    s = Look(dir, std::string(*spelled), out);
+    if (s = Spelled(*dir, name, spelled); !s) return s;
+    if (spelled.empty() || spelled == out.leaf) return {};
+    s = Look(dir, spelled, out);
     if (s.Is(ENOENT)) out.exists = false;
     return s.Is(ENOENT) ? Status() : s;
 }
 
+// The walk to devicePath's entry; where its folder vanished under the look (a node kept past its
+// time), once more with every node looked up afresh.
 Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
@@ -344,20 +346,14 @@ Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
         out.exists = true;
         return HostStatus(host::FStat((*base)->fd.get(), &out.st), "fstat");
     }
-    Result<NodeRef> dir = WalkFolders(c, c.count - 1);
-    if (!dir) return dir.error().err == ENOENT ? Error{ENOENT, Kind::Folder} : dir.error();
-    Status s = Leaf(*dir, c.items[c.count - 1], out, trustTable);
-    // The folder vanished under the look: a node kept past its time; once more, afresh.
-    if (s.Is(ENOENT) || s.Is(ENOTDIR)) return Error{ENOENT, Kind::Stale};
-    return s;
-}
-
-Status WalkOnce(std::u16string_view devicePath, Entry& out, bool trustTable) {
-    Status s = Walk(devicePath, out, trustTable);
-    if (!s.Is(Kind::Stale)) return s;
-    Cache().byPath.clear();
-    s = Walk(devicePath, out, trustTable);
-    return s.Is(Kind::Stale) ? Status(Error{ENOENT, Kind::Folder}) : s;
+    for (int attempt = 0;; ++attempt) {
+        Result<NodeRef> dir = WalkFolders(c, c.count - 1);
+        if (!dir) return dir.error().err == ENOENT ? Error{ENOENT, Kind::Folder} : dir.error();
+        const Status s = Leaf(*dir, c.items[c.count - 1], out, trustTable);
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
+        if (attempt > 0) return Error{ENOENT, Kind::Folder};
+        Cache().byPath.clear();
+    }
 }
 
 }  // namespace
@@ -382,11 +378,11 @@ std::string Entry::HostPath() const {
 }
 
 Status Resolve(std::u16string_view devicePath, Entry& out) {
-    return WalkOnce(devicePath, out, false);
+    return Walk(devicePath, out, false);
 }
 
 Status ResolveTarget(std::u16string_view devicePath, Entry& out) {
-    return WalkOnce(devicePath, out, true);
+    return Walk(devicePath, out, true);
 }
 
 Status ResolveExisting(std::u16string_view devicePath, Entry& out) {

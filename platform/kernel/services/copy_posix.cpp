@@ -78,9 +78,9 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
                    : errno;
     };
     bool cloned = false;
-    const Status s =
+    const Status tried =
         fsinfo::Try(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", clone, &cloned, src.st_dev);
-    if (!s || cloned) return s;
+    if (!tried || cloned) return tried;
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
         const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
