@@ -37,11 +37,10 @@ using wce::kernel::HostOp;
 using Tree = std::map<std::string, std::string>;
 using Calls = std::array<int, size_t(HostOp::Count_)>;
 
-constexpr const char* kOpNames[] = {"Open",     "Close",    "Read",     "Write",     "Stat",
-                                    "ReadDir",  "Mkdir",    "Unlink",   "Rename",    "Chmod",
-                                    "GetXattr", "SetXattr", "Ioctl",    "CopyRange", "SyncFs",
-                                    "Realloc",  "StatFs",   "ReadLink", "Link",      "SyncRange",
-                                    "Advise"};
+constexpr const char* kOpNames[] = {
+    "Open",   "Close",   "Read",   "Write",    "Stat",     "ReadDir",   "Mkdir",
+    "Unlink", "Rename",  "Chmod",  "GetXattr", "SetXattr", "Ioctl",     "CopyRange",
+    "SyncFs", "Realloc", "StatFs", "ReadLink", "Link",     "SyncRange", "Advise"};
 static_assert(std::size(kOpNames) == size_t(HostOp::Count_));
 constexpr std::pair<int, const char*> kErrors[] = {
     {EIO, "EIO"}, {ENOSPC, "ENOSPC"}, {EACCES, "EACCES"}};

@@ -1,13 +1,14 @@
 // The attribute word on the host: permissions, user.DOSATTRIB and the FAT attribute ioctls.
+#include "platform/kernel/services/attributes.h"
+
 #include <linux/magic.h>
-#include <sys/ioctl.h>
 #include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstring>
 #include <map>
 
-#include "platform/kernel/services/attributes.h"
 #include "tests/support/call_budgets.h"
 #include "tests/support/scratch_device.h"
 
@@ -78,7 +79,8 @@ TEST_F(KernelTest, AttributesSetRoundTripsAndNormalClearsAll) {
         DWORD set, read;
     } rows[] = {
         {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN},
-        {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+        {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY,
+         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
         {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
         {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY},
         {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
@@ -149,8 +151,10 @@ TEST_F(KernelTest, AttributesOnFatMediumUseTheMediumsBits) {
     host::Table().ioctl = FakeFatIoctl;
     EXPECT_EQ(GetFileAttributesW(u"\\Storage Card\\a.txt"), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(GetFileAttributesW(u"\\Storage Card\\sub"), FILE_ATTRIBUTE_DIRECTORY);
-    ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(GetFileAttributesW(u"\\Storage Card\\a.txt"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt",
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(u"\\Storage Card\\a.txt"),
+              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     ExpectWithin(budget::kFatBitsOnly);
     ASSERT_TRUE(SetFileAttributesW(u"\\Storage Card\\a.txt", FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesW(u"\\Storage Card\\a.txt"), FILE_ATTRIBUTE_NORMAL);

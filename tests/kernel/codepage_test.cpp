@@ -1,9 +1,10 @@
 // ANSI to UTF-16 conversion.
+#include "platform/kernel/codepage.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/kernel/codepage.h"
 #include "platform/kernel/device.h"
 
 using namespace wce::kernel;
@@ -11,7 +12,7 @@ using namespace wce::kernel;
 namespace {
 // Each test sets the code page it converts with; the device the others expect comes back after.
 class KernelCodePage : public ::testing::Test {
-protected:
+  protected:
     ~KernelCodePage() override { ConfigureDevice(saved_); }
     const DeviceConfig saved_ = CurrentDevice();
 };
@@ -26,12 +27,12 @@ TEST_F(KernelCodePage, ConvertsJapaneseAndReplacesInvalidBytes) {
         std::string in;
         std::u16string out;
     } rows[] = {
-        {CP_ACP, "\x93\xfa\x96\x7b\x8c\xea", u"日本語"},              // CP932 double-byte
-        {CP_ACP, "ABC\xb1\xb2", u"ABCｱｲ"},                            // half-width katakana
+        {CP_ACP, "\x93\xfa\x96\x7b\x8c\xea", u"日本語"},  // CP932 double-byte
+        {CP_ACP, "ABC\xb1\xb2", u"ABCｱｲ"},                // half-width katakana
         {CP_ACP, "[PRODUCT]", u"[PRODUCT]"},
-        {CP_ACP, "a\x81 b", u"a\xFFFD b"},                          // lead byte, bad trail
+        {CP_ACP, "a\x81 b", u"a\xFFFD b"},  // lead byte, bad trail
         {CP_ACP, "x\xa0y", u"x\xFFFDy"},
-        {CP_ACP, "end\x93", u"end\xFFFD"},                            // truncated at the end
+        {CP_ACP, "end\x93", u"end\xFFFD"},  // truncated at the end
         {CP_UTF8, "\xe6\x97\xa5\xff!", u"日\xFFFD!"},
         {CP_UTF8, "\xf0\x9f\x98\x80", u"\xD83D\xDE00"},
         {1252, "caf\xe9 \x80", u"café €"},

@@ -96,11 +96,20 @@ TEST_F(KernelTest, CopyReplacementRules) {
     } rows[] = {
         {"fresh", [](const std::string&) {}, FALSE, TRUE, 0, "new"},
         {"plain", [](const std::string& t) { Write(t, "old"); }, FALSE, TRUE, 0, "new"},
-        {"readonly", [](const std::string& t) { Write(t, "old"); chmod(t.c_str(), 0444); },
+        {"readonly",
+         [](const std::string& t) {
+             Write(t, "old");
+             chmod(t.c_str(), 0444);
+         },
          FALSE, FALSE, ERROR_ACCESS_DENIED, "old"},
-        {"hidden", [](const std::string& t) { Write(t, "old"); SetDosAttrib(t, "0x2"); },
+        {"hidden",
+         [](const std::string& t) {
+             Write(t, "old");
+             SetDosAttrib(t, "0x2");
+         },
          FALSE, FALSE, ERROR_ACCESS_DENIED, "old"},
-        {"exists", [](const std::string& t) { Write(t, "old"); }, TRUE, FALSE, ERROR_FILE_EXISTS, "old"},
+        {"exists", [](const std::string& t) { Write(t, "old"); }, TRUE, FALSE, ERROR_FILE_EXISTS,
+         "old"},
         {"folder", [](const std::string& t) { fs::create_directories(t); }, FALSE, FALSE,
          ERROR_ACCESS_DENIED, "<dir>"},
     };
@@ -165,7 +174,7 @@ TEST_F(KernelTest, CopyDataPathsGiveIdenticalFiles) {
         if (r.forceReadWrite) {
             faults.Fail(HostOp::Ioctl, 1, EOPNOTSUPP);
             faults.Fail(HostOp::CopyRange, 1, EXDEV);
-            faults.Fail(HostOp::Read, 1, EINTR);  // a signal interrupts the first read and write:
+            faults.Fail(HostOp::Read, 1, EINTR);   // a signal interrupts the first read and write:
             faults.Fail(HostOp::Write, 1, EINTR);  // both are made again
         }
         std::u16string dst = u"\\" + std::u16string(r.name, r.name + strlen(r.name));
@@ -196,13 +205,16 @@ TEST_F(KernelTest, CopyFailureKeepsOldTargetAndLeavesNoTemporary) {
         const char16_t* source;
         DWORD lastError;
     } rows[] = {
-        {"copy range full", HostOp::CopyRange, ENOSPC, false, u"\\Storage Card\\src.txt", ERROR_DISK_FULL},
+        {"copy range full", HostOp::CopyRange, ENOSPC, false, u"\\Storage Card\\src.txt",
+         ERROR_DISK_FULL},
         {"write full", HostOp::Write, ENOSPC, true, u"\\Storage Card\\src.txt", ERROR_DISK_FULL},
         {"rename", HostOp::Rename, EIO, false, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
         {"close", HostOp::Close, EIO, false, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
-        {"attributes", HostOp::SetXattr, ENOSPC, false, u"\\Storage Card\\hidden.txt", ERROR_DISK_FULL},
+        {"attributes", HostOp::SetXattr, ENOSPC, false, u"\\Storage Card\\hidden.txt",
+         ERROR_DISK_FULL},
         {"source read", HostOp::Read, EIO, true, u"\\Storage Card\\src.txt", ERROR_GEN_FAILURE},
-        {"temp create", HostOp::Open, EACCES, false, u"\\Storage Card\\src.txt", ERROR_ACCESS_DENIED},
+        {"temp create", HostOp::Open, EACCES, false, u"\\Storage Card\\src.txt",
+         ERROR_ACCESS_DENIED},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -288,7 +300,8 @@ TEST_F(KernelTest, CopyIntoAMadeFolderRenamesWithoutExclusiveRename) {
     RefuseUnnamed();
     RefuseExclusiveRename();
     ASSERT_TRUE(CreateDirectoryW(u"\\made", nullptr));
-    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", u"\\made\\a.txt", FALSE));  // learns the refusals
+    ASSERT_TRUE(
+        CopyFileW(u"\\Storage Card\\src.txt", u"\\made\\a.txt", FALSE));  // learns the refusals
     ClearFaults();
     for (const char16_t* dst : {u"\\made\\b.txt", u"\\made\\c.txt"})
         ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst, FALSE));
@@ -311,27 +324,61 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
         void (*refuse)();
         int calls = 1;  // refused calls in all: one for each feature, by each way it is tried
     } rows[] = {
-        {"unnamed files, exclusive rename", EINVAL, [] { RefuseUnnamed(); RefuseExclusiveRename(); }, 2},
-        {"unnamed files, exclusive rename", ENOSYS, [] { RefuseUnnamed(); RefuseExclusiveRename(); }, 2},
-        {"unnamed files, exclusive rename, links", EOPNOTSUPP, [] { RefuseUnnamed(); RefuseExclusiveRename(); RefuseLinks(); }, 3},
-        {"unnamed files, exclusive rename, links", EXDEV, [] { RefuseUnnamed(); RefuseExclusiveRename(); RefuseLinks(); }, 3},
+        {"unnamed files, exclusive rename", EINVAL,
+         [] {
+             RefuseUnnamed();
+             RefuseExclusiveRename();
+         },
+         2},
+        {"unnamed files, exclusive rename", ENOSYS,
+         [] {
+             RefuseUnnamed();
+             RefuseExclusiveRename();
+         },
+         2},
+        {"unnamed files, exclusive rename, links", EOPNOTSUPP,
+         [] {
+             RefuseUnnamed();
+             RefuseExclusiveRename();
+             RefuseLinks();
+         },
+         3},
+        {"unnamed files, exclusive rename, links", EXDEV,
+         [] {
+             RefuseUnnamed();
+             RefuseExclusiveRename();
+             RefuseLinks();
+         },
+         3},
         {"unnamed files", EOPNOTSUPP, RefuseUnnamed},
         {"unnamed files", EISDIR, RefuseUnnamed},
         {"unnamed files", EINVAL, RefuseUnnamed},
         {"naming unnamed files", EPERM, RefuseLinks, 2},
-        {"clone", ENOTTY, [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
-        {"clone", EXDEV, [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
-        {"copy range", ENOSYS, [] {
-             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t { return Refuse(); };
+        {"clone", ENOTTY,
+         [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
+        {"clone", EXDEV,
+         [] { host::Table().ioctl = [](int, unsigned long, void*) { return Refuse(); }; }},
+        {"copy range", ENOSYS,
+         [] {
+             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t {
+                 return Refuse();
+             };
          }},
-        {"copy range", EXDEV, [] {
-             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t { return Refuse(); };
+        {"copy range", EXDEV,
+         [] {
+             host::Table().copy_file_range = [](int, off_t*, int, size_t) -> ssize_t {
+                 return Refuse();
+             };
          }},
-        {"extended attributes", ENOTSUP, [] {
-             host::Table().fsetxattr = [](int, const char*, const void*, size_t, int) { return Refuse(); };
+        {"extended attributes", ENOTSUP,
+         [] {
+             host::Table().fsetxattr = [](int, const char*, const void*, size_t, int) {
+                 return Refuse();
+             };
          }},
         {"permissions", EPERM, [] { host::Table().fchmod = [](int, mode_t) { return Refuse(); }; }},
-        {"permissions", ENOSYS, [] { host::Table().fchmod = [](int, mode_t) { return Refuse(); }; }},
+        {"permissions", ENOSYS,
+         [] { host::Table().fchmod = [](int, mode_t) { return Refuse(); }; }},
         {"syncfs", ENOSYS, [] { host::Table().syncfs = [](int) { return Refuse(); }; }},
     };
     int n = 0;
@@ -366,7 +413,9 @@ TEST_F(KernelTest, CopyFallsBackWhenTheFilesystemRefusesAFeature) {
 TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
     struct Listener : Activity {
         int copied = 0, kept = 0;
-        void FileCopied(std::u16string_view, std::u16string_view, std::uint64_t) override { ++copied; }
+        void FileCopied(std::u16string_view, std::u16string_view, std::uint64_t) override {
+            ++copied;
+        }
         void FileKept(std::u16string_view, std::u16string_view, std::uint64_t) override { ++kept; }
     } listener;
     SetActivity(&listener);
@@ -385,8 +434,10 @@ TEST_F(KernelTest, CopyKeepsATargetTheCardAlreadyHoldsRight) {
     } rows[] = {
         {"unchanged", 1, [] {}, true},
         {"the package's file changed", 1, [&] { source('b'); }, false},
-        {"the installed file changed behind its back", 1, [&] { Write(dst, std::string(200000, 'c')); }, false},
-        {"made plain, as the install does before copying", 1, [&] { chmod(dst.c_str(), 0644); }, true},
+        {"the installed file changed behind its back", 1,
+         [&] { Write(dst, std::string(200000, 'c')); }, false},
+        {"made plain, as the install does before copying", 1, [&] { chmod(dst.c_str(), 0644); },
+         true},
         {"read-back off", 0, [] {}, false},
     };
     chmod(src.c_str(), 0444);

@@ -1,9 +1,10 @@
 // Settings from the environment.
+#include "platform/kernel/device.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "platform/kernel/device.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace wce::kernel;
@@ -13,7 +14,8 @@ namespace {
 
 struct EnvScope {
     ~EnvScope() {
-        for (const char* v : {"WCE_ROOT", "WCE_MEDIUM", "WCE_CODEPAGE", "XDG_DATA_HOME"}) unsetenv(v);
+        for (const char* v : {"WCE_ROOT", "WCE_MEDIUM", "WCE_CODEPAGE", "XDG_DATA_HOME"})
+            unsetenv(v);
     }
 };
 

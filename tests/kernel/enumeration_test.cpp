@@ -12,10 +12,12 @@ using namespace wce::kernel;
 namespace {
 
 // Names delivered for a pattern, "!" + last error when the enumeration cannot start.
-std::vector<std::u16string> Names(const std::u16string& pattern, std::vector<DWORD>* words = nullptr) {
+std::vector<std::u16string> Names(const std::u16string& pattern,
+                                  std::vector<DWORD>* words = nullptr) {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return {u"!" + std::u16string(1, static_cast<char16_t>(u'0' + GetLastError()))};
+    if (h == INVALID_HANDLE_VALUE)
+        return {u"!" + std::u16string(1, static_cast<char16_t>(u'0' + GetLastError()))};
     std::vector<std::u16string> out;
     do {
         out.emplace_back(fd.cFileName);
@@ -26,7 +28,9 @@ std::vector<std::u16string> Names(const std::u16string& pattern, std::vector<DWO
     return out;
 }
 
-std::u16string Err(DWORD e) { return u"!" + std::u16string(1, static_cast<char16_t>(u'0' + e)); }
+std::u16string Err(DWORD e) {
+    return u"!" + std::u16string(1, static_cast<char16_t>(u'0' + e));
+}
 
 }  // namespace
 
@@ -48,8 +52,8 @@ TEST_F(KernelTest, EnumerationByPatternAndExactPath) {
         {u"\\tree\\?.dat", {u"c.dat"}},
         {u"\\tree\\*.none", {Err(ERROR_FILE_NOT_FOUND)}},
         {u"\\tree\\b.txt", {u"b.txt"}},
-        {u"\\tree\\B.TXT", {u"b.txt"}},               // the name as the host spells it
-        {u"\\tree\\sub", {u"sub"}},                   // a folder by exact path
+        {u"\\tree\\B.TXT", {u"b.txt"}},  // the name as the host spells it
+        {u"\\tree\\sub", {u"sub"}},      // a folder by exact path
         {u"\\empty\\*.*", {Err(ERROR_FILE_NOT_FOUND)}},
         {u"\\missing\\*.*", {Err(ERROR_PATH_NOT_FOUND)}},
         {u"\\file.txt\\*.*", {Err(ERROR_PATH_NOT_FOUND)}},
@@ -238,7 +242,8 @@ TEST_F(KernelTest, EnumerationOfATreeGivesEachFolderAsItIsWhenEntered) {
         for (int f = 0; f < 20; ++f) {
             const std::string name = "f" + std::to_string(10 + f);
             Write(root() + "/t/" + dir + "/" + name, "x");
-            expected.push_back(expected.back().substr(0, 6) + u"\\" + std::u16string(name.begin(), name.end()));
+            expected.push_back(expected.back().substr(0, 6) + u"\\" +
+                               std::u16string(name.begin(), name.end()));
         }
     }
     // Folders changed in an earlier clock tick than the one they are looked at in.

@@ -19,10 +19,14 @@ TEST_F(KernelTest, FilesDeleteAndCreateDirectory) {
         DWORD err;
     } rows[] = {
         {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\new", TRUE, 0},
-        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\NEW", FALSE, ERROR_ALREADY_EXISTS},
-        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\dir\\x", FALSE, ERROR_ALREADY_EXISTS},
-        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\a\\b", FALSE, ERROR_PATH_NOT_FOUND},
-        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\ro.txt\\b", FALSE, ERROR_PATH_NOT_FOUND},
+        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\NEW", FALSE,
+         ERROR_ALREADY_EXISTS},
+        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\dir\\x", FALSE,
+         ERROR_ALREADY_EXISTS},
+        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\a\\b", FALSE,
+         ERROR_PATH_NOT_FOUND},
+        {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\ro.txt\\b", FALSE,
+         ERROR_PATH_NOT_FOUND},
         {[](LPCWSTR p) { return CreateDirectoryW(p, nullptr); }, u"\\new\\sub", TRUE, 0},
     };
     for (const auto& r : rows) {
@@ -82,7 +86,8 @@ TEST_F(KernelTest, FilesReadWithSeekAndShortCountAtEnd) {
     };
     for (const auto& b : bad) {
         SCOPED_TRACE(b.err);
-        EXPECT_EQ(CreateFileW(b.path, b.access, 0, nullptr, b.disposition, 0, nullptr), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(CreateFileW(b.path, b.access, 0, nullptr, b.disposition, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), b.err);
     }
 }
@@ -116,8 +121,10 @@ TEST_F(KernelTest, FilesIdentityIsTheSameWhateverPathReachesIt) {
         BY_HANDLE_FILE_INFORMATION info{};
         const bool known = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-        return known ? std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexLow) +
-                           " " + std::to_string(info.nFileSizeLow) + " " + std::to_string(info.dwFileAttributes)
+        return known ? std::to_string(info.dwVolumeSerialNumber) + ":" +
+                           std::to_string(info.nFileIndexLow) + " " +
+                           std::to_string(info.nFileSizeLow) + " " +
+                           std::to_string(info.dwFileAttributes)
                      : std::string("none");
     };
     EXPECT_EQ(identity(u"\\D\\A.TXT", 0), identity(u"\\d\\link.txt", 0));
@@ -129,7 +136,8 @@ TEST_F(KernelTest, FilesIdentityIsTheSameWhateverPathReachesIt) {
     EXPECT_EQ(identity(u"\\d\\missing.txt", 0), "none");
     // A pipe in the tree opens for reading without waiting for a writer that never comes.
     ASSERT_EQ(mkfifo((root() + "/d/pipe").c_str(), 0644), 0);
-    HANDLE pipe = CreateFileW(u"\\d\\pipe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE pipe = CreateFileW(u"\\d\\pipe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     CloseHandle(pipe);
 }

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/kernel/host/faults.h"
 #include "platform/kernel/heap.h"
+#include "platform/kernel/host/faults.h"
 #include "platform/kernel/strings.h"
 
 using namespace wce::kernel;
@@ -55,21 +55,39 @@ TEST(KernelStrings, BoundedCopyCatAndPrintfTruncateSafely) {
         HRESULT hr;
         std::u16string out;
     } rows[] = {
-        {"copy fits", 6, [](LPWSTR d, size_t n) { return StringCchCopyW(d, n, u"hello"); }, S_OK, u"hello"},
+        {"copy fits", 6, [](LPWSTR d, size_t n) { return StringCchCopyW(d, n, u"hello"); }, S_OK,
+         u"hello"},
         {"copy truncated", 5, [](LPWSTR d, size_t n) { return StringCchCopyW(d, n, u"hello"); },
          STRSAFE_E_INSUFFICIENT_BUFFER, u"hell"},
-        {"copy n", 10, [](LPWSTR d, size_t n) { return StringCchCopyNW(d, n, u"hello", 2); }, S_OK, u"he"},
-        {"cat", 10, [](LPWSTR d, size_t n) { StringCchCopyW(d, n, u"ab"); return StringCchCatW(d, n, u"cd"); },
+        {"copy n", 10, [](LPWSTR d, size_t n) { return StringCchCopyNW(d, n, u"hello", 2); }, S_OK,
+         u"he"},
+        {"cat", 10,
+         [](LPWSTR d, size_t n) {
+             StringCchCopyW(d, n, u"ab");
+             return StringCchCatW(d, n, u"cd");
+         },
          S_OK, u"abcd"},
-        {"cat truncated", 4, [](LPWSTR d, size_t n) { StringCchCopyW(d, n, u"ab"); return StringCchCatW(d, n, u"cd"); },
+        {"cat truncated", 4,
+         [](LPWSTR d, size_t n) {
+             StringCchCopyW(d, n, u"ab");
+             return StringCchCatW(d, n, u"cd");
+         },
          STRSAFE_E_INSUFFICIENT_BUFFER, u"abc"},
-        {"counter", 20, [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%d / %d", 7, 12345); },
-         S_OK, u"7 / 12345"},
-        {"counter max", 20, [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%d / %d", 99999999, 99999999); },
+        {"counter", 20,
+         [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%d / %d", 7, 12345); }, S_OK,
+         u"7 / 12345"},
+        {"counter max", 20,
+         [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%d / %d", 99999999, 99999999); },
          S_OK, u"99999999 / 99999999"},
-        {"counter overflow", 20, [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%d / %d", -2147483647 - 1, 2147483647); },
+        {"counter overflow", 20,
+         [](LPWSTR d, size_t n) {
+             return StringCchPrintfW(d, n, u"%d / %d", -2147483647 - 1, 2147483647);
+         },
          STRSAFE_E_INSUFFICIENT_BUFFER, u"-2147483648 / 21474"},
-        {"mixed", 32, [](LPWSTR d, size_t n) { return StringCchPrintfW(d, n, u"%s=%u%c%%%03d", u"k", 42u, u'!', 7); },
+        {"mixed", 32,
+         [](LPWSTR d, size_t n) {
+             return StringCchPrintfW(d, n, u"%s=%u%c%%%03d", u"k", 42u, u'!', 7);
+         },
          S_OK, u"k=42!%007"},
         {"zero capacity", 0, [](LPWSTR d, size_t n) { return StringCchCopyW(d, n, u"x"); },
          STRSAFE_E_INVALID_PARAMETER, u"#"},

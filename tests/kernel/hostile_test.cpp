@@ -224,7 +224,9 @@ TEST_F(KernelTest, HostileEntrySwappedAfterItsLookupIsNeitherChangedNorRead) {
         ASSERT_EQ(stat(outside.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, row.mode);
         char value[8] = {};
-        if (row.dosattrib) EXPECT_EQ(getxattr(outside.c_str(), "user.DOSATTRIB", value, 8), 3);
+        if (row.dosattrib) {
+            EXPECT_EQ(getxattr(outside.c_str(), "user.DOSATTRIB", value, 8), 3);
+        }
         ClearFaults();
     }
     // The read-back opens what it reads only once it is the regular file found: a pipe swapped
@@ -459,7 +461,8 @@ TEST_F(KernelTest, HostileSweepTakesATemporarysAliasOnlyOnFat) {
         fs::create_directories(dir);
         for (const char* n : {"/WCE-CO~1.TMP", "/WCE-CO~X.TMP", "/NOTES.TMP"}) Write(dir + n, "x");
         Write(dir + "/a.txt", "old");
-        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\a.txt", fat ? u"\\fat\\a.txt" : u"\\other\\a.txt", FALSE))
+        ASSERT_TRUE(
+            CopyFileW(u"\\Storage Card\\a.txt", fat ? u"\\fat\\a.txt" : u"\\other\\a.txt", FALSE))
             << GetLastError();
         EXPECT_EQ(fs::exists(dir + "/WCE-CO~1.TMP"), !fat);
         EXPECT_TRUE(fs::exists(dir + "/WCE-CO~X.TMP") && fs::exists(dir + "/NOTES.TMP"));

@@ -28,7 +28,8 @@ TEST_F(KernelTest, NamespaceMapsRootAndMediumAndStaysInside) {
         SCOPED_TRACE(std::string(r.path.begin(), r.path.end()));
         auto host = HostPathOf(r.path);
         if (r.host.empty()) {
-            EXPECT_TRUE(!host || !fs::exists(*host) || fs::canonical(*host).string().rfind(top() + "/root", 0) == 0);
+            EXPECT_TRUE(!host || !fs::exists(*host) ||
+                        fs::canonical(*host).string().rfind(top() + "/root", 0) == 0);
             EXPECT_EQ(GetFileAttributesW(r.path.c_str()), INVALID_FILE_ATTRIBUTES);
         } else {
             ASSERT_TRUE(host);
@@ -71,15 +72,14 @@ TEST_F(KernelTest, NamespaceLinksLeadingOutAreRefusedLinksInsideFollowed) {
         const char16_t* path;
         bool readable;
     } rows[] = {
-        {u"\\escape\\secret.txt", false},
-        {u"\\leak.txt", false},
-        {u"\\inside\\rel.txt", false},
-        {u"\\Storage Card\\pkg\\real.txt", true},
+        {u"\\escape\\secret.txt", false}, {u"\\leak.txt", false},
+        {u"\\inside\\rel.txt", false},    {u"\\Storage Card\\pkg\\real.txt", true},
         {u"\\inside\\alias.txt", true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.path, r.path + std::char_traits<char16_t>::length(r.path)));
-        HANDLE h = CreateFileW(r.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h =
+            CreateFileW(r.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, r.readable);
         if (h != INVALID_HANDLE_VALUE) {
             char buf[8] = {};
@@ -89,7 +89,8 @@ TEST_F(KernelTest, NamespaceLinksLeadingOutAreRefusedLinksInsideFollowed) {
             CloseHandle(h);
         }
         // A query handle opens no data, but is confined alike.
-        HANDLE q = CreateFileW(r.path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE q = CreateFileW(r.path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         EXPECT_EQ(q != INVALID_HANDLE_VALUE, r.readable);
         if (q != INVALID_HANDLE_VALUE) CloseHandle(q);
         EXPECT_FALSE(CopyFileW(r.path, u"\\copy.txt", FALSE) && !r.readable);
@@ -135,8 +136,10 @@ TEST_F(KernelTest, NamespaceLookupIgnoresCaseButPrefersExactName) {
     Write(medium() + "/README.TXT", "new");
     Write(root() + "/romdisk2/program/setapp/readme.txt", "old");
     Advance(kNextTick);
-    EXPECT_TRUE(GetFileAttributesW(u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT") != INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\README.TXT", u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT", FALSE));
+    EXPECT_TRUE(GetFileAttributesW(u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT") !=
+                INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(CopyFileW(u"\\Storage Card\\README.TXT", u"\\ROMDisk2\\PROGRAM\\SETAPP\\README.TXT",
+                          FALSE));
     EXPECT_EQ(Read(root() + "/romdisk2/program/setapp/readme.txt"), "new");
     EXPECT_EQ(CountEntries(root() + "/romdisk2/program/setapp"), 2);
 }
@@ -194,7 +197,8 @@ TEST_F(KernelTest, NamespaceNamesRoundTripThroughEnumerationAndCopy) {
         ++count;
         std::u16string name = fd.cFileName;
         SCOPED_TRACE(count);
-        EXPECT_TRUE(CopyFileW((u"\\Storage Card\\src\\" + name).c_str(), (u"\\dst\\" + name).c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW((u"\\Storage Card\\src\\" + name).c_str(),
+                              (u"\\dst\\" + name).c_str(), FALSE));
         if (name[0] >= 0xD800 && name[0] <= 0xDBFF) {
             EXPECT_EQ(name.size(), 6u);  // 2 units + .txt
         }

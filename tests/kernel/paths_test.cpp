@@ -1,11 +1,12 @@
 // Pure path and name rules, without disk access.
+#include "platform/kernel/ns/paths.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/kernel/errors.h"
 #include "platform/kernel/ns/names.h"
-#include "platform/kernel/ns/paths.h"
 
 using namespace wce::kernel;
 
@@ -17,7 +18,9 @@ std::u16string Joined(const paths::Components& c) {
     return s.empty() ? u"\\" : s;
 }
 
-std::string Narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
+std::string Narrow(std::u16string_view s) {
+    return std::string(s.begin(), s.end());
+}
 
 }  // namespace
 
@@ -56,12 +59,19 @@ TEST(KernelPaths, PatternMatchingIsCaseInsensitiveWithDeviceStarDotStar) {
         std::u16string pattern, name;
         bool match;
     } rows[] = {
-        {u"*.*", u"README", true},     {u"*.*", u"a.b.c", true},   {u"*", u".profile", true},
-        {u"*.txt", u"A.TXT", true},    {u"*.txt", u"a.txt.bak", false},
-        {u"?.ini", u"x.INI", true},    {u"?.ini", u"xy.ini", false},
-        {u"SETUP.INI", u"setup.ini", true}, {u"a*b*c", u"aXXbYYc", true},
-        {u"a*b*c", u"aXXbYY", false},  {u"ｓｅｔｕｐ*", u"ＳＥＴＵＰ.ini", true},
-        {u"Ä*", u"äpfel", true},        {u"д*", u"Дом", true},
+        {u"*.*", u"README", true},
+        {u"*.*", u"a.b.c", true},
+        {u"*", u".profile", true},
+        {u"*.txt", u"A.TXT", true},
+        {u"*.txt", u"a.txt.bak", false},
+        {u"?.ini", u"x.INI", true},
+        {u"?.ini", u"xy.ini", false},
+        {u"SETUP.INI", u"setup.ini", true},
+        {u"a*b*c", u"aXXbYYc", true},
+        {u"a*b*c", u"aXXbYY", false},
+        {u"ｓｅｔｕｐ*", u"ＳＥＴＵＰ.ini", true},
+        {u"Ä*", u"äpfel", true},
+        {u"д*", u"Дом", true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(Narrow(r.pattern) + " vs " + Narrow(r.name));
@@ -74,10 +84,10 @@ TEST(KernelPaths, FoldingPairsCasesButLeavesOtherCharactersAlone) {
         char16_t a, b;
         bool equal;
     } rows[] = {
-        {u'a', u'A', true},   {u'z', u'Z', true},   {u'é', u'É', true},   {u'ÿ', u'Ÿ', true},
-        {u'ā', u'Ā', true},   {u'ĺ', u'Ĺ', true},   {u'ž', u'Ž', true},   {u'ω', u'Ω', true},
-        {u'ё', u'Ё', true},   {u'ｚ', u'Ｚ', true},  {u'÷', u'×', false},  {u'あ', u'ア', false},
-        {u'[', u'{', false},  {u'1', u'1', true},
+        {u'a', u'A', true},  {u'z', u'Z', true},   {u'é', u'É', true},  {u'ÿ', u'Ÿ', true},
+        {u'ā', u'Ā', true},  {u'ĺ', u'Ĺ', true},   {u'ž', u'Ž', true},  {u'ω', u'Ω', true},
+        {u'ё', u'Ё', true},  {u'ｚ', u'Ｚ', true}, {u'÷', u'×', false}, {u'あ', u'ア', false},
+        {u'[', u'{', false}, {u'1', u'1', true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.a));
@@ -93,13 +103,16 @@ TEST(KernelNames, HostNamesRoundTripExactly) {
         {"readme.txt", u"readme.txt"},
         {"\xE6\x97\xA5\xE6\x9C\xAC.txt", u"日本.txt"},
         {"bad\xFF\xFE", u"bad\xDCFF\xDCFE"},
-        {"\xC3", u"\xDCC3"},                                 // truncated sequence
-        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},             // encoded surrogate
-        {"\xC0\xAF", u"\xDCC0\xDCAF"},                       // overlong '/'
-        {"a:b*c?\"<>|\\", u"a\xF03A" u"b\xF02A" u"c\xF03F\xF022\xF03C\xF03E\xF07C\xF05C"},
-        {"\xEF\x80\xBA", u"\xDCEF\xDC80\xDCBA"},             // a host U+F03A would collide
-        {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},               // non-BMP: two units
-        {"\xEF\x81\x81", u"\xF041"},                         // private use outside the mapping
+        {"\xC3", u"\xDCC3"},                      // truncated sequence
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},  // encoded surrogate
+        {"\xC0\xAF", u"\xDCC0\xDCAF"},            // overlong '/'
+        {"a:b*c?\"<>|\\",
+         u"a\xF03A"
+         u"b\xF02A"
+         u"c\xF03F\xF022\xF03C\xF03E\xF07C\xF05C"},
+        {"\xEF\x80\xBA", u"\xDCEF\xDC80\xDCBA"},  // a host U+F03A would collide
+        {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},    // non-BMP: two units
+        {"\xEF\x81\x81", u"\xF041"},              // private use outside the mapping
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.host);
@@ -113,8 +126,8 @@ TEST(KernelNames, HostNamesRoundTripExactly) {
 }
 
 TEST(KernelNames, DeviceNamesAHostCannotHoldAreRefused) {
-    const std::u16string rows[] = {u"a*b", u"a?b", u"a:b", u"a/b", u"x\xD800", u"\xDC10y",
-                                   u"a|b", u"<x>", u"\"q\""};
+    const std::u16string rows[] = {u"a*b",     u"a?b", u"a:b", u"a/b",  u"x\xD800",
+                                   u"\xDC10y", u"a|b", u"<x>", u"\"q\""};
     for (const auto& r : rows) {
         SCOPED_TRACE(Narrow(r));
         std::string out;

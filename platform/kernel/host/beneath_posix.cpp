@@ -33,12 +33,14 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 // OpenMedium opens what an O_PATH descriptor names, if it is a regular file or a block device:
 // through /proc/self/fd, so no name is looked up again, and compared once open.
 Result<host::Fd> OpenMedium(host::Fd where, struct stat& st) {
-    if (!where.valid() || host::FStat(where.get(), &st) != 0) return HostError(where.valid() ? "fstat" : "openat");
+    if (!where.valid() || host::FStat(where.get(), &st) != 0)
+        return HostError(where.valid() ? "fstat" : "openat");
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return Error{EACCES};
     host::Fd fd(
         host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     struct stat now {};
-    if (!fd.valid() || host::FStat(fd.get(), &now) != 0) return HostError(fd.valid() ? "fstat" : "openat");
+    if (!fd.valid() || host::FStat(fd.get(), &now) != 0)
+        return HostError(fd.valid() ? "fstat" : "openat");
     if (!SameIdentity(st, now)) return Error{ESTALE};
     return fd;
 }

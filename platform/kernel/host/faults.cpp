@@ -74,8 +74,12 @@ const host::Ops kFaulting = {
     [](int fd, void* b, size_t n) -> ssize_t {
         return Fails(HostOp::ReadDir) ? -1 : Below().getdents(fd, b, n);
     },
-    [](int d, const char* p, mode_t m) { return Fails(HostOp::Mkdir) ? -1 : Below().mkdirat(d, p, m); },
-    [](int d, const char* p, int f) { return Fails(HostOp::Unlink) ? -1 : Below().unlinkat(d, p, f); },
+    [](int d, const char* p, mode_t m) {
+        return Fails(HostOp::Mkdir) ? -1 : Below().mkdirat(d, p, m);
+    },
+    [](int d, const char* p, int f) {
+        return Fails(HostOp::Unlink) ? -1 : Below().unlinkat(d, p, f);
+    },
     [](int od, const char* op, int nd, const char* np, unsigned f) {
         return Fails(HostOp::Rename) ? -1 : Below().renameat2(od, op, nd, np, f);
     },
@@ -118,8 +122,12 @@ const host::Ops kFaulting = {
         return Below().fadvise(fd, pos, n, advice);
     },
     [](int fd) { return Fails(HostOp::SyncFs) ? -1 : Below().fsync(fd); },
-    [](int fd, const char* n) { return Fails(HostOp::SetXattr) ? -1 : Below().fremovexattr(fd, n); },
-    [](int fd, const struct timespec t[2]) { return Fails(HostOp::Chmod) ? -1 : Below().futimens(fd, t); },
+    [](int fd, const char* n) {
+        return Fails(HostOp::SetXattr) ? -1 : Below().fremovexattr(fd, n);
+    },
+    [](int fd, const struct timespec t[2]) {
+        return Fails(HostOp::Chmod) ? -1 : Below().futimens(fd, t);
+    },
     [](int fd, uid_t u, gid_t g) { return Fails(HostOp::Chmod) ? -1 : Below().fchown(fd, u, g); },
     [](int fd, int mode, off_t pos, off_t n) { return Below().fallocate(fd, mode, pos, n); },
 };

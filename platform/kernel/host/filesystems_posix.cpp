@@ -71,7 +71,8 @@ Traits Probe(int dirfd, const char* name) {
     // Read through a descriptor that is no O_PATH one: a folder's (the entry's, else the one
     // holding it), so nothing else is opened.
     host::Fd dir(t.fuse ? host::OpenAt(fd, ".", O_RDONLY | O_DIRECTORY) : -1);
-    if (t.fuse && !dir.valid() && *name) dir.reset(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
+    if (t.fuse && !dir.valid() && *name)
+        dir.reset(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
     if (dir.valid() &&
         host::Live().fgetxattr(dir.get(), "system.ntfs_attrib_be", word, sizeof word) == 4) {
         t.store = AttrStore::NtfsXattr;

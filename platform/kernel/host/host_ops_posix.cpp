@@ -61,12 +61,12 @@ int RealDup(int fd) {
 }
 
 const Ops kReal = {
-    RealOpenAt,   ::close,         ::pread,     ::write,          ::fstatat,   RealGetDents,
-    ::mkdirat,    ::unlinkat,      ::renameat2, ::fchmod,         ::lgetxattr, ::fgetxattr,
-    RealGetXattrAt, ::fsetxattr,   RealIoctl,   RealCopyRange,    ::syncfs,    RealSync,
-    ::sync_file_range, std::realloc, ::fstatfs, ::readlinkat,     ::linkat,    RealDup,
-    ::flock,         ::posix_fadvise, ::fsync,      ::fremovexattr, ::futimens,
-    ::fchown,     ::fallocate,
+    RealOpenAt,        ::close,         ::pread,     ::write,        ::fstatat,   RealGetDents,
+    ::mkdirat,         ::unlinkat,      ::renameat2, ::fchmod,       ::lgetxattr, ::fgetxattr,
+    RealGetXattrAt,    ::fsetxattr,     RealIoctl,   RealCopyRange,  ::syncfs,    RealSync,
+    ::sync_file_range, std::realloc,    ::fstatfs,   ::readlinkat,   ::linkat,    RealDup,
+    ::flock,           ::posix_fadvise, ::fsync,     ::fremovexattr, ::futimens,  ::fchown,
+    ::fallocate,
 };
 
 }  // namespace

@@ -77,7 +77,9 @@ Status Rename(const std::string& temp, const ns::Entry& e, bool exclusive, dev_t
     const ns::Location at = e.named();
     if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
     return TellTables(
-        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0), "renameat2"), e);
+        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0),
+                   "renameat2"),
+        e);
 }
 
 }  // namespace wce::kernel::changes

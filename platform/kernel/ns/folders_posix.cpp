@@ -68,7 +68,8 @@ Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int fl
     flags = (flags & ~O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY;
     host::Fd path(host::OpenAt(dirfd, name, O_PATH | O_NOFOLLOW));
     struct stat st {};
-    if (!path.valid() || host::FStat(path.get(), &st) != 0) return HostError(path.valid() ? "fstat" : "openat");
+    if (!path.valid() || host::FStat(path.get(), &st) != 0)
+        return HostError(path.valid() ? "fstat" : "openat");
     if (!SameEntry(st, want)) return Error{ESTALE};
     // Pipes and devices are never opened for real: opening one can act on something.
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
@@ -79,7 +80,8 @@ Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int fl
     if (const Error e = HostError("openat"); e.err != ENOENT) return e;
     // Without /proc: opened by name once more (no link followed), and compared again.
     fd.reset(host::OpenAt(dirfd, name, flags | O_NOFOLLOW));
-    if (!fd.valid() || host::FStat(fd.get(), &st) != 0) return HostError(fd.valid() ? "fstat" : "openat");
+    if (!fd.valid() || host::FStat(fd.get(), &st) != 0)
+        return HostError(fd.valid() ? "fstat" : "openat");
     if (!SameEntry(st, want)) return Error{ESTALE};
     return fd;
 }

@@ -32,13 +32,13 @@ struct ViewHash {
 // while Valid(); past that the walk compares it with the host once (Recheck) and relists its
 // table only when its stamps moved (FAT: two-second times; others' changes in the window too).
 struct Node {
-    host::Fd fd;                    // O_PATH, opened from up's descriptor without following links
-    std::shared_ptr<Node> up;       // the folder holding it; none for the mapped folders
-    std::string name;               // its spelling in up
-    std::string host;               // its host path, for messages and nothing else
-    std::u16string key;             // its folded device path where the walk keeps it
+    host::Fd fd;               // O_PATH, opened from up's descriptor without following links
+    std::shared_ptr<Node> up;  // the folder holding it; none for the mapped folders
+    std::string name;          // its spelling in up
+    std::string host;          // its host path, for messages and nothing else
+    std::u16string key;        // its folded device path where the walk keeps it
     bool keyed = false;
-    struct stat st {};              // as last compared with the host
+    struct stat st {};                // as last compared with the host
     int64_t checked = INT64_MIN / 2;  // when it was last compared
     // The name table: host names by their folded device form.
     bool listed = false;

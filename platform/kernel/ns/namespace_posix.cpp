@@ -49,7 +49,8 @@ Result<NodeRef> Base(bool medium) {
     const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
     auto n = std::make_shared<Node>();
     n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
-    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0)
+        return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
     n->host = host;
     n->checked = fsinfo::Now();
     n->keyed = true;
@@ -62,7 +63,8 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
     auto n = std::make_shared<Node>();
     n->name.assign(name);
     n->fd.reset(host::OpenAt(up->fd.get(), n->name.c_str(), O_PATH | O_NOFOLLOW));
-    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0) return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
+    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0)
+        return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
     if (!S_ISDIR(n->st.st_mode))
         return Error{S_ISLNK(n->st.st_mode) ? ELOOP : ENOTDIR, Kind::Folder};
     n->up = up;
@@ -76,10 +78,9 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
 bool Recheck(Node& n, bool always = false) {
     if (n.Valid() && !always) return true;
     struct stat now {};
-    const int r = n.up == nullptr
-                      ? host::FStat(n.fd.get(), &now)
-                      : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
-                                             AT_SYMLINK_NOFOLLOW);
+    const int r = n.up == nullptr ? host::FStat(n.fd.get(), &now)
+                                  : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
+                                                         AT_SYMLINK_NOFOLLOW);
     if (r != 0 || !SameEntry(now, n.st) || !S_ISDIR(now.st_mode)) return false;
     n.st = now;
     n.checked = fsinfo::Now();
@@ -122,8 +123,8 @@ void LearnCaseFolding(Node& n, const DirListing& listing) {
         if (turned == name) continue;
         struct stat a = {}, b = {};
         if (host::Live().fstatat(n.fd.get(), name.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return;
-        const bool found = host::Live().fstatat(n.fd.get(), turned.c_str(), &b,
-                                                AT_SYMLINK_NOFOLLOW) == 0;
+        const bool found =
+            host::Live().fstatat(n.fd.get(), turned.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
         fsinfo::NoteFoldsCase(n.st.st_dev, found && SameEntry(a, b));
         return;
     }
@@ -400,7 +401,8 @@ Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
 Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
     const Location at = e.where();
     fd.reset(host::OpenAt(at.dirfd, at.name, flags | O_NOFOLLOW));
-    return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1, fd.valid() ? "fstat" : "openat");
+    return HostStatus(fd.valid() ? host::FStat(fd.get(), &e.st) : -1,
+                      fd.valid() ? "fstat" : "openat");
 }
 
 Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {

@@ -25,9 +25,11 @@ inline void AppendUtf16(char32_t cp, std::u16string& out) {
 // (overlong, surrogates, beyond U+10FFFF, cut short).
 inline size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
     const auto c = static_cast<unsigned char>(s[i]);
-    const size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                                  : c >= 0xF0 && c <= 0xF4    ? 4
-                                                              : 0;
+    const size_t len = c < 0x80                 ? 1
+                       : c >= 0xC2 && c <= 0xDF ? 2
+                       : c >= 0xE0 && c <= 0xEF ? 3
+                       : c >= 0xF0 && c <= 0xF4 ? 4
+                                                : 0;
     if (len == 0 || i + len > s.size()) return 0;
     cp = len == 1 ? c : c & (0x7Fu >> len);
     for (size_t k = 1; k < len; ++k) {
@@ -44,7 +46,8 @@ inline size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
 // as itself, one unit: callers decide whether it is an error or U+FFFD.
 inline size_t DecodeUtf16(std::u16string_view s, size_t i, char32_t& cp) {
     const char16_t u = s[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
         cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(s[i + 1]) - 0xDC00);
         return 2;
     }

@@ -1,9 +1,8 @@
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
-
-#include <limits.h>
 
 #include <cerrno>
 #include <charconv>
@@ -66,7 +65,8 @@ ssize_t XattrOf(const Location* where, int fd, const char* name, void* buf, size
     if (where == nullptr) {
         n = host::Live().fgetxattr(fd, name, buf, size);
     } else if (!noXattrAt) {
-        n = host::Live().getxattrat(where->dirfd, where->name, AT_SYMLINK_NOFOLLOW, name, buf, size);
+        n = host::Live().getxattrat(where->dirfd, where->name, AT_SYMLINK_NOFOLLOW, name, buf,
+                                    size);
         noXattrAt = n < 0 && errno == ENOSYS;
     }
     if (where != nullptr && noXattrAt) {
@@ -244,8 +244,7 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
         const auto set = [&] {
             return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0) == 0 ? 0 : errno;
         };
-        if (Status s = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !s)
-            return s;
+        if (Status s = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !s) return s;
     }
     if (attrs & FILE_ATTRIBUTE_READONLY) {
         const auto chmod = [&] {

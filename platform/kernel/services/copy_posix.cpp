@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
-#include <string>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "platform/kernel/activity.h"
@@ -187,7 +187,8 @@ Status CreateTemp(const ns::Entry& dst, std::string& temp, host::Fd& fd) {
         }
         if (host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
         // Where the host has no locks, the temporary goes unlocked: a sweep there removes nothing.
-        if (const int err = HostError("flock").err; err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
+        if (const int err = HostError("flock").err;
+            err == ENOLCK || err == EINVAL || err == EOPNOTSUPP)
             return {};
         fd.reset();
         host::Live().unlinkat(dst.dir->fd.get(), temp.c_str(), 0);
@@ -349,8 +350,8 @@ host::Fd HoldReplaced(const ns::Entry& dst, dev_t dev) {
 }
 
 // WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (changes::Rename).
-Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& dst,
-                     LPCWSTR target, BOOL failIfExists) {
+Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& dst, LPCWSTR target,
+                     BOOL failIfExists) {
     if (!dst.exists) {
         const Result<bool> placed = PlaceUnnamed(in, src, srcAttrs, target, dst, failIfExists);
         if (!placed || *placed) return placed ? Status() : Status(placed.error());
@@ -470,12 +471,14 @@ Status copy::Detach(ns::Entry& e) {
     const ns::Location at = e.named();
     host::Fd in(host::OpenAt(at.dirfd, at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
-    if (!in.valid() || host::FStat(in.get(), &st) != 0) return HostError(in.valid() ? "fstat" : "openat");
+    if (!in.valid() || host::FStat(in.get(), &st) != 0)
+        return HostError(in.valid() ? "fstat" : "openat");
     const Result<DWORD> a = attrs::Read(at, st);
     if (!a) return a.error();
     e.st = st;
     if (Status s = WriteAndPlace(in.get(), st, *a, e, nullptr, FALSE); !s) return s;
-    return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW), "fstatat");
+    return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW),
+                      "fstatat");
 }
 
 }  // namespace wce::kernel

@@ -86,8 +86,7 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     f->dir = *dir;
     if (Status s = ns::ReadListing(f->dir->fd.get(), f->listing); !s) {
         // A folder that is not there is the caller's to judge; any other failure is told.
-        s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s)
-                                      : Report(s.At("list", f->prefix).error());
+        s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s) : Report(s.At("list", f->prefix).error());
         return INVALID_HANDLE_VALUE;
     }
     if (!Advance(*f, data)) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);

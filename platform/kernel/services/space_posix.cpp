@@ -6,11 +6,11 @@
 #include <string>
 
 #include "platform/kernel/device.h"
-#include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/errors.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/result.h"
+#include "platform/kernel/ns/namespace.h"
 
 namespace {
 
@@ -22,7 +22,8 @@ bool StatOf(LPCWSTR lpPath, struct statfs& st) {
     if (lpPath == nullptr) return wce::kernel::Fail(ERROR_INVALID_PARAMETER);
     std::u16string path(lpPath);
     while (path.size() > 1 && path.back() == u'\\') path.pop_back();
-    const wce::kernel::Result<wce::kernel::ns::NodeRef> folder = wce::kernel::ns::ResolveFolder(path);
+    const wce::kernel::Result<wce::kernel::ns::NodeRef> folder =
+        wce::kernel::ns::ResolveFolder(path);
     if (!folder) return wce::kernel::Fail(ERROR_PATH_NOT_FOUND);
     if (wce::kernel::host::Live().fstatfs((*folder)->fd.get(), &st) != 0)
         return wce::kernel::Fail(wce::kernel::HostError("fstatfs"));

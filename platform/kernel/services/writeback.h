@@ -3,7 +3,6 @@
 #pragma once
 
 #include <sys/types.h>
-
 #include <time.h>
 
 #include <cstdint>

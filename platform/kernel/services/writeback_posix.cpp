@@ -45,9 +45,10 @@ off_t Bound(const Pending& p) {
 
 Status WaitOldest(Pending& p) {
     Range& oldest = p.ranges.front();
-    const Status s = HostStatus(host::Live().sync_file_range(
-        oldest.fd.get(), oldest.pos, oldest.len,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER),
+    const Status s = HostStatus(
+        host::Live().sync_file_range(
+            oldest.fd.get(), oldest.pos, oldest.len,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER),
         "sync_file_range");
     p.bytes -= oldest.len;
     p.done += oldest.len;
@@ -69,7 +70,8 @@ Status Start(int fd, dev_t dev, off_t pos, off_t len) {
         p.small += len;
         if (p.small + p.bytes <= Bound(p)) return {};
         // Through the watching descriptor: the new file's own has not seen earlier errors.
-        const Status s = HostStatus(host::Live().syncfs(p.watch.valid() ? p.watch.get() : fd), "syncfs");
+        const Status s =
+            HostStatus(host::Live().syncfs(p.watch.valid() ? p.watch.get() : fd), "syncfs");
         p.done += p.small + p.bytes;
         p.small = p.bytes = 0;
         p.ranges.clear();
