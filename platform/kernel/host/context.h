@@ -11,6 +11,9 @@ namespace wce::kernel {
 
 // The table every call goes through, once the context exists (host::Live reads it directly).
 extern std::atomic<const host::Ops*> g_liveOps;
+// The clock of fsinfo::Now: nanoseconds of real time; nullptr is the coarse real-time clock.
+using ClockFn = int64_t (*)();
+extern std::atomic<ClockFn> g_clock;
 
 class Context {
   public:
@@ -24,14 +27,10 @@ class Context {
         g_liveOps.store(over != nullptr ? over : &table_, std::memory_order_relaxed);
     }
 
-    // The clock of fsinfo::Now: nanoseconds of real time; nullptr is the coarse real-time clock.
-    using ClockFn = int64_t (*)();
-    int64_t Now() const;
-    void SetClock(ClockFn clock) { clock_.store(clock, std::memory_order_relaxed); }
+    void SetClock(ClockFn clock) { g_clock.store(clock, std::memory_order_relaxed); }
 
   private:
     host::Ops table_ = host::RealOps();
-    std::atomic<ClockFn> clock_{nullptr};
 };
 
 Context& Ctx();

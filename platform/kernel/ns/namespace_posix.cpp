@@ -43,19 +43,22 @@ bool SameEntry(const struct stat& a, const struct stat& b) {
 }
 
 // A mapped folder, opened as the user named it (links and all): the walk never leaves it.
-Result<NodeRef> Base(bool medium) {
+Status Base(bool medium, NodeRef& out) {
     NodeRef& base = medium ? Cache().medium : Cache().root;
-    if (base != nullptr) return base;
-    const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
-    auto n = std::make_shared<Node>();
-    n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
-    if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0)
-        return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
-    n->host = host;
-    n->checked = fsinfo::Now();
-    n->keyed = true;
-    if (medium) paths::AppendFolded(Mapped().mediumName, n->key.assign(u"\\"));
-    return base = std::move(n);
+    if (base == nullptr) {
+        const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
+        auto n = std::make_shared<Node>();
+        n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
+        if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0)
+            return HostError(n->fd.valid() ? "fstat" : "openat", Kind::Folder);
+        n->host = host;
+        n->checked = fsinfo::Now();
+        n->keyed = true;
+        if (medium) paths::AppendFolded(Mapped().mediumName, n->key.assign(u"\\"));
+        base = std::move(n);
+    }
+    out = base;
+    return {};
 }
 
 // Opens name in up as a folder node; ENOTDIR where it is no folder, ELOOP where it is a link.
@@ -228,9 +231,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
             if (Within(target, *bases[k]) && (best == 4 || bases[k]->size() > bases[best]->size()))
                 best = k;
         if (best == 4) return Error{EACCES};
-        Result<NodeRef> base = Base(best % 2 == 1);
-        if (!base) return base.error();
-        at = *base;
+        if (Status s = Base(best % 2 == 1, at); !s) return s;
         target.remove_prefix(std::min(target.size(), bases[best]->size() + 1));
     }
     std::vector<std::string_view> comps;
@@ -255,33 +256,39 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
     return Look(at, std::string(comps.back()), out, depth + 1);
 }
 
-// The child folder node of dir named name (device spelling), kept under key while Valid.
-Result<NodeRef> Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name,
-                      bool recheck) {
+// The child folder node of dir named name (device spelling) into out, kept under key while Valid.
+Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name, bool recheck,
+             NodeRef& out) {
     auto& nodes = Cache().byPath;
     if (auto it = nodes.find(key); it != nodes.end()) {
-        if (it->second->up == dir && Recheck(*it->second, recheck)) return it->second;
+        if (it->second->up == dir && Recheck(*it->second, recheck)) {
+            out = it->second;
+            return {};
+        }
         nodes.erase(it);
     }
     std::string host;
-    if (Status s = names::DeviceToHost(name, host); !s) return s.error();
+    if (Status s = names::DeviceToHost(name, host); !s) return s;
     Entry e;
     Status s = Look(dir, host, e);
     if (s.Is(ENOENT) && !HostFolds(*dir)) {
         std::string spelled;
-        if (Status listed = Spelled(*dir, name, spelled); !listed) return listed.error();
+        if (Status listed = Spelled(*dir, name, spelled); !listed) return listed;
         if (!spelled.empty()) s = Look(dir, spelled, e);
     }
     if (!s) return Error{s.error().err, Kind::Folder};
     if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
-    if (e.IsLink()) return e.linkLeaf.empty() ? e.linkDir : OpenNode(e.linkDir, e.linkLeaf);
-    Result<NodeRef> n = OpenNode(dir, e.leaf);
-    if (!n) return n;
+    Result<NodeRef> n = e.IsLink() && e.linkLeaf.empty() ? Result<NodeRef>(e.linkDir)
+                        : e.IsLink()                     ? OpenNode(e.linkDir, e.linkLeaf)
+                                                         : OpenNode(dir, e.leaf);
+    if (!n) return n.error();
+    out = *n;
+    if (e.IsLink()) return {};  // a link's target is walked afresh each time
     if (nodes.size() >= kMaxNodes) nodes.clear();
-    (*n)->key = key;
-    (*n)->keyed = true;
-    nodes.emplace(key, *n);
-    return n;
+    out->key = key;
+    out->keyed = true;
+    nodes.emplace(key, out);
+    return {};
 }
 
 bool IsMedium(const paths::Components& c) {
@@ -290,17 +297,17 @@ bool IsMedium(const paths::Components& c) {
 
 // Walks to the folder holding the last of n components (all of them where whole); recheck: each
 // node kept is compared with the host even within its tick.
-Result<NodeRef> WalkFolders(const paths::Components& c, size_t n, bool recheck = false) {
+Status WalkFolders(const paths::Components& c, size_t n, NodeRef& at, bool recheck = false) {
     const bool medium = IsMedium(c) && n >= 1;
-    Result<NodeRef> at = Base(medium);
-    if (at) Recheck(**at);  // its table is judged as any folder's
+    if (Status s = Base(medium, at); !s) return s;
+    Recheck(*at);  // its table is judged as any folder's
     std::u16string key;
-    for (size_t k = 0; at && k < n; ++k) {
+    for (size_t k = 0; k < n; ++k) {
         paths::AppendFolded(c.items[k], key.append(u"\\"));
         if (k == 0 && medium) continue;
-        at = Child(*at, key, c.items[k], recheck);
+        if (Status s = Child(NodeRef(at), key, c.items[k], recheck, at); !s) return s;
     }
-    return at;
+    return {};
 }
 
 // The entry name in dir, exact, else as its table spells it; a miss from a table trusted as it
@@ -340,17 +347,16 @@ Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0 || (c.count == 1 && IsMedium(c))) {
-        Result<NodeRef> base = Base(c.count == 1);
-        if (!base) return base.error();
         out = Entry{};
-        out.dir = *base;
+        if (Status s = Base(c.count == 1, out.dir); !s) return s;
         out.exists = true;
-        return HostStatus(host::FStat((*base)->fd.get(), &out.st), "fstat");
+        return HostStatus(host::FStat(out.dir->fd.get(), &out.st), "fstat");
     }
     for (int attempt = 0;; ++attempt) {
-        Result<NodeRef> dir = WalkFolders(c, c.count - 1);
-        if (!dir) return dir.error().err == ENOENT ? Error{ENOENT, Kind::Folder} : dir.error();
-        const Status s = Leaf(*dir, c.items[c.count - 1], out, trustTable);
+        NodeRef dir;
+        if (Status s = WalkFolders(c, c.count - 1, dir); !s)
+            return s.Is(ENOENT) ? Error{ENOENT, Kind::Folder} : s;
+        const Status s = Leaf(dir, c.items[c.count - 1], out, trustTable);
         if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
         if (attempt > 0) return Error{ENOENT, Kind::Folder};
         Cache().byPath.clear();
@@ -395,7 +401,9 @@ Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s.error();
     // Listed at once: a folder replaced even within the tick is not the one listed.
-    return WalkFolders(c, c.count, true);
+    NodeRef dir;
+    if (Status s = WalkFolders(c, c.count, dir, true); !s) return s.error();
+    return dir;
 }
 
 Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
