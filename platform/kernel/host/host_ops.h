@@ -1,5 +1,6 @@
-// The host call table (Live()) every kernel file access goes through, so tests can fake a host or
-// layer faults over it; getcwd, clock_gettime, iconv and free stay outside: no test fails them.
+// The host call table (Live()) every kernel file access goes through once the device is taken, so
+// tests can fake a host or layer faults over it. Outside it: getcwd and realpath, which take the
+// user's settings before that, and clock_gettime, iconv and free; no test fails them.
 #pragma once
 
 #include <sys/stat.h>

@@ -133,7 +133,6 @@ Status Describe(const NodeRef& dir, std::string_view name, Entry& out);
 
 // Changes made by this process, told to the node that holds them.
 void NoteAdded(Node& dir, std::string_view hostName);
-void NoteRemoved(Node& dir, std::string_view hostName);
 // NoteMadeFolder: the new folder's node starts with an empty table of its own, trusted.
 void NoteMadeFolder(const NodeRef& dir, std::string_view hostName);
 // A name the folder's table missed turned out to exist: it is listed afresh.

@@ -431,20 +431,6 @@ void NoteAdded(Node& dir, std::string_view hostName) {
     }
 }
 
-void NoteRemoved(Node& dir, std::string_view hostName) {
-    dir.ownChange = true;
-    dir.entries.erase(std::string(hostName));
-    if (!dir.listed) return;
-    if (dir.collisions > 0) {
-        dir.listed = false;
-        return;
-    }
-    std::u16string key;
-    FoldedKey(hostName, key);
-    if (auto slot = dir.byFolded.find(key); slot != dir.byFolded.end() && slot->second == hostName)
-        dir.byFolded.erase(slot);
-}
-
 void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
     Result<NodeRef> n = OpenNode(dir, hostName);
     if (!n) return;

@@ -87,7 +87,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     return TRUE;
 }
 
-// FlushVolumeW flushes every filesystem written (the path's, any mounted in it) before read-back.
+// FlushVolumeW flushes the path's filesystem and every other written since its last flush, then
+// reads back what each batch holds; every batch ends here, whatever the outcome.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::Entry e;
     if (!ResolveExisting(lpPathName, e)) return FALSE;
