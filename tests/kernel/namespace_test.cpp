@@ -1,5 +1,6 @@
 // Where device paths land on the host: mapping, confinement and case-insensitive lookup.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/statfs.h>
 
 #include <string>
@@ -291,4 +292,23 @@ TEST_F(KernelTest, NamespaceNodesAreKeptWithinATickAndComparedAfter) {
     ClearFaults();
     EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f1"), INVALID_FILE_ATTRIBUTES);
     wce::test::ExpectWithin(wce::test::budget::kNodesComparedAfterATick);
+}
+
+// However many folders a walk meets, the nodes it keeps hold no more descriptors than a process
+// may open.
+TEST_F(KernelTest, NamespaceNodesKeepFewDescriptors) {
+    for (int i = 0; i < 600; ++i) Write(root() + "/d" + std::to_string(i) + "/f", "x");
+    struct rlimit was {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+    struct rlimit low = was;
+    low.rlim_cur = 512;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    int found = 0;
+    for (int i = 0; i < 600; ++i) {
+        const std::string n = "\\d" + std::to_string(i) + "\\f";
+        found += GetFileAttributesW(std::u16string(n.begin(), n.end()).c_str()) !=
+                 INVALID_FILE_ATTRIBUTES;
+    }
+    setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_EQ(found, 600);
 }

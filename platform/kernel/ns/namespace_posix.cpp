@@ -25,7 +25,9 @@ Mapping& Mapped() {
 
 namespace {
 
-constexpr size_t kMaxNodes = 8192;
+// Each node kept holds a descriptor: well under the 1,024 a process may usually open, however
+// many folders a package has (past it the walk opens afresh what it needs).
+constexpr size_t kMaxNodes = 256;
 constexpr int kMaxLinks = 40;
 
 // Folder nodes by their folded device path ("" the device root); links' targets are not kept.
