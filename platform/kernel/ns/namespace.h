@@ -50,12 +50,16 @@ struct Node {
     int64_t listedAt = INT64_MIN / 2;
     std::unordered_map<std::u16string, std::string, ViewHash<std::u16string_view>, std::equal_to<>>
         byFolded;
-    // What is known of its entries: the attribute word, good within a tick of when it was read
-    // (at), or while the entry's stamps stay as they were, settled, on a fine-stamped filesystem.
+    // What is known of its entries: its status, good within a tick of when it was looked at
+    // (seen); the attribute word, good within a tick of when it was read (at), or while the
+    // entry's stamps stay as they were, settled, on a fine-stamped filesystem.
     struct Known {
+        struct stat st {};
+        int64_t seen = INT64_MIN / 2;
         fsinfo::Stamp stamp;
-        int64_t at;
-        DWORD word;
+        int64_t at = INT64_MIN / 2;
+        DWORD word = 0;
+        bool worded = false;
     };
     std::unordered_map<std::string, Known, ViewHash<std::string_view>, std::equal_to<>> entries;
 
@@ -96,7 +100,9 @@ Status Resolve(std::u16string_view devicePath, Entry& out);
 // ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
 Status ResolveTarget(std::u16string_view devicePath, Entry& out);
 // ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
-Status ResolveExisting(std::u16string_view devicePath, Entry& out);
+// known: for what is only read (an attribute word, a copy's source), the entry's status the
+// folder node took within the tick stands; whatever is changed is looked at afresh.
+Status ResolveExisting(std::u16string_view devicePath, Entry& out, bool known = false);
 // ResolveFolder: the folder node devicePath names, each node on the way compared with the host
 // (it is about to be listed); fails as Resolve, ENOTDIR for no folder.
 Result<NodeRef> ResolveFolder(std::u16string_view devicePath);

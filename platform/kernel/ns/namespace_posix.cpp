@@ -176,15 +176,30 @@ Status Spelled(Node& n, std::u16string_view name, std::string& out) {
 Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth);
 
 // Looks at name in dir (the host's spelling): sets st, and a link's target inside the mapping.
-Status Look(const NodeRef& dir, const std::string& name, Entry& out, int depth = 0) {
+// known: within a tick of the last look the node's answer stands (a walk reads of one entry
+// several times in a row: listed, its attributes, copied from); else looked at afresh.
+Status Look(const NodeRef& dir, const std::string& name, Entry& out, int depth = 0,
+            bool known = false) {
     out.dir = dir;
     out.leaf = name;
     out.linkDir.reset();
     out.linkLeaf.clear();
+    const int64_t now = fsinfo::Now();
+    auto seen = dir->entries.find(name);
+    if (known && seen != dir->entries.end() && now - seen->second.seen < fsinfo::Tick()) {
+        out.st = seen->second.st;
+        out.exists = true;
+        return {};
+    }
     if (host::Live().fstatat(dir->fd.get(), name.c_str(), &out.st, AT_SYMLINK_NOFOLLOW) != 0)
         return HostError("fstatat");
     out.exists = true;
-    if (!S_ISLNK(out.st.st_mode)) return {};
+    if (!S_ISLNK(out.st.st_mode)) {
+        Node::Known& k = seen != dir->entries.end() ? seen->second : dir->entries[name];
+        k.st = out.st;
+        k.seen = now;
+        return {};
+    }
     Entry target;
     // A link that leads nowhere (dangling, or through a missing folder) cannot be followed.
     if (Status s = Follow(dir, name, target, depth); !s) return s.Is(ENOENT) ? Error{ELOOP} : s;
@@ -272,7 +287,7 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
     std::string host;
     if (Status s = names::DeviceToHost(name, host); !s) return s;
     Entry e;
-    Status s = Look(dir, host, e);
+    Status s = Look(dir, host, e, 0, true);
     if (s.Is(ENOENT) && !HostFolds(*dir)) {
         std::string spelled;
         if (Status listed = Spelled(*dir, name, spelled); !listed) return listed;
@@ -314,7 +329,7 @@ Status WalkFolders(const paths::Components& c, size_t n, NodeRef& at, bool reche
 
 // The entry name in dir, exact, else as its table spells it; a miss from a table trusted as it
 // stands (made by this process and fresh, or asked to) is presumed, not looked up.
-Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trustTable) {
+Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trustTable, bool known) {
     out = Entry{};
     out.dir = dir;
     if (Status s = names::DeviceToHost(name, out.leaf); !s) return s;
@@ -332,20 +347,20 @@ Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trust
         }
         out.leaf = spelled;
     }
-    Status s = Look(dir, out.leaf, out);
+    Status s = Look(dir, out.leaf, out, 0, known);
     if (!s.Is(ENOENT)) return s;
     out.exists = false;
     if (folds) return {};
     if (s = Spelled(*dir, name, spelled); !s) return s;
     if (spelled.empty() || spelled == out.leaf) return {};
-    s = Look(dir, spelled, out);
+    s = Look(dir, spelled, out, 0, known);
     if (s.Is(ENOENT)) out.exists = false;
     return s.Is(ENOENT) ? Status() : s;
 }
 
 // The walk to devicePath's entry; where its folder vanished under the look (a node kept past its
 // time), once more with every node looked up afresh.
-Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
+Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable, bool known = false) {
     paths::Components c;
     if (Status s = paths::Normalize(devicePath, c); !s) return s;
     if (c.count == 0 || (c.count == 1 && IsMedium(c))) {
@@ -358,7 +373,7 @@ Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable) {
         NodeRef dir;
         if (Status s = WalkFolders(c, c.count - 1, dir); !s)
             return s.Is(ENOENT) ? Error{ENOENT, Kind::Folder} : s;
-        const Status s = Leaf(dir, c.items[c.count - 1], out, trustTable);
+        const Status s = Leaf(dir, c.items[c.count - 1], out, trustTable, known);
         if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
         if (attempt > 0) return Error{ENOENT, Kind::Folder};
         Cache().byPath.clear();
@@ -394,8 +409,8 @@ Status ResolveTarget(std::u16string_view devicePath, Entry& out) {
     return Walk(devicePath, out, true);
 }
 
-Status ResolveExisting(std::u16string_view devicePath, Entry& out) {
-    Status s = Resolve(devicePath, out);
+Status ResolveExisting(std::u16string_view devicePath, Entry& out, bool known) {
+    Status s = Walk(devicePath, out, false, known);
     return s && !out.exists ? Status(Error{ENOENT}) : s;
 }
 

@@ -38,7 +38,7 @@ DWORD Word(DWORD bits) {
 bool Recall(const Location& where, const struct stat& st, DWORD& bits) {
     if (where.node == nullptr) return false;
     auto it = where.node->entries.find(std::string_view(where.name));
-    if (it == where.node->entries.end() ||
+    if (it == where.node->entries.end() || !it->second.worded ||
         !fsinfo::Fresh({it->second.stamp, it->second.at}, fsinfo::Tick(), &st))
         return false;
     bits = it->second.word;
@@ -52,7 +52,11 @@ void Remember(const Location& where, const struct stat& st, const fsinfo::Traits
     const int64_t now = fsinfo::Now();
     fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, now);
     stamp.settled = stamp.settled && t.fineStamps;
-    where.node->entries.insert_or_assign(where.name, ns::Node::Known{stamp, now, bits});
+    ns::Node::Known& k = where.node->entries[where.name];
+    k.stamp = stamp;
+    k.at = now;
+    k.word = bits;
+    k.worded = true;
 }
 
 // The extended attribute name of the entry, through fd where one is open, else by where: its

@@ -420,7 +420,7 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
 
 // OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
 Status OpenSource(LPCWSTR from, ns::Entry& src, host::Fd& in) {
-    Status s = ns::ResolveExisting(from, src);
+    Status s = ns::ResolveExisting(from, src, true);
     // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
     if (!s && S_ISLNK(src.st.st_mode)) return Error{ELOOP};
     if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};

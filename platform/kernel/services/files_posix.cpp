@@ -32,9 +32,9 @@ struct FileObject : handles::Object {
 };
 
 // Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
-BOOL ResolveExisting(LPCWSTR path, ns::Entry& e) {
+BOOL ResolveExisting(LPCWSTR path, ns::Entry& e, bool known = false) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const Status s = ns::ResolveExisting(path, e);
+    const Status s = ns::ResolveExisting(path, e, known);
     return s ? TRUE : Fail(s);
 }
 
@@ -62,7 +62,7 @@ using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     ns::Entry e;
-    if (!ResolveExisting(lpFileName, e)) return INVALID_FILE_ATTRIBUTES;
+    if (!ResolveExisting(lpFileName, e, true)) return INVALID_FILE_ATTRIBUTES;
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
     return a.value_or(INVALID_FILE_ATTRIBUTES);
