@@ -276,8 +276,8 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
     }
 }
 
-// The folder nodes are the walk's cache: within a tick none is opened again, and past it each on
-// the way is compared with the host once.
+// The folder nodes are the walk's cache: within a tick none is opened again; past it the folder
+// holding the entry is compared with the host, and the folders above it past their 50 ms.
 TEST_F(KernelTest, NamespaceNodesAreKeptWithinATickAndComparedAfter) {
     for (int i = 0; i < 20; ++i) Write(root() + "/a/b/f" + std::to_string(i), "x");
     ASSERT_NE(GetFileAttributesW(u"\\A\\B\\F0"), INVALID_FILE_ATTRIBUTES);
@@ -292,6 +292,10 @@ TEST_F(KernelTest, NamespaceNodesAreKeptWithinATickAndComparedAfter) {
     ClearFaults();
     EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f1"), INVALID_FILE_ATTRIBUTES);
     wce::test::ExpectWithin(wce::test::budget::kNodesComparedAfterATick);
+    Advance(50'000'000);
+    ClearFaults();
+    EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f2"), INVALID_FILE_ATTRIBUTES);
+    wce::test::ExpectWithin(wce::test::budget::kNodesUpComparedAfterTheirWindow);
 }
 
 // However many folders a walk meets, the nodes it keeps hold no more descriptors than a process

@@ -44,9 +44,14 @@ inline constexpr CallBudget kNodesKeptWithinATick{
     "twenty look-ups two folders deep within one tick, the folders walked once before",
     Ops(HostOp::Open), 0, "a folder node is trusted within its tick: no folder is opened again"};
 inline constexpr CallBudget kNodesComparedAfterATick{
-    "one look-up two folders deep after a tick", Ops(HostOp::Stat), 4,
-    "past its tick each node on the way is compared with the host once (root, two folders), "
-    "and the file is looked at",
+    "one look-up two folders deep after a tick", Ops(HostOp::Stat), 2,
+    "past its tick the folder holding the file is compared with the host and the file looked at; "
+    "the folders above it wait for their own window (50 ms)",
+    2};
+inline constexpr CallBudget kNodesUpComparedAfterTheirWindow{
+    "one look-up two folders deep after 50 ms", Ops(HostOp::Stat), 4,
+    "past their window the folders above are compared too (root, one folder), then the folder "
+    "holding the file, then the file",
     4};
 inline constexpr CallBudget kReadBackDropsCaches{
     "three copies read back at the flush", Ops(HostOp::Advise), 3,

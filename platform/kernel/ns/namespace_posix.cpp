@@ -29,6 +29,7 @@ namespace {
 // many folders a package has (past it the walk opens afresh what it needs).
 constexpr size_t kMaxNodes = 256;
 constexpr int kMaxLinks = 40;
+constexpr int64_t kUpWindow = 50'000'000;
 
 // Folder nodes by their folded device path ("" the device root); links' targets are not kept.
 struct Nodes {
@@ -80,8 +81,10 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
 
 // Recheck: once a tick, the node is compared with what its name holds now; a folder whose stamps
 // moved beyond what the table took in (fsinfo::Fresh) is listed afresh when next asked.
-bool Recheck(Node& n, bool always = false) {
-    if (n.Valid() && !always) return true;
+// A folder further up is compared at most every kUpWindow: on FUSE each comparison can be a round
+// trip to the driver, and the folder that holds the entry is compared every tick anyway.
+bool Recheck(Node& n, bool always = false, bool up = false) {
+    if (!always && (n.Valid() || (up && fsinfo::Now() - n.checked < kUpWindow))) return true;
     struct stat now {};
     const int r = n.up == nullptr ? host::FStat(n.fd.get(), &now)
                                   : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
@@ -275,10 +278,10 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
 
 // The child folder node of dir named name (device spelling) into out, kept under key while Valid.
 Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name, bool recheck,
-             NodeRef& out) {
+             bool up, NodeRef& out) {
     auto& nodes = Cache().byPath;
     if (auto it = nodes.find(key); it != nodes.end()) {
-        if (it->second->up == dir && Recheck(*it->second, recheck)) {
+        if (it->second->up == dir && Recheck(*it->second, recheck, up)) {
             out = it->second;
             return {};
         }
@@ -289,6 +292,7 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
     Entry e;
     Status s = Look(dir, host, e, 0, true);
     if (s.Is(ENOENT) && !HostFolds(*dir)) {
+        Recheck(*dir);  // its table answers now: judged as the folder holding an entry is
         std::string spelled;
         if (Status listed = Spelled(*dir, name, spelled); !listed) return listed;
         if (!spelled.empty()) s = Look(dir, spelled, e);
@@ -317,12 +321,13 @@ bool IsMedium(const paths::Components& c) {
 Status WalkFolders(const paths::Components& c, size_t n, NodeRef& at, bool recheck = false) {
     const bool medium = IsMedium(c) && n >= 1;
     if (Status s = Base(medium, at); !s) return s;
-    Recheck(*at);  // its table is judged as any folder's
+    const size_t first = medium ? 1 : 0;
+    Recheck(*at, false, n > first);  // its table is judged as any folder's
     std::u16string key;
     for (size_t k = 0; k < n; ++k) {
         paths::AppendFolded(c.items[k], key.append(u"\\"));
         if (k == 0 && medium) continue;
-        if (Status s = Child(NodeRef(at), key, c.items[k], recheck, at); !s) return s;
+        if (Status s = Child(NodeRef(at), key, c.items[k], recheck, k + 1 < n, at); !s) return s;
     }
     return {};
 }
