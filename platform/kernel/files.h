@@ -34,7 +34,6 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName);
 // FILE_ATTRIBUTE_NORMAL clears the rest; a link is left alone, a many-named file gets its own copy.
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 
-// Fails with ERROR_ACCESS_DENIED on a read-only file, as the device does.
 // Copies data, hidden / read-only and last-write time; ERROR_ACCESS_DENIED for a hidden or
 // read-only target. A link is replaced, not written through; a failure leaves the old target only.
 // With read-back (FlushVolumeW), a same-size target the card shows equal is kept, not rewritten.

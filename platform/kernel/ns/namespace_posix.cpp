@@ -461,10 +461,10 @@ void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
     (*n)->listedAt = fsinfo::Now();
     // Kept under its device path when its folder is: the walk finds it there.
     if (!dir->keyed) return;
-    std::u16string dev;
-    names::HostToDevice(hostName, dev);
+    std::u16string folded;
+    FoldedKey(hostName, folded);
     (*n)->keyed = true;
-    paths::AppendFolded(dev, (*n)->key.assign(dir->key).append(u"\\"));
+    (*n)->key.assign(dir->key).append(u"\\").append(folded);
     Cache().byPath.insert_or_assign((*n)->key, *n);
 }
 
