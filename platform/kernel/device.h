@@ -20,7 +20,8 @@ struct DeviceConfig {
 // Replaces the active mapping (tests point it at temporary folders).
 void ConfigureDevice(const DeviceConfig& config);
 const DeviceConfig& CurrentDevice();
-// ForgetHost drops all learnt of the host (knowledge.h), for tests that fake or change it.
+// ForgetHost drops all learnt of the host (knowledge.h) and the descriptors it holds open, so a
+// medium can be unmounted: while the program waits for its user, and for tests that fake the host.
 void ForgetHost();
 
 // Reads WCE_ROOT, WCE_MEDIUM, WCE_CODEPAGE, WCE_VERIFY into out; false with the problem in words

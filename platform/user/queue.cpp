@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/kernel/activity.h"
+#include "platform/kernel/device.h"
 #include "platform/user/console.h"
 #include "platform/user/window_tree.h"
 
@@ -132,6 +133,8 @@ BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) 
     if (!lpMsg) return FALSE;
     while (!TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) {
         RunIdleHook();
+        // The user may take the card out now: nothing the kernel learnt may keep it mounted.
+        wce::kernel::ForgetHost();
         CurrentDisplay().WaitForInput();
     }
     return lpMsg->message == WM_QUIT ? FALSE : TRUE;
