@@ -111,6 +111,11 @@ Result<NodeRef> ResolveFolder(std::u16string_view devicePath);
 // the descriptor (it may have changed since the look).
 Status OpenResolved(Entry& e, host::Fd& fd, int flags);
 
+// OpenRegular: the regular file at devicePath (known as for ResolveExisting), opened as looked up
+// without following a link and without waiting (no device or pipe is read); e.st then comes from
+// the descriptor. ELOOP for a link that cannot be followed, EACCES for what is no regular file.
+Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool known = false);
+
 // OpenChecked opens name in dirfd only while it is the entry seen (want): O_PATH, no follow, then,
 // once dev, inode and type match, via /proc/self/fd: no swapped-in link or file is used. ESTALE
 // where the name holds another entry now, EACCES where it holds no regular file or folder.

@@ -435,6 +435,15 @@ Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
                       fd.valid() ? "fstat" : "openat");
 }
 
+Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool known) {
+    Status s = ResolveExisting(devicePath, e, known);
+    if (!s && S_ISLNK(e.st.st_mode)) return Error{ELOOP};
+    if (s && !S_ISREG(e.st.st_mode)) s = Error{EACCES};
+    if (s) s = OpenResolved(e, fd, O_RDONLY | O_NONBLOCK);
+    // It may have been replaced since the look: its descriptor says what was opened.
+    return s && !S_ISREG(e.st.st_mode) ? Status(Error{EACCES}) : s;
+}
+
 Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {
     out = Entry{};
     return Look(dir, std::string(name), out);

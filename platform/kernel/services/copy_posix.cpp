@@ -418,19 +418,6 @@ Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns
     return s ? Result<bool>(true) : Result<bool>(s.error());
 }
 
-// OpenSource looks first so no device or pipe is opened, then takes the descriptor's status.
-Status OpenSource(LPCWSTR from, ns::Entry& src, host::Fd& in) {
-    Status s = ns::ResolveExisting(from, src, true);
-    // A link there that cannot be followed (dangling, looping, leading out) says so: ELOOP.
-    if (!s && S_ISLNK(src.st.st_mode)) return Error{ELOOP};
-    if (s && !S_ISREG(src.st.st_mode)) s = Error{EACCES};
-    if (!s) return s;
-    // The entry just looked up, opened without following a link; its descriptor describes it.
-    if (Status opened = ns::OpenResolved(src, in, O_RDONLY | O_NONBLOCK); !opened) return opened;
-    // Folders, pipes and devices are no files to copy (it may have been replaced since the look).
-    return S_ISREG(src.st.st_mode) ? Status() : Status(Error{EACCES});
-}
-
 // What a copy did, for the activity listener.
 struct Copied {
     off_t bytes = 0;
@@ -443,7 +430,7 @@ struct Copied {
 Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     ns::Entry src, dst;
     host::Fd in;
-    if (Status s = OpenSource(from, src, in); !s) return s.At("copy", from);
+    if (Status s = ns::OpenRegular(from, src, in, true); !s) return s.At("copy", from);
     const struct stat& st = src.st;
     const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
     if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);

@@ -31,13 +31,6 @@ struct FileObject : handles::Object {
     ns::Entry entry;  // for the attribute word, which a query-only descriptor cannot read
 };
 
-// Resolves a path that must name an existing entry; FALSE with the last error set otherwise.
-BOOL ResolveExisting(LPCWSTR path, ns::Entry& e, bool known = false) {
-    if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const Status s = ns::ResolveExisting(path, e, known);
-    return s ? TRUE : Fail(s);
-}
-
 Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     ns::Entry e;
     if (Status s = ns::ResolveExisting(lpFileName, e); !s) return s;
@@ -62,7 +55,9 @@ using namespace wce::kernel;
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     ns::Entry e;
-    if (!ResolveExisting(lpFileName, e, true)) return INVALID_FILE_ATTRIBUTES;
+    if (lpFileName == nullptr) return FailWith(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER);
+    if (Status s = ns::ResolveExisting(lpFileName, e, true); !s)
+        return FailWith(INVALID_FILE_ATTRIBUTES, s);
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
     return a.value_or(INVALID_FILE_ATTRIBUTES);
@@ -91,14 +86,15 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
 // reads back what each batch holds; every batch ends here, whatever the outcome.
 BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::Entry e;
-    if (!ResolveExisting(lpPathName, e)) return FALSE;
     host::Fd fd;
-    if (Status s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK); !s) return Fail(s);
+    if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    Status s = ns::ResolveExisting(lpPathName, e);
+    if (s) s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK);
+    if (!s) return Fail(s);
     const dev_t dev = e.st.st_dev;
     copy::ForgetSwept();  // the next copies look for what a failed one left behind
     std::vector<dev_t> devs = writeback::Watched();
     if (std::find(devs.begin(), devs.end(), dev) == devs.end()) devs.insert(devs.begin(), dev);
-    Status s;
     for (dev_t d : devs)
         if (s) s = writeback::Flush(d, d == dev ? fd.get() : -1).At("flush", lpPathName);
     for (dev_t d : devs)
@@ -185,11 +181,12 @@ Status Claim(ClaimObject& c) {
 
 HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     ns::Entry e;
-    if (!ResolveExisting(lpPathName, e)) return INVALID_HANDLE_VALUE;
     auto claim = std::make_unique<ClaimObject>();
-    if (Status s = ns::OpenResolved(e, claim->folder, O_RDONLY | O_DIRECTORY); !s)
-        return FailWith(INVALID_HANDLE_VALUE, s);
-    if (Status s = Claim(*claim); !s) {
+    if (lpPathName == nullptr) return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
+    Status s = ns::ResolveExisting(lpPathName, e);
+    if (s) s = ns::OpenResolved(e, claim->folder, O_RDONLY | O_DIRECTORY);
+    if (!s) return FailWith(INVALID_HANDLE_VALUE, s);
+    if (s = Claim(*claim); !s) {
         Report(Error(s.error()).At("claim", lpPathName));
         if (s.Is(EWOULDBLOCK)) SetLastError(ERROR_LOCK_VIOLATION);
         return INVALID_HANDLE_VALUE;

@@ -77,13 +77,6 @@ bool SourceAsCopied(int fd, const Copy& c) {
            st.st_mtim.tv_sec == c.mtime.tv_sec && st.st_mtim.tv_nsec == c.mtime.tv_nsec;
 }
 
-// The source at a device path, only if it is still the regular file its look-up found.
-Result<host::Fd> OpenSource(std::u16string_view path) {
-    ns::Entry e;
-    if (Status s = ns::ResolveExisting(path, e); !s) return s.error();
-    return ns::OpenChecked(e.where(), e.st, O_RDONLY);
-}
-
 // Reads n bytes at pos; an O_DIRECT read asks for whole pages and takes a short one at the end.
 Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
     const size_t ask = direct ? (n + kAlign - 1) / kAlign * kAlign : n;
@@ -131,13 +124,14 @@ Status Compare(const Copy& c, dev_t dev) {
     bool direct = false;
     Result<host::Fd> dst = OpenWritten(c.to, dev, direct);
     if (!dst) return dst.error();
-    Result<host::Fd> src = OpenSource(c.from);
-    if (!src) return src.error();
-    if (!SourceAsCopied(src->get(), c)) return SourceChanged(c);
-    const Result<bool> same = SameBytes(dst->get(), direct, src->get());
+    ns::Entry e;
+    host::Fd src;
+    if (Status s = ns::OpenRegular(c.from, e, src); !s) return s;
+    if (!SourceAsCopied(src.get(), c)) return SourceChanged(c);
+    const Result<bool> same = SameBytes(dst->get(), direct, src.get());
     if (!same) return same.error();
     if (*same) return {};
-    return SourceAsCopied(src->get(), c) ? Status(Error{EBADMSG, Kind::Differs}) : SourceChanged(c);
+    return SourceAsCopied(src.get(), c) ? Status(Error{EBADMSG, Kind::Differs}) : SourceChanged(c);
 }
 
 }  // namespace
