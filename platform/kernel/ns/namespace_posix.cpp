@@ -85,10 +85,15 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
 // trip to the driver, and the folder that holds the entry is compared every tick anyway.
 bool Recheck(Node& n, bool always = false, bool up = false) {
     if (!always && (n.Valid() || (up && fsinfo::Now() - n.checked < kUpWindow))) return true;
+    // The folder's identity is all that is needed unless its table is judged by its stamps: on
+    // FUSE a synced status is a round trip to the driver each time the folder changed.
+    const int sync = n.listed && !n.ownChange ? 0 : AT_STATX_DONT_SYNC;
     struct stat now {};
-    const int r = n.up == nullptr ? host::FStat(n.fd.get(), &now)
-                                  : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
-                                                         AT_SYMLINK_NOFOLLOW);
+    int r = n.up == nullptr ? host::FStat(n.fd.get(), &now)
+                            : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
+                                                   AT_SYMLINK_NOFOLLOW | sync);
+    if (r != 0 && errno == EINVAL && sync != 0)  // a kernel that takes no sync flags here
+        r = host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now, AT_SYMLINK_NOFOLLOW);
     if (r != 0 || !SameEntry(now, n.st) || !S_ISDIR(now.st_mode)) return false;
     n.st = now;
     n.checked = fsinfo::Now();
@@ -140,6 +145,8 @@ void LearnCaseFolding(Node& n, const DirListing& listing) {
 
 // Lists the node's folder into its table; fails as the folder.
 Status List(Node& n) {
+    // Stamps read in sync before the names: a change meanwhile shows as one later.
+    if (host::FStat(n.fd.get(), &n.st) != 0) return HostError("fstat", Kind::Folder);
     DirListing listing;
     if (Status s = ReadListing(n.fd.get(), listing); !s) return s;
     const int64_t now = fsinfo::Now();

@@ -31,9 +31,11 @@ struct FileObject : handles::Object {
     ns::Entry entry;  // for the attribute word, which a query-only descriptor cannot read
 };
 
-Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+// known: the entry's status from within the tick stands (the change goes through a descriptor
+// checked against it, so an entry replaced meanwhile fails it with ESTALE).
+Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes, bool known) {
     ns::Entry e;
-    if (Status s = ns::ResolveExisting(lpFileName, e); !s) return s;
+    if (Status s = ns::ResolveExisting(lpFileName, e, known); !s) return s;
     // A link is not written through: a copy onto its name replaces the link itself.
     if (e.IsLink()) return {};
     // Attributes already as asked change nothing (the common case: a plain file made plain).
@@ -65,9 +67,9 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    Status s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    Status s = SetAttributesOnce(lpFileName, dwFileAttributes, true);
     // The entry looked up was replaced before it could be changed: once more, looked up afresh.
-    if (s.Is(ESTALE)) s = SetAttributesOnce(lpFileName, dwFileAttributes);
+    if (s.Is(ESTALE)) s = SetAttributesOnce(lpFileName, dwFileAttributes, false);
     return s ? TRUE : Fail(s);
 }
 
