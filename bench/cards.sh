@@ -15,6 +15,10 @@
 #   3. Reinstalling the unchanged package on ext4 and NTFS: against cp -r onto its own copies,
 #      and the bytes the card is given (its loop device's sectors written).
 #   SETUP=build/bin/SETUP            the binary to time
+#   SETUP_B=/path/to/SETUP           a second installer, its two settings timed in the same rounds
+#                                    as the first's (part 1)
+# Part 1 interleaves: each round runs every command once onto a fresh card, the order turned by
+# one each round, so a card or a machine slowing down meanwhile falls on all commands alike.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-3}
@@ -24,6 +28,7 @@ read=${READ:-40}
 two=${TWO:-1}
 reinstall=${REINSTALL:-1}
 setup=$(realpath "${SETUP:-$here/build/bin/SETUP}")
+setup_b=${SETUP_B:+$(realpath "$SETUP_B")}
 medium=$here/scripts/slow-medium.sh
 export SLOW_MEDIUM_SIZE_MB=128
 
@@ -56,13 +61,13 @@ printf '[PRODUCT]\r\n1=Cards\r\n' >"$pkg/SETUP.INI"
 printf 'click 1001\n' >"$work/script"
 bytes=$(find "$pkg/PRODUCT1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 
-# install.sh DEVICE [WCE_VERIFY] [TIME_FILE]: the scripted install; fails unless it completes;
-# appends its seconds to TIME_FILE.
+# install.sh DEVICE [WCE_VERIFY] [TIME_FILE] [BINARY]: the scripted install; fails unless it
+# completes; appends its seconds to TIME_FILE.
 cat >"$work/install.sh" <<EOF
 #!/usr/bin/env bash
 t0=\$EPOCHREALTIME
 env \${2:+WCE_VERIFY=\$2} WCE_DISPLAY=headless WCE_ROOT="\$1" WCE_MEDIUM='$pkg' \\
-    WCE_SCRIPT='$work/script' '$setup' 2>/dev/null | grep -qF 'Installation has been completed.' || exit 1
+    WCE_SCRIPT='$work/script' "\${4:-$setup}" 2>/dev/null | grep -qF 'Installation has been completed.' || exit 1
 [ -z "\${3:-}" ] || echo "\$t0 \$EPOCHREALTIME" | awk '{ print \$2 - \$1 }' >>"\$3"
 EOF
 # fresh.sh NAME UP_WORDS...: an empty device on card NAME; FAT gets a new card each time, as
@@ -82,15 +87,33 @@ sync
 EOF
 chmod +x "$work/install.sh" "$work/fresh.sh"
 
-# medians JSON: hyperfine's median of each command in its export, in order; median_of FILE:
-# the median of a file's lines.
+# medians JSON...: the median of each command over hyperfine exports, in the first's order;
+# median_of FILE: the median of a file's lines.
 medians() {
-    /usr/bin/python3 -c 'import json, sys
-print(" ".join("%.3f" % r["median"] for r in json.load(open(sys.argv[1]))["results"]))' "$1"
+    /usr/bin/python3 -c 'import json, statistics, sys
+times = {}
+for path in sys.argv[1:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).extend(r["times"])
+print(" ".join("%.3f" % statistics.median(t) for t in times.values()))' "$@"
+}
+# interleave RUNS PREP OUT NAME CMD...: RUNS rounds of one run of each command, the order turned
+# by one each round; exports OUT-ROUND.json.
+interleave() {
+    local rounds=$1 prep=$2 out=$3 r k n
+    shift 3
+    local -a names=() cmds=() args=()
+    while [ $# -gt 0 ]; do names+=("$1"); cmds+=("$2"); shift 2; done
+    n=${#names[@]}
+    for ((r = 0; r < rounds; r++)); do
+        args=()
+        for ((k = 0; k < n; k++)); do args+=(-n "${names[(k + r) % n]}" "${cmds[(k + r) % n]}"); done
+        hyperfine --runs 1 --style basic --export-json "$out-$r.json" --prepare "$prep" "${args[@]}" >&2
+    done
 }
 median_of() { sort -n "$1" | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-say "installer: $setup; package $bytes bytes; $runs runs of each; cards $write MB/s writes, $read MB/s reads"
+say "installer: $setup${setup_b:+, B: $setup_b}; package $bytes bytes; $runs runs of each; cards $write MB/s writes, $read MB/s reads"
 table=()
 for fs in $media; do
     why=$("$medium" check "fs=$fs" 2>&1) || { table+=("$fs: skipped: ${why#slow-medium: }"); continue; }
@@ -98,14 +121,18 @@ for fs in $media; do
     prep="$work/fresh.sh $fs $write fs=$fs read=$read"
     $prep
     say "== $fs"
-    hyperfine --runs "$runs" --style basic --export-json "$work/$fs.json" --prepare "$prep" \
-        -n "cp -r + sync" "cp -r '$pkg/PRODUCT1/SETAPP/.' '$dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$pkg/PRODUCT1/TAV/.' '$dev/ROMDisk/PROGRAM/TAV/' && sync" \
-        -n "SETUP WCE_VERIFY=0" "$work/install.sh '$dev' 0" \
-        -n "SETUP WCE_VERIFY=1" "$work/install.sh '$dev' 1" >&2
-    read -r cp v0 v1 <<<"$(medians "$work/$fs.json")"
-    table+=("$(awk -v fs="$fs" -v cp="$cp" -v v0="$v0" -v v1="$v1" -v b="$bytes" -v r="$read" 'BEGIN {
+    cmds=("cp -r + sync" "cp -r '$pkg/PRODUCT1/SETAPP/.' '$dev/ROMDisk2/PROGRAM/SETAPP/' && cp -r '$pkg/PRODUCT1/TAV/.' '$dev/ROMDisk/PROGRAM/TAV/' && sync"
+          "SETUP WCE_VERIFY=0" "$work/install.sh '$dev' 0"
+          "SETUP WCE_VERIFY=1" "$work/install.sh '$dev' 1")
+    [ -z "$setup_b" ] || cmds+=("B WCE_VERIFY=0" "$work/install.sh '$dev' 0 '' '$setup_b'"
+                                "B WCE_VERIFY=1" "$work/install.sh '$dev' 1 '' '$setup_b'")
+    interleave "$runs" "$prep" "$work/$fs" "${cmds[@]}"
+    read -r cp v0 v1 b0 b1 <<<"$(medians "$work/$fs"-*.json)"
+    row=$(awk -v fs="$fs" -v cp="$cp" -v v0="$v0" -v v1="$v1" -v b="$bytes" -v r="$read" 'BEGIN {
         floor = b / (r * 1e6); added = v1 - v0
-        printf "%-5s %9.2f %9.2f %9.2f %9.2f %8.2f %7.2f", fs, cp, v0, v1, added, floor, added / floor }')")
+        printf "%-5s %9.2f %9.2f %9.2f %9.2f %8.2f %7.2f", fs, cp, v0, v1, added, floor, added / floor }')
+    [ -z "$setup_b" ] || row+=$(awk -v v0="$b0" -v v1="$b1" 'BEGIN { printf " %9.2f %9.2f %9.2f", v0, v1, v1 - v0 }')
+    table+=("$row")
     "$medium" down "$cards/$fs"
 done
 
@@ -161,9 +188,11 @@ wait \$f && wait \$s" >&2
 fi
 
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) processors, $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?'):" \
-     "medians of $runs runs; $bytes bytes; cards $write MB/s writes, $read MB/s reads"
-printf '%-5s %9s %9s %9s %9s %8s %7s\n' medium 'cp+sync' VERIFY=0 VERIFY=1 added floor 'ratio'
+echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) processors: medians of $runs interleaved runs;" \
+     "$bytes bytes; cards $write MB/s writes, $read MB/s reads"
+echo "installer $setup${setup_b:+; B $setup_b}"
+printf '%-5s %9s %9s %9s %9s %8s %7s' medium 'cp+sync' VERIFY=0 VERIFY=1 added floor 'ratio'
+[ -z "$setup_b" ] && echo || printf ' %9s %9s %9s\n' 'B VERIFY=0' 'B VERIFY=1' 'B added'
 printf '%s\n' "${table[@]}"
 echo "(seconds; added: VERIFY=1 less VERIFY=0, the read-back's time; floor: the package's bytes over the read rate)"
 [ ${#pair[@]} -eq 0 ] || { echo; printf '%s\n' "${pair[@]}"; echo "(at once / alone; default WCE_VERIFY)"; }

@@ -146,21 +146,27 @@ void SweepDeadTemps(const ns::Node& dir) {
     if (swept.size() > 4096) swept.clear();
     if (!swept.emplace(dir.st.st_dev, dir.st.st_ino).second) return;
     const int dirfd = dir.fd.get();
-    ns::DirListing listing;
-    if (!ns::ReadListing(dirfd, listing)) return;
     const bool fat = fsinfo::TraitsOf(dir.st.st_dev, dirfd, "").unordered;
-    for (const auto& e : listing.entries) {
-        const std::string name(listing.name(e));
-        if (!IsTempName(name) && !(fat && IsTempAlias(name))) continue;
+    const auto sweep = [&](const std::string& name) {
+        if (!IsTempName(name) && !(fat && IsTempAlias(name))) return;
         // Looked at before it is opened: opening a device or pipe of that name can act on it.
         struct stat st {};
         if (host::Live().fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode))
-            continue;
+            return;
         Result<host::Fd> fd = ns::OpenChecked({dirfd, name.c_str()}, st, O_RDONLY);
-        if (!fd || host::Live().flock(fd->get(), LOCK_EX | LOCK_NB) != 0) continue;
-        host::Live().unlinkat(dirfd, name.c_str(), 0);
+        if (fd && host::Live().flock(fd->get(), LOCK_EX | LOCK_NB) == 0)
+            host::Live().unlinkat(dirfd, name.c_str(), 0);
+    };
+    // The folder's name table, where the walk just judged it, holds what a dead writer left: a
+    // second listing would cost FUSE and FAT drivers a round trip per page of names.
+    if (dir.listed) {
+        for (const auto& [key, name] : dir.byFolded) sweep(name);
+        return;
     }
+    ns::DirListing listing;
+    if (!ns::ReadListing(dirfd, listing)) return;
+    for (const auto& e : listing.entries) sweep(std::string(listing.name(e)));
 }
 
 // DropTemp lets go of its data before removing temp, else FUSE keeps it as a hidden file.
