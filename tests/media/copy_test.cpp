@@ -170,7 +170,7 @@ TEST_P(MediaCopy, LastWriteTimeComesWithTheFile) {
         ASSERT_TRUE(CopyFileW(u"\\Storage Card\\old.txt", dst, FALSE)) << GetLastError();
         struct stat st {};
         ASSERT_EQ(stat((Root() / (dst[1] == u'n' ? "new.txt" : "there.txt")).c_str(), &st), 0);
-        const double got = double(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
+        const double got = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
         EXPECT_NEAR(got, 981173107.3, GetParam() == &kFat ? 2.0 : 1e-6);
     }
 }
@@ -211,7 +211,9 @@ TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath) {
         EXPECT_EQ(syncs, reachable ? 0 : 1);
         EXPECT_GE(fsyncs, reachable ? 1 : 0);
         EXPECT_EQ(listener.noticed.empty(), reachable) << listener.noticed;
-        if (!reachable) EXPECT_NE(listener.noticed.find("not from the card"), std::string::npos);
+        if (!reachable) {
+            EXPECT_NE(listener.noticed.find("not from the card"), std::string::npos);
+        }
     }
 }
 
