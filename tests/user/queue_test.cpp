@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/kernel/device.h"
@@ -58,29 +59,27 @@ TEST_F(UserQueueTest, GetWaitsThroughTheDisplayAndEndsAtQuit) {
     EXPECT_EQ(display->next, 2u);
 }
 
-// A card the program copied from can be unmounted while the dialog waits: the kernel keeps no
-// folder of it open across the wait.
+// A card the program read can be unmounted while the dialog waits: the kernel keeps no folder of
+// it open across the wait.
 TEST_F(UserQueueTest, GetLetsTheMediumBeUnmountedWhileItWaits) {
-    char tmpl[] = "/tmp/wce-queue-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string root = tmpl, card = root + "/card";
+    char root[] = "/tmp/wce-queue-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    const std::string card = std::string(root) + "/card";
     ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
     if (mount("wce-card", card.c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "cannot mount a filesystem here: " << std::strerror(errno);
     kernel::ConfigureDevice({root, card});
     ASSERT_TRUE(CreateDirectoryW(u"\\Storage Card\\dir", nullptr));
-    ASSERT_NE(GetFileAttributesW(u"\\Storage Card\\dir"), INVALID_FILE_ATTRIBUTES);
-    int unmounted = -1;
+    int busy = -1;
     display->answers = {[&] {
-        unmounted = umount2(card.c_str(), 0) == 0 ? 0 : errno;
+        if ((busy = umount2(card.c_str(), 0) == 0 ? 0 : errno) != 0)
+            umount2(card.c_str(), MNT_DETACH);
         PostQuitMessage(0);
     }};
     MSG m{};
     EXPECT_FALSE(GetMessageW(&m, nullptr, 0, 0));
-    EXPECT_EQ(unmounted, 0) << std::strerror(unmounted);
-    if (unmounted != 0) umount2(card.c_str(), MNT_DETACH);
-    rmdir(card.c_str());
-    rmdir(root.c_str());
+    EXPECT_EQ(busy, 0) << std::strerror(busy);
+    std::filesystem::remove_all(root);
 }
 
 TEST_F(UserQueueTest, TranslateAddsCharactersForTheKeysThatHaveThem) {
