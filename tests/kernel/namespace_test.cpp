@@ -247,6 +247,8 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
         {"coarse, settled, stamps move", true, 10 * kSecond, false, true, kNextTick},
         {"coarse, unsettled, stamps stay", true, 0, false, false, kCoarseWindow},
         {"coarse, own change", true, 10 * kSecond, true, true, kCoarseWindow},
+        // The folder's status as FUSE caches it, unsynced, while this process fills it.
+        {"fine, own change, stamps stay", false, kSecond, true, false, 60'000'000},
     };
     int n = 0;
     for (const auto& r : rows) {
@@ -270,7 +272,7 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
                                   (u"\\" + dev.substr(1) + u"\\own.txt").c_str(), FALSE));
         }
         Write(root() + dir + "/out.txt", "o");
-        if (r.stampsMove || r.ownChange) g_stamp.tv_sec += 1;
+        if (r.stampsMove) g_stamp.tv_sec += 1;
         Advance(r.later);
         EXPECT_NE(GetFileAttributesW(outside.c_str()), INVALID_FILE_ATTRIBUTES);
     }

@@ -100,11 +100,13 @@ bool Recheck(Node& n, bool always = false, bool up = false) {
     n.lookFirst = true;
     if (!n.listed) return true;
     const fsinfo::Traits t = fsinfo::TraitsOf(now.st_dev, n.fd.get(), "");
-    const bool same = n.listedStamp.Unchanged(now);
+    // While this process changes the folder its stamps say nothing (and were not synced): the
+    // table is relisted by time alone.
+    const bool same = !n.ownChange && n.listedStamp.Unchanged(now);
     const int64_t window = n.ownChange ? fsinfo::OwnChangeCheck(t)
                            : same      ? fsinfo::StampWindow(t)
                                        : 0;
-    if (!fsinfo::Fresh({n.listedStamp, n.listedAt}, window, &now)) {
+    if (!fsinfo::Fresh({n.listedStamp, n.listedAt}, window, n.ownChange ? nullptr : &now)) {
         n.listed = false;
         n.entries.clear();
         return true;
