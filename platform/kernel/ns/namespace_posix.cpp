@@ -92,7 +92,8 @@ bool Recheck(Node& n, bool always = false, bool up = false) {
     int r = n.up == nullptr ? host::FStat(n.fd.get(), &now)
                             : host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now,
                                                    AT_SYMLINK_NOFOLLOW | sync);
-    if (r != 0 && errno == EINVAL && sync != 0)  // a kernel that takes no sync flags here
+    // A kernel that takes no sync flags here answers EINVAL: asked again without.
+    if (r != 0 && n.up != nullptr && sync != 0 && HostError("fstatat").err == EINVAL)
         r = host::Live().fstatat(n.up->fd.get(), n.name.c_str(), &now, AT_SYMLINK_NOFOLLOW);
     if (r != 0 || !SameEntry(now, n.st) || !S_ISDIR(now.st_mode)) return false;
     n.st = now;
