@@ -312,6 +312,20 @@ TEST_F(KernelTest, CopyIntoAMadeFolderRenamesWithoutExclusiveRename) {
     EXPECT_EQ(CountEntries(root() + "/made"), 3);
 }
 
+// A reinstall replaces files that exist as spelled: their folder's table, relisted every 50 ms
+// while the folder is being filled, is not needed to find them.
+TEST_F(KernelTest, CopyOntoExistingFilesDoesNotRelistTheirFolder) {
+    Write(medium() + "/src.txt", "new");
+    for (const char* f : {"a", "b", "c", "d"}) Write(root() + "/r/" + f + ".txt", "old");
+    ClearFaults();
+    for (const char16_t* dst : {u"\\r\\a.txt", u"\\r\\b.txt", u"\\r\\c.txt", u"\\r\\d.txt"}) {
+        ASSERT_TRUE(CopyFileW(u"\\Storage Card\\src.txt", dst, FALSE));
+        Advance(60'000'000);
+    }
+    ExpectWithin(budget::kReplacingListsOnce);
+    EXPECT_EQ(Read(root() + "/r/d.txt"), "new");
+}
+
 // Each optional call refused as filesystems refuse it: the copy still succeeds with the same
 // guarantees (whole files, nothing left beside them, exclusive creation where asked), and the
 // refused call is not tried again for the next file.

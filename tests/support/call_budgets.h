@@ -30,6 +30,9 @@ inline constexpr CallBudget kOnePlacingCallEach{
     "two copies into a folder this process made, no exclusive rename, no unnamed files",
     Ops(HostOp::Rename, HostOp::Link, HostOp::Unlink), 2,
     "a rename places each file: linking and unlinking cost a FUSE driver two more round trips"};
+inline constexpr CallBudget kReplacingListsOnce{
+    "four copies onto existing files of one folder, 60 ms apart", Ops(HostOp::ReadDir), 2,
+    "names found as spelled need no table: the folder is listed once, for dead temporaries"};
 inline constexpr CallBudget kKeptIsNotWritten{
     "a copy onto a target the card already holds right, read-back on",
     Ops(HostOp::Write, HostOp::CopyRange, HostOp::Rename), 0,

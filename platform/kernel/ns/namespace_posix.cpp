@@ -342,8 +342,9 @@ Status WalkFolders(const paths::Components& c, size_t n, NodeRef& at, bool reche
     return {};
 }
 
-// The entry name in dir, exact, else as its table spells it; a miss from a table trusted as it
-// stands (made by this process and fresh, or asked to) is presumed, not looked up.
+// The entry name in dir, exact, else as its table spells it; a miss from a listed table trusted as
+// it stands (made by this process and fresh, or asked to) is presumed, not looked up. An unlisted
+// table is listed only once the exact name missed: a reinstall finds every name as it is spelled.
 Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trustTable, bool known) {
     out = Entry{};
     out.dir = dir;
@@ -354,7 +355,7 @@ Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trust
     // another process adds is then seen from the next tick on.
     const bool lookFirst = std::exchange(dir->lookFirst, false);
     std::string spelled;
-    if (!folds && (trustTable || (dir->made && dir->listed && !lookFirst))) {
+    if (!folds && dir->listed && (trustTable || (dir->made && !lookFirst))) {
         if (Status s = Spelled(*dir, name, spelled); !s) return s;
         if (spelled.empty()) {
             out.presumed = true;
