@@ -97,7 +97,8 @@ struct Entry {
 // Resolve: the last component may be missing (exists = false). Fails as BadName (unspellable, too
 // long), Folder (one on the way missing or not a folder) or EACCES (a link out of the mapping).
 Status Resolve(std::u16string_view devicePath, Entry& out);
-// ResolveTarget trusts a table miss (presumed), for exclusive creators that relook when taken.
+// ResolveTarget trusts a listed table's miss (presumed), for exclusive creators that relook when
+// taken; an unlisted table is listed only once the exact name missed.
 Status ResolveTarget(std::u16string_view devicePath, Entry& out);
 // ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
 // known: for what is only read (an attribute word, a copy's source), the entry's status the
