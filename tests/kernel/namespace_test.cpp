@@ -1,5 +1,6 @@
 // Where device paths land on the host: mapping, confinement and case-insensitive lookup.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 
@@ -229,7 +230,32 @@ int StatFsOf(int fd, struct statfs* st) {
     if (r == 0 && g_coarse) st->f_type = 0x65735546;  // a FUSE filesystem: coarse stamps
     return r;
 }
+// A folder that folds case (ext4's chattr +F) on a filesystem whose other folders keep it.
+ino_t g_folding = 0;
+int FoldingStat(int dirfd, const char* path, struct stat* st, int flags) {
+    struct stat dir {};
+    if (::fstatat(dirfd, path, st, flags) == 0) return 0;
+    if (errno != ENOENT || ::fstat(dirfd, &dir) != 0 || dir.st_ino != g_folding) return -1;
+    std::string lower(path);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ::fstatat(dirfd, lower.c_str(), st, flags);
+}
 }  // namespace
+
+// A folder that folds case says nothing of the others: their names are still matched by table.
+TEST_F(KernelTest, NamespaceMatchesCaseBesideAFolderThatFoldsIt) {
+    Write(root() + "/f/abc", "f");
+    Write(root() + "/p/readme.txt", "p");
+    struct stat st {};
+    ASSERT_EQ(stat((root() + "/f").c_str(), &st), 0);
+    g_folding = st.st_ino;
+    host::Table().fstatat = FoldingStat;
+    host::Table().fstatfs = [](int fd, struct statfs* sf) {
+        return ::fstatfs(fd, sf) == 0 ? (sf->f_type = EXT4_SUPER_MAGIC, 0) : -1;
+    };
+    EXPECT_EQ(GetFileAttributesW(u"\\f\\missing"), INVALID_FILE_ATTRIBUTES);  // lists f first
+    EXPECT_NE(GetFileAttributesW(u"\\p\\README.TXT"), INVALID_FILE_ATTRIBUTES);
+}
 
 // Stamps x own change x outside change: a name another process adds to a folder whose name table
 // is known is found once the clock has passed what the rule allows.

@@ -65,6 +65,9 @@ Traits Probe(int dirfd, const char* name) {
         t.store = AttrStore::FatIoctl;
         t.foldsCase = 1;
     }
+    // These fold case per folder (chattr +F): one folder that folds says nothing of the others, so
+    // names there are matched through the name tables, as on any filesystem that keeps case.
+    if (type == EXT4_SUPER_MAGIC || type == kF2fsMagic || type == TMPFS_MAGIC) t.foldsCase = 0;
     // The FUSE NTFS driver shows the attribute word Windows keeps; other FUSE drivers refuse it.
     unsigned char word[4];
     // Its time stamps are NTFS's own, in 100 ns, set on every change that passes the mount.
