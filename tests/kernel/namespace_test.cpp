@@ -230,12 +230,14 @@ int StatFsOf(int fd, struct statfs* st) {
     if (r == 0 && g_coarse) st->f_type = 0x65735546;  // a FUSE filesystem: coarse stamps
     return r;
 }
-// A folder that folds case (ext4's chattr +F) on a filesystem whose other folders keep it.
+// A folder that folds case (ext4's chattr +F) on a filesystem whose other folders keep it; 0: a
+// host that ignores case in every folder.
 ino_t g_folding = 0;
 int FoldingStat(int dirfd, const char* path, struct stat* st, int flags) {
     struct stat dir {};
     if (::fstatat(dirfd, path, st, flags) == 0) return 0;
-    if (errno != ENOENT || ::fstat(dirfd, &dir) != 0 || dir.st_ino != g_folding) return -1;
+    if (errno != ENOENT || ::fstat(dirfd, &dir) != 0 || (g_folding != 0 && dir.st_ino != g_folding))
+        return -1;
     std::string lower(path);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ::fstatat(dirfd, lower.c_str(), st, flags);
@@ -255,6 +257,21 @@ TEST_F(KernelTest, NamespaceMatchesCaseBesideAFolderThatFoldsIt) {
     };
     EXPECT_EQ(GetFileAttributesW(u"\\f\\missing"), INVALID_FILE_ATTRIBUTES);  // lists f first
     EXPECT_NE(GetFileAttributesW(u"\\p\\README.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+// A host that ignores case in every folder (a FUSE driver) is learnt to: a miss lists no folder.
+TEST_F(KernelTest, NamespaceLearnsAHostThatIgnoresCase) {
+    Write(root() + "/f/abc", "f");
+    Write(root() + "/p/x", "p");
+    g_folding = 0;
+    host::Table().fstatat = FoldingStat;
+    host::Table().fstatfs = [](int fd, struct statfs* sf) {
+        return ::fstatfs(fd, sf) == 0 ? (sf->f_type = 0x65735546, 0) : -1;
+    };
+    EXPECT_EQ(GetFileAttributesW(u"\\f\\missing"), INVALID_FILE_ATTRIBUTES);  // lists f, learns
+    ClearFaults();
+    EXPECT_EQ(GetFileAttributesW(u"\\p\\missing"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(HostCallCount(HostOp::ReadDir), 0);
 }
 
 // Stamps x own change x outside change: a name another process adds to a folder whose name table
