@@ -217,7 +217,7 @@ namespace {
 // A folder whose stamps the test sets, on a filesystem with fine or coarse stamps: the freshness
 // rule stepped through without sleeping.
 constexpr int64_t kSecond = 1'000'000'000;
-bool g_coarse = false;
+long g_fsType = 0;  // what fstatfs reports; 0: what the host says
 ino_t g_dir = 0;
 struct timespec g_stamp {};
 int StampedStat(int dirfd, const char* path, struct stat* st, int flags) {
@@ -227,7 +227,7 @@ int StampedStat(int dirfd, const char* path, struct stat* st, int flags) {
 }
 int StatFsOf(int fd, struct statfs* st) {
     int r = ::fstatfs(fd, st);
-    if (r == 0 && g_coarse) st->f_type = 0x65735546;  // a FUSE filesystem: coarse stamps
+    if (r == 0 && g_fsType != 0) st->f_type = g_fsType;
     return r;
 }
 // A folder that folds case (ext4's chattr +F) on a filesystem whose other folders keep it; 0: a
@@ -236,11 +236,14 @@ ino_t g_folding = 0;
 int FoldingStat(int dirfd, const char* path, struct stat* st, int flags) {
     struct stat dir {};
     if (::fstatat(dirfd, path, st, flags) == 0) return 0;
-    if (errno != ENOENT || ::fstat(dirfd, &dir) != 0 || (g_folding != 0 && dir.st_ino != g_folding))
-        return -1;
-    std::string lower(path);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ::fstatat(dirfd, lower.c_str(), st, flags);
+    const int err = errno;
+    if (err == ENOENT && ::fstat(dirfd, &dir) == 0 && (g_folding == 0 || dir.st_ino == g_folding)) {
+        std::string lower(path);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return ::fstatat(dirfd, lower.c_str(), st, flags);
+    }
+    errno = err;
+    return -1;
 }
 }  // namespace
 
@@ -251,10 +254,9 @@ TEST_F(KernelTest, NamespaceMatchesCaseBesideAFolderThatFoldsIt) {
     struct stat st {};
     ASSERT_EQ(stat((root() + "/f").c_str(), &st), 0);
     g_folding = st.st_ino;
+    g_fsType = EXT4_SUPER_MAGIC;
     host::Table().fstatat = FoldingStat;
-    host::Table().fstatfs = [](int fd, struct statfs* sf) {
-        return ::fstatfs(fd, sf) == 0 ? (sf->f_type = EXT4_SUPER_MAGIC, 0) : -1;
-    };
+    host::Table().fstatfs = StatFsOf;
     EXPECT_EQ(GetFileAttributesW(u"\\f\\missing"), INVALID_FILE_ATTRIBUTES);  // lists f first
     EXPECT_NE(GetFileAttributesW(u"\\p\\README.TXT"), INVALID_FILE_ATTRIBUTES);
 }
@@ -264,10 +266,9 @@ TEST_F(KernelTest, NamespaceLearnsAHostThatIgnoresCase) {
     Write(root() + "/f/abc", "f");
     Write(root() + "/p/x", "p");
     g_folding = 0;
+    g_fsType = 0x65735546;  // FUSE
     host::Table().fstatat = FoldingStat;
-    host::Table().fstatfs = [](int fd, struct statfs* sf) {
-        return ::fstatfs(fd, sf) == 0 ? (sf->f_type = 0x65735546, 0) : -1;
-    };
+    host::Table().fstatfs = StatFsOf;
     EXPECT_EQ(GetFileAttributesW(u"\\f\\missing"), INVALID_FILE_ATTRIBUTES);  // lists f, learns
     ClearFaults();
     EXPECT_EQ(GetFileAttributesW(u"\\p\\missing"), INVALID_FILE_ATTRIBUTES);
@@ -296,8 +297,8 @@ TEST_F(KernelTest, NamespaceTablesFollowTheFreshnessRule) {
     int n = 0;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        ForgetHost();  // the traits of the filesystem are learnt anew
-        g_coarse = r.coarse;
+        ForgetHost();                          // the traits of the filesystem are learnt anew
+        g_fsType = r.coarse ? 0x65735546 : 0;  // a FUSE filesystem: coarse stamps
         const std::string dir = "/t" + std::to_string(n++);
         Write(root() + dir + "/seed.txt", "s");
         g_dir = fs::status(root() + dir).type() == fs::file_type::directory

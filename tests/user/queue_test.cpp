@@ -66,8 +66,11 @@ TEST_F(UserQueueTest, GetLetsTheMediumBeUnmountedWhileItWaits) {
     ASSERT_NE(mkdtemp(root), nullptr);
     const std::string card = std::string(root) + "/card";
     ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
-    if (mount("wce-card", card.c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a filesystem here: " << std::strerror(errno);
+    if (mount("wce-card", card.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        const int err = errno;
+        std::filesystem::remove_all(root);
+        GTEST_SKIP() << "cannot mount a filesystem here: " << std::strerror(err);
+    }
     kernel::ConfigureDevice({root, card});
     ASSERT_TRUE(CreateDirectoryW(u"\\Storage Card\\dir", nullptr));
     int busy = -1;
