@@ -20,18 +20,15 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/host/result.h"
-#include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
+#include "platform/kernel/ns/paths.h"
 #include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel {
 
 namespace {
 
-DeviceConfig& Current() {
-    static DeviceConfig c;
-    return c;
-}
+DeviceConfig g_current;  // as ConfigureDevice took it last
 
 // A setting that cannot be taken: what the caller tells the user (it decides how to stop).
 struct SettingError {
@@ -109,7 +106,7 @@ void PrepareFreshDevice(const std::string& root) {
 std::u16string ExeNameOf(const std::string& hostExe) {
     std::string file = hostExe.substr(hostExe.rfind('/') + 1);
     std::u16string name;
-    names::HostToDevice(file, name);
+    paths::HostToDevice(file, name);
     if (file.find('.') == std::string::npos) name += u".exe";
     return name;
 }
@@ -147,7 +144,7 @@ std::string SelfExecutable(const char* argv0) {
 }  // namespace
 
 void ConfigureDevice(const DeviceConfig& config) {
-    Current() = config;
+    g_current = config;
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
     writeback::CloseAll();
     ForgetHost();
@@ -159,7 +156,7 @@ void ForgetHost() {
 }
 
 const DeviceConfig& CurrentDevice() {
-    return Current();
+    return g_current;
 }
 
 bool DeviceConfigFromEnvironment(const char* argv0, DeviceConfig& c, std::string& problem) try {

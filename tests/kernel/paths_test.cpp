@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/kernel/errors.h"
-#include "platform/kernel/ns/names.h"
 
 using namespace wce::kernel;
 
@@ -117,10 +116,10 @@ TEST(KernelNames, HostNamesRoundTripExactly) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.host);
         std::u16string dev;
-        names::HostToDevice(r.host, dev);
+        paths::HostToDevice(r.host, dev);
         EXPECT_EQ(dev, r.device);
         std::string back;
-        ASSERT_TRUE(names::DeviceToHost(dev, back).ok());
+        ASSERT_TRUE(paths::DeviceToHost(dev, back).ok());
         EXPECT_EQ(back, r.host);
     }
 }
@@ -131,6 +130,6 @@ TEST(KernelNames, DeviceNamesAHostCannotHoldAreRefused) {
     for (const auto& r : rows) {
         SCOPED_TRACE(Narrow(r));
         std::string out;
-        EXPECT_EQ(Win32Of(names::DeviceToHost(r, out)), ERROR_INVALID_NAME);
+        EXPECT_EQ(Win32Of(paths::DeviceToHost(r, out)), ERROR_INVALID_NAME);
     }
 }

@@ -58,19 +58,9 @@ class ExistingEntry {
     ExistingEntry& operator=(const ExistingEntry&) = delete;
 };
 
-// Try makes the host call `what` through call() (0, or the errno it failed with) unless dev
-// refused f. It fails with the call's error; a refusal is remembered and is no failure: *made
-// (where asked) says whether the call was made.
-template <class Call>
-Status Try(dev_t dev, Feature f, const char* what, Call call, bool* made = nullptr,
-           dev_t srcDev = 0) {
-    const int err = Refused(dev, f, srcDev) ? -1 : call();
-    if (made != nullptr) *made = err == 0;
-    if (err <= 0 || NoteRefusal(dev, f, err, srcDev)) return {};
-    Error e{err};
-    e.call = what;
-    return e;
-}
+// Tried: the outcome of the host call `what`, made as dev had not refused f: err is 0, or the
+// errno it failed with. It fails with that error; a refusal is remembered and is no failure.
+Status Tried(dev_t dev, Feature f, const char* what, int err, dev_t srcDev = 0);
 
 // The traits of the filesystem holding name in dirfd (dirfd itself where name is empty), an entry
 // on device dev; one statfs per device.
@@ -91,24 +81,23 @@ int64_t StampWindow(const Traits& t);
 // OwnChangeCheck: a folder this process fills is relisted at most every 50 ms, not every few files.
 int64_t OwnChangeCheck(const Traits& t);
 
-// An entry's stamps as a cache recorded them when it filled its view.
+// An entry's stamps as a cache recorded them when it filled its view; Stamp{} is none.
 struct Stamp {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    int64_t mtime = 0, ctime = 0;  // in nanoseconds: a remembered entry per file, kept small
-    bool settled = false;  // both times were older than the filesystem's stamp window when read
+    dev_t dev;
+    ino_t ino;
+    int64_t mtime, ctime;  // in nanoseconds: a remembered entry per file, kept small
+    bool settled;          // both times were older than the filesystem's stamp window when read
 
-    // The stamps of st read at time now, on a filesystem with traits t.
-    static Stamp Of(const struct stat& st, const Traits& t, int64_t now);
-    // The stamps of st taken in provisionally: never trusted before they are read again.
-    static Stamp Unsettled(const struct stat& st);
+    // The stamps of st read at time now, on a filesystem with traits t; without t taken in
+    // provisionally: never trusted before they are read again.
+    static Stamp Of(const struct stat& st, const Traits* t = nullptr, int64_t now = 0);
     bool SameEntry(const struct stat& st) const { return dev == st.st_dev && ino == st.st_ino; }
     bool Unchanged(const struct stat& st) const;
 };
 
 // A cache's view of one entry: its stamps, and when it was last compared with the host.
 struct View {
-    Stamp stamp;
+    Stamp stamp{};
     int64_t at = INT64_MIN / 2;
 };
 

@@ -29,14 +29,6 @@ struct FsFacts {
     std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
 };
 
-FsFacts& Facts() {
-    return Learnt<FsFacts>();
-}
-
-bool PairKeyed(Feature f) {
-    return f == Feature::Clone || f == Feature::CopyRange;
-}
-
 thread_local int existingEntries = 0;
 
 bool MeansNotHere(Feature f, int err) {
@@ -94,25 +86,32 @@ ExistingEntry::~ExistingEntry() {
 }
 
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
-    const auto& refused = Facts().refused;
-    auto it = refused.find({dev, PairKeyed(f) ? srcDev : 0});
+    const auto& refused = Learnt<FsFacts>().refused;
+    auto it = refused.find({dev, srcDev});
     return it != refused.end() && ((it->second >> static_cast<unsigned>(f)) & 1u);
 }
 
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
     if (!MeansNotHere(f, err)) return false;
-    Facts().refused[{dev, PairKeyed(f) ? srcDev : 0}] |= 1u << static_cast<unsigned>(f);
+    Learnt<FsFacts>().refused[{dev, srcDev}] |= 1u << static_cast<unsigned>(f);
     return true;
+}
+
+Status Tried(dev_t dev, Feature f, const char* what, int err, dev_t srcDev) {
+    if (err == 0 || NoteRefusal(dev, f, err, srcDev)) return {};
+    Error e{err};
+    e.call = what;
+    return e;
 }
 
 Traits TraitsOf(dev_t dev, int dirfd, const char* name) {
     Traits t;
     if (KnownTraits(dev, t)) return t;
-    return Facts().traits.emplace(dev, Probe(dirfd, name)).first->second;
+    return Learnt<FsFacts>().traits.emplace(dev, Probe(dirfd, name)).first->second;
 }
 
 bool KnownTraits(dev_t dev, Traits& out) {
-    const auto& traits = Facts().traits;
+    const auto& traits = Learnt<FsFacts>().traits;
     auto it = traits.find(dev);
     if (it == traits.end()) return false;
     out = it->second;
@@ -120,8 +119,8 @@ bool KnownTraits(dev_t dev, Traits& out) {
 }
 
 void NoteFoldsCase(dev_t dev, bool folds) {
-    if (auto it = Facts().traits.find(dev); it != Facts().traits.end())
-        it->second.foldsCase = folds ? 1 : 0;
+    auto& traits = Learnt<FsFacts>().traits;
+    if (auto it = traits.find(dev); it != traits.end()) it->second.foldsCase = folds ? 1 : 0;
 }
 
 int64_t Now() {
@@ -164,13 +163,9 @@ int64_t Nanoseconds(const timespec& ts) {
 }
 }  // namespace
 
-Stamp Stamp::Unsettled(const struct stat& st) {
-    return {st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim), false};
-}
-
-Stamp Stamp::Of(const struct stat& st, const Traits& t, int64_t now) {
-    Stamp s = Unsettled(st);
-    s.settled = now - std::max(s.mtime, s.ctime) >= StampWindow(t);
+Stamp Stamp::Of(const struct stat& st, const Traits* t, int64_t now) {
+    Stamp s{st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim), false};
+    s.settled = t != nullptr && now - std::max(s.mtime, s.ctime) >= StampWindow(*t);
     return s;
 }
 

@@ -69,24 +69,20 @@ inline Status HostStatus(int r, const char* call) {
     return r == 0 ? Status() : Status(HostError(call));
 }
 
+// A Status that carries a value where it holds no error.
 template <class T>
-class [[nodiscard]] Result {
+class [[nodiscard]] Result : public Status {
   public:
-    Result(T value) : value_(std::move(value)) {}          // NOLINT
-    Result(Error e) : error_(std::move(e)), ok_(false) {}  // NOLINT
-    bool ok() const { return ok_; }
-    explicit operator bool() const { return ok_; }
-    const Error& error() const { return error_; }
+    Result(T value) : value_(std::move(value)) {}  // NOLINT
+    Result(Error e) : Status(e) {}                 // NOLINT
     const T& operator*() const { return value_; }
     const T* operator->() const { return &value_; }
-    T value_or(T other) const { return ok_ ? value_ : other; }
+    T value_or(T other) const { return ok() ? value_ : other; }
     // Moves the value out, for values that cannot be copied.
     T Take() { return std::move(value_); }
 
   private:
     T value_{};
-    Error error_{};
-    bool ok_ = true;
 };
 
 }  // namespace wce::kernel

@@ -62,7 +62,7 @@ bool SameEntry(const struct stat& a, const struct stat& b) {
 }
 }  // namespace
 
-Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int flags) {
+Status OpenChecked(const Location& at, const struct stat& want, int flags, host::Fd& fd) {
     const int dirfd = at.dirfd;
     const char* name = at.name;
     flags = (flags & ~O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY;
@@ -75,15 +75,16 @@ Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int fl
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Error{EACCES};
     char proc[32];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", path.get());
-    host::Fd fd(host::OpenAt(AT_FDCWD, proc, flags));
-    if (fd.valid()) return fd;
+    fd.reset(host::OpenAt(AT_FDCWD, proc, flags));
+    if (fd.valid()) return {};
     if (const Error e = HostError("openat"); e.err != ENOENT) return e;
     // Without /proc: opened by name once more (no link followed), and compared again.
     fd.reset(host::OpenAt(dirfd, name, flags | O_NOFOLLOW));
     if (!fd.valid() || host::FStat(fd.get(), &st) != 0)
         return HostError(fd.valid() ? "fstat" : "openat");
-    if (!SameEntry(st, want)) return Error{ESTALE};
-    return fd;
+    if (SameEntry(st, want)) return {};
+    fd.reset();
+    return Error{ESTALE};
 }
 
 Status RootUnchanged() {

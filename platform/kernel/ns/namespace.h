@@ -21,13 +21,6 @@
 
 namespace wce::kernel::ns {
 
-// Transparent: a lookup by a view builds no string.
-template <class View>
-struct ViewHash {
-    using is_transparent = void;
-    size_t operator()(View s) const { return std::hash<View>{}(s); }
-};
-
 // A host folder as the walk reached it: the only cache of the namespace. What it holds is good
 // while Valid(); past that the walk compares it with the host once (Recheck) and relists its
 // table only when its stamps moved (FAT: two-second times; others' changes in the window too).
@@ -46,22 +39,21 @@ struct Node {
     bool ownChange = false;  // this process changed it since it was listed
     bool lookFirst = false;  // compared again: the next name is looked up, not taken from the table
     int collisions = 0;      // names that fold alike; removing one then needs a relisting
-    fsinfo::Stamp listedStamp;
+    fsinfo::Stamp listedStamp{};
     int64_t listedAt = INT64_MIN / 2;
-    std::unordered_map<std::u16string, std::string, ViewHash<std::u16string_view>, std::equal_to<>>
-        byFolded;
+    std::unordered_map<std::u16string, std::string> byFolded;
     // What is known of its entries: its status, good within a tick of when it was looked at
     // (seen); the attribute word, good within a tick of when it was read (at), or while the
     // entry's stamps stay as they were, settled, on a fine-stamped filesystem.
     struct Known {
         struct stat st {};
         int64_t seen = INT64_MIN / 2;
-        fsinfo::Stamp stamp;
+        fsinfo::Stamp stamp{};
         int64_t at = INT64_MIN / 2;
         DWORD word = 0;
         bool worded = false;
     };
-    std::unordered_map<std::string, Known, ViewHash<std::string_view>, std::equal_to<>> entries;
+    std::unordered_map<std::string, Known> entries;
 
     // Trusted as it is: compared with the host within the last clock tick.
     bool Valid() const;
@@ -76,8 +68,9 @@ struct Location {
 };
 
 struct Entry {
-    NodeRef dir;       // the folder holding it (the mapped folder itself where leaf is empty)
-    std::string leaf;  // its spelling there: an existing name as the host spells it
+    NodeRef dir;         // the folder holding it (the mapped folder itself where leaf is empty)
+    std::string leaf;    // its spelling there: an existing name as the host spells it
+    std::u16string key;  // its folded device name, where a walk named it: its table's key
     bool exists = false;
     bool presumed = false;  // missing by the folder's name table, not looked up
     struct stat st {};      // when exists: a link's target, for links inside the mapped folders
@@ -94,16 +87,20 @@ struct Entry {
     std::string HostPath() const;
 };
 
-// Resolve: the last component may be missing (exists = false). Fails as BadName (unspellable, too
-// long), Folder (one on the way missing or not a folder) or EACCES (a link out of the mapping).
-Status Resolve(std::u16string_view devicePath, Entry& out);
-// ResolveTarget trusts a listed table's miss (presumed), for exclusive creators that relook when
-// taken; an unlisted table is listed only once the exact name missed.
-Status ResolveTarget(std::u16string_view devicePath, Entry& out);
-// ResolveExisting is Resolve for a path that must name an entry: fails as Resolve, and with ENOENT.
-// known: for what is only read (an attribute word, a copy's source), the entry's status the
-// folder node took within the tick stands; whatever is changed is looked at afresh.
-Status ResolveExisting(std::u16string_view devicePath, Entry& out, bool known = false);
+// How Resolve treats the last component.
+enum class Want {
+    Any,       // it may be missing (exists = false)
+    Existing,  // it must name an entry: ENOENT otherwise
+    // As Existing, for what is only read (an attribute word, a copy's source): the entry's status
+    // the folder node took within the tick stands; whatever is changed is looked at afresh.
+    Known,
+    // As Any, a listed table's miss trusted (presumed), for exclusive creators that relook when
+    // taken; an unlisted table is listed only once the exact name missed.
+    Target,
+};
+// Resolve fails as BadName (unspellable, too long), Folder (one on the way missing or not a
+// folder) or EACCES (a link out of the mapping).
+Status Resolve(std::u16string_view devicePath, Entry& out, Want want = Want::Any);
 // ResolveFolder: the folder node devicePath names, each node on the way compared with the host
 // (it is about to be listed); fails as Resolve, ENOTDIR for no folder.
 Result<NodeRef> ResolveFolder(std::u16string_view devicePath);
@@ -112,7 +109,7 @@ Result<NodeRef> ResolveFolder(std::u16string_view devicePath);
 // the descriptor (it may have changed since the look).
 Status OpenResolved(Entry& e, host::Fd& fd, int flags);
 
-// OpenRegular: the regular file at devicePath (known as for ResolveExisting), opened as looked up
+// OpenRegular: the regular file at devicePath (known: as Want::Known), opened as looked up
 // without following a link and without waiting (no device or pipe is read); e.st then comes from
 // the descriptor. ELOOP for a link that cannot be followed, EACCES for what is no regular file.
 Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool known = false);
@@ -120,7 +117,7 @@ Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool 
 // OpenChecked opens name in dirfd only while it is the entry seen (want): O_PATH, no follow, then,
 // once dev, inode and type match, via /proc/self/fd: no swapped-in link or file is used. ESTALE
 // where the name holds another entry now, EACCES where it holds no regular file or folder.
-Result<host::Fd> OpenChecked(const Location& at, const struct stat& want, int flags);
+Status OpenChecked(const Location& at, const struct stat& want, int flags, host::Fd& fd);
 
 // RootUnchanged: the device folder's path still leads to the folder first opened there (ESTALE).
 Status RootUnchanged();
@@ -143,12 +140,14 @@ Status ReadListing(int dirfd, DirListing& out);
 // Looks up name in the folder node as a listing found it: a link followed inside the mapping.
 Status Describe(const NodeRef& dir, std::string_view name, Entry& out);
 
-// Changes made by this process, told to the node that holds them.
-void NoteAdded(Node& dir, std::string_view hostName);
-// NoteMadeFolder: the new folder's node starts with an empty table of its own, trusted.
-void NoteMadeFolder(const NodeRef& dir, std::string_view hostName);
-// A name the folder's table missed turned out to exist: it is listed afresh.
-void NoteStale(Node& dir);
+// Every name change in device folders (entries from Resolve) goes through these, so the folder
+// nodes stay true; EEXIST means taken, the folder relisted.
+// Makes the folder e names; it starts with an empty name table of its own.
+Status MakeFolder(const Entry& e);
+// NameUnnamed links fd under e's name by its descriptor where allowed, else through /proc.
+Status NameUnnamed(int fd, const Entry& e);
+// Rename exclusive: RENAME_NOREPLACE, a link, or O_EXCL and rename (a kill leaves empty, not torn).
+Status Rename(const std::string& temp, const Entry& e, bool exclusive, dev_t dev);
 
 // Called by ConfigureDevice, which then has everything learnt under the old mapping forgotten.
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,

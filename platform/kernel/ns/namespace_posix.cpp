@@ -2,6 +2,7 @@
 // parent's descriptor without following links; names exact, else by the folder's name table.
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +13,6 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/mapping.h"
-#include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
 
@@ -33,13 +33,9 @@ constexpr int64_t kUpWindow = 50'000'000;
 
 // Folder nodes by their folded device path ("" the device root); links' targets are not kept.
 struct Nodes {
-    std::unordered_map<std::u16string, NodeRef, ViewHash<std::u16string_view>, std::equal_to<>>
-        byPath;
+    std::unordered_map<std::u16string, NodeRef> byPath;
     NodeRef root, medium;
 };
-Nodes& Cache() {
-    return Learnt<Nodes>();
-}
 
 bool SameEntry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -47,7 +43,7 @@ bool SameEntry(const struct stat& a, const struct stat& b) {
 
 // A mapped folder, opened as the user named it (links and all): the walk never leaves it.
 Status Base(bool medium, NodeRef& out) {
-    NodeRef& base = medium ? Cache().medium : Cache().root;
+    NodeRef& base = medium ? Learnt<Nodes>().medium : Learnt<Nodes>().root;
     if (base == nullptr) {
         const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
         auto n = std::make_shared<Node>();
@@ -112,7 +108,7 @@ bool Recheck(Node& n, bool always = false, bool up = false) {
         n.entries.clear();
         return true;
     }
-    if (!same) n.listedStamp = fsinfo::Stamp::Unsettled(now);
+    if (!same) n.listedStamp = fsinfo::Stamp::Of(now);
     n.ownChange = false;
     return true;
 }
@@ -120,7 +116,7 @@ bool Recheck(Node& n, bool always = false, bool up = false) {
 // The folded device form of a host name, the key of a name table.
 void FoldedKey(std::string_view hostName, std::u16string& key) {
     std::u16string dev;
-    names::HostToDevice(hostName, dev);
+    paths::HostToDevice(hostName, dev);
     key.clear();
     paths::AppendFolded(dev, key);
 }
@@ -157,7 +153,8 @@ Status List(Node& n) {
     n.collisions = 0;
     n.listed = true;
     n.ownChange = false;
-    n.listedStamp = fsinfo::Stamp::Of(n.st, fsinfo::TraitsOf(n.st.st_dev, n.fd.get(), ""), now);
+    const fsinfo::Traits t = fsinfo::TraitsOf(n.st.st_dev, n.fd.get(), "");
+    n.listedStamp = fsinfo::Stamp::Of(n.st, &t, now);
     n.listedAt = now;
     LearnCaseFolding(n, listing);
     std::u16string key;
@@ -175,12 +172,11 @@ bool HostFolds(const Node& n) {
     return fsinfo::KnownTraits(n.st.st_dev, t) && t.foldsCase == 1;
 }
 
-// The host's spelling of a device name in n by its table (out); empty where none is listed.
-Status Spelled(Node& n, std::u16string_view name, std::string& out) {
+// The host's spelling in n of the device name folded as key, by its table (out); empty where none
+// is listed.
+Status Spelled(Node& n, const std::u16string& key, std::string& out) {
     if (!n.listed)
         if (Status s = List(n); !s) return s;
-    std::u16string key;
-    paths::AppendFolded(name, key);
     auto hit = n.byFolded.find(key);
     out = hit == n.byFolded.end() ? std::string() : hit->second;
     return {};
@@ -289,7 +285,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
 // The child folder node of dir named name (device spelling) into out, kept under key while Valid.
 Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name, bool recheck,
              bool up, NodeRef& out) {
-    auto& nodes = Cache().byPath;
+    auto& nodes = Learnt<Nodes>().byPath;
     if (auto it = nodes.find(key); it != nodes.end()) {
         if (it->second->up == dir && Recheck(*it->second, recheck, up)) {
             out = it->second;
@@ -298,13 +294,14 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
         nodes.erase(it);
     }
     std::string host;
-    if (Status s = names::DeviceToHost(name, host); !s) return s;
+    if (Status s = paths::DeviceToHost(name, host); !s) return s;
     Entry e;
     Status s = Look(dir, host, e, 0, true);
     if (s.Is(ENOENT) && !HostFolds(*dir)) {
         Recheck(*dir);  // its table answers now: judged as the folder holding an entry is
         std::string spelled;
-        if (Status listed = Spelled(*dir, name, spelled); !listed) return listed;
+        const Status listed = Spelled(*dir, key.substr(key.rfind(u'\\') + 1), spelled);
+        if (!listed) return listed;
         if (!spelled.empty()) s = Look(dir, spelled, e);
     }
     if (!s) return Error{s.error().err, Kind::Folder};
@@ -346,17 +343,22 @@ Status WalkFolders(const paths::Components& c, size_t n, NodeRef& at, bool reche
 // it stands (made by this process and fresh, or asked to) is presumed, not looked up. An unlisted
 // table is listed only once the exact name missed: a reinstall finds every name as it is spelled.
 Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trustTable, bool known) {
-    out = Entry{};
     out.dir = dir;
-    if (Status s = names::DeviceToHost(name, out.leaf); !s) return s;
+    out.leaf.clear();
+    out.key.clear();
+    out.exists = out.presumed = false;
+    out.st = {};
+    out.linkDir.reset();
+    if (Status s = paths::DeviceToHost(name, out.leaf); !s) return s;
     if (out.leaf.size() > NAME_MAX) return Error{ENAMETOOLONG, Kind::BadName};
+    paths::AppendFolded(name, out.key);
     const bool folds = HostFolds(*dir);
     // A folder made here is trusted within the tick after a name was looked at for real: what
     // another process adds is then seen from the next tick on.
     const bool lookFirst = std::exchange(dir->lookFirst, false);
     std::string spelled;
     if (!folds && dir->listed && (trustTable || (dir->made && !lookFirst))) {
-        if (Status s = Spelled(*dir, name, spelled); !s) return s;
+        if (Status s = Spelled(*dir, out.key, spelled); !s) return s;
         if (spelled.empty()) {
             out.presumed = true;
             return {};
@@ -367,33 +369,11 @@ Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trust
     if (!s.Is(ENOENT)) return s;
     out.exists = false;
     if (folds) return {};
-    if (s = Spelled(*dir, name, spelled); !s) return s;
+    if (s = Spelled(*dir, out.key, spelled); !s) return s;
     if (spelled.empty() || spelled == out.leaf) return {};
     s = Look(dir, spelled, out, 0, known);
     if (s.Is(ENOENT)) out.exists = false;
     return s.Is(ENOENT) ? Status() : s;
-}
-
-// The walk to devicePath's entry; where its folder vanished under the look (a node kept past its
-// time), once more with every node looked up afresh.
-Status Walk(std::u16string_view devicePath, Entry& out, bool trustTable, bool known = false) {
-    paths::Components c;
-    if (Status s = paths::Normalize(devicePath, c); !s) return s;
-    if (c.count == 0 || (c.count == 1 && IsMedium(c))) {
-        out = Entry{};
-        if (Status s = Base(c.count == 1, out.dir); !s) return s;
-        out.exists = true;
-        return HostStatus(host::FStat(out.dir->fd.get(), &out.st), "fstat");
-    }
-    for (int attempt = 0;; ++attempt) {
-        NodeRef dir;
-        if (Status s = WalkFolders(c, c.count - 1, dir); !s)
-            return s.Is(ENOENT) ? Error{ENOENT, Kind::Folder} : s;
-        const Status s = Leaf(dir, c.items[c.count - 1], out, trustTable, known);
-        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
-        if (attempt > 0) return Error{ENOENT, Kind::Folder};
-        Cache().byPath.clear();
-    }
 }
 
 }  // namespace
@@ -417,17 +397,29 @@ std::string Entry::HostPath() const {
     return l.empty() ? d->host : d->host + "/" + l;
 }
 
-Status Resolve(std::u16string_view devicePath, Entry& out) {
-    return Walk(devicePath, out, false);
-}
-
-Status ResolveTarget(std::u16string_view devicePath, Entry& out) {
-    return Walk(devicePath, out, true);
-}
-
-Status ResolveExisting(std::u16string_view devicePath, Entry& out, bool known) {
-    Status s = Walk(devicePath, out, false, known);
-    return s && !out.exists ? Status(Error{ENOENT}) : s;
+// The walk to devicePath's entry; where its folder vanished under the look (a node kept past its
+// time), once more with every node looked up afresh.
+Status Resolve(std::u16string_view devicePath, Entry& out, Want want) {
+    paths::Components c;
+    if (Status s = paths::Normalize(devicePath, c); !s) return s;
+    if (c.count == 0 || (c.count == 1 && IsMedium(c))) {
+        out = Entry{};
+        if (Status s = Base(c.count == 1, out.dir); !s) return s;
+        out.exists = true;
+        return HostStatus(host::FStat(out.dir->fd.get(), &out.st), "fstat");
+    }
+    for (int attempt = 0;; ++attempt) {
+        NodeRef dir;
+        if (Status s = WalkFolders(c, c.count - 1, dir); !s)
+            return s.Is(ENOENT) ? Error{ENOENT, Kind::Folder} : s;
+        const Status s =
+            Leaf(dir, c.items[c.count - 1], out, want == Want::Target, want == Want::Known);
+        if (s && !out.exists && (want == Want::Existing || want == Want::Known))
+            return Error{ENOENT};
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
+        if (attempt > 0) return Error{ENOENT, Kind::Folder};
+        Learnt<Nodes>().byPath.clear();
+    }
 }
 
 Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
@@ -447,7 +439,7 @@ Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
 }
 
 Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool known) {
-    Status s = ResolveExisting(devicePath, e, known);
+    Status s = Resolve(devicePath, e, known ? Want::Known : Want::Existing);
     if (!s && S_ISLNK(e.st.st_mode)) return Error{ELOOP};
     if (s && !S_ISREG(e.st.st_mode)) s = Error{EACCES};
     if (s) s = OpenResolved(e, fd, O_RDONLY | O_NONBLOCK);
@@ -458,39 +450,6 @@ Status OpenRegular(std::u16string_view devicePath, Entry& e, host::Fd& fd, bool 
 Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {
     out = Entry{};
     return Look(dir, std::string(name), out);
-}
-
-void NoteAdded(Node& dir, std::string_view hostName) {
-    dir.ownChange = true;
-    dir.entries.erase(std::string(hostName));
-    if (!dir.listed) return;
-    std::u16string key;
-    FoldedKey(hostName, key);
-    auto [slot, added] = dir.byFolded.try_emplace(key, hostName);
-    if (!added && slot->second != hostName) {
-        ++dir.collisions;
-        if (hostName < slot->second) slot->second = hostName;
-    }
-}
-
-void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
-    Result<NodeRef> n = OpenNode(dir, hostName);
-    if (!n) return;
-    (*n)->made = (*n)->listed = true;
-    (*n)->listedStamp = fsinfo::Stamp::Unsettled((*n)->st);
-    (*n)->listedAt = fsinfo::Now();
-    // Kept under its device path when its folder is: the walk finds it there.
-    if (!dir->keyed) return;
-    std::u16string folded;
-    FoldedKey(hostName, folded);
-    (*n)->keyed = true;
-    (*n)->key.assign(dir->key).append(u"\\").append(folded);
-    Cache().byPath.insert_or_assign((*n)->key, *n);
-}
-
-void NoteStale(Node& dir) {
-    dir.listed = false;
-    dir.entries.clear();
 }
 
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
@@ -505,6 +464,121 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
     m.mediumName = mediumName;
     if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
     if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
+}
+
+// Every name change in device folders (entries from Resolve) goes through here, so the folder
+// nodes stay true; EEXIST means taken, the folder relisted. Copy temporaries are never looked up.
+namespace {
+
+// Changes made by this process, told to the node that holds them (key: the entry's, if known).
+void NoteAdded(Node& dir, std::string_view hostName, std::u16string_view key = {}) {
+    dir.ownChange = true;
+    dir.entries.erase(std::string(hostName));
+    if (!dir.listed) return;
+    std::u16string folded(key);
+    if (key.empty()) FoldedKey(hostName, folded);
+    auto [slot, added] = dir.byFolded.try_emplace(folded, hostName);
+    if (!added && slot->second != hostName) {
+        ++dir.collisions;
+        if (hostName < slot->second) slot->second = hostName;
+    }
+}
+
+// The new folder's node starts with an empty table of its own, trusted.
+void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
+    Result<NodeRef> n = OpenNode(dir, hostName);
+    if (!n) return;
+    (*n)->made = (*n)->listed = true;
+    (*n)->listedStamp = fsinfo::Stamp::Of((*n)->st);
+    (*n)->listedAt = fsinfo::Now();
+    // Kept under its device path when its folder is: the walk finds it there.
+    if (!dir->keyed) return;
+    std::u16string folded;
+    FoldedKey(hostName, folded);
+    (*n)->keyed = true;
+    (*n)->key.assign(dir->key).append(u"\\").append(folded);
+    Learnt<Nodes>().byPath.insert_or_assign((*n)->key, *n);
+}
+
+// A name the folder's table missed turned out to exist: it is listed afresh.
+void NoteStale(Node& dir) {
+    dir.listed = false;
+    dir.entries.clear();
+}
+
+// TellTables: a name made joins its folder's table; one found taken has the folder relisted.
+Status TellTables(Status s, const Entry& e) {
+    if (s) NoteAdded(*e.dir, e.leaf, e.key);
+    if (s.Is(EEXIST)) NoteStale(*e.dir);
+    return s;
+}
+
+// temp: a name in the folder of to.
+Status RenameExclusive(const std::string& temp, const Location& to, dev_t dev) {
+    if (!fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace)) {
+        if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, RENAME_NOREPLACE) ==
+            0)
+            return {};
+        const Error e = HostError("renameat2");
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::RenameNoReplace, e.err)) return e;
+    }
+    if (!fsinfo::Refused(dev, fsinfo::Feature::HardLink)) {
+        if (host::Live().linkat(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) {
+            host::Live().unlinkat(to.dirfd, temp.c_str(), 0);
+            return {};
+        }
+        const Error e = HostError("linkat");
+        if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::HardLink, e.err)) return e;
+    }
+    host::Fd claim(host::OpenAt(to.dirfd, to.name, O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!claim.valid()) return HostError("openat");
+    claim.reset();
+    if (host::Live().renameat2(to.dirfd, temp.c_str(), to.dirfd, to.name, 0) == 0) return {};
+    const Error failed = HostError("renameat2");
+    host::Live().unlinkat(to.dirfd, to.name, 0);
+    return failed;
+}
+
+}  // namespace
+
+Status MakeFolder(const Entry& e) {
+    const Location at = e.named();
+    // ENOENT: the folder to hold it vanished meanwhile.
+    Status made;
+    if (host::Live().mkdirat(at.dirfd, at.name, 0777) != 0) {
+        const Error failed = HostError("mkdirat");
+        made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
+    }
+    if (TellTables(made, e)) NoteMadeFolder(e.dir, e.leaf);
+    return made;
+}
+
+Status NameUnnamed(int fd, const Entry& e) {
+    const Location at = e.named();
+    Status s;
+    if (host::Live().linkat(fd, "", at.dirfd, at.name, AT_EMPTY_PATH) != 0) {
+        s = HostError("linkat");
+        // Linking by descriptor takes a privilege (ENOENT without it): by /proc it takes none.
+        if (s.Is(ENOENT) || s.Is(EPERM)) {
+            char proc[32];
+            std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+            s = HostStatus(
+                host::Live().linkat(AT_FDCWD, proc, at.dirfd, at.name, AT_SYMLINK_FOLLOW),
+                "linkat");
+            // Without /proc the link by path cannot be made either.
+            if (s.Is(ENOENT)) s = Error{EOPNOTSUPP};
+        }
+    }
+    return TellTables(s, e);
+}
+
+Status Rename(const std::string& temp, const Entry& e, bool exclusive, dev_t dev) {
+    const Location at = e.named();
+    if (exclusive) return TellTables(RenameExclusive(temp, at, dev), e);
+    return TellTables(
+        HostStatus(host::Live().renameat2(at.dirfd, temp.c_str(), at.dirfd, at.name, 0),
+                   "renameat2"),
+        e);
 }
 
 }  // namespace wce::kernel::ns

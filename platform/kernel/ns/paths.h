@@ -1,4 +1,4 @@
-// Device path rules as pure functions: no disk access, so they are tested by tables.
+// Device path and name rules as pure functions: no disk access, so they are tested by tables.
 #pragma once
 
 #include <string>
@@ -37,5 +37,13 @@ struct Components {
 };
 // Normalize: BadName if empty or not starting "\", ENAMETOOLONG past kMaxPathUnits; views in path.
 Status Normalize(std::u16string_view path, Components& out);
+
+// Host names (bytes) to device names (UTF-16) and back, reversibly: a non-UTF-8 byte as
+// U+DC80..FF, a reserved char (\ : * ? " < > |) as U+F000 + code; host names holding those get
+// escaped. HostToDevice appends the device form of a host name; never fails.
+void HostToDevice(std::string_view host, std::u16string& out);
+// DeviceToHost appends the host form; BadName for a reserved char, "/" or an unpaired surrogate
+// outside U+DC80..U+DCFF.
+Status DeviceToHost(std::u16string_view name, std::string& out);
 
 }  // namespace wce::kernel::paths

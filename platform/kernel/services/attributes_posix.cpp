@@ -37,7 +37,7 @@ DWORD Word(DWORD bits) {
 // The word the entry's folder node knows, while the entry's stamps are as they were then.
 bool Recall(const Location& where, const struct stat& st, DWORD& bits) {
     if (where.node == nullptr) return false;
-    auto it = where.node->entries.find(std::string_view(where.name));
+    auto it = where.node->entries.find(where.name);
     if (it == where.node->entries.end() || !it->second.worded ||
         !fsinfo::Fresh({it->second.stamp, it->second.at}, fsinfo::Tick(), &st))
         return false;
@@ -50,7 +50,7 @@ bool Recall(const Location& where, const struct stat& st, DWORD& bits) {
 void Remember(const Location& where, const struct stat& st, const fsinfo::Traits& t, DWORD bits) {
     if (where.node == nullptr) return;
     const int64_t now = fsinfo::Now();
-    fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, t, now);
+    fsinfo::Stamp stamp = fsinfo::Stamp::Of(st, &t, now);
     stamp.settled = stamp.settled && t.fineStamps;
     ns::Node::Known& k = where.node->entries[where.name];
     k.stamp = stamp;
@@ -244,17 +244,16 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
     const dev_t dev = st.st_dev;
     char text[16];
     const int len = std::snprintf(text, sizeof text, "0x%x", attrs & kHiddenSystem);
-    if (attrs & kHiddenSystem) {
-        const auto set = [&] {
-            return host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0) == 0 ? 0 : errno;
-        };
-        if (Status s = fsinfo::Try(dev, fsinfo::Feature::UserXattr, "fsetxattr", set); !s) return s;
+    using fsinfo::Feature;
+    if ((attrs & kHiddenSystem) && !fsinfo::Refused(dev, Feature::UserXattr)) {
+        const int err =
+            host::Live().fsetxattr(fd, kXattrName, text, size_t(len), 0) == 0 ? 0 : errno;
+        if (Status s = fsinfo::Tried(dev, Feature::UserXattr, "fsetxattr", err); !s) return s;
     }
-    if (attrs & FILE_ATTRIBUTE_READONLY) {
-        const auto chmod = [&] {
-            return host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}) == 0 ? 0 : errno;
-        };
-        if (Status s = fsinfo::Try(dev, fsinfo::Feature::Chmod, "fchmod", chmod); !s) return s;
+    if ((attrs & FILE_ATTRIBUTE_READONLY) && !fsinfo::Refused(dev, Feature::Chmod)) {
+        const int err =
+            host::Live().fchmod(fd, st.st_mode & 07777 & ~mode_t{0222}) == 0 ? 0 : errno;
+        return fsinfo::Tried(dev, Feature::Chmod, "fchmod", err);
     }
     return {};
 }
@@ -262,10 +261,10 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
 // ReadFat opens the entry seen: on a swapped-in device or pipe the ioctl would mean else.
 Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
     if (DWORD word = 0; Recall(where, st, word)) return word;
-    Result<host::Fd> fd = ns::OpenChecked(where, st, O_RDONLY);
-    if (!fd) return fd.error();
+    host::Fd fd;
+    if (Status s = ns::OpenChecked(where, st, O_RDONLY, fd); !s) return s.error();
     uint32_t fat = 0;
-    if (Status s = FatGet(fd->get(), fat); !s) return s.error();
+    if (Status s = FatGet(fd.get(), fat); !s) return s.error();
     Remember(where, st, t, Word(fat & kFatKept));
     return Word(fat & kFatKept);
 }
@@ -304,11 +303,11 @@ Result<DWORD> Read(const Location& where, const struct stat& st) {
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {
     if (attrs & FILE_ATTRIBUTE_NORMAL) attrs = 0;
     // Through a descriptor of the entry the look-up saw: a name swapped for a link leads nowhere.
-    Result<host::Fd> fd = ns::OpenChecked(where, st, O_RDONLY);
-    if (!fd) return fd.error();
+    host::Fd fd;
+    if (Status s = ns::OpenChecked(where, st, O_RDONLY, fd); !s) return s;
     if (where.node != nullptr) where.node->entries.erase(where.name);
     const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, where.dirfd, where.name);
-    return kBackends[static_cast<unsigned>(t.store)].write(fd->get(), st, attrs);
+    return kBackends[static_cast<unsigned>(t.store)].write(fd.get(), st, attrs);
 }
 
 Status WriteOpen(int fd, const struct stat& st, DWORD attrs) {

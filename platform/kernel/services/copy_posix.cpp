@@ -25,7 +25,6 @@
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/host/knowledge.h"
-#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/copy.h"
@@ -41,9 +40,6 @@ constexpr size_t kBufferSize = 256 * 1024;
 struct WriteBehind {
     bool on = false;
     dev_t dev = 0;
-    Status Start(int out, off_t pos, off_t len) const {
-        return on ? writeback::Start(out, dev, pos, len) : Status();
-    }
 };
 
 // CopyByReadWrite to end, or to EOF if end is 0: some special filesystems report no size.
@@ -54,8 +50,8 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
             end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
         if (n < 0) return HostError("pread");
-        if (n == 0 || pos - started >= writeback::kPiece) {
-            if (Status s = behind.Start(out, started, pos - started); !s) return s;
+        if (behind.on && (n == 0 || pos - started >= writeback::kPiece)) {
+            if (Status s = writeback::Start(out, behind.dev, started, pos - started); !s) return s;
             started = pos;
         }
         if (n == 0) return {};
@@ -71,16 +67,13 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
 // CopyData uses the fastest means both filesystems offer, remembering each one refused there.
 Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const WriteBehind& behind) {
     if (src.st_size == 0) return CopyByReadWrite(in, out, 0, 0, behind);
-    const auto clone = [&] {
-        return host::Live().ioctl(out, FICLONE,
-                                  reinterpret_cast<void*>(static_cast<std::intptr_t>(in))) == 0
-                   ? 0
-                   : errno;
-    };
-    bool cloned = false;
-    const Status tried =
-        fsinfo::Try(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", clone, &cloned, src.st_dev);
-    if (!tried || cloned) return tried;
+    if (!fsinfo::Refused(dstDev, fsinfo::Feature::Clone, src.st_dev)) {
+        const auto from = reinterpret_cast<void*>(static_cast<std::intptr_t>(in));
+        const int err = host::Live().ioctl(out, FICLONE, from) == 0 ? 0 : errno;
+        const Status s =
+            fsinfo::Tried(dstDev, fsinfo::Feature::Clone, "ioctl FICLONE", err, src.st_dev);
+        if (!s || err == 0) return s;
+    }
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
         const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
@@ -88,7 +81,8 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
             ssize_t n = host::CopyFileRange(in, &pos, out, std::min(left, piece));
             if (n > 0) {
                 left -= static_cast<size_t>(n);
-                if (Status s = behind.Start(out, pos - n, n); !s) return s;
+                if (behind.on)
+                    if (Status s = writeback::Start(out, behind.dev, pos - n, n); !s) return s;
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
@@ -154,8 +148,9 @@ void SweepDeadTemps(const ns::Node& dir) {
         if (host::Live().fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode))
             return;
-        Result<host::Fd> fd = ns::OpenChecked({dirfd, name.c_str()}, st, O_RDONLY);
-        if (fd && host::Live().flock(fd->get(), LOCK_EX | LOCK_NB) == 0)
+        host::Fd fd;
+        if (ns::OpenChecked({dirfd, name.c_str()}, st, O_RDONLY, fd) &&
+            host::Live().flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
             host::Live().unlinkat(dirfd, name.c_str(), 0);
     };
     // The folder's name table, where the walk just judged it, holds what a dead writer left: a
@@ -219,8 +214,9 @@ Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExis
 Status CarryTime(int fd, const struct stat& src, dev_t dev) {
     // Both times: some FUSE drivers (fusefat) take neither when one is left out.
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
-    return fsinfo::Try(dev, fsinfo::Feature::Times, "futimens",
-                       [&] { return host::Live().futimens(fd, times) == 0 ? 0 : errno; });
+    if (fsinfo::Refused(dev, fsinfo::Feature::Times)) return {};
+    const int err = host::Live().futimens(fd, times) == 0 ? 0 : errno;
+    return fsinfo::Tried(dev, fsinfo::Feature::Times, "futimens", err);
 }
 
 // Whether a kept file's time is the source's as its filesystem keeps it (FAT: even seconds).
@@ -298,34 +294,32 @@ Status Retarget(LPCWSTR target, ns::Entry& dst, const struct stat& src, BOOL fai
     return s;
 }
 
-// PlaceUnnamed (O_TMPFILE): false where refused (nothing left) or taken (dst describes it).
-Result<bool> PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target,
-                          ns::Entry& dst, BOOL failIfExists) {
+// PlaceUnnamed (O_TMPFILE): placed stays false where refused (nothing left) or taken (dst
+// describes it).
+Status PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR target, ns::Entry& dst,
+                    BOOL failIfExists, bool& placed) {
     const dev_t folderDev = dst.dir->st.st_dev;
     if (fsinfo::Refused(folderDev, fsinfo::Feature::Unnamed) ||
         fsinfo::Refused(folderDev, fsinfo::Feature::LinkUnnamed))
-        return false;
+        return {};
     host::Fd out(host::OpenAt(dst.dir->fd.get(), ".", O_WRONLY | O_TMPFILE, 0666));
     if (!out.valid()) {
         // Kernels older than unnamed files take the flag for O_DIRECTORY and answer EISDIR.
         const int opened = HostError("openat").err;
         const int err = opened == EISDIR ? EOPNOTSUPP : opened;
-        if (!fsinfo::NoteRefusal(folderDev, fsinfo::Feature::Unnamed, err)) return Error{err};
-        return false;
+        return fsinfo::NoteRefusal(folderDev, fsinfo::Feature::Unnamed, err) ? Status()
+                                                                             : Error{err};
     }
     dev_t dev = 0;
     if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev); !s) {
         writeback::Untrack(out.get());
-        return s.error();
+        return s;
     }
-    const Status named = changes::NameUnnamed(out.get(), dst);
-    if (named) return true;
-    if (named.Is(EEXIST)) {
-        if (Status s = Retarget(target, dst, src, failIfExists); !s) return s.error();
-    } else if (!fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err)) {
-        return named.error();
-    }
-    return false;
+    const Status named = ns::NameUnnamed(out.get(), dst);
+    if ((placed = static_cast<bool>(named))) return {};
+    if (named.Is(EEXIST)) return Retarget(target, dst, src, failIfExists);
+    return fsinfo::NoteRefusal(dev, fsinfo::Feature::LinkUnnamed, named.error().err) ? Status()
+                                                                                     : named;
 }
 
 // Settle: on FAT the removal of the temporary's entry reaches the card first, then the entry
@@ -355,12 +349,12 @@ host::Fd HoldReplaced(const ns::Entry& dst, dev_t dev) {
     return host::Fd(host::OpenAt(at.dirfd, at.name, O_PATH | O_NOFOLLOW));
 }
 
-// WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (changes::Rename).
+// WriteAndPlace: PlaceUnnamed for a missing name, else a temporary renamed on (ns::Rename).
 Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& dst, LPCWSTR target,
                      BOOL failIfExists) {
-    if (!dst.exists) {
-        const Result<bool> placed = PlaceUnnamed(in, src, srcAttrs, target, dst, failIfExists);
-        if (!placed || *placed) return placed ? Status() : Status(placed.error());
+    if (bool placed = false; !dst.exists) {
+        const Status s = PlaceUnnamed(in, src, srcAttrs, target, dst, failIfExists, placed);
+        if (!s || placed) return s;
     }
     for (int attempt = 0;; ++attempt) {
         std::string temp;
@@ -372,11 +366,11 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& 
         const bool exclusive =
             failIfExists ||
             (dst.presumed && !fsinfo::Refused(dev, fsinfo::Feature::RenameNoReplace));
-        Status s = changes::Rename(temp, dst, exclusive, dev);
+        Status s = ns::Rename(temp, dst, exclusive, dev);
         if (s.Is(EEXIST) && (dst.presumed || failIfExists)) {
             s = Retarget(target, dst, src, failIfExists);
             if (s && !replaced.valid()) replaced = HoldReplaced(dst, dev);
-            if (s) s = changes::Rename(temp, dst, false, dev);
+            if (s) s = ns::Rename(temp, dst, false, dev);
         }
         // The replaced file is let go of (its clusters freed) only once its replacement is settled.
         if (s && timed.valid()) s = AfterPlacing(timed.get(), dst, src, dev);
@@ -405,23 +399,24 @@ Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst,
     return s;
 }
 
-// KeptAsItIs: a target the card reads back as the source stays, given the source's attrs and time.
-// Not a file with other names: stamping it would change a file outside the device.
-Result<bool> KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst,
-                        dev_t dev) {
+// KeptAsItIs: a target the card reads back as the source stays (kept), given the source's attrs
+// and time. Not a file with other names: stamping it would change a file outside the device.
+Status KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst, dev_t dev,
+                  bool& kept) {
     // Only where verify::Applies: a comparison the host's cache could answer proves nothing.
     if (dst.IsLink() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
         dst.st.st_size != src.st_size || !verify::Applies(dev))
-        return false;
+        return {};
     writeback::Watch(dev, dst.dir->fd.get());
-    const Result<host::Fd> same = verify::AlreadyThere(in, dst, dev);
-    if (!same || !same->valid()) return false;
+    host::Fd same;
+    if (!verify::AlreadyThere(in, dst, dev, same) || !same.valid()) return {};
     // What a killed copy left in the folder goes as it would before a copy there.
     SweepDeadTemps(*dst.dir);
-    const Status s = Stamp(same->get(), src, srcAttrs & attrs::kSettable, dst, dev);
+    const Status s = Stamp(same.get(), src, srcAttrs & attrs::kSettable, dst, dev);
     // Refused for this file alone: a copy replaces it, or fails naming it.
-    if (s.Is(EPERM) || s.Is(EACCES)) return false;
-    return s ? Result<bool>(true) : Result<bool>(s.error());
+    if (s.Is(EPERM) || s.Is(EACCES)) return {};
+    kept = static_cast<bool>(s);
+    return s;
 }
 
 // What a copy did, for the activity listener.
@@ -443,13 +438,12 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     done.bytes = st.st_size;
     done.source = st;
     // Everything written from here on lands in the target's folder node as it was looked up.
-    if (Status s = ns::ResolveTarget(to, dst); !s) return s;
+    if (Status s = ns::Resolve(to, dst, ns::Want::Target); !s) return s;
     done.dev = dst.dir->st.st_dev;
     if (dst.exists) {
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-        const Result<bool> same = KeptAsItIs(in.get(), st, *srcAttrs, dst, done.dev);
-        if (!same) return same.error();
-        if ((done.kept = *same)) return {};
+        Status s = KeptAsItIs(in.get(), st, *srcAttrs, dst, done.dev, done.kept);
+        if (!s || done.kept) return s;
     }
     return WriteAndPlace(in.get(), st, *srcAttrs, dst, to, failIfExists);
 }

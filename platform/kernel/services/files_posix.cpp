@@ -14,7 +14,6 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/ns/changes.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
 #include "platform/kernel/services/copy.h"
@@ -35,7 +34,8 @@ struct FileObject : handles::Object {
 // checked against it, so an entry replaced meanwhile fails it with ESTALE).
 Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes, bool known) {
     ns::Entry e;
-    if (Status s = ns::ResolveExisting(lpFileName, e, known); !s) return s;
+    if (Status s = ns::Resolve(lpFileName, e, known ? ns::Want::Known : ns::Want::Existing); !s)
+        return s;
     // A link is not written through: a copy onto its name replaces the link itself.
     if (e.IsLink()) return {};
     // Attributes already as asked change nothing (the common case: a plain file made plain).
@@ -58,7 +58,7 @@ using namespace wce::kernel;
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     ns::Entry e;
     if (lpFileName == nullptr) return FailWith(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER);
-    if (Status s = ns::ResolveExisting(lpFileName, e, true); !s)
+    if (Status s = ns::Resolve(lpFileName, e, ns::Want::Known); !s)
         return FailWith(INVALID_FILE_ATTRIBUTES, s);
     const Result<DWORD> a = attrs::Read(e.where(), e.st);
     if (!a) Fail(a.error());
@@ -78,7 +78,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Status s = ns::Resolve(lpPathName, e);
     if (s && e.exists) s = Error{EEXIST};
-    if (s) s = changes::MakeFolder(e);
+    if (s) s = ns::MakeFolder(e);
     if (!s) return Report(s.At("create folder", lpPathName).error());
     if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
     return TRUE;
@@ -90,7 +90,7 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     ns::Entry e;
     host::Fd fd;
     if (lpPathName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    Status s = ns::ResolveExisting(lpPathName, e);
+    Status s = ns::Resolve(lpPathName, e, ns::Want::Existing);
     if (s) s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK);
     if (!s) return Fail(s);
     const dev_t dev = e.st.st_dev;
@@ -185,7 +185,7 @@ HANDLE ClaimFolderW(LPCWSTR lpPathName) {
     ns::Entry e;
     auto claim = std::make_unique<ClaimObject>();
     if (lpPathName == nullptr) return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    Status s = ns::ResolveExisting(lpPathName, e);
+    Status s = ns::Resolve(lpPathName, e, ns::Want::Existing);
     if (s) s = ns::OpenResolved(e, claim->folder, O_RDONLY | O_DIRECTORY);
     if (!s) return FailWith(INVALID_HANDLE_VALUE, s);
     if (s = Claim(*claim); !s) {
@@ -205,7 +205,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         return FailWith(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
     auto f = std::make_unique<FileObject>();
     ns::Entry& e = f->entry;
-    Status s = ns::ResolveExisting(lpFileName, e);
+    Status s = ns::Resolve(lpFileName, e, ns::Want::Existing);
     // Opened as looked up, its status read from the open file.
     if (s) s = ns::OpenResolved(e, f->fd, query ? O_PATH : O_RDONLY | O_NONBLOCK);
     if (!s) return FailWith(INVALID_HANDLE_VALUE, s);

@@ -9,7 +9,6 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/ns/names.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
 #include "platform/kernel/services/attributes.h"
@@ -58,7 +57,7 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
     while (f.next < f.listing.entries.size()) {
         const size_t k = f.next++;
         name.clear();
-        names::HostToDevice(f.listing.name(f.listing.entries[k]), name);
+        paths::HostToDevice(f.listing.name(f.listing.entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
         const Result<DWORD> read = Describe(f, k, st);
@@ -101,7 +100,7 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     const Result<DWORD> attributes = attrs::Read(e.where(), e.st);
     if (!attributes) return FailWith(INVALID_HANDLE_VALUE, attributes.error());
     std::u16string name;
-    names::HostToDevice(e.leaf, name);
+    paths::HostToDevice(e.leaf, name);
     FillData(e.st, *attributes, name, data);
     return handles::Add(std::make_unique<FindObject>());
 }

@@ -29,9 +29,9 @@ Status Check(dev_t dev);
 // its pages and, once per flush, those of the layers beneath dev are dropped.
 void ReadPastCaches(int fd, dev_t dev, int dirfd);
 
-// AlreadyThere: dst on dev, open, when it holds the source's bytes (read past caches as Check
-// reads) and its size and times stayed as looked up across the compare; else no descriptor.
+// AlreadyThere: dst on dev, open in placed, when it holds the source's bytes (read past caches as
+// Check reads) and its size and times stayed as looked up across the compare; else no descriptor.
 // Fails with the read's error where it cannot be read.
-Result<host::Fd> AlreadyThere(int source, const ns::Entry& dst, dev_t dev);
+Status AlreadyThere(int source, const ns::Entry& dst, dev_t dev, host::Fd& placed);
 
 }  // namespace wce::kernel::verify

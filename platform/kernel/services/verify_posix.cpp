@@ -34,34 +34,30 @@ Buffer NewBuffer() {
     return Buffer(static_cast<char*>(std::aligned_alloc(kAlign, kBlock)));
 }
 
-// ReadsDirect on FUSE only: O_DIRECT cost 0.92 vs cache 1.31 on NTFS, 1.49 vs 1.26-1.31 on ext4.
-bool ReadsDirect(dev_t dev) {
-    fsinfo::Traits t;
-    // Costs in read times of the bytes, 16/40 MB/s card, 41.7 MB in 404 files, 2026-12-09.
-    return fsinfo::KnownTraits(dev, t) && t.fuse &&
-           !fsinfo::Refused(dev, fsinfo::Feature::DirectRead);
-}
-
 // OpenPlaced: e confined and still the regular file placed, read past or purged of page cache.
-Result<host::Fd> OpenPlaced(const ns::Entry& e, dev_t dev, bool& direct) {
+// O_DIRECT on FUSE only: it cost 0.92 vs cache 1.31 on NTFS, 1.49 vs 1.26-1.31 on ext4 (in read
+// times of the bytes, 16/40 MB/s card, 41.7 MB in 404 files, 2026-12-09).
+Status OpenPlaced(const ns::Entry& e, dev_t dev, bool& direct, host::Fd& fd) {
     const ns::Location at = e.named();
-    direct = ReadsDirect(dev);
+    fsinfo::Traits t;
+    direct =
+        fsinfo::KnownTraits(dev, t) && t.fuse && !fsinfo::Refused(dev, fsinfo::Feature::DirectRead);
     if (direct) {
-        Result<host::Fd> fd = ns::OpenChecked(at, e.st, O_RDONLY | O_DIRECT);
-        if (fd || !fsinfo::NoteRefusal(dev, fsinfo::Feature::DirectRead, fd.error().err)) return fd;
+        const Status s = ns::OpenChecked(at, e.st, O_RDONLY | O_DIRECT, fd);
+        if (s || !fsinfo::NoteRefusal(dev, fsinfo::Feature::DirectRead, s.error().err)) return s;
         direct = false;
     }
-    Result<host::Fd> fd = ns::OpenChecked(at, e.st, O_RDONLY);
-    if (fd) host::Live().fadvise(fd->get(), 0, 0, POSIX_FADV_DONTNEED);
-    return fd;
+    const Status s = ns::OpenChecked(at, e.st, O_RDONLY, fd);
+    if (s) host::Live().fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    return s;
 }
 
 // The written file at a device path, as OpenPlaced opens it.
-Result<host::Fd> OpenWritten(std::u16string_view path, dev_t dev, bool& direct) {
+Status OpenWritten(std::u16string_view path, dev_t dev, bool& direct, host::Fd& fd) {
     ns::Entry e;
-    Status s = ns::ResolveExisting(path, e);
+    Status s = ns::Resolve(path, e, ns::Want::Existing);
     if (s && e.IsLink()) s = Error{ESTALE};  // a link stands where the copy was placed
-    return s ? OpenPlaced(e, dev, direct) : Result<host::Fd>(s.error());
+    return s ? OpenPlaced(e, dev, direct, fd) : s;
 }
 
 bool SameContent(const struct stat& a, const struct stat& b) {
@@ -90,23 +86,22 @@ Status ReadFully(int fd, char* buf, size_t n, off_t pos, bool direct) {
     return {};
 }
 
-// Streams both open files side by side: whether the placed one holds the source's bytes.
-Result<bool> SameBytes(int placed, bool direct, int source) {
+// Streams both open files side by side: Kind::Differs where the placed one holds other bytes.
+Status SameBytes(int placed, bool direct, int source) {
     struct stat sst = {}, pst = {};
     if (host::FStat(placed, &pst) != 0 || host::FStat(source, &sst) != 0) return HostError("fstat");
-    if (sst.st_size != pst.st_size) return false;
+    if (sst.st_size != pst.st_size) return Error{EBADMSG, Kind::Differs};
     thread_local Buffer a = NewBuffer(), b = NewBuffer();
     if (!a || !b) return Error{ENOMEM};
     for (off_t pos = 0; pos < pst.st_size; pos += static_cast<off_t>(kBlock)) {
         const auto n =
             static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kBlock), pst.st_size - pos));
-        if (Status s = ReadFully(placed, a.get(), n, pos, direct); !s)
-            return s.Is(Kind::Differs) ? Result<bool>(false) : Result<bool>(s.error());
-        if (Status s = ReadFully(source, b.get(), n, pos, false); !s) return s.error();
-        if (std::memcmp(a.get(), b.get(), n) != 0) return false;
+        if (Status s = ReadFully(placed, a.get(), n, pos, direct); !s) return s;
+        if (Status s = ReadFully(source, b.get(), n, pos, false); !s) return s;
+        if (std::memcmp(a.get(), b.get(), n) != 0) return Error{EBADMSG, Kind::Differs};
         Idle();
     }
-    return true;
+    return {};
 }
 
 // Once for the whole filesystem: the layers beneath hold the pages of every file.
@@ -122,16 +117,15 @@ Status SourceChanged(const Copy& c) {
 
 Status Compare(const Copy& c, dev_t dev) {
     bool direct = false;
-    Result<host::Fd> dst = OpenWritten(c.to, dev, direct);
-    if (!dst) return dst.error();
+    host::Fd dst;
+    if (Status s = OpenWritten(c.to, dev, direct, dst); !s) return s;
     ns::Entry e;
     host::Fd src;
     if (Status s = ns::OpenRegular(c.from, e, src); !s) return s;
     if (!SourceAsCopied(src.get(), c)) return SourceChanged(c);
-    const Result<bool> same = SameBytes(dst->get(), direct, src.get());
-    if (!same) return same.error();
-    if (*same) return {};
-    return SourceAsCopied(src.get(), c) ? Status(Error{EBADMSG, Kind::Differs}) : SourceChanged(c);
+    const Status same = SameBytes(dst.get(), direct, src.get());
+    if (!same.Is(Kind::Differs)) return same;
+    return SourceAsCopied(src.get(), c) ? same : SourceChanged(c);
 }
 
 }  // namespace
@@ -167,18 +161,16 @@ void ReadPastCaches(int fd, dev_t dev, int dirfd) {
     host::Live().fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 
-Result<host::Fd> AlreadyThere(int source, const ns::Entry& dst, dev_t dev) {
+Status AlreadyThere(int source, const ns::Entry& dst, dev_t dev, host::Fd& placed) {
     if (writeback::FirstLookSinceFlush(dev)) DropLayers(dev);
     bool direct = false;
-    Result<host::Fd> placed = OpenPlaced(dst, dev, direct);
-    if (!placed) return placed.error();
-    const Result<bool> same = SameBytes(placed->get(), direct, source);
-    if (!same) return same.error();
+    if (Status s = OpenPlaced(dst, dev, direct, placed); !s) return s;
+    const Status same = SameBytes(placed.get(), direct, source);
+    if (!same && !same.Is(Kind::Differs)) return same;
     // Rewritten in place meanwhile: what was compared is not what would be kept.
     struct stat now {};
-    if (!*same || host::FStat(placed->get(), &now) != 0 || !SameContent(now, dst.st))
-        return host::Fd();
-    return placed;
+    if (!same || host::FStat(placed.get(), &now) != 0 || !SameContent(now, dst.st)) placed.reset();
+    return {};
 }
 
 }  // namespace wce::kernel::verify
