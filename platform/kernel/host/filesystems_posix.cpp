@@ -31,16 +31,6 @@ struct FsFacts {
 
 thread_local int existingEntries = 0;
 
-bool MeansNotHere(Feature f, int err) {
-    if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ENOTTY || err == EXDEV)
-        return true;
-    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE); on a
-    // file that exists already, it may be that file's alone (immutable), so nothing is learnt.
-    return err == EPERM && existingEntries == 0 &&
-           (f == Feature::HardLink || f == Feature::LinkUnnamed || f == Feature::Chmod ||
-            f == Feature::Times);
-}
-
 Traits Probe(int dirfd, const char* name) {
     Traits t;
     struct statfs sf {};
@@ -92,7 +82,14 @@ bool Refused(dev_t dev, Feature f, dev_t srcDev) {
 }
 
 bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
-    if (!MeansNotHere(f, err)) return false;
+    // Links and permissions answer EPERM on filesystems that have none (FAT through FUSE); on a
+    // file that exists already, it may be that file's alone (immutable), so nothing is learnt.
+    const bool notHere = err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ENOTTY ||
+                         err == EXDEV ||
+                         (err == EPERM && existingEntries == 0 &&
+                          (f == Feature::HardLink || f == Feature::LinkUnnamed ||
+                           f == Feature::Chmod || f == Feature::Times));
+    if (!notHere) return false;
     Learnt<FsFacts>().refused[{dev, srcDev}] |= 1u << static_cast<unsigned>(f);
     return true;
 }
@@ -157,20 +154,17 @@ bool Fresh(const View& v, int64_t window, const struct stat* st) {
     return Now() - v.at < window;
 }
 
-namespace {
-int64_t Nanoseconds(const timespec& ts) {
-    return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
-}
-}  // namespace
-
 Stamp Stamp::Of(const struct stat& st, const Traits* t, int64_t now) {
-    Stamp s{st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim), false};
+    constexpr int64_t kSecond = 1'000'000'000;
+    Stamp s{st.st_dev, st.st_ino, st.st_mtim.tv_sec * kSecond + st.st_mtim.tv_nsec,
+            st.st_ctim.tv_sec * kSecond + st.st_ctim.tv_nsec, false};
     s.settled = t != nullptr && now - std::max(s.mtime, s.ctime) >= StampWindow(*t);
     return s;
 }
 
 bool Stamp::Unchanged(const struct stat& st) const {
-    return SameEntry(st) && mtime == Nanoseconds(st.st_mtim) && ctime == Nanoseconds(st.st_ctim);
+    const Stamp now = Of(st);
+    return SameEntry(st) && mtime == now.mtime && ctime == now.ctime;
 }
 
 }  // namespace wce::kernel::fsinfo

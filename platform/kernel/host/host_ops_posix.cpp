@@ -43,9 +43,6 @@ ssize_t RealGetXattrAt(int d, const char* p, int f, const char* n, void* v, size
 int RealOpenAt(int d, const char* p, int f, mode_t m) {
     return ::openat(d, p, f, m);
 }
-ssize_t RealGetDents(int fd, void* b, size_t n) {
-    return ::getdents64(fd, b, n);
-}
 int RealIoctl(int fd, unsigned long r, void* a) {
     return ::ioctl(fd, r, a);
 }
@@ -61,7 +58,7 @@ int RealDup(int fd) {
 }
 
 const Ops kReal = {
-    RealOpenAt,        ::close,         ::pread,     ::write,        ::fstatat,   RealGetDents,
+    RealOpenAt,        ::close,         ::pread,     ::write,        ::fstatat,   ::getdents64,
     ::mkdirat,         ::unlinkat,      ::renameat2, ::fchmod,       ::lgetxattr, ::fgetxattr,
     RealGetXattrAt,    ::fsetxattr,     RealIoctl,   RealCopyRange,  ::syncfs,    RealSync,
     ::sync_file_range, std::realloc,    ::fstatfs,   ::readlinkat,   ::linkat,    RealDup,

@@ -2,44 +2,41 @@
 // source, and Forget drops all (new mapping, faked host).
 #pragma once
 
+#include <utility>
 #include <vector>
 
 namespace wce::kernel {
 
 class Knowledge {
   public:
-    struct Part {
-        virtual void Forget() = 0;
-
-      protected:
-        ~Part() = default;
-    };
-    void Keep(Part* part) { parts_.push_back(part); }
+    using Reset = void (*)(void* part);
+    // Keeps part, which reset sets back to nothing learnt; gives part back.
+    void* Keep(void* part, Reset reset) {
+        parts_.emplace_back(part, reset);
+        return part;
+    }
 
     // Forgets every part; the mapping itself stays.
     void Forget() {
-        for (Part* p : parts_) p->Forget();
+        for (const auto& [part, reset] : parts_) reset(part);
     }
 
   private:
-    std::vector<Part*> parts_;
+    std::vector<std::pair<void*, Reset>> parts_;
 };
 
 Knowledge& Known();
 
+template <class T>
+void ResetPart(void* part) {
+    *static_cast<T*>(part) = T{};
+}
+
 // Learnt<T>: made on first use, reset by Forget, never destroyed: exiting statics may still ask.
 template <class T>
 T& Learnt() {
-    struct Held final : Knowledge::Part {
-        T state;
-        void Forget() override { state = T{}; }
-    };
-    static Held* held = [] {
-        auto* h = new Held;
-        Known().Keep(h);
-        return h;
-    }();
-    return held->state;
+    static T* part = static_cast<T*>(Known().Keep(new T, &ResetPart<T>));
+    return *part;
 }
 
 }  // namespace wce::kernel

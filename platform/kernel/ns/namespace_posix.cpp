@@ -60,8 +60,8 @@ Status Base(bool medium, NodeRef& out) {
     return {};
 }
 
-// Opens name in up as a folder node; ENOTDIR where it is no folder, ELOOP where it is a link.
-Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
+// Opens name in up as a folder node (out); ENOTDIR where it is no folder, ELOOP where a link.
+Status OpenNode(const NodeRef& up, std::string_view name, NodeRef& out) {
     auto n = std::make_shared<Node>();
     n->name.assign(name);
     n->fd.reset(host::OpenAt(up->fd.get(), n->name.c_str(), O_PATH | O_NOFOLLOW));
@@ -72,7 +72,8 @@ Result<NodeRef> OpenNode(const NodeRef& up, std::string_view name) {
     n->up = up;
     n->host = up->host + "/" + n->name;
     n->checked = fsinfo::Now();
-    return n;
+    out = std::move(n);
+    return {};
 }
 
 // Recheck: once a tick, the node is compared with what its name holds now; a folder whose stamps
@@ -123,8 +124,6 @@ void FoldedKey(std::string_view hostName, std::u16string& key) {
 
 // LearnCaseFolding, once per filesystem: a name with its case turned finds the same file or not.
 void LearnCaseFolding(Node& n, const DirListing& listing) {
-    fsinfo::Traits traits;
-    if (!fsinfo::KnownTraits(n.st.st_dev, traits) || traits.foldsCase != -1) return;
     for (const auto& e : listing.entries) {
         const std::string name(listing.name(e));
         std::string turned = name;
@@ -156,7 +155,7 @@ Status List(Node& n) {
     const fsinfo::Traits t = fsinfo::TraitsOf(n.st.st_dev, n.fd.get(), "");
     n.listedStamp = fsinfo::Stamp::Of(n.st, &t, now);
     n.listedAt = now;
-    LearnCaseFolding(n, listing);
+    if (t.foldsCase == -1) LearnCaseFolding(n, listing);
     std::u16string key;
     for (const auto& e : listing.entries) {
         FoldedKey(listing.name(e), key);
@@ -218,19 +217,20 @@ Status Look(const NodeRef& dir, const std::string& name, Entry& out, int depth =
     return {};
 }
 
-// Steps from n to a host component of a link's target: "..", a folder, or a link to one.
-Result<NodeRef> Step(const NodeRef& n, std::string_view comp, int depth) {
+// Steps from n to a host component of a link's target (out): "..", a folder, or a link to one.
+Status Step(const NodeRef& n, std::string_view comp, int depth, NodeRef& out) {
     if (comp == "..") {
         if (n->up == nullptr) return Error{EACCES};  // above a mapped folder
-        return n->up;
+        out = n->up;
+        return {};
     }
-    Result<NodeRef> next = OpenNode(n, comp);
-    if (next || next.error().err != ELOOP) return next;
+    if (Status s = OpenNode(n, comp, out); s || !s.Is(ELOOP)) return s;
     Entry link;
-    if (Status s = Look(n, std::string(comp), link, depth + 1); !s) return s.error();
+    if (Status s = Look(n, std::string(comp), link, depth + 1); !s) return s;
     if (!S_ISDIR(link.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
-    if (link.linkLeaf.empty()) return link.linkDir;
-    return OpenNode(link.linkDir, link.linkLeaf);
+    if (!link.linkLeaf.empty()) return OpenNode(link.linkDir, link.linkLeaf, out);
+    out = link.linkDir;
+    return {};
 }
 
 bool Within(std::string_view path, std::string_view base) {
@@ -269,9 +269,9 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
     // A last ".." names a folder: it is stepped to, and the entry is that folder itself.
     while (!comps.empty() && comps.back() == "..") comps.push_back(".");
     for (size_t k = 0; k + 1 < comps.size(); ++k) {
-        Result<NodeRef> next = Step(at, comps[k], depth);
-        if (!next) return next.error();
-        at = *next;
+        NodeRef next;
+        if (Status s = Step(at, comps[k], depth, next); !s) return s;
+        at = std::move(next);
     }
     if (comps.empty() || comps.back() == ".") {
         out.dir = at->up != nullptr ? at->up : at;
@@ -306,12 +306,11 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
     }
     if (!s) return Error{s.error().err, Kind::Folder};
     if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
-    Result<NodeRef> n = e.IsLink() && e.linkLeaf.empty() ? Result<NodeRef>(e.linkDir)
-                        : e.IsLink()                     ? OpenNode(e.linkDir, e.linkLeaf)
-                                                         : OpenNode(dir, e.leaf);
-    if (!n) return n.error();
-    out = *n;
-    if (e.IsLink()) return {};  // a link's target is walked afresh each time
+    if (e.IsLink() && e.linkLeaf.empty()) out = e.linkDir;
+    const Status opened = e.IsLink() && e.linkLeaf.empty() ? Status()
+                          : e.IsLink()                     ? OpenNode(e.linkDir, e.linkLeaf, out)
+                                                           : OpenNode(dir, e.leaf, out);
+    if (!opened || e.IsLink()) return opened;  // a link's target is walked afresh each time
     if (nodes.size() >= kMaxNodes) nodes.clear();
     out->key = key;
     out->keyed = true;
@@ -486,18 +485,18 @@ void NoteAdded(Node& dir, std::string_view hostName, std::u16string_view key = {
 
 // The new folder's node starts with an empty table of its own, trusted.
 void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
-    Result<NodeRef> n = OpenNode(dir, hostName);
-    if (!n) return;
-    (*n)->made = (*n)->listed = true;
-    (*n)->listedStamp = fsinfo::Stamp::Of((*n)->st);
-    (*n)->listedAt = fsinfo::Now();
+    NodeRef n;
+    if (!OpenNode(dir, hostName, n)) return;
+    n->made = n->listed = true;
+    n->listedStamp = fsinfo::Stamp::Of(n->st);
+    n->listedAt = fsinfo::Now();
     // Kept under its device path when its folder is: the walk finds it there.
     if (!dir->keyed) return;
     std::u16string folded;
     FoldedKey(hostName, folded);
-    (*n)->keyed = true;
-    (*n)->key.assign(dir->key).append(u"\\").append(folded);
-    Learnt<Nodes>().byPath.insert_or_assign((*n)->key, *n);
+    n->keyed = true;
+    n->key.assign(dir->key).append(u"\\").append(folded);
+    Learnt<Nodes>().byPath.insert_or_assign(n->key, n);
 }
 
 // A name the folder's table missed turned out to exist: it is listed afresh.

@@ -30,10 +30,6 @@ Status FatGet(int fd, uint32_t& bits) {
     return HostStatus(host::Live().ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &bits), "ioctl");
 }
 
-DWORD Word(DWORD bits) {
-    return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
-}
-
 // The word the entry's folder node knows, while the entry's stamps are as they were then.
 bool Recall(const Location& where, const struct stat& st, DWORD& bits) {
     if (where.node == nullptr) return false;
@@ -222,7 +218,7 @@ Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const 
         word = *bits;
         Remember(where, st, t, word);
     }
-    return Word(a | (word & kHiddenSystem));
+    return a | (word & kHiddenSystem);
 }
 
 // WritePermXattr grants write before the xattr, revokes after, and restores it on failure.
@@ -265,8 +261,8 @@ Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo
     if (Status s = ns::OpenChecked(where, st, O_RDONLY, fd); !s) return s.error();
     uint32_t fat = 0;
     if (Status s = FatGet(fd.get(), fat); !s) return s.error();
-    Remember(where, st, t, Word(fat & kFatKept));
-    return Word(fat & kFatKept);
+    Remember(where, st, t, fat & kFatKept);
+    return fat & kFatKept;
 }
 
 // NTFS's word is remembered as the DOSATTRIB one is: on FUSE every read is a driver round trip.
@@ -278,7 +274,7 @@ Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinf
         word = *bits & kSettable;
         Remember(where, st, t, word);
     }
-    return Word((S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word);
+    return (S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word;
 }
 
 // Backend per fsinfo::AttrStore, in its order; both writes go through a descriptor of the entry.
@@ -297,7 +293,9 @@ constexpr Backend kBackends[] = {
 
 Result<DWORD> Read(const Location& where, const struct stat& st) {
     const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, where.dirfd, where.name);
-    return kBackends[static_cast<unsigned>(t.store)].read(where, st, t);
+    const Result<DWORD> bits = kBackends[static_cast<unsigned>(t.store)].read(where, st, t);
+    // A word with no bit set reads as "normal", as the device reports it.
+    return bits && *bits == 0 ? Result<DWORD>(DWORD{FILE_ATTRIBUTE_NORMAL}) : bits;
 }
 
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {

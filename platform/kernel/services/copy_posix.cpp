@@ -250,8 +250,8 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
     if ((srcAttrs & attrs::kSettable) != 0)
         if (host::FStat(out, &tst) != 0) return HostError("fstat");
     dev = tst.st_dev;
-    writeback::Watch(dev, dst.dir->fd.get());
     const fsinfo::Traits traits = fsinfo::TraitsOf(dev, out, "");
+    writeback::Watch(dev, dst.dir->fd.get());
     const WriteBehind behind{writeback::Applies(dev, traits), dev};
     if (traits.unordered)
         if (Status s = Reserve(out, src.st_size); !s) return s;

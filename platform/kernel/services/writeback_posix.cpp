@@ -96,7 +96,9 @@ void Watch(dev_t dev, int dirfd) {
     if (p.watched) return;
     p.watched = true;
     p.watch.reset(host::OpenAt(dirfd, ".", O_RDONLY | O_DIRECTORY));
-    p.beneath = beneath::Inspect(dev);
+    // Nothing lies beneath a filesystem held in memory: no mount table is read for it.
+    if (fsinfo::Traits t; !fsinfo::KnownTraits(dev, t) || !t.memoryBacked)
+        p.beneath = beneath::Inspect(dev);
 }
 
 std::vector<dev_t> Watched() {
