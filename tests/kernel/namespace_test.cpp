@@ -113,6 +113,13 @@ TEST_F(KernelTest, NamespaceLinksLeadingOutAreRefusedLinksInsideFollowed) {
     } while (FindNextFileW(h, &fd));
     FindClose(h);
     EXPECT_EQ(seen, u"copy.txt;escape;inside;leak.txt;");
+
+    // Mapped at the host's own root, an absolute link inside is followed from there, whole.
+    fs::create_symlink(root() + "/inside/real.txt", root() + "/inside/abs.txt");
+    MapRoot("/");
+    std::u16string abs;
+    for (char c : root() + "/inside/abs.txt") abs += c == '/' ? u'\\' : char16_t(c);
+    EXPECT_NE(GetFileAttributesW(abs.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(KernelTest, NamespaceLookupIgnoresCaseButPrefersExactName) {
@@ -342,6 +349,16 @@ TEST_F(KernelTest, NamespaceNodesAreKeptWithinATickAndComparedAfter) {
     ClearFaults();
     EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f2"), INVALID_FILE_ATTRIBUTES);
     wce::test::ExpectWithin(wce::test::budget::kNodesUpComparedAfterTheirWindow);
+    // A kernel that takes no sync flags there (EINVAL) is asked again without: the nodes stay.
+    host::Table().fstatat = [](int d, const char* p, struct stat* st, int f) {
+        if ((f & AT_STATX_DONT_SYNC) == 0) return ::fstatat(d, p, st, f);
+        errno = EINVAL;
+        return -1;
+    };
+    Advance(50'000'000);
+    ClearFaults();
+    EXPECT_NE(GetFileAttributesW(u"\\a\\b\\f3"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(HostCallCount(HostOp::Open), 0);
 }
 
 // However many folders a walk meets, the nodes it keeps hold no more descriptors than a process

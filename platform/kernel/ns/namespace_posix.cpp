@@ -258,7 +258,9 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
                 best = k;
         if (best == 4) return Error{EACCES};
         if (Status s = Base(best % 2 == 1, at); !s) return s;
-        target.remove_prefix(std::min(target.size(), bases[best]->size() + 1));
+        // The base and the slash after it; a base "/" is that slash.
+        const size_t cut = *bases[best] == "/" ? 1 : bases[best]->size() + 1;
+        target.remove_prefix(std::min(target.size(), cut));
     }
     std::vector<std::string_view> comps;
     for (size_t i = 0; i <= target.size();) {
