@@ -471,20 +471,6 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
 // nodes stay true; EEXIST means taken, the folder relisted. Copy temporaries are never looked up.
 namespace {
 
-// Changes made by this process, told to the node that holds them (key: the entry's, if known).
-void NoteAdded(Node& dir, std::string_view hostName, std::u16string_view key = {}) {
-    dir.ownChange = true;
-    dir.entries.erase(std::string(hostName));
-    if (!dir.listed) return;
-    std::u16string folded(key);
-    if (key.empty()) FoldedKey(hostName, folded);
-    auto [slot, added] = dir.byFolded.try_emplace(folded, hostName);
-    if (!added && slot->second != hostName) {
-        ++dir.collisions;
-        if (hostName < slot->second) slot->second = hostName;
-    }
-}
-
 // The new folder's node starts with an empty table of its own, trusted.
 void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
     NodeRef n;
@@ -501,16 +487,25 @@ void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
     Learnt<Nodes>().byPath.insert_or_assign(n->key, n);
 }
 
-// A name the folder's table missed turned out to exist: it is listed afresh.
-void NoteStale(Node& dir) {
-    dir.listed = false;
-    dir.entries.clear();
-}
-
-// TellTables: a name made joins its folder's table; one found taken has the folder relisted.
+// TellTables: a name made joins its folder's table (under the entry's key where the walk named
+// it); one found taken, which the table missed, has the folder listed afresh.
 Status TellTables(Status s, const Entry& e) {
-    if (s) NoteAdded(*e.dir, e.leaf, e.key);
-    if (s.Is(EEXIST)) NoteStale(*e.dir);
+    Node& dir = *e.dir;
+    if (s.Is(EEXIST)) {
+        dir.listed = false;
+        dir.entries.clear();
+    }
+    if (!s) return s;
+    dir.ownChange = true;
+    dir.entries.erase(e.leaf);
+    if (!dir.listed) return s;
+    std::u16string folded(e.key);
+    if (folded.empty()) FoldedKey(e.leaf, folded);
+    auto [slot, added] = dir.byFolded.try_emplace(folded, e.leaf);
+    if (!added && slot->second != e.leaf) {
+        ++dir.collisions;
+        if (e.leaf < slot->second) slot->second = e.leaf;
+    }
     return s;
 }
 

@@ -60,12 +60,6 @@ Status OpenWritten(std::u16string_view path, dev_t dev, bool& direct, host::Fd& 
     return s ? OpenPlaced(e, dev, direct, fd) : s;
 }
 
-bool SameContent(const struct stat& a, const struct stat& b) {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 // Whether the open source still has the size and time it was copied with.
 bool SourceAsCopied(int fd, const Copy& c) {
     struct stat st {};
@@ -169,7 +163,9 @@ Status AlreadyThere(int source, const ns::Entry& dst, dev_t dev, host::Fd& place
     if (!same && !same.Is(Kind::Differs)) return same;
     // Rewritten in place meanwhile: what was compared is not what would be kept.
     struct stat now {};
-    if (!same || host::FStat(placed.get(), &now) != 0 || !SameContent(now, dst.st)) placed.reset();
+    if (!same || host::FStat(placed.get(), &now) != 0 || now.st_size != dst.st.st_size ||
+        !fsinfo::Stamp::Of(dst.st).Unchanged(now))
+        placed.reset();
     return {};
 }
 
