@@ -308,10 +308,13 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
     }
     if (!s) return Error{s.error().err, Kind::Folder};
     if (!S_ISDIR(e.st.st_mode)) return Error{ENOTDIR, Kind::Folder};
-    if (e.IsLink() && e.linkLeaf.empty()) out = e.linkDir;
-    const Status opened = e.IsLink() && e.linkLeaf.empty() ? Status()
-                          : e.IsLink()                     ? OpenNode(e.linkDir, e.linkLeaf, out)
-                                                           : OpenNode(dir, e.leaf, out);
+    Status opened;
+    if (!e.IsLink())
+        opened = OpenNode(dir, e.leaf, out);
+    else if (!e.linkLeaf.empty())
+        opened = OpenNode(e.linkDir, e.linkLeaf, out);
+    else
+        out = e.linkDir;
     if (!opened || e.IsLink()) return opened;  // a link's target is walked afresh each time
     if (nodes.size() >= kMaxNodes) nodes.clear();
     out->key = key;
@@ -350,6 +353,7 @@ Status Leaf(const NodeRef& dir, std::u16string_view name, Entry& out, bool trust
     out.exists = out.presumed = false;
     out.st = {};
     out.linkDir.reset();
+    out.linkLeaf.clear();
     if (Status s = paths::DeviceToHost(name, out.leaf); !s) return s;
     if (out.leaf.size() > NAME_MAX) return Error{ENAMETOOLONG, Kind::BadName};
     paths::AppendFolded(name, out.key);
