@@ -142,7 +142,8 @@ Status Describe(const NodeRef& dir, std::string_view name, Entry& out);
 
 // Every name change in device folders (entries from Resolve) goes through these, so the folder
 // nodes stay true; EEXIST means taken, the folder relisted.
-// Makes the folder e names; it starts with an empty name table of its own.
+
+// MakeFolder makes the folder e names; it starts with an empty name table of its own.
 Status MakeFolder(const Entry& e);
 // NameUnnamed links fd under e's name by its descriptor where allowed, else through /proc.
 Status NameUnnamed(int fd, const Entry& e);
