@@ -475,19 +475,26 @@ void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
 // nodes stay true; EEXIST means taken, the folder relisted. Copy temporaries are never looked up.
 namespace {
 
+// The folded device name of e's leaf, its table's key: as the walk named it, else from its host
+// name (an entry described from a listing).
+std::u16string FoldedLeaf(const Entry& e) {
+    std::u16string key(e.key);
+    if (key.empty()) FoldedKey(e.leaf, key);
+    return key;
+}
+
 // The new folder's node starts with an empty table of its own, trusted.
-void NoteMadeFolder(const NodeRef& dir, std::string_view hostName) {
+void NoteMadeFolder(const Entry& e) {
+    const NodeRef& dir = e.dir;
     NodeRef n;
-    if (!OpenNode(dir, hostName, n)) return;
+    if (!OpenNode(dir, e.leaf, n)) return;
     n->made = n->listed = true;
     n->listedStamp = fsinfo::Stamp::Of(n->st);
     n->listedAt = fsinfo::Now();
     // Kept under its device path when its folder is: the walk finds it there.
     if (!dir->keyed) return;
-    std::u16string folded;
-    FoldedKey(hostName, folded);
     n->keyed = true;
-    n->key.assign(dir->key).append(u"\\").append(folded);
+    n->key.assign(dir->key).append(u"\\").append(FoldedLeaf(e));
     Learnt<Nodes>().byPath.insert_or_assign(n->key, n);
 }
 
@@ -503,9 +510,7 @@ Status TellTables(Status s, const Entry& e) {
     dir.ownChange = true;
     dir.entries.erase(e.leaf);
     if (!dir.listed) return s;
-    std::u16string folded(e.key);
-    if (folded.empty()) FoldedKey(e.leaf, folded);
-    auto [slot, added] = dir.byFolded.try_emplace(folded, e.leaf);
+    auto [slot, added] = dir.byFolded.try_emplace(FoldedLeaf(e), e.leaf);
     if (!added && slot->second != e.leaf) {
         ++dir.collisions;
         if (e.leaf < slot->second) slot->second = e.leaf;
@@ -549,7 +554,7 @@ Status MakeFolder(const Entry& e) {
         const Error failed = HostError("mkdirat");
         made = Error{failed.err, failed.err == ENOENT ? Kind::Folder : Kind::Entry};
     }
-    if (TellTables(made, e)) NoteMadeFolder(e.dir, e.leaf);
+    if (TellTables(made, e)) NoteMadeFolder(e);
     return made;
 }
 
