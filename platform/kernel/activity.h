@@ -32,14 +32,15 @@ class Activity {
 
 // The one listener, or none (nullptr). Not owned; it must outlive its registration.
 void SetActivity(Activity* listener);
-Activity* CurrentActivity();
+extern Activity* g_activity;
 
 // Tells the listener of a failure, if there is one.
 void ReportFailure(const Activity::Failure& failure);
 void ReportNotice(std::string_view sentence);
 
-// SetIdleHook: Idle() runs it between pieces of long work in one call so displays keep painting.
+// SetIdleHook: g_idle, where set, runs between pieces of long work in one call so displays keep
+// painting.
 void SetIdleHook(void (*hook)());
-void Idle();
+extern void (*g_idle)();
 
 }  // namespace wce::kernel

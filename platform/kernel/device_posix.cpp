@@ -22,7 +22,7 @@
 #include "platform/kernel/host/result.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/ns/paths.h"
-#include "platform/kernel/services/writeback.h"
+#include "platform/kernel/services/batch.h"
 
 namespace wce::kernel {
 
@@ -146,7 +146,7 @@ std::string SelfExecutable(const char* argv0) {
 void ConfigureDevice(const DeviceConfig& config) {
     g_current = config;
     ns::SetMapping(config.hostRoot, config.hostMedium, config.mediumName);
-    writeback::CloseAll();
+    batch::Configure(config.verify);
     ForgetHost();
     ResetCodePage();
 }

@@ -30,19 +30,19 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
            (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_rdev == b.st_rdev;
 }
 
-// OpenMedium opens what an O_PATH descriptor names, if it is a regular file or a block device:
-// through /proc/self/fd, so no name is looked up again, and compared once open.
-Result<host::Fd> OpenMedium(host::Fd where, struct stat& st) {
+// OpenMedium opens what an O_PATH descriptor names into fd, if it is a regular file or a block
+// device: through /proc/self/fd, so no name is looked up again, and compared once open.
+Status OpenMedium(host::Fd where, struct stat& st, host::Fd& fd) {
     if (!where.valid() || host::FStat(where.get(), &st) != 0)
         return HostError(where.valid() ? "fstat" : "openat");
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return Error{EACCES};
-    host::Fd fd(
-        host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    fd.reset(host::OpenAt(AT_FDCWD, ProcFd(where.get()).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     struct stat now {};
     if (!fd.valid() || host::FStat(fd.get(), &now) != 0)
         return HostError(fd.valid() ? "fstat" : "openat");
-    if (!SameIdentity(st, now)) return Error{ESTALE};
-    return fd;
+    if (SameIdentity(st, now)) return {};
+    fd.reset();
+    return Error{ESTALE};
 }
 
 // The first line of a small text file of /proc or /sys, or "".
@@ -70,46 +70,45 @@ bool SameDevice(std::uint64_t encoded, dev_t dev) {
     return maj == major(dev) && min == minor(dev);
 }
 
-// Backing: a loop device's backing file when its name still leads to the file the loop records;
-// "" with why set where it does not (deleted, replaced), "" alone for any other block device.
-Result<Layer> Backing(int device, const struct stat& st, std::string& why) {
+// Backing: a loop device's backing file added to s when its name still leads to the file the loop
+// records; why set where it does not (deleted, replaced), nothing for any other block device.
+void AddBacking(Stack& s, int device, const struct stat& st, std::string& why) {
     loop_info64 info{};
-    if (host::Live().ioctl(device, LOOP_GET_STATUS64, &info) != 0) return Error{ENXIO};
+    if (host::Live().ioctl(device, LOOP_GET_STATUS64, &info) != 0) return;
     const std::string name = FirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
                                        std::to_string(minor(st.st_rdev)) + "/loop/backing_file");
     const std::string loop = "loop " + std::to_string(minor(st.st_rdev));
     if (name.empty() || name[0] != '/' || name.ends_with(" (deleted)")) {
         why = "the backing file of " + loop + " was deleted";
-        return Error{ENOENT};
+        return;
     }
     host::Fd where(host::OpenAt(AT_FDCWD, name.c_str(), O_PATH | O_NOFOLLOW));
     struct stat bst {};
     if (!where.valid() || host::FStat(where.get(), &bst) != 0 || !S_ISREG(bst.st_mode) ||
         !SameDevice(info.lo_device, bst.st_dev) || bst.st_ino != info.lo_inode) {
         why = name + " is no longer the backing file of " + loop;
-        return Error{ESTALE};
+        return;
     }
-    Result<host::Fd> fd = OpenMedium(std::move(where), bst);
-    if (!fd) {
-        why = name + " (backing " + loop + ") cannot be opened: " + std::strerror(fd.error().err);
-        return fd.error();
+    host::Fd fd;
+    if (Status opened = OpenMedium(std::move(where), bst, fd); !opened) {
+        why =
+            name + " (backing " + loop + ") cannot be opened: " + std::strerror(opened.error().err);
+        return;
     }
-    return Layer{name, fd.Take()};
+    s.layers.push_back({name, std::move(fd)});
 }
 
 // Adds the medium held by where, and a loop's backing file beneath it; why says what was skipped.
 void AddMedium(Stack& s, const std::string& name, host::Fd where, std::string& why) {
     struct stat st {};
-    Result<host::Fd> fd = OpenMedium(std::move(where), st);
-    if (!fd) {
-        why = name + " cannot be opened as a device or image: " + std::strerror(fd.error().err);
+    host::Fd fd;
+    if (Status opened = OpenMedium(std::move(where), st, fd); !opened) {
+        why = name + " cannot be opened as a device or image: " + std::strerror(opened.error().err);
         return;
     }
-    const int device = fd->get();
-    s.layers.push_back({name, fd.Take()});
-    if (!S_ISBLK(st.st_mode)) return;
-    Result<Layer> back = Backing(device, st, why);
-    if (back) s.layers.push_back(back.Take());
+    const int device = fd.get();
+    s.layers.push_back({name, std::move(fd)});
+    if (S_ISBLK(st.st_mode)) AddBacking(s, device, st, why);
 }
 
 // Calls f for each entry of dir; processes come and go while /proc is listed, so nothing throws.
@@ -179,11 +178,10 @@ void AddKernelDevice(Stack& s, const std::string& source, dev_t dev, std::string
     if (!where.valid() || host::FStat(where.get(), &st) != 0 || !S_ISBLK(st.st_mode) ||
         st.st_rdev != dev)
         return;
-    Result<host::Fd> fd = OpenMedium(std::move(where), st);
-    if (!fd) return;
+    host::Fd fd;
+    if (!OpenMedium(std::move(where), st, fd)) return;
     // The filesystem reads its device past the page cache; only a loop's file caches it.
-    Result<Layer> back = Backing(fd->get(), st, why);
-    if (back) s.layers.push_back(back.Take());
+    AddBacking(s, fd.get(), st, why);
 }
 
 void InspectFuse(Stack& s, libmnt_fs* fs, dev_t dev) {

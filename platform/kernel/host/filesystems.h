@@ -91,7 +91,6 @@ struct Stamp {
     // The stamps of st read at time now, on a filesystem with traits t; without t taken in
     // provisionally: never trusted before they are read again.
     static Stamp Of(const struct stat& st, const Traits* t = nullptr, int64_t now = 0);
-    bool SameEntry(const struct stat& st) const { return dev == st.st_dev && ino == st.st_ino; }
     bool Unchanged(const struct stat& st) const;
 };
 

@@ -28,6 +28,7 @@ struct FsFacts {
     std::unordered_map<dev_t, Traits> traits;
     std::map<std::pair<dev_t, dev_t>, unsigned> refused;  // (device, source device): feature bits
 };
+FsFacts& g_facts = NewPart<FsFacts>();
 
 thread_local int existingEntries = 0;
 
@@ -76,7 +77,7 @@ ExistingEntry::~ExistingEntry() {
 }
 
 bool Refused(dev_t dev, Feature f, dev_t srcDev) {
-    const auto& refused = Learnt<FsFacts>().refused;
+    const auto& refused = g_facts.refused;
     auto it = refused.find({dev, srcDev});
     return it != refused.end() && ((it->second >> static_cast<unsigned>(f)) & 1u);
 }
@@ -90,7 +91,7 @@ bool NoteRefusal(dev_t dev, Feature f, int err, dev_t srcDev) {
                           (f == Feature::HardLink || f == Feature::LinkUnnamed ||
                            f == Feature::Chmod || f == Feature::Times));
     if (!notHere) return false;
-    Learnt<FsFacts>().refused[{dev, srcDev}] |= 1u << static_cast<unsigned>(f);
+    g_facts.refused[{dev, srcDev}] |= 1u << static_cast<unsigned>(f);
     return true;
 }
 
@@ -104,11 +105,11 @@ Status Tried(dev_t dev, Feature f, const char* what, int err, dev_t srcDev) {
 Traits TraitsOf(dev_t dev, int dirfd, const char* name) {
     Traits t;
     if (KnownTraits(dev, t)) return t;
-    return Learnt<FsFacts>().traits.emplace(dev, Probe(dirfd, name)).first->second;
+    return g_facts.traits.emplace(dev, Probe(dirfd, name)).first->second;
 }
 
 bool KnownTraits(dev_t dev, Traits& out) {
-    const auto& traits = Learnt<FsFacts>().traits;
+    const auto& traits = g_facts.traits;
     auto it = traits.find(dev);
     if (it == traits.end()) return false;
     out = it->second;
@@ -116,7 +117,7 @@ bool KnownTraits(dev_t dev, Traits& out) {
 }
 
 void NoteFoldsCase(dev_t dev, bool folds) {
-    auto& traits = Learnt<FsFacts>().traits;
+    auto& traits = g_facts.traits;
     if (auto it = traits.find(dev); it != traits.end()) it->second.foldsCase = folds ? 1 : 0;
 }
 
@@ -149,7 +150,7 @@ int64_t OwnChangeCheck(const Traits& t) {
 }
 
 bool Fresh(const View& v, int64_t window, const struct stat* st) {
-    if (st != nullptr && !v.stamp.SameEntry(*st)) return false;
+    if (st != nullptr && (v.stamp.dev != st->st_dev || v.stamp.ino != st->st_ino)) return false;
     if (st != nullptr && v.stamp.settled && v.stamp.Unchanged(*st)) return true;
     return Now() - v.at < window;
 }
@@ -164,7 +165,7 @@ Stamp Stamp::Of(const struct stat& st, const Traits* t, int64_t now) {
 
 bool Stamp::Unchanged(const struct stat& st) const {
     const Stamp now = Of(st);
-    return SameEntry(st) && mtime == now.mtime && ctime == now.ctime;
+    return dev == st.st_dev && ino == st.st_ino && mtime == now.mtime && ctime == now.ctime;
 }
 
 }  // namespace wce::kernel::fsinfo

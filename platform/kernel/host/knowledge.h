@@ -1,4 +1,4 @@
-// The one owner of what the kernel learnt of the host: each module keeps its part (Learnt<T>) in
+// The one owner of what the kernel learnt of the host: each module keeps its part (NewPart<T>) in
 // source, and Forget drops all (new mapping, faked host).
 #pragma once
 
@@ -32,11 +32,11 @@ void ResetPart(void* part) {
     *static_cast<T*>(part) = T{};
 }
 
-// Learnt<T>: made on first use, reset by Forget, never destroyed: exiting statics may still ask.
+// NewPart<T>: a part, made as its module's statics are and held there by reference; reset by
+// Forget, never destroyed: exiting statics may still ask.
 template <class T>
-T& Learnt() {
-    static T* part = static_cast<T*>(Known().Keep(new T, &ResetPart<T>));
-    return *part;
+T& NewPart() {
+    return *static_cast<T*>(Known().Keep(new T, &ResetPart<T>));
 }
 
 }  // namespace wce::kernel

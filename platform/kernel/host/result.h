@@ -1,5 +1,5 @@
-// Inner results: a value, or the one error type: errno, its Kind, the host call that failed and,
-// once known, the entry point's op and the device path. Device codes are made only where
+// Inner results: a Status, ok or the one error type: errno, its Kind, the host call that failed
+// and, once known, the entry point's op and the device path. Device codes are made only where
 // Win32-shaped calls return (errors.h).
 #pragma once
 
@@ -68,21 +68,5 @@ class [[nodiscard]] Status {
 inline Status HostStatus(int r, const char* call) {
     return r == 0 ? Status() : Status(HostError(call));
 }
-
-// A Status that carries a value where it holds no error.
-template <class T>
-class [[nodiscard]] Result : public Status {
-  public:
-    Result(T value) : value_(std::move(value)) {}  // NOLINT
-    Result(Error e) : Status(e) {}                 // NOLINT
-    const T& operator*() const { return value_; }
-    const T* operator->() const { return &value_; }
-    T value_or(T other) const { return ok() ? value_ : other; }
-    // Moves the value out, for values that cannot be copied.
-    T Take() { return std::move(value_); }
-
-  private:
-    T value_{};
-};
 
 }  // namespace wce::kernel

@@ -1,4 +1,4 @@
-// Folder listings, opens checked against what a look-up saw, and the mapping's own links.
+// Folder listings, opens checked against what a look-up saw, and the check that the root stayed.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,45 +15,6 @@
 #include "platform/kernel/ns/namespace.h"
 
 namespace wce::kernel::ns {
-
-Status Canonical(const std::string& in, std::string& out) {
-    std::string rest = in;
-    out.clear();
-    size_t i = 0;
-    int links = 0;
-    char buf[PATH_MAX];
-    while (i < rest.size()) {
-        if (rest[i] == '/') {
-            ++i;
-            continue;
-        }
-        size_t end = std::min(rest.find('/', i), rest.size());
-        std::string_view comp(rest.data() + i, end - i);
-        i = end;
-        if (comp == ".") continue;
-        if (comp == "..") {
-            out.resize(out.rfind('/') == std::string::npos ? 0 : out.rfind('/'));
-            continue;
-        }
-        std::string cand = out + "/" + std::string(comp);
-        struct stat st {};
-        if (host::Live().fstatat(AT_FDCWD, cand.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return HostError("fstatat");
-        if (!S_ISLNK(st.st_mode)) {
-            out = std::move(cand);
-            continue;
-        }
-        if (++links > 40) return Error{ELOOP};
-        ssize_t n = host::Live().readlinkat(AT_FDCWD, cand.c_str(), buf, sizeof buf);
-        if (n < 0) return HostError("readlinkat");
-        std::string target(buf, static_cast<size_t>(n));
-        rest = target + "/" + rest.substr(i);
-        i = 0;
-        if (!target.empty() && target[0] == '/') out.clear();
-    }
-    if (out.empty()) out.assign(1, '/');
-    return {};
-}
 
 namespace {
 bool SameEntry(const struct stat& a, const struct stat& b) {
@@ -88,7 +49,7 @@ Status OpenChecked(const Location& at, const struct stat& want, int flags, host:
 }
 
 Status RootUnchanged() {
-    const Mapping& m = Mapped();
+    const Mapping& m = g_mapping;
     struct stat held {
     }, now{};
     Entry root;

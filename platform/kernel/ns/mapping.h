@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "platform/kernel/host/result.h"
-
 namespace wce::kernel::ns {
 
 struct Mapping {
@@ -13,9 +11,7 @@ struct Mapping {
     std::string rootReal, mediumReal;  // with their links resolved, for links that name them
     std::u16string mediumName;
 };
-Mapping& Mapped();
-
-// Canonical follows every link of a host path, one component at a time: for the mapping only.
-Status Canonical(const std::string& in, std::string& out);
+// Never destroyed: exiting statics may still resolve a path.
+extern Mapping& g_mapping;
 
 }  // namespace wce::kernel::ns

@@ -101,9 +101,9 @@ enum class Want {
 // Resolve fails as BadName (unspellable, too long), Folder (one on the way missing or not a
 // folder) or EACCES (a link out of the mapping).
 Status Resolve(std::u16string_view devicePath, Entry& out, Want want = Want::Any);
-// ResolveFolder: the folder node devicePath names, each node on the way compared with the host
-// (it is about to be listed); fails as Resolve, ENOTDIR for no folder.
-Result<NodeRef> ResolveFolder(std::u16string_view devicePath);
+// ResolveFolder: the folder node devicePath names (out), each node on the way compared with the
+// host (it is about to be listed); fails as Resolve, ENOTDIR for no folder.
+Status ResolveFolder(std::u16string_view devicePath, NodeRef& out);
 
 // OpenResolved opens what e was looked up as (where()), no link followed; e.st then comes from
 // the descriptor (it may have changed since the look).

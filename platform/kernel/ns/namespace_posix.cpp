@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,10 +19,7 @@
 
 namespace wce::kernel::ns {
 
-Mapping& Mapped() {
-    static Mapping* m = new Mapping;
-    return *m;
-}
+Mapping& g_mapping = *new Mapping;
 
 namespace {
 
@@ -36,6 +34,7 @@ struct Nodes {
     std::unordered_map<std::u16string, NodeRef> byPath;
     NodeRef root, medium;
 };
+Nodes& g_nodes = NewPart<Nodes>();
 
 bool SameEntry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -43,9 +42,9 @@ bool SameEntry(const struct stat& a, const struct stat& b) {
 
 // A mapped folder, opened as the user named it (links and all): the walk never leaves it.
 Status Base(bool medium, NodeRef& out) {
-    NodeRef& base = medium ? Learnt<Nodes>().medium : Learnt<Nodes>().root;
+    NodeRef& base = medium ? g_nodes.medium : g_nodes.root;
     if (base == nullptr) {
-        const std::string& host = medium ? Mapped().mediumHost : Mapped().rootHost;
+        const std::string& host = medium ? g_mapping.mediumHost : g_mapping.rootHost;
         auto n = std::make_shared<Node>();
         n->fd.reset(host::OpenAt(AT_FDCWD, host.c_str(), O_PATH | O_DIRECTORY));
         if (!n->fd.valid() || host::FStat(n->fd.get(), &n->st) != 0)
@@ -53,7 +52,7 @@ Status Base(bool medium, NodeRef& out) {
         n->host = host;
         n->checked = fsinfo::Now();
         n->keyed = true;
-        if (medium) paths::AppendFolded(Mapped().mediumName, n->key.assign(u"\\"));
+        if (medium) paths::AppendFolded(g_mapping.mediumName, n->key.assign(u"\\"));
         base = std::move(n);
     }
     out = base;
@@ -250,7 +249,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
     std::string_view target(buf, static_cast<size_t>(len));
     NodeRef at = dir;
     if (!target.empty() && target[0] == '/') {
-        const Mapping& m = Mapped();
+        const Mapping& m = g_mapping;
         const std::string* bases[] = {&m.rootReal, &m.mediumReal, &m.rootHost, &m.mediumHost};
         size_t best = 4;  // the longest that holds it: the medium may lie in the root
         for (size_t k = 0; k < 4; ++k)
@@ -287,7 +286,7 @@ Status Follow(const NodeRef& dir, const std::string& name, Entry& out, int depth
 // The child folder node of dir named name (device spelling) into out, kept under key while Valid.
 Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view name, bool recheck,
              bool up, NodeRef& out) {
-    auto& nodes = Learnt<Nodes>().byPath;
+    auto& nodes = g_nodes.byPath;
     if (auto it = nodes.find(key); it != nodes.end()) {
         if (it->second->up == dir && Recheck(*it->second, recheck, up)) {
             out = it->second;
@@ -324,7 +323,7 @@ Status Child(const NodeRef& dir, const std::u16string& key, std::u16string_view 
 }
 
 bool IsMedium(const paths::Components& c) {
-    return c.count > 0 && paths::FoldedEqual(c.items[0], Mapped().mediumName);
+    return c.count > 0 && paths::FoldedEqual(c.items[0], g_mapping.mediumName);
 }
 
 // Walks to the folder holding the last of n components (all of them where whole); recheck: each
@@ -423,17 +422,15 @@ Status Resolve(std::u16string_view devicePath, Entry& out, Want want) {
             return Error{ENOENT};
         if (!s.Is(ENOENT) && !s.Is(ENOTDIR)) return s;
         if (attempt > 0) return Error{ENOENT, Kind::Folder};
-        Learnt<Nodes>().byPath.clear();
+        g_nodes.byPath.clear();
     }
 }
 
-Result<NodeRef> ResolveFolder(std::u16string_view devicePath) {
+Status ResolveFolder(std::u16string_view devicePath, NodeRef& out) {
     paths::Components c;
-    if (Status s = paths::Normalize(devicePath, c); !s) return s.error();
+    if (Status s = paths::Normalize(devicePath, c); !s) return s;
     // Listed at once: a folder replaced even within the tick is not the one listed.
-    NodeRef dir;
-    if (Status s = WalkFolders(c, c.count, dir, true); !s) return s.error();
-    return dir;
+    return WalkFolders(c, c.count, out, true);
 }
 
 Status OpenResolved(Entry& e, host::Fd& fd, int flags) {
@@ -459,16 +456,21 @@ Status Describe(const NodeRef& dir, std::string_view name, Entry& out) {
 
 void SetMapping(const std::string& hostRoot, const std::string& hostMedium,
                 const std::u16string& mediumName) {
-    Mapping& m = Mapped();
+    Mapping& m = g_mapping;
     auto trim = [](std::string s) {
         while (s.size() > 1 && s.back() == '/') s.pop_back();
         return s;
     };
+    // Taken with the user's settings, before the device is: not through the host call table.
+    auto real = [](const std::string& path) {
+        char buf[PATH_MAX];
+        return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+    };
     m.rootHost = trim(hostRoot);
     m.mediumHost = trim(hostMedium);
     m.mediumName = mediumName;
-    if (!Canonical(m.rootHost, m.rootReal)) m.rootReal = m.rootHost;
-    if (!Canonical(m.mediumHost, m.mediumReal)) m.mediumReal = m.mediumHost;
+    m.rootReal = real(m.rootHost);
+    m.mediumReal = real(m.mediumHost);
 }
 
 // Every name change in device folders (entries from Resolve) goes through here, so the folder
@@ -495,7 +497,7 @@ void NoteMadeFolder(const Entry& e) {
     if (!dir->keyed) return;
     n->keyed = true;
     n->key.assign(dir->key).append(u"\\").append(FoldedLeaf(e));
-    Learnt<Nodes>().byPath.insert_or_assign(n->key, n);
+    g_nodes.byPath.insert_or_assign(n->key, n);
 }
 
 // TellTables: a name made joins its folder's table (under the entry's key where the walk named

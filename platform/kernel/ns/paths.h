@@ -33,7 +33,7 @@ struct Components {
         std::u16string_view operator[](size_t k) const { return {at[k].data, at[k].size}; }
     };
     Items items;
-    size_t count = 0;
+    size_t count;  // set by Normalize, first of all
 };
 // Normalize: BadName if empty or not starting "\", ENAMETOOLONG past kMaxPathUnits; views in path.
 Status Normalize(std::u16string_view path, Components& out);

@@ -22,8 +22,8 @@ inline constexpr DWORD kSettable =
 
 using ns::Location;
 
-// Read fails when the word cannot be read (the file vanished after st was taken, say).
-Result<DWORD> Read(const Location& where, const struct stat& st);
+// Read: the entry's word into out; fails when it cannot be read (vanished after st was taken).
+Status Read(const Location& where, const struct stat& st, DWORD& out);
 // Write sets read-only/hidden/system (NORMAL clears); ENOTSUP for hidden/system without xattrs.
 // What the folder node knew of the entry is forgotten.
 Status Write(const Location& where, const struct stat& st, DWORD attrs);

@@ -87,7 +87,7 @@ void ToBigEndian(DWORD word, unsigned char* b) {
 }
 
 // The NTFS attribute word's settable bits.
-Result<DWORD> NtfsWord(const Location& where) {
+Status NtfsWord(const Location& where, DWORD& out) {
     unsigned char word[8];
     const ssize_t n = XattrOf(&where, -1, kNtfsName, word, sizeof word);
     if (n < 0) {
@@ -97,24 +97,28 @@ Result<DWORD> NtfsWord(const Location& where) {
     }
     long bits = ParseNtfsAttrib(word, static_cast<size_t>(n));
     if (bits < 0) return Error{EIO};
-    return static_cast<DWORD>(bits);
+    out = static_cast<DWORD>(bits);
+    return {};
 }
 
 // The word in user.DOSATTRIB, of any length (file servers append a binary record); none where
 // the filesystem keeps no such attributes (remembered).
-Result<DWORD> DosAttribWord(const Location* where, int fd, dev_t dev) {
-    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return DWORD{0};
+Status DosAttribWord(const Location* where, int fd, dev_t dev, DWORD& out) {
+    out = 0;
+    if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return {};
     std::vector<char> buf(256);
     for (;;) {
         ssize_t n = XattrOf(where, fd, kXattrName, buf.data(), buf.size());
-        if (n >= 0) return ParseDosAttrib(buf.data(), static_cast<size_t>(n));
+        if (n >= 0) {
+            out = ParseDosAttrib(buf.data(), static_cast<size_t>(n));
+            return {};
+        }
         if (n == -ERANGE && (n = XattrOf(where, fd, kXattrName, nullptr, 0)) >= 0) {
             buf.resize(static_cast<size_t>(n) + 1);
             continue;
         }
         const int err = static_cast<int>(-n);
-        if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err))
-            return DWORD{0};
+        if (err == ENODATA || fsinfo::NoteRefusal(dev, fsinfo::Feature::UserXattr, err)) return {};
         Error e{err};
         e.call = "getxattr";
         return e;
@@ -124,10 +128,10 @@ Result<DWORD> DosAttribWord(const Location* where, int fd, dev_t dev) {
 // Hidden and system as hs, through fd, the entry the look-up saw (st).
 Status WriteXattr(int fd, const struct stat& st, DWORD hs) {
     const dev_t dev = st.st_dev;
-    Result<DWORD> old = DosAttribWord(nullptr, fd, dev);
-    if (!old) return old.error();
-    DWORD value = (*old & ~kSettable) | hs;
-    if (value == *old) return {};
+    DWORD old = 0;
+    if (Status s = DosAttribWord(nullptr, fd, dev, old); !s) return s;
+    DWORD value = (old & ~kSettable) | hs;
+    if (value == old) return {};
     if (fsinfo::Refused(dev, fsinfo::Feature::UserXattr)) return Error{ENOTSUP};
     if (value == 0) {
         if (host::Live().fremovexattr(fd, kXattrName) == 0) return {};
@@ -208,17 +212,16 @@ long ParseNtfsAttrib(const unsigned char* value, size_t size) {
 namespace {
 
 // The bits kept as the owner's write permission and user.DOSATTRIB.
-Result<DWORD> ReadPermXattr(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
-    DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    if ((st.st_mode & S_IWUSR) == 0) a |= FILE_ATTRIBUTE_READONLY;
+Status ReadPermXattr(const Location& where, const struct stat& st, const fsinfo::Traits& t,
+                     DWORD& out) {
     DWORD word = 0;
     if (!Recall(where, st, word)) {
-        const Result<DWORD> bits = DosAttribWord(&where, -1, st.st_dev);
-        if (!bits) return bits;
-        word = *bits;
+        if (Status s = DosAttribWord(&where, -1, st.st_dev, word); !s) return s;
         Remember(where, st, t, word);
     }
-    return a | (word & kHiddenSystem);
+    out = (S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) |
+          ((st.st_mode & S_IWUSR) == 0 ? FILE_ATTRIBUTE_READONLY : 0) | (word & kHiddenSystem);
+    return {};
 }
 
 // WritePermXattr grants write before the xattr, revokes after, and restores it on failure.
@@ -255,31 +258,32 @@ Status WriteNewPermXattr(int fd, const struct stat& st, DWORD attrs) {
 }
 
 // ReadFat opens the entry seen: on a swapped-in device or pipe the ioctl would mean else.
-Result<DWORD> ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
-    if (DWORD word = 0; Recall(where, st, word)) return word;
+Status ReadFat(const Location& where, const struct stat& st, const fsinfo::Traits& t, DWORD& out) {
+    if (Recall(where, st, out)) return {};
     host::Fd fd;
-    if (Status s = ns::OpenChecked(where, st, O_RDONLY, fd); !s) return s.error();
+    if (Status s = ns::OpenChecked(where, st, O_RDONLY, fd); !s) return s;
     uint32_t fat = 0;
-    if (Status s = FatGet(fd.get(), fat); !s) return s.error();
-    Remember(where, st, t, fat & kFatKept);
-    return fat & kFatKept;
+    if (Status s = FatGet(fd.get(), fat); !s) return s;
+    out = fat & kFatKept;
+    Remember(where, st, t, out);
+    return {};
 }
 
 // NTFS's word is remembered as the DOSATTRIB one is: on FUSE every read is a driver round trip.
-Result<DWORD> ReadNtfs(const Location& where, const struct stat& st, const fsinfo::Traits& t) {
+Status ReadNtfs(const Location& where, const struct stat& st, const fsinfo::Traits& t, DWORD& out) {
     DWORD word = 0;
     if (!Recall(where, st, word)) {
-        const Result<DWORD> bits = NtfsWord(where);
-        if (!bits) return bits;
-        word = *bits & kSettable;
+        if (Status s = NtfsWord(where, word); !s) return s;
+        word &= kSettable;
         Remember(where, st, t, word);
     }
-    return (S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word;
+    out = (S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | word;
+    return {};
 }
 
 // Backend per fsinfo::AttrStore, in its order; both writes go through a descriptor of the entry.
 struct Backend {
-    Result<DWORD> (*read)(const Location&, const struct stat&, const fsinfo::Traits&);
+    Status (*read)(const Location&, const struct stat&, const fsinfo::Traits&, DWORD& out);
     Status (*write)(int fd, const struct stat& st, DWORD attrs);
     Status (*writeNew)(int fd, const struct stat& st, DWORD attrs);
 };
@@ -291,11 +295,12 @@ constexpr Backend kBackends[] = {
 
 }  // namespace
 
-Result<DWORD> Read(const Location& where, const struct stat& st) {
+Status Read(const Location& where, const struct stat& st, DWORD& out) {
     const fsinfo::Traits t = fsinfo::TraitsOf(st.st_dev, where.dirfd, where.name);
-    const Result<DWORD> bits = kBackends[static_cast<unsigned>(t.store)].read(where, st, t);
+    const Status s = kBackends[static_cast<unsigned>(t.store)].read(where, st, t, out);
     // A word with no bit set reads as "normal", as the device reports it.
-    return bits && *bits == 0 ? Result<DWORD>(DWORD{FILE_ATTRIBUTE_NORMAL}) : bits;
+    if (s && out == 0) out = FILE_ATTRIBUTE_NORMAL;
+    return s;
 }
 
 Status Write(const Location& where, const struct stat& st, DWORD attrs) {

@@ -8,7 +8,5 @@ namespace wce::kernel::copy {
 
 // Detach gives e's file its own copy so attribute changes miss its other names; e.st is the copy's.
 Status Detach(ns::Entry& e);
-// After a flush: the next copy into each folder sweeps it of dead temporaries again.
-void ForgetSwept();
 
 }  // namespace wce::kernel::copy

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -24,12 +23,10 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/host/filesystems.h"
 #include "platform/kernel/host/host_ops.h"
-#include "platform/kernel/host/knowledge.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/batch.h"
 #include "platform/kernel/services/copy.h"
-#include "platform/kernel/services/verify.h"
-#include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel {
 namespace {
@@ -50,8 +47,8 @@ Status CopyByReadWrite(int in, int out, off_t pos, off_t end, const WriteBehind&
             end == 0 ? kBufferSize : static_cast<size_t>(std::min<off_t>(kBufferSize, end - pos));
         ssize_t n = want == 0 ? 0 : host::PRead(in, buf.get(), want, pos);
         if (n < 0) return HostError("pread");
-        if (behind.on && (n == 0 || pos - started >= writeback::kPiece)) {
-            if (Status s = writeback::Start(out, behind.dev, started, pos - started); !s) return s;
+        if (behind.on && (n == 0 || pos - started >= batch::kPiece)) {
+            if (Status s = batch::Start(out, behind.dev, started, pos - started); !s) return s;
             started = pos;
         }
         if (n == 0) return {};
@@ -76,13 +73,13 @@ Status CopyData(int in, int out, const struct stat& src, dev_t dstDev, const Wri
     }
     off_t pos = 0;
     if (!fsinfo::Refused(dstDev, fsinfo::Feature::CopyRange, src.st_dev)) {
-        const auto piece = static_cast<size_t>(behind.on ? writeback::kPiece : src.st_size);
+        const auto piece = static_cast<size_t>(behind.on ? batch::kPiece : src.st_size);
         for (auto left = static_cast<size_t>(src.st_size); left > 0;) {
             ssize_t n = host::CopyFileRange(in, &pos, out, std::min(left, piece));
             if (n > 0) {
                 left -= static_cast<size_t>(n);
                 if (behind.on)
-                    if (Status s = writeback::Start(out, behind.dev, pos - n, n); !s) return s;
+                    if (Status s = batch::Start(out, behind.dev, pos - n, n); !s) return s;
                 continue;
             }
             if (n == 0) return {};  // the source shrank meanwhile
@@ -128,17 +125,10 @@ bool IsTempAlias(std::string_view name) {
     return !n.empty() && n.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Swept: folders (device, inode) swept since the last flush, so each is swept before its first
-// temporary after one.
-struct Swept {
-    std::set<std::pair<dev_t, ino_t>> folders;
-};
-
 // SweepDeadTemps: writers lock their temporaries, so a lockable one is a dead writer's (any host).
+// Once a flush per folder: the next copies after one look for what a failed one left behind.
 void SweepDeadTemps(const ns::Node& dir) {
-    auto& swept = Learnt<Swept>().folders;
-    if (swept.size() > 4096) swept.clear();
-    if (!swept.emplace(dir.st.st_dev, dir.st.st_ino).second) return;
+    if (!batch::Open(dir.st.st_dev).swept.insert(dir.st.st_ino).second) return;
     const int dirfd = dir.fd.get();
     const bool fat = fsinfo::TraitsOf(dir.st.st_dev, dirfd, "").unordered;
     const auto sweep = [&](const std::string& name) {
@@ -166,7 +156,7 @@ void SweepDeadTemps(const ns::Node& dir) {
 
 // DropTemp lets go of its data before removing temp, else FUSE keeps it as a hidden file.
 void DropTemp(const ns::Node& dir, const std::string& temp) {
-    writeback::Untrack(dir.fd.get(), temp.c_str());
+    batch::Untrack(dir.fd.get(), temp.c_str());
     host::Live().unlinkat(dir.fd.get(), temp.c_str(), 0);
 }
 
@@ -200,14 +190,13 @@ Status CreateTemp(const ns::Entry& dst, std::string& temp, host::Fd& fd) {
 // CheckTarget refuses a folder, the source, a hidden or read-only file; a link is just replaced.
 Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExists) {
     if (dst.IsLink()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
-    if (S_ISDIR(dst.st.st_mode) || dst.IsMapped()) return Error{EISDIR};
+    if (S_ISDIR(dst.st.st_mode)) return Error{EISDIR};  // the mapped folders too
     if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino)
         return Error{EBUSY, Kind::SameFile};
     if (failIfExists) return Error{EEXIST, Kind::Taken};
-    const Result<DWORD> a = attrs::Read(dst.where(), dst.st);
-    if (!a) return a.error();
-    if (*a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)) return Error{EACCES};
-    return {};
+    DWORD a = 0;
+    if (Status s = attrs::Read(dst.where(), dst.st, a); !s) return s;
+    return a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ? Status(Error{EACCES}) : Status();
 }
 
 // CarryTime brings last-write as the device's copy does (FAT: 2 s), set last: every write moves it.
@@ -251,8 +240,8 @@ Status FillNew(int in, int out, const struct stat& src, DWORD srcAttrs, const ns
         if (host::FStat(out, &tst) != 0) return HostError("fstat");
     dev = tst.st_dev;
     const fsinfo::Traits traits = fsinfo::TraitsOf(dev, out, "");
-    writeback::Watch(dev, dst.dir->fd.get());
-    const WriteBehind behind{writeback::Applies(dev, traits), dev};
+    batch::Watch(dev, dst.dir->fd.get());
+    const WriteBehind behind{batch::WritesBehind(dev, traits), dev};
     if (traits.unordered)
         if (Status s = Reserve(out, src.st_size); !s) return s;
     if (Status s = CopyData(in, out, src, tst.st_dev, behind); !s) return s;
@@ -312,7 +301,7 @@ Status PlaceUnnamed(int in, const struct stat& src, DWORD srcAttrs, LPCWSTR targ
     }
     dev_t dev = 0;
     if (Status s = FillNew(in, out.get(), src, srcAttrs, dst, dev); !s) {
-        writeback::Untrack(out.get());
+        batch::Untrack(out.get());
         return s;
     }
     const Status named = ns::NameUnnamed(out.get(), dst);
@@ -385,13 +374,14 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& 
 // Stamp gives a kept file, through the descriptor it was compared by, the source's bits and time.
 // A refusal there is that file's (immutable, say), never learnt as its filesystem's.
 Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst, dev_t dev) {
-    const Result<DWORD> now = attrs::Read(dst.where(), dst.st);
+    DWORD now = 0;
+    const bool read = static_cast<bool>(attrs::Read(dst.where(), dst.st, now));
     const bool timed = SameTime(dst.st, src, dev);
-    if (now && (*now & attrs::kSettable) == wanted && timed) return {};
+    if (read && (now & attrs::kSettable) == wanted && timed) return {};
     fsinfo::ExistingEntry existing;
     // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others):
     // Write.
-    Status s = now && (*now & attrs::kSettable & ~wanted) == 0
+    Status s = read && (now & attrs::kSettable & ~wanted) == 0
                    ? attrs::WriteNew(fd, dst.st, wanted)
                    : attrs::WriteOpen(fd, dst.st, wanted);
     dst.dir->entries.erase(dst.leaf);  // what was read of the target before is out of date
@@ -403,13 +393,13 @@ Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst,
 // and time. Not a file with other names: stamping it would change a file outside the device.
 Status KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst, dev_t dev,
                   bool& kept) {
-    // Only where verify::Applies: a comparison the host's cache could answer proves nothing.
+    // Only where batch::Applies: a comparison the host's cache could answer proves nothing.
     if (dst.IsLink() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
-        dst.st.st_size != src.st_size || !verify::Applies(dev))
+        dst.st.st_size != src.st_size || !batch::ReadsBack(dev))
         return {};
-    writeback::Watch(dev, dst.dir->fd.get());
+    batch::Watch(dev, dst.dir->fd.get());
     host::Fd same;
-    if (!verify::AlreadyThere(in, dst, dev, same) || !same.valid()) return {};
+    if (!batch::AlreadyThere(in, dst, dev, same) || !same.valid()) return {};
     // What a killed copy left in the folder goes as it would before a copy there.
     SweepDeadTemps(*dst.dir);
     const Status s = Stamp(same.get(), src, srcAttrs & attrs::kSettable, dst, dev);
@@ -433,8 +423,8 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     host::Fd in;
     if (Status s = ns::OpenRegular(from, src, in, true); !s) return s.At("copy", from);
     const struct stat& st = src.st;
-    const Result<DWORD> srcAttrs = attrs::Read(src.where(), st);
-    if (!srcAttrs) return Error(srcAttrs.error()).At("copy", from);
+    DWORD srcAttrs = 0;
+    if (Status s = attrs::Read(src.where(), st, srcAttrs); !s) return s.At("copy", from);
     done.bytes = st.st_size;
     done.source = st;
     // Everything written from here on lands in the target's folder node as it was looked up.
@@ -442,17 +432,13 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     done.dev = dst.dir->st.st_dev;
     if (dst.exists) {
         if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-        Status s = KeptAsItIs(in.get(), st, *srcAttrs, dst, done.dev, done.kept);
+        Status s = KeptAsItIs(in.get(), st, srcAttrs, dst, done.dev, done.kept);
         if (!s || done.kept) return s;
     }
-    return WriteAndPlace(in.get(), st, *srcAttrs, dst, to, failIfExists);
+    return WriteAndPlace(in.get(), st, srcAttrs, dst, to, failIfExists);
 }
 
 }  // namespace
-
-void copy::ForgetSwept() {
-    Learnt<Swept>().folders.clear();
-}
 
 Status copy::Detach(ns::Entry& e) {
     const ns::Location at = e.named();
@@ -460,10 +446,10 @@ Status copy::Detach(ns::Entry& e) {
     struct stat st {};
     if (!in.valid() || host::FStat(in.get(), &st) != 0)
         return HostError(in.valid() ? "fstat" : "openat");
-    const Result<DWORD> a = attrs::Read(at, st);
-    if (!a) return a.error();
+    DWORD a = 0;
+    if (Status s = attrs::Read(at, st, a); !s) return s;
     e.st = st;
-    if (Status s = WriteAndPlace(in.get(), st, *a, e, nullptr, FALSE); !s) return s;
+    if (Status s = WriteAndPlace(in.get(), st, a, e, nullptr, FALSE); !s) return s;
     return HostStatus(host::Live().fstatat(at.dirfd, at.name, &e.st, AT_SYMLINK_NOFOLLOW),
                       "fstatat");
 }
@@ -480,13 +466,13 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (Status s = Copy(lpExistingFileName, lpNewFileName, bFailIfExists, done); !s)
         return Report(s.At("copy", lpNewFileName).error());
     const auto bytes = static_cast<std::uint64_t>(done.bytes);
-    Activity* a = CurrentActivity();
+    Activity* a = g_activity;
     if (done.kept) {
         if (a != nullptr) a->FileKept(lpExistingFileName, lpNewFileName, bytes);
         return TRUE;
     }
-    if (verify::Applies(done.dev))
-        verify::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName, done.source);
+    if (batch::ReadsBack(done.dev))
+        batch::ReadBackLater(done.dev, lpExistingFileName, lpNewFileName, done.source);
     if (a != nullptr) a->FileCopied(lpExistingFileName, lpNewFileName, bytes);
     return TRUE;
 }

@@ -16,10 +16,9 @@
 #include "platform/kernel/host/host_ops.h"
 #include "platform/kernel/ns/namespace.h"
 #include "platform/kernel/services/attributes.h"
+#include "platform/kernel/services/batch.h"
 #include "platform/kernel/services/copy.h"
 #include "platform/kernel/services/handles.h"
-#include "platform/kernel/services/verify.h"
-#include "platform/kernel/services/writeback.h"
 
 namespace wce::kernel {
 namespace {
@@ -41,8 +40,7 @@ Status SetAttributesOnce(LPCWSTR lpFileName, DWORD dwFileAttributes, bool known)
     // Attributes already as asked change nothing (the common case: a plain file made plain).
     const DWORD wanted =
         dwFileAttributes & FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes & attrs::kSettable;
-    if (const Result<DWORD> now = attrs::Read(e.where(), e.st);
-        now && (*now & attrs::kSettable) == wanted)
+    if (DWORD now = 0; attrs::Read(e.where(), e.st, now) && (now & attrs::kSettable) == wanted)
         return {};
     Status s;
     if (S_ISREG(e.st.st_mode) && e.st.st_nlink > 1) s = copy::Detach(e);
@@ -60,9 +58,9 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     if (lpFileName == nullptr) return FailWith(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER);
     if (Status s = ns::Resolve(lpFileName, e, ns::Want::Known); !s)
         return FailWith(INVALID_FILE_ATTRIBUTES, s);
-    const Result<DWORD> a = attrs::Read(e.where(), e.st);
-    if (!a) Fail(a.error());
-    return a.value_or(INVALID_FILE_ATTRIBUTES);
+    DWORD a = 0;
+    if (Status s = attrs::Read(e.where(), e.st, a); !s) return FailWith(INVALID_FILE_ATTRIBUTES, s);
+    return a;
 }
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
@@ -80,7 +78,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, void* /*lpSecurityAttributes*/) {
     if (s && e.exists) s = Error{EEXIST};
     if (s) s = ns::MakeFolder(e);
     if (!s) return Report(s.At("create folder", lpPathName).error());
-    if (Activity* a = CurrentActivity()) a->FolderCreated(lpPathName);
+    if (Activity* a = g_activity) a->FolderCreated(lpPathName);
     return TRUE;
 }
 
@@ -94,16 +92,15 @@ BOOL FlushVolumeW(LPCWSTR lpPathName) {
     if (s) s = ns::OpenResolved(e, fd, O_RDONLY | O_NONBLOCK);
     if (!s) return Fail(s);
     const dev_t dev = e.st.st_dev;
-    copy::ForgetSwept();  // the next copies look for what a failed one left behind
-    std::vector<dev_t> devs = writeback::Watched();
+    std::vector<dev_t> devs = batch::Watched();
     if (std::find(devs.begin(), devs.end(), dev) == devs.end()) devs.insert(devs.begin(), dev);
     for (dev_t d : devs)
-        if (s) s = writeback::Flush(d, d == dev ? fd.get() : -1).At("flush", lpPathName);
+        if (s) s = batch::Flush(d, d == dev ? fd.get() : -1).At("flush", lpPathName);
     for (dev_t d : devs)
-        if (s) s = verify::Check(d);
+        if (s) s = batch::Check(d);
     // Reported first: a read-back's failure names a path its batch holds.
     const BOOL done = s ? TRUE : Report(s.error());
-    for (dev_t d : devs) writeback::Close(d);
+    batch::CloseAll();
     return done;
 }
 
@@ -212,7 +209,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
     if (S_ISDIR(e.st.st_mode) && !(query && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)))
         return FailWith(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     if (!query && (dwFlagsAndAttributes & FILE_FLAG_NO_BUFFERING))
-        verify::ReadPastCaches(f->fd.get(), e.st.st_dev, e.where().dirfd);
+        batch::ReadPastCaches(f->fd.get(), e.st.st_dev, e.where().dirfd);
     return handles::Add(std::move(f));
 }
 
@@ -274,9 +271,8 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     if (lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct stat st {};
     if (host::FStat(f->fd.get(), &st) != 0) return Fail(HostError("fstat"));
-    const Result<DWORD> read = attrs::Read(f->entry.where(), st);
-    if (!read) return Fail(read.error());
-    const DWORD attributes = *read;
+    DWORD attributes = 0;
+    if (Status s = attrs::Read(f->entry.where(), st, attributes); !s) return Fail(s);
     const auto size = static_cast<std::uint64_t>(st.st_size);
     const auto index = static_cast<std::uint64_t>(st.st_ino);
     *lpFileInformation = {attributes,

@@ -43,13 +43,13 @@ void FillData(const struct stat& st, DWORD attributes, std::u16string_view name,
 
 // Describe: the entry's word (bad links and unreadable entries fail, delivered plain so the open
 // fails too); Kind::Stale where it vanished since it was listed.
-Result<DWORD> Describe(const FindObject& f, size_t k, struct stat& st) {
+Status Describe(const FindObject& f, size_t k, struct stat& st, DWORD& word) {
     ns::Entry e;
     const Status s = ns::Describe(f.dir, f.listing.name(f.listing.entries[k]), e);
     st = e.st;
-    if (s) return attrs::Read(e.where(), e.st);
+    if (s) return attrs::Read(e.where(), e.st, word);
     st = {};
-    return s.Is(ENOENT) && !e.exists ? Error{ENOENT, Kind::Stale} : s.error();
+    return s.Is(ENOENT) && !e.exists ? Error{ENOENT, Kind::Stale} : s;
 }
 
 bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
@@ -60,11 +60,12 @@ bool Advance(FindObject& f, WIN32_FIND_DATAW& data) {
         paths::HostToDevice(f.listing.name(f.listing.entries[k]), name);
         if (!f.matchAll && !paths::MatchPattern(f.pattern, name)) continue;
         struct stat st {};
-        const Result<DWORD> read = Describe(f, k, st);
-        if (!read && read.error().kind == Kind::Stale) continue;
+        DWORD attributes = 0;
+        const Status read = Describe(f, k, st, attributes);
+        if (read.Is(Kind::Stale)) continue;
         // An unreadable word is not remembered: asked for by path, it is read (and fails) again.
-        const DWORD attributes =
-            read.value_or(S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL);
+        if (!read)
+            attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
         FillData(st, attributes, name, data);
         return true;
     }
@@ -80,9 +81,8 @@ HANDLE FindPattern(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     f->pattern.assign(pattern);
     f->prefix.assign(devicePath.substr(0, slash + 1));
     f->matchAll = pattern == u"*" || pattern == u"*.*";
-    Result<ns::NodeRef> dir = ns::ResolveFolder(slash == 0 ? u"\\" : devicePath.substr(0, slash));
-    if (!dir) return FailWith(INVALID_HANDLE_VALUE, dir.error());
-    f->dir = *dir;
+    if (Status s = ns::ResolveFolder(slash == 0 ? u"\\" : devicePath.substr(0, slash), f->dir); !s)
+        return FailWith(INVALID_HANDLE_VALUE, s);
     if (Status s = ns::ReadListing(f->dir->fd.get(), f->listing); !s) {
         // A folder that is not there is the caller's to judge; any other failure is told.
         s.Is(ENOENT) || s.Is(ENOTDIR) ? Fail(s) : Report(s.At("list", f->prefix).error());
@@ -97,11 +97,12 @@ HANDLE FindExact(std::u16string_view devicePath, WIN32_FIND_DATAW& data) {
     if (Status s = ns::Resolve(devicePath, e); !s) return FailWith(INVALID_HANDLE_VALUE, s);
     // The mapped folders themselves are not entries of any folder.
     if (!e.exists || e.IsMapped()) return FailWith(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
-    const Result<DWORD> attributes = attrs::Read(e.where(), e.st);
-    if (!attributes) return FailWith(INVALID_HANDLE_VALUE, attributes.error());
+    DWORD attributes = 0;
+    if (Status s = attrs::Read(e.where(), e.st, attributes); !s)
+        return FailWith(INVALID_HANDLE_VALUE, s);
     std::u16string name;
     paths::HostToDevice(e.leaf, name);
-    FillData(e.st, *attributes, name, data);
+    FillData(e.st, attributes, name, data);
     return handles::Add(std::make_unique<FindObject>());
 }
 

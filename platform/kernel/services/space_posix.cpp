@@ -22,10 +22,10 @@ bool StatOf(LPCWSTR lpPath, struct statfs& st) {
     if (lpPath == nullptr) return wce::kernel::Fail(ERROR_INVALID_PARAMETER);
     std::u16string path(lpPath);
     while (path.size() > 1 && path.back() == u'\\') path.pop_back();
-    const wce::kernel::Result<wce::kernel::ns::NodeRef> folder =
-        wce::kernel::ns::ResolveFolder(path);
-    if (!folder) return wce::kernel::Fail(ERROR_PATH_NOT_FOUND);
-    if (wce::kernel::host::Live().fstatfs((*folder)->fd.get(), &st) != 0)
+    wce::kernel::ns::NodeRef folder;
+    if (!wce::kernel::ns::ResolveFolder(path, folder))
+        return wce::kernel::Fail(ERROR_PATH_NOT_FOUND);
+    if (wce::kernel::host::Live().fstatfs(folder->fd.get(), &st) != 0)
         return wce::kernel::Fail(wce::kernel::HostError("fstatfs"));
     return true;
 }
