@@ -176,7 +176,8 @@ TEST_P(MediaCopy, LastWriteTimeComesWithTheFile) {
 }
 
 // The flush reaches the image the driver writes through the host's caches (an fsync of it, no
-// flush of every filesystem); where that image cannot be opened, the flush falls back on one and
+// flush of every filesystem), and the read-back reads past them: the file with O_DIRECT, the
+// image's pages dropped first. Where that image cannot be opened, the flush falls back on one and
 // the read-back says in words that it may have been served from the host's cache.
 TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath) {
     Make(*GetParam(), 32);
@@ -188,11 +189,24 @@ TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath) {
     wce::kernel::SetActivity(&listener);
     SetVerify(1);
     Write(Medium() / "a.bin", Random(3 << 20));
-    static int syncs, fsyncs;
-    syncs = fsyncs = 0;
+    static int syncs, fsyncs, direct, beneath;
+    static ino_t image;
+    struct stat img {};
+    ASSERT_EQ(stat(image_->Image().c_str(), &img), 0);
+    image = img.st_ino;
+    syncs = fsyncs = direct = beneath = 0;
     auto& t = wce::kernel::host::Table();
     t.sync = [] { return ++syncs, ::sync(), 0; };
     t.fsync = [](int fd) { return ++fsyncs, ::fsync(fd); };
+    t.openat = [](int d, const char* p, int f, mode_t m) {
+        direct += (f & O_DIRECT) != 0;
+        return ::openat(d, p, f, m);
+    };
+    t.fadvise = [](int fd, off_t pos, off_t n, int advice) {
+        struct stat st {};
+        beneath += fstat(fd, &st) == 0 && st.st_ino == image;
+        return ::posix_fadvise(fd, pos, n, advice);
+    };
     for (bool reachable : {true, false}) {
         SCOPED_TRACE(reachable);
         if (!reachable)
@@ -211,6 +225,10 @@ TEST_P(MediaCopy, FlushAndReadBackReachTheImageBeneath) {
         EXPECT_EQ(syncs, reachable ? 0 : 1);
         EXPECT_GE(fsyncs, reachable ? 1 : 0);
         EXPECT_EQ(listener.noticed.empty(), reachable) << listener.noticed;
+        if (reachable) {
+            EXPECT_EQ(direct, 1);
+            EXPECT_EQ(beneath, 1);
+        }
         if (!reachable) {
             EXPECT_NE(listener.noticed.find("not from the card"), std::string::npos);
         }
