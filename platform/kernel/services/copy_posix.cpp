@@ -33,7 +33,7 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-// Where the data is written behind (writeback.h), the device to account it to.
+// Where the data is written behind (batch.h), the device to account it to.
 struct WriteBehind {
     bool on = false;
     dev_t dev = 0;
