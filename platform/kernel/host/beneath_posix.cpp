@@ -146,13 +146,14 @@ fs::path DriverOf(unsigned long conn, uid_t uid) {
     return driver;
 }
 
-// What the driver holds open for writing, judged by fdinfo flags before anything is touched.
+// What the driver holds open for reading and writing, judged by fdinfo flags before anything is
+// touched: its medium; a file it only writes (a log) is none.
 void AddDriverMedia(Stack& s, const fs::path& driver, std::string& why) {
     EachEntry(driver / "fd", [&](const fs::directory_entry& fd) {
         const unsigned long flags = std::strtoul(
             FdInfo(driver / "fdinfo" / fd.path().filename(), "flags").c_str(), nullptr, 8);
         const std::string name = LinkText(fd.path());
-        if ((flags & O_ACCMODE) == O_RDONLY || name.empty() || name[0] != '/' ||
+        if ((flags & O_ACCMODE) != O_RDWR || name.empty() || name[0] != '/' ||
             name == "/dev/fuse")
             return true;
         // The magic link leads to the driver's own open file, whatever its name now says.
