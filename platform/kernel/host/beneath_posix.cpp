@@ -153,8 +153,7 @@ void AddDriverMedia(Stack& s, const fs::path& driver, std::string& why) {
         const unsigned long flags = std::strtoul(
             FdInfo(driver / "fdinfo" / fd.path().filename(), "flags").c_str(), nullptr, 8);
         const std::string name = LinkText(fd.path());
-        if ((flags & O_ACCMODE) != O_RDWR || name.empty() || name[0] != '/' ||
-            name == "/dev/fuse")
+        if ((flags & O_ACCMODE) != O_RDWR || name.empty() || name[0] != '/' || name == "/dev/fuse")
             return true;
         // The magic link leads to the driver's own open file, whatever its name now says.
         AddMedium(s, name, host::Fd(host::OpenAt(AT_FDCWD, fd.path().c_str(), O_PATH)), why);
