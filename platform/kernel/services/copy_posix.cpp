@@ -188,15 +188,16 @@ Status CreateTemp(const ns::Entry& dst, std::string& temp, host::Fd& fd) {
 }
 
 // CheckTarget refuses a folder, the source, a hidden or read-only file; a link is just replaced.
-Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExists) {
+// word: the target's attribute word, where it was read (a file's).
+Status CheckTarget(const ns::Entry& dst, const struct stat& src, BOOL failIfExists, DWORD& word) {
     if (dst.IsLink()) return failIfExists ? Status(Error{EEXIST, Kind::Taken}) : Status();
     if (S_ISDIR(dst.st.st_mode)) return Error{EISDIR};  // the mapped folders too
     if (dst.st.st_dev == src.st_dev && dst.st.st_ino == src.st_ino)
         return Error{EBUSY, Kind::SameFile};
     if (failIfExists) return Error{EEXIST, Kind::Taken};
-    DWORD a = 0;
-    if (Status s = attrs::Read(dst.where(), dst.st, a); !s) return s;
-    return a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ? Status(Error{EACCES}) : Status();
+    if (Status s = attrs::Read(dst.where(), dst.st, word); !s) return s;
+    return word & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) ? Status(Error{EACCES})
+                                                                    : Status();
 }
 
 // CarryTime brings last-write as the device's copy does (FAT: 2 s), set last: every write moves it.
@@ -279,7 +280,7 @@ Status WriteTemp(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry
 Status Retarget(LPCWSTR target, ns::Entry& dst, const struct stat& src, BOOL failIfExists) {
     if (failIfExists) return Error{EEXIST, Kind::Taken};
     Status s = ns::Resolve(target, dst);
-    if (s && dst.exists) s = CheckTarget(dst, src, FALSE);
+    if (DWORD word = 0; s && dst.exists) s = CheckTarget(dst, src, FALSE, word);
     return s;
 }
 
@@ -371,19 +372,18 @@ Status WriteAndPlace(int in, const struct stat& src, DWORD srcAttrs, ns::Entry& 
     }
 }
 
-// Stamp gives a kept file, through the descriptor it was compared by, the source's bits and time.
+// Stamp gives a kept file, through the descriptor it was compared by, the source's bits and time;
+// now: its word as CheckTarget read it (its stamps stayed as they were across the compare).
 // A refusal there is that file's (immutable, say), never learnt as its filesystem's.
-Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst, dev_t dev) {
-    DWORD now = 0;
-    const bool read = static_cast<bool>(attrs::Read(dst.where(), dst.st, now));
+Status Stamp(int fd, const struct stat& src, DWORD wanted, DWORD now, const ns::Entry& dst,
+             dev_t dev) {
     const bool timed = SameTime(dst.st, src, dev);
-    if (read && (now & attrs::kSettable) == wanted && timed) return {};
+    if ((now & attrs::kSettable) == wanted && timed) return {};
     fsinfo::ExistingEntry existing;
     // Bits to add: WriteNew, as for a new file; one to clear (system: installs reset others):
     // Write.
-    Status s = read && (now & attrs::kSettable & ~wanted) == 0
-                   ? attrs::WriteNew(fd, dst.st, wanted)
-                   : attrs::WriteOpen(fd, dst.st, wanted);
+    Status s = (now & attrs::kSettable & ~wanted) == 0 ? attrs::WriteNew(fd, dst.st, wanted)
+                                                       : attrs::WriteOpen(fd, dst.st, wanted);
     dst.dir->entries.erase(dst.leaf);  // what was read of the target before is out of date
     if (s && !timed) s = CarryTime(fd, src, dev);
     return s;
@@ -391,9 +391,9 @@ Status Stamp(int fd, const struct stat& src, DWORD wanted, const ns::Entry& dst,
 
 // KeptAsItIs: a target the card reads back as the source stays (kept), given the source's attrs
 // and time. Not a file with other names: stamping it would change a file outside the device.
-Status KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entry& dst, dev_t dev,
-                  bool& kept) {
-    // Only where batch::Applies: a comparison the host's cache could answer proves nothing.
+Status KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, DWORD dstAttrs,
+                  const ns::Entry& dst, dev_t dev, bool& kept) {
+    // Only where batch::ReadsBack: a comparison the host's cache could answer proves nothing.
     if (dst.IsLink() || !S_ISREG(dst.st.st_mode) || dst.st.st_nlink != 1 ||
         dst.st.st_size != src.st_size || !batch::ReadsBack(dev))
         return {};
@@ -402,7 +402,7 @@ Status KeptAsItIs(int in, const struct stat& src, DWORD srcAttrs, const ns::Entr
     if (!batch::AlreadyThere(in, dst, dev, same) || !same.valid()) return {};
     // What a killed copy left in the folder goes as it would before a copy there.
     SweepDeadTemps(*dst.dir);
-    const Status s = Stamp(same.get(), src, srcAttrs & attrs::kSettable, dst, dev);
+    const Status s = Stamp(same.get(), src, srcAttrs & attrs::kSettable, dstAttrs, dst, dev);
     // Refused for this file alone: a copy replaces it, or fails naming it.
     if (s.Is(EPERM) || s.Is(EACCES)) return {};
     kept = static_cast<bool>(s);
@@ -431,8 +431,9 @@ Status Copy(LPCWSTR from, LPCWSTR to, BOOL failIfExists, Copied& done) {
     if (Status s = ns::Resolve(to, dst, ns::Want::Target); !s) return s;
     done.dev = dst.dir->st.st_dev;
     if (dst.exists) {
-        if (Status s = CheckTarget(dst, st, failIfExists); !s) return s;
-        Status s = KeptAsItIs(in.get(), st, srcAttrs, dst, done.dev, done.kept);
+        DWORD dstAttrs = 0;
+        if (Status s = CheckTarget(dst, st, failIfExists, dstAttrs); !s) return s;
+        Status s = KeptAsItIs(in.get(), st, srcAttrs, dstAttrs, dst, done.dev, done.kept);
         if (!s || done.kept) return s;
     }
     return WriteAndPlace(in.get(), st, srcAttrs, dst, to, failIfExists);
